@@ -1,0 +1,126 @@
+#pragma once
+// The per-image warp: projects each listed image onto the one mosaic grid, inside its Voronoi
+// cell, and writes one ortho per image (the file set is process/ortho_writer.h).
+//
+// Conventions.
+// - Ground: the DEM's coordinates (X east, Y north). Output pixel (i, j) of an ortho with offset
+//   (ox0, oy0) stands for the ground point X = mosaicMinX + (ox0 + i) * gsd,
+//   Y = mosaicMaxY - (oy0 + j) * gsd: that is the centre of the pixel.
+// - Image pixels: x = column, y = row, centre of the top-left pixel at (0, 0) (OpenCV's).
+// - DEM samples stand for the centres of their pixels: sample (c, r) of a raster with geotransform
+//   gt lies at X = gt0 + (c + 0.5) * gt1, Y = gt3 + (r + 0.5) * gt5.
+#include <array>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gdal.h>
+#include <opencv2/core/mat.hpp>
+
+#include "app/project.h"
+#include "app/run_context.h"
+
+namespace ortavia {
+
+using GeoTransform = std::array<double, 6>;
+
+// The inputs of one warp run. project, composition and voronoiMap must outlive the call.
+struct WarpRequest {
+  WarpProject* project = nullptr;
+  std::vector<int> rows;     // image-list rows in processing order (a row equals its position)
+  std::string composition;   // "1", "123", "321", "412" or "1234" (BandComposition)
+  int tileStep = 16;         // side of the squares warped with one perspective transform; <= 1: pixel mode
+  std::string destinationFolder;
+  bool overwrite = false;    // false: keep orthos already present (larger than 10,000,000 bytes)
+  const cv::Mat* voronoiMap = nullptr;  // of BuildMosaicOverviews
+  double gsd = 0.0;          // ground units per output pixel
+  double cellSize = 0.0;     // ground size of one Voronoi cell (gsd * mosaicScale)
+  int mosaicWidth = 0, mosaicHeight = 0;  // whole mosaic, in output pixels
+  // Called after each ortho is finished, with its path and whether it is the run's first; the
+  // window refreshes its preview from it. May be empty.
+  std::function<void(const std::string& orthoPath, bool first)> orthoWritten;
+};
+
+enum class ImageOutcome { Written, Skipped, Aborted };
+
+struct ImageStatus {
+  int row = -1;
+  std::string name;
+  ImageOutcome outcome = ImageOutcome::Skipped;
+  std::string reason;  // why it was skipped or aborted; empty when written
+};
+
+enum class WarpRunStatus {
+  Done,     // the loop ran to its end, however many images were skipped (result 1)
+  Refused,  // refused at its start; nothing written, nothing logged (result 0)
+  Aborted,  // Stop was pressed (result 0)
+};
+
+struct WarpResult {
+  WarpRunStatus status = WarpRunStatus::Refused;
+  std::string refusal;             // the cause of a refusal, for the caller's log
+  std::vector<int> processedRows;  // loop position of every image whose ortho was written
+  std::vector<int> skippedRows;    // row of every image that was not written
+  std::vector<ImageStatus> images; // one entry per image reached, in processing order
+  int Result() const { return status == WarpRunStatus::Done ? 1 : 0; }
+};
+
+// Runs the warp over request.rows. Progress: ctx range [0, rows], position = current row. Logs
+// "start warping images...", "processing image %s %d/%d (%d%%)", the skip texts,
+// "process aborted by user" and "end warping images...". Footprints in project.cad are recoloured
+// (6 filled while warping, 3 when done, 3 filled when kept because present).
+WarpResult WarpImages(const WarpRequest& request, const RunContext& ctx);
+
+// The DEM part around one footprint: CV_32F heights, -9999 where there is none, and its
+// geotransform (the DEM's pixel size, origin at the window's top-left pixel corner).
+struct DemWindow {
+  cv::Mat heights;
+  GeoTransform gt{};
+};
+
+enum class DemWindowStatus { Ok, TooSmall, ReadFailed };
+
+// Cuts the DEM window for a footprint bounding box (ground units): the box's pixel range widened
+// by its own size on every side, clamped to the DEM, width rounded up to a multiple of 4 (columns
+// past the DEM's edge hold -9999).
+DemWindowStatus BuildDemWindow(GDALDataset* dem, double left, double right, double top,
+                               double bottom, DemWindow& out);
+
+// Terrain height at ground point (x, y), or -9999. The sample coordinates are
+// col = (x - wgt0) / wgt1 - 0.5, row = (y - wgt3) / wgt5 - 0.5 (sample centres); bicubic inside,
+// bilinear over holes, the truncated sample within four samples of the window's edge.
+double SampleDemHeight(const GeoTransform& wgt, const cv::Mat& demWindow, double x, double y);
+double SampleDemHeight(const GeoTransform& wgt, const WarpProject& project, double x, double y);
+
+// The image's extent in Voronoi cells (inclusive) and the image pixel window it projects into.
+struct ProjectionBounds {
+  int cellMinCol = 0, cellMaxCol = 0, cellMinRow = 0, cellMaxRow = 0;
+  int pixMinX = 0, pixMaxX = 0, pixMinY = 0, pixMaxY = 0;
+};
+
+// Bounds of list row `row` with orientation `orientation`: its Voronoi cell grown by 16 cells,
+// cells over DEM holes dropped (nearest DEM sample by centre), corners projected into the image.
+// cellMask is reused between calls (recreated when the map's size changes). Cell (j, k) stands
+// for the ground point (mosaicMinX + j * cellSize, mosaicMaxY - k * cellSize). Empty on failure.
+std::optional<ProjectionBounds> ComputeProjectionBounds(const WarpProject& project, int row,
+                                                        const geo::COrientation& orientation,
+                                                        const cv::Mat& voronoiMap,
+                                                        const DemWindow& demWindow,
+                                                        double cellSize, cv::Mat& cellMask);
+
+// Size, offset and block layout of one ortho.
+struct OrthoGeometry {
+  int outW = 0, outH = 0;  // multiples of 4
+  int ox0 = 0, oy0 = 0;    // offset from the mosaic origin, in output pixels
+  int bw = 0, bh = 0;      // block size (one block below 17 * 1048576 pixels, else <= 2048)
+  int nBx = 0, nBy = 0;
+};
+OrthoGeometry ComputeOrthoGeometry(const ProjectionBounds& bounds, double mosaicScale);
+
+// Number of output bands of a composition (1, 3 or 4), 0 for an unknown text.
+int CompositionBands(const std::string& composition);
+// OpenCV depth of the working rasters for a GDAL sample type, or -1 when the type is refused.
+int WarpWorkingDepth(GDALDataType type);
+
+}  // namespace ortavia
