@@ -16,3 +16,7 @@ std::string GT_GetCurrentSysTime();                              // "HH:MM:SS"
 
 void GT_StartTimer();
 std::string GT_GetElapsedTime();  // "H:MM:SS" since GT_StartTimer
+
+// The engine has no screen: the windows tell what they know, for the report and crash reports.
+void GT_SetDisplayInfo(const std::string& resolution, const std::string& pixelDepth,
+                       const std::vector<std::string>& adapters);
