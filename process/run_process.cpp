@@ -1,0 +1,222 @@
+#include "process/run_process.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include <unistd.h>
+
+#include <gdal_priv.h>
+
+#include "external/tools/sysinfo.h"
+#include "products/mosaic.h"
+#include "report/process_report.h"
+
+namespace ortavia {
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Lower(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
+  return s;
+}
+
+// Band count of an image, or 0 when it cannot be opened.
+int ImageBandCount(const std::string& path) {
+  GDALAllRegister();
+  GDALDatasetUniquePtr ds(GDALDataset::Open(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
+  return ds ? ds->GetRasterCount() : 0;
+}
+
+void UnfillFootprints(WarpProject& project) {
+  project.fillFootprints = false;
+  for (const auto& [name, handle] : project.footprints) project.cad.SetFilled(handle, false);
+}
+
+std::vector<std::string> NamesOf(const WarpProject& project, const std::vector<int>& rows) {
+  std::vector<std::string> names;
+  for (int r : rows)
+    if (r >= 0 && r < static_cast<int>(project.images.size())) names.push_back(project.images[r].name);
+  return names;
+}
+
+bool AbortSet(const WarpProject& project, const RunContext& ctx) {
+  return project.abortRequested.load() || (ctx.abort && ctx.abort->load());
+}
+
+}  // namespace
+
+std::vector<std::string> FindPresentOrthos(const std::string& folder) {
+  std::vector<std::string> found;
+  std::error_code ec;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    if (!it->is_regular_file(ec)) continue;
+    const fs::path& p = it->path();
+    if (Lower(p.extension().string()) != ".tif") continue;
+    // The products are told apart by their own names; a folder that happens to be called
+    // "coverage" must not hide the orthos inside it.
+    const std::string name = p.filename().string();
+    if (name.find("coverage") != std::string::npos || name.find("voronoi") != std::string::npos)
+      continue;
+    found.push_back(p.string());
+  }
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
+std::string CompositionFromColorRoles(const std::vector<int>& roles) {
+  std::string text(4, ' ');
+  for (size_t j = 0; j < roles.size() && j < 9; ++j) {
+    const int role = roles[j];
+    if (role >= GCI_RedBand && role <= GCI_AlphaBand)
+      text[role - GCI_RedBand] = static_cast<char>('1' + j);
+  }
+  text.erase(text.find_last_not_of(' ') + 1);
+  return text;
+}
+
+bool IsAcceptedComposition(const std::string& composition, int bandCount) {
+  if (composition == "1") return bandCount == 1;
+  if (composition == "123" || composition == "321") return bandCount >= 3;
+  // "412" reads band 4, so it needs four bands just as "1234" does; the warp refuses it otherwise.
+  if (composition == "412" || composition == "1234") return bandCount == 4;
+  return false;
+}
+
+std::string DefaultComposition(int bandCount) {
+  switch (bandCount) {
+    case 1: return "1";
+    case 3: return "123";
+    case 4: return "1234";
+    default: return {};
+  }
+}
+
+std::string CheckDestinationWritable(const std::string& folder) {
+  if (folder.empty()) return "no destination folder given";
+  std::error_code ec;
+  fs::create_directories(folder, ec);
+  if (ec) return "cannot create " + folder + ": " + ec.message();
+  if (!fs::is_directory(folder, ec)) return folder + " is not a folder";
+  const fs::path probe = fs::path(folder) / (".ortavia-write-test-" + std::to_string(getpid()));
+  {
+    std::ofstream out(probe, std::ios::binary | std::ios::trunc);
+    if (!out) return "cannot write into " + folder + ": permission denied or read-only file system";
+    out << "x";
+    out.close();
+    if (!out) {
+      fs::remove(probe, ec);
+      return "cannot write into " + folder;
+    }
+  }
+  fs::remove(probe, ec);
+  return {};
+}
+
+std::string FormatRunSummary(const std::string& elapsed, double gsd, int warped, int skipped) {
+  char text[512];
+  std::snprintf(text, sizeof text,
+                "- Process time: %s\n- GSD: %.3lf (d.u.)\n- Images warped: %d\n- Images skipped: %d",
+                elapsed.c_str(), gsd, warped, skipped);
+  return text;
+}
+
+RunResult RunProcess(WarpProject& project, const RunOptions& options, const RunContext& ctx) {
+  RunResult result;
+  auto refuse = [&](RunStatus status, std::string message) {
+    result.status = status;
+    result.message = std::move(message);
+    return result;
+  };
+
+  if (!CanStart(project)) return refuse(RunStatus::MissingData, kMissingDataMessage);
+  for (int r = 0; r < static_cast<int>(project.images.size()); ++r) result.rows.push_back(r);
+  if (result.rows.empty()) return refuse(RunStatus::NothingToDo, {});
+
+  if (!std::isfinite(options.gsd) || options.gsd <= 0.0)
+    return refuse(RunStatus::InvalidGsd, kInvalidGsdMessage);
+
+  // Band composition, decided on the first image.
+  const int bands = ImageBandCount(project.images.front().path);
+  if (bands == 0) return refuse(RunStatus::BandCheckFailed, kBandCheckMessage);
+  std::string composition = options.composition.empty() ? DefaultComposition(bands)
+                                                        : options.composition;
+  if (!IsAcceptedComposition(composition, bands))
+    return refuse(RunStatus::InvalidComposition, kInvalidCompositionMessage);
+  result.composition = composition;
+
+  // The folder must take files before anything is written, so that no run stops half-way.
+  if (std::string cause = CheckDestinationWritable(options.destinationFolder); !cause.empty())
+    return refuse(RunStatus::DestinationNotWritable, "Destination folder not writable: " + cause);
+
+  const std::vector<std::string> present = FindPresentOrthos(options.destinationFolder);
+  for (const auto& p : present) result.presentOrthos.push_back(fs::path(p).stem().string());
+  std::sort(result.presentOrthos.begin(), result.presentOrthos.end());
+  if (!present.empty() && options.presentOrthos == PresentOrthosMode::Ask)
+    return refuse(RunStatus::PresentOrthosFound, {});
+  const bool overwrite = options.presentOrthos == PresentOrthosMode::Overwrite;
+
+  GT_StartTimer();
+  ctx.Log(kProcessStarted);
+
+  MosaicResult mosaic =
+      BuildMosaicOverviews(project, result.rows, options.gsd, options.destinationFolder, ctx);
+  if (!mosaic.ok()) {
+    if (!mosaic.message.empty()) ctx.Log(mosaic.message);
+    ctx.Log(kProcessEndedWithErrors);
+    return refuse(RunStatus::ProcessError, kProcessErrorMessage);
+  }
+
+  UnfillFootprints(project);
+
+  WarpRequest request;
+  request.project = &project;
+  request.rows = result.rows;
+  request.composition = composition;
+  request.tileStep = options.tileStep;
+  request.destinationFolder = options.destinationFolder;
+  request.overwrite = overwrite;
+  request.voronoiMap = &mosaic.grid.voronoiMap;
+  request.gsd = options.gsd;
+  request.cellSize = mosaic.grid.cellSize;
+  request.mosaicWidth = mosaic.grid.mosaicWidth;
+  request.mosaicHeight = mosaic.grid.mosaicHeight;
+  WarpResult warp = WarpImages(request, ctx);
+  mosaic.grid.voronoiMap.release();
+  if (warp.status == WarpRunStatus::Refused && !warp.refusal.empty()) ctx.Log(warp.refusal);
+
+  result.processedRows = warp.processedRows;
+  result.skippedRows = warp.skippedRows;
+  result.images = warp.images;
+
+  ProcessReportInput report;
+  report.destinationFolder = options.destinationFolder;
+  report.overwrite = overwrite;
+  report.warpResult = warp.Result();
+  report.aborted = AbortSet(project, ctx) || warp.status == WarpRunStatus::Aborted;
+  report.inProcess = NamesOf(project, result.rows);
+  report.processed = NamesOf(project, warp.processedRows);
+  report.skipped = NamesOf(project, warp.skippedRows);
+  const ProcessReportResult written = WriteProcessReport(report);
+  result.reportWritten = written.written;
+  result.reportPath = written.path;
+  result.elapsed = written.elapsed;
+  result.resultText = written.resultText;
+  if (!written.written) result.message = kReportSaveFailed;
+
+  result.summary = FormatRunSummary(written.elapsed, options.gsd,
+                                    static_cast<int>(warp.processedRows.size()),
+                                    static_cast<int>(warp.skippedRows.size()));
+  if (report.aborted)
+    result.status = RunStatus::Aborted;
+  else if (warp.status == WarpRunStatus::Refused)
+    result.status = RunStatus::WarpRefused;
+  else
+    result.status = RunStatus::Done;
+  return result;
+}
+
+}  // namespace ortavia

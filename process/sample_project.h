@@ -1,0 +1,91 @@
+#pragma once
+// A synthetic project for demos, tests and benchmarks: hilly terrain with no-data holes, a ground
+// texture with clear structure (fields, roads, a grid), two strips of images rendered by casting
+// every pixel's ray onto the terrain, the camera passport and the exterior orientations.
+//
+// Conventions: ground X east, Y north, Z up, in metres. Image pixels (x = column, y = row) with the
+// centre of the top-left pixel at (0, 0); camera model of docs/formats.md (R = Rx*Ry*Rz, the camera
+// looks along -z, image-plane y up). DEM samples stand for the centres of their pixels.
+#include <array>
+#include <string>
+#include <vector>
+
+#include <opencv2/core/mat.hpp>
+#include <opencv2/core/types.hpp>
+
+#include "app/run_context.h"
+
+namespace ortavia {
+
+struct SampleOptions {
+  int images = 6;
+  int width = 800;    // image width in pixels
+  int height = 600;   // image height in pixels
+  int bands = 3;      // 1 (grey), 3 (red, green, blue) or 4 (red, green, blue, near infrared)
+  int demSize = 500;  // DEM width and height in samples
+  unsigned seed = 1;  // attitude and position jitter
+};
+
+// Checks the options; empty when they are usable, else what is wrong.
+std::string ValidateSampleOptions(const SampleOptions& options);
+
+struct SampleShot {
+  std::string name;
+  double x = 0.0, y = 0.0, z = 0.0;              // projection centre
+  double omega = 0.0, phi = 0.0, kappa = 0.0;  // radians
+};
+
+// The scene behind a sample project, kept so that tests can compare orthos with the ground truth.
+class SampleScene {
+ public:
+  explicit SampleScene(const SampleOptions& options);
+
+  const SampleOptions& Options() const { return options_; }
+  // Terrain height at a ground point (the DEM samples it; the images see it).
+  double Height(double x, double y) const;
+  // True inside the DEM's no-data holes (the terrain is still there; the DEM does not know it).
+  bool InHole(double x, double y) const;
+  // Reflectance at a ground point: red, green, blue, near infrared (0..255).
+  cv::Vec4f GroundColor(double x, double y) const;
+  // Grey value of the 1-band images.
+  static float Grey(const cv::Vec4f& color);
+
+  // Where the ray through an image pixel (column, row) meets the terrain; false when it misses.
+  bool CastRay(const SampleShot& shot, double col, double row, cv::Point3d* ground) const;
+  // Camera rotation Rx(omega) * Ry(phi) * Rz(kappa), row-major.
+  static std::array<double, 9> Rotation(double omega, double phi, double kappa);
+
+  const std::vector<SampleShot>& Shots() const { return shots_; }
+  // DEM geotransform (upper-left corner, square pixels, north up) and its no-data value.
+  const std::array<double, 6>& DemGeoTransform() const { return demGt_; }
+  static constexpr float kDemNoData = -32767.0f;
+
+  // Interior orientation shared by all images.
+  double focalMm = 50.0;
+  double pixelMm = 0.0;
+  double ppx = 0.0, ppy = 0.0;
+  double imageGsd = 0.5;  // ground metres per image pixel at mean terrain height
+
+ private:
+  void PlanFlight();
+
+  SampleOptions options_;
+  std::vector<SampleShot> shots_;
+  std::array<double, 6> demGt_{};
+  double footprintW_ = 0.0, footprintH_ = 0.0;
+  double baseHeight_ = 100.0;
+  double centreX_ = 500000.0, centreY_ = 4500000.0;
+  std::vector<std::array<double, 3>> holes_;  // centre x, centre y, radius
+};
+
+struct SampleFiles {
+  std::string dem, passport, orientations, imageDir;
+  std::vector<std::string> images;
+};
+
+// Writes dem.tif, camera.bcc, images/<name>.tif and orientations.txt into the folder (created when
+// missing). Returns an empty text on success, else the cause; `files` receives the paths.
+std::string WriteSampleProject(const std::string& folder, const SampleOptions& options,
+                               const RunContext& context, SampleFiles* files);
+
+}  // namespace ortavia
