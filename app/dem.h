@@ -1,0 +1,100 @@
+#pragma once
+// The elevation model of a project: opening and accepting a DEM, replacing the project's DEM, the
+// DEM picture shown in the drawing and the painting of the visible DEM part at screen resolution.
+//
+// Conventions: DEM pixels are (column, row) of the raster; ground coordinates follow the DEM's
+// geotransform gt (x east, y north), a sample standing for the centre of its pixel. Heights are
+// 32-bit floats in ground units; kNoHeight (-9999) marks a missing height.
+#include <string>
+#include <vector>
+
+#include <gdal_priv.h>
+#include <opencv2/core/mat.hpp>
+#include <opencv2/core/types.hpp>
+
+#include "app/project.h"
+#include "app/run_context.h"
+
+namespace ortavia {
+
+inline constexpr const char* kInvalidDemText = "Invalid DEM!";
+inline constexpr const char* kReplaceDemQuestion =
+    "If you select again the DEM all other data will be removed. Do you want to proceed?";
+inline constexpr const char* kDemFileFilter = "DEM File (*.gtif;*.tif)|*.gtif;*.tif||";
+inline constexpr const char* kDemDefaultExtension = "gtif";
+inline constexpr int kDemPictureCode = 100;        // draw code of the DEM picture entity
+inline constexpr double kDemPictureMaxPixels = 4194304.0;  // 2048 x 2048
+inline constexpr const char* kDemPictureName = "DEM.jpg";
+inline constexpr const char* kDemWorldFileName = "DEM.jgw";
+
+// True when the dataset is a usable DEM: exactly one band of UInt16, Int16 or Float32 with a
+// geotransform.
+bool IsAcceptableDem(GDALDataset* dataset);
+
+// Opens a file read-only as a DEM; null when it cannot be opened as a raster or is not acceptable.
+// GDAL's own error messages are kept quiet (the caller shows "Invalid DEM!").
+GDALDatasetUniquePtr OpenDem(const std::string& path);
+
+// Heights of the DEM (or of the pixel rectangle `rect`, DEM pixels; null = whole DEM), resampled by
+// nearest neighbour to `size`, as CV_32F with every no-data sample (and NaN) set to kNoHeight.
+// 16-bit bands are read through a 16-bit buffer. Empty on a read failure.
+cv::Mat ReadDemHeights(GDALDataset* dem, const cv::Rect* rect, cv::Size size);
+
+// Drops everything that belongs to the old DEM: the DEM picture, every footprint polygon, the
+// images, the passport and the orientations, and the DEM itself (cameraName and the height range
+// stay until the next footprint pass). The caller asks kReplaceDemQuestion first.
+void ResetProjectForNewDem(WarpProject& project);
+
+// The DEM picture: heights at most 2048 x 2048 pixels, coloured with the ramp over their own
+// lowest..highest (ignoring kNoHeight and heights below -200, which are black).
+struct DemPicture {
+  cv::Mat bgr;           // CV_8UC3
+  double scale = 1.0;    // c: picture pixels per DEM pixel
+  double world[6] = {};  // world-file values: x size, rotation y, rotation x, y size, x, y of the
+                         // centre of the upper-left picture pixel
+};
+
+// Builds the DEM picture; empty bgr when the DEM cannot be read.
+DemPicture MakeDemPicture(GDALDataset* dem);
+
+// Writes the picture as kDemPictureName and its world file as kDemWorldFileName into `folder`.
+// Returns the picture's path, or empty when the picture could not be written (a failed world file
+// is tolerated: the drawing does not need it).
+std::string WriteDemPicture(const DemPicture& picture, const std::string& folder);
+
+// Ground rectangle covered by the DEM: lower-left corner, width and height in ground units.
+struct DemExtent {
+  cv::Point2d lowerLeft;
+  double width = 0.0, height = 0.0;
+};
+DemExtent DemGroundExtent(GDALDataset* dem);
+
+enum class LoadDemStatus { Loaded, Invalid };
+
+struct LoadDemResult {
+  LoadDemStatus status = LoadDemStatus::Invalid;
+  std::string message;           // kInvalidDemText when Invalid, empty otherwise
+  bool pictureShown = false;     // false when the picture folder or files were not usable
+  std::vector<std::string> log;  // lines also sent to ctx.log
+};
+
+// The DEM command after the file was chosen (and, when a DEM was loaded, the operator answered Yes
+// to kReplaceDemQuestion): resets the project when it had a DEM, opens and checks the file, writes
+// the DEM picture into the local application-data folder and places it on layer "DEM" (entity
+// `dem.pictureEntity`, draw code 100), and logs "DTM added: %s". An unusable file leaves the project
+// without DEM. The caller then sets the DEM step, re-evaluates CanStart() and runs
+// ComputeFootprints() (app/footprints.h).
+LoadDemResult LoadDem(WarpProject& project, const std::string& path, const RunContext& ctx);
+
+// One painting of the DEM picture entity at screen resolution. Screen coordinates are device
+// pixels, x right, y down. `picture` is the screen rectangle the whole DEM picture occupies (it may
+// reach far outside the view); `redrawn` the part of the view being repainted. The result is the
+// coloured raster (CV_8UC3) to copy 1:1 at `topLeft`; it covers only the part of the DEM inside
+// `redrawn`. Colours: the ramp over the project's minHeight..maxHeight, kNoHeight black.
+struct DemPaint {
+  cv::Mat bgr;  // empty: nothing to paint (no DEM, no picture, nothing visible, read failure)
+  cv::Point topLeft;
+};
+DemPaint PaintDem(const WarpProject& project, const cv::Rect2d& picture, const cv::Rect& redrawn);
+
+}  // namespace ortavia

@@ -1,0 +1,383 @@
+#include "app/terrain_surface.h"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <barrier>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <numeric>
+#include <thread>
+#include <utility>
+
+#include <CGAL/AABB_traits.h>
+#include <CGAL/AABB_tree.h>
+#include <CGAL/AABB_triangle_primitive.h>
+#include <CGAL/Delaunay_triangulation_2.h>
+#include <CGAL/Exact_predicates_inexact_constructions_kernel.h>
+#include <CGAL/Projection_traits_xy_3.h>
+#include <CGAL/Triangulation_data_structure_2.h>
+#include <CGAL/Triangulation_face_base_2.h>
+#include <CGAL/Triangulation_vertex_base_with_info_2.h>
+
+#include "app/run_context.h"
+
+namespace ortavia {
+namespace {
+
+using K = CGAL::Exact_predicates_inexact_constructions_kernel;
+using Gt = CGAL::Projection_traits_xy_3<K>;
+using Vb = CGAL::Triangulation_vertex_base_with_info_2<std::uint32_t, Gt>;
+using Fb = CGAL::Triangulation_face_base_2<Gt>;
+using Tds = CGAL::Triangulation_data_structure_2<Vb, Fb>;
+using Delaunay = CGAL::Delaunay_triangulation_2<Gt, Tds>;
+
+using Triangles = std::vector<K::Triangle_3>;
+using Primitive = CGAL::AABB_triangle_primitive<K, Triangles::const_iterator>;
+using AabbTree = CGAL::AABB_tree<CGAL::AABB_traits<K, Primitive>>;
+
+constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
+constexpr int kIterationsPerPump = 16;
+
+// True when the points run row by row (y constant along a row, stepping one way from row to row,
+// x stepping one way along every row), as grid samples do: then no two share x and y.
+bool RowOrdered(const std::vector<cv::Point3d>& points) {
+  int ySign = 0, xSign = 0;
+  for (std::size_t i = 1; i < points.size(); ++i) {
+    const cv::Point3d& a = points[i - 1];
+    const cv::Point3d& b = points[i];
+    const bool sameRow = a.y == b.y;
+    const double d = sameRow ? b.x - a.x : b.y - a.y;
+    int& sign = sameRow ? xSign : ySign;
+    const int s = d > 0 ? 1 : (d < 0 ? -1 : 0);
+    if (s == 0 || (sign != 0 && s != sign)) return false;
+    sign = s;
+  }
+  return true;
+}
+
+bool Finite(const cv::Point3d& p) {
+  return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
+}
+
+// Indices of the finite points, without those that repeat an earlier point's x and y.
+std::vector<std::uint32_t> DistinctInXy(const std::vector<cv::Point3d>& points) {
+  if (RowOrdered(points)) {
+    std::vector<std::uint32_t> kept;
+    kept.reserve(points.size());
+    for (std::size_t i = 0; i < points.size(); ++i)
+      if (Finite(points[i])) kept.push_back(static_cast<std::uint32_t>(i));
+    return kept;
+  }
+  std::vector<std::uint32_t> order;
+  order.reserve(points.size());
+  for (std::size_t i = 0; i < points.size(); ++i)
+    if (Finite(points[i])) order.push_back(static_cast<std::uint32_t>(i));
+  std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+    const auto& pa = points[a];
+    const auto& pb = points[b];
+    if (pa.x != pb.x) return pa.x < pb.x;
+    if (pa.y != pb.y) return pa.y < pb.y;
+    return a < b;
+  });
+  std::vector<std::uint32_t> kept;
+  kept.reserve(order.size());
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    const auto& p = points[order[i]];
+    if (i > 0 && p.x == points[order[i - 1]].x && p.y == points[order[i - 1]].y) continue;
+    kept.push_back(order[i]);
+  }
+  std::sort(kept.begin(), kept.end());
+  return kept;
+}
+
+// Neighbours of every vertex in compressed rows: vertex v's are adj[offsets[v] .. offsets[v+1]).
+struct Adjacency {
+  std::vector<std::uint32_t> offsets;
+  std::vector<std::uint32_t> adj;
+};
+
+}  // namespace
+
+struct TerrainSurface::Impl {
+  std::vector<cv::Point3d> vertices;
+  std::vector<std::array<std::uint32_t, 3>> faces;
+  Triangles triangles;  // non-degenerate faces of the smoothed surface
+  AabbTree tree;
+  geo::GroundBounds bounds{0, 0, 0, 0, 0, 0};
+};
+
+namespace {
+
+// Laplacian smoothing, each iteration computed from the previous one's positions (so the result
+// does not depend on how the vertices are split among threads). Interior vertices move towards
+// the mean of all their neighbours; boundary vertices towards the mean of their two boundary
+// neighbours (so they slide along the outline); vertices without neighbours stay.
+class Smoother {
+ public:
+  Smoother(std::vector<cv::Point3d>& pos, const Adjacency& nb, double relaxation)
+      : pos_(pos), nb_(nb), relaxation_(relaxation), n_(pos.size()) {
+    for (int c = 0; c < 3; ++c) {
+      cur_[c].resize(n_);
+      next_[c].resize(n_);
+    }
+    for (std::size_t v = 0; v < n_; ++v) {
+      cur_[0][v] = pos[v].x;
+      cur_[1][v] = pos[v].y;
+      cur_[2][v] = pos[v].z;
+    }
+    weight_.resize(n_);
+    for (std::size_t v = 0; v < n_; ++v) {
+      const std::uint32_t deg = nb.offsets[v + 1] - nb.offsets[v];
+      weight_[v] = deg ? 1.0 / deg : 0.0;
+    }
+  }
+
+  bool Run(int iterations, const RunContext* ctx) {
+    if (iterations <= 0) return true;
+    const std::size_t threads = n_ >= kParallelVertices && std::thread::hardware_concurrency() > 1
+                                    ? 2 : 1;
+    std::atomic<bool> stopRequested{false};
+    bool done = false;
+    int it = 0;
+    auto step = [&]() noexcept {
+      for (int c = 0; c < 3; ++c) cur_[c].swap(next_[c]);
+      ++it;
+      if (it >= iterations || stopRequested.load()) done = true;
+    };
+    std::barrier sync(static_cast<std::ptrdiff_t>(threads), step);
+    auto work = [&](std::size_t lo, std::size_t hi, bool main) {
+      while (!done) {
+        Iterate(lo, hi);
+        if (main && ctx && (it + 1) % kIterationsPerPump == 0 && ctx->AbortCheck())
+          stopRequested = true;
+        sync.arrive_and_wait();
+      }
+    };
+    if (threads == 1) {
+      work(0, n_, true);
+    } else {
+      std::thread helper(work, n_ / 2, n_, false);
+      work(0, n_ / 2, true);
+      helper.join();
+    }
+    if (stopRequested) return false;
+    for (std::size_t v = 0; v < n_; ++v) pos_[v] = {cur_[0][v], cur_[1][v], cur_[2][v]};
+    return true;
+  }
+
+ private:
+  static constexpr std::size_t kParallelVertices = 100000;
+
+  void Iterate(std::size_t lo, std::size_t hi) {
+    const double* x = cur_[0].data();
+    const double* y = cur_[1].data();
+    const double* z = cur_[2].data();
+    const std::uint32_t* off = nb_.offsets.data();
+    const std::uint32_t* adj = nb_.adj.data();
+    for (std::size_t v = lo; v < hi; ++v) {
+      double sx = 0.0, sy = 0.0, sz = 0.0;
+      for (std::uint32_t k = off[v]; k < off[v + 1]; ++k) {
+        const std::uint32_t j = adj[k];
+        sx += x[j];
+        sy += y[j];
+        sz += z[j];
+      }
+      const double w = weight_[v];
+      const double r = w > 0.0 ? relaxation_ : 0.0;
+      next_[0][v] = x[v] + r * (sx * w - x[v]);
+      next_[1][v] = y[v] + r * (sy * w - y[v]);
+      next_[2][v] = z[v] + r * (sz * w - z[v]);
+    }
+  }
+
+  std::vector<cv::Point3d>& pos_;
+  const Adjacency& nb_;
+  double relaxation_;
+  std::size_t n_;
+  std::vector<double> cur_[3], next_[3], weight_;
+};
+
+// The boundary cycle of the triangulation (its convex hull, collinear points included), in order.
+std::vector<std::uint32_t> HullCycle(const Delaunay& dt, const std::vector<std::uint32_t>& compact) {
+  std::vector<std::uint32_t> cycle;
+  auto vc = dt.incident_vertices(dt.infinite_vertex());
+  const auto start = vc;
+  do {
+    if (!dt.is_infinite(vc)) cycle.push_back(compact[vc->info()]);
+  } while (++vc != start);
+  return cycle;
+}
+
+Adjacency BuildAdjacency(const Delaunay& dt, const std::vector<std::uint32_t>& compact,
+                         const std::vector<cv::Point3d>& pos, double edgeAngleDeg) {
+  const std::size_t n = pos.size();
+  std::vector<std::uint32_t> boundaryPrev(n, kNone), boundaryNext(n, kNone);
+  std::vector<bool> onBoundary(n, false);
+  const auto cycle = HullCycle(dt, compact);
+  for (std::size_t i = 0; i < cycle.size(); ++i) {
+    const std::uint32_t v = cycle[i];
+    onBoundary[v] = true;
+    boundaryPrev[v] = cycle[(i + cycle.size() - 1) % cycle.size()];
+    boundaryNext[v] = cycle[(i + 1) % cycle.size()];
+  }
+  const double cosLimit = std::cos(edgeAngleDeg * CV_PI / 180.0);
+
+  // Vertices are visited in their compact order so that the rows come out in place.
+  std::vector<Delaunay::Vertex_handle> byIndex(n);
+  for (auto v = dt.finite_vertices_begin(); v != dt.finite_vertices_end(); ++v)
+    byIndex[compact[v->info()]] = v;
+
+  Adjacency nb;
+  nb.offsets.assign(n + 1, 0);
+  nb.adj.reserve(n * 7);
+  for (std::size_t v = 0; v < n; ++v) {
+    if (onBoundary[v]) {
+      const cv::Point3d& a = pos[boundaryPrev[v]];
+      const cv::Point3d& p = pos[v];
+      const cv::Point3d& c = pos[boundaryNext[v]];
+      const double ux = p.x - a.x, uy = p.y - a.y, wx = c.x - p.x, wy = c.y - p.y;
+      const double lu = std::hypot(ux, uy), lw = std::hypot(wx, wy);
+      const bool straight = lu > 0 && lw > 0 && (ux * wx + uy * wy) / (lu * lw) >= cosLimit;
+      if (straight && cycle.size() >= 3) {
+        nb.adj.push_back(boundaryPrev[v]);
+        nb.adj.push_back(boundaryNext[v]);
+      }
+    } else {
+      auto vc = dt.incident_vertices(byIndex[v]);
+      const auto start = vc;
+      do {
+        if (!dt.is_infinite(vc)) nb.adj.push_back(compact[vc->info()]);
+      } while (++vc != start);
+    }
+    nb.offsets[v + 1] = static_cast<std::uint32_t>(nb.adj.size());
+  }
+  return nb;
+}
+
+geo::GroundBounds BoundsOf(const std::vector<cv::Point3d>& pos) {
+  geo::GroundBounds b{pos[0].x, pos[0].x, pos[0].y, pos[0].y, pos[0].z, pos[0].z};
+  for (const auto& p : pos) {
+    b.minX = std::min(b.minX, p.x);
+    b.maxX = std::max(b.maxX, p.x);
+    b.minY = std::min(b.minY, p.y);
+    b.maxY = std::max(b.maxY, p.y);
+    b.minZ = std::min(b.minZ, p.z);
+    b.maxZ = std::max(b.maxZ, p.z);
+  }
+  return b;
+}
+
+}  // namespace
+
+TerrainSurface::TerrainSurface() : impl_(std::make_unique<Impl>()) {}
+TerrainSurface::~TerrainSurface() = default;
+TerrainSurface::TerrainSurface(TerrainSurface&&) noexcept = default;
+TerrainSurface& TerrainSurface::operator=(TerrainSurface&&) noexcept = default;
+
+TerrainSurface TerrainSurface::Build(const std::vector<cv::Point3d>& points, int smoothingIterations) {
+  TerrainSurfaceOptions options;
+  options.smoothingIterations = smoothingIterations;
+  return Build(points, options, nullptr);
+}
+
+TerrainSurface TerrainSurface::Build(const std::vector<cv::Point3d>& points,
+                                     const TerrainSurfaceOptions& options, const RunContext* ctx) {
+  TerrainSurface surface;
+  if (points.size() < 3 || points.size() >= kNone) return surface;
+  const std::vector<std::uint32_t> kept = DistinctInXy(points);
+  if (kept.size() < 3) return surface;
+
+  std::vector<std::pair<K::Point_3, std::uint32_t>> input;
+  input.reserve(kept.size());
+  for (std::uint32_t i : kept) input.emplace_back(K::Point_3(points[i].x, points[i].y, points[i].z), i);
+  Delaunay dt;
+  dt.insert(input.begin(), input.end());
+  input = {};
+  if (dt.dimension() < 2) return surface;
+
+  // Vertices keep the order of the points they came from, which keeps grid neighbours close in
+  // memory while smoothing.
+  std::vector<std::uint32_t> compact(points.size(), kNone);
+  Impl& s = *surface.impl_;
+  s.vertices.reserve(kept.size());
+  for (std::uint32_t i : kept) {
+    compact[i] = static_cast<std::uint32_t>(s.vertices.size());
+    s.vertices.push_back(points[i]);
+  }
+  s.faces.reserve(dt.number_of_faces());
+  for (auto f = dt.finite_faces_begin(); f != dt.finite_faces_end(); ++f)
+    s.faces.push_back({compact[f->vertex(0)->info()], compact[f->vertex(1)->info()],
+                       compact[f->vertex(2)->info()]});
+
+  if (options.smoothingIterations > 0) {
+    const Adjacency nb = BuildAdjacency(dt, compact, s.vertices, options.boundaryEdgeAngleDeg);
+    dt.clear();
+    if (!Smoother(s.vertices, nb, options.relaxation).Run(options.smoothingIterations, ctx))
+      return TerrainSurface{};
+  }
+  dt.clear();
+
+  s.triangles.reserve(s.faces.size());
+  for (const auto& f : s.faces) {
+    const auto& a = s.vertices[f[0]];
+    const auto& b = s.vertices[f[1]];
+    const auto& c = s.vertices[f[2]];
+    K::Triangle_3 t(K::Point_3(a.x, a.y, a.z), K::Point_3(b.x, b.y, b.z), K::Point_3(c.x, c.y, c.z));
+    if (!t.is_degenerate()) s.triangles.push_back(t);
+  }
+  if (s.triangles.empty()) return TerrainSurface{};
+  s.tree.insert(s.triangles.cbegin(), s.triangles.cend());
+  s.tree.build();
+  s.bounds = BoundsOf(s.vertices);
+  return surface;
+}
+
+bool TerrainSurface::Empty() const { return impl_->triangles.empty(); }
+std::size_t TerrainSurface::VertexCount() const { return impl_->vertices.size(); }
+std::size_t TerrainSurface::TriangleCount() const { return impl_->faces.size(); }
+geo::GroundBounds TerrainSurface::Bounds() const { return impl_->bounds; }
+std::vector<cv::Point3d> TerrainSurface::Vertices() const { return impl_->vertices; }
+
+bool TerrainSurface::FirstHit(const cv::Point3d& p0, const cv::Point3d& p1, double tolerance,
+                              cv::Point3d& hit) const {
+  if (Empty()) return false;
+  const cv::Point3d d = p1 - p0;
+  const double len = std::sqrt(d.dot(d));
+  if (!(len > 0.0) || !std::isfinite(len)) return false;
+  tolerance = std::max(0.0, tolerance);
+  const cv::Point3d u = d * (1.0 / len);
+  const cv::Point3d from = p0 - u * tolerance;
+  const K::Ray_3 ray(K::Point_3(from.x, from.y, from.z), K::Vector_3(u.x, u.y, u.z));
+  const auto found = impl_->tree.first_intersection(ray);
+  if (!found) return false;
+  K::Point_3 q;
+  if (const K::Point_3* p = boost::get<K::Point_3>(&found->first)) {
+    q = *p;
+  } else if (const K::Segment_3* seg = boost::get<K::Segment_3>(&found->first)) {
+    // A segment lying in a triangle: its end nearer to the start is the first hit.
+    q = CGAL::squared_distance(seg->source(), ray.source()) <=
+                CGAL::squared_distance(seg->target(), ray.source())
+            ? seg->source()
+            : seg->target();
+  } else {
+    return false;
+  }
+  const cv::Point3d h(q.x(), q.y(), q.z());
+  if ((h - from).dot(u) > len + 2.0 * tolerance) return false;
+  hit = h;
+  return true;
+}
+
+bool TerrainSurface::HeightAt(double x, double y, double& z) const {
+  if (Empty()) return false;
+  const auto& b = impl_->bounds;
+  const double margin = 1.0 + (b.maxZ - b.minZ);
+  cv::Point3d hit;
+  if (!FirstHit({x, y, b.maxZ + margin}, {x, y, b.minZ - margin}, 0.0, hit)) return false;
+  z = hit.z;
+  return true;
+}
+
+}  // namespace ortavia
