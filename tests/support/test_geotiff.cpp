@@ -1,0 +1,37 @@
+#include "support/test_geotiff.h"
+
+#include <vector>
+
+namespace ortavia::test {
+
+bool WriteGeoTiff(const std::filesystem::path& path, const TestRaster& raster,
+                  const std::function<double(int band, int col, int row)>& value) {
+  GDALAllRegister();
+  GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("GTiff");
+  if (driver == nullptr) return false;
+  GDALDatasetUniquePtr ds(driver->Create(path.string().c_str(), raster.width, raster.height,
+                                         raster.bands, raster.type, nullptr));
+  if (!ds) return false;
+  auto gt = raster.geoTransform;
+  if (ds->SetGeoTransform(gt.data()) != CE_None) return false;
+  std::vector<double> line(static_cast<std::size_t>(raster.width));
+  for (int b = 1; b <= raster.bands; ++b) {
+    GDALRasterBand* band = ds->GetRasterBand(b);
+    if (raster.noData && band->SetNoDataValue(*raster.noData) != CE_None) return false;
+    for (int row = 0; row < raster.height; ++row) {
+      for (int col = 0; col < raster.width; ++col) line[col] = value(b, col, row);
+      if (band->RasterIO(GF_Write, 0, row, raster.width, 1, line.data(), raster.width, 1,
+                         GDT_Float64, 0, 0, nullptr) != CE_None)
+        return false;
+    }
+  }
+  return true;
+}
+
+GDALDatasetUniquePtr OpenRaster(const std::filesystem::path& path) {
+  GDALAllRegister();
+  return GDALDatasetUniquePtr(
+      GDALDataset::Open(path.string().c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
+}
+
+}  // namespace ortavia::test

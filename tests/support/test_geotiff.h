@@ -1,0 +1,29 @@
+#pragma once
+// Small GeoTIFFs made by the tests themselves.
+#include <gdal_priv.h>
+
+#include <array>
+#include <filesystem>
+#include <functional>
+#include <optional>
+
+namespace ortavia::test {
+
+struct TestRaster {
+  int width = 1;
+  int height = 1;
+  int bands = 1;
+  GDALDataType type = GDT_Float32;
+  std::array<double, 6> geoTransform{0.0, 1.0, 0.0, 0.0, 0.0, -1.0};
+  std::optional<double> noData;
+};
+
+// Writes a GeoTIFF whose sample (band 1-based, column, row) is value(band, column, row).
+// Returns false when GDAL cannot create or write it.
+bool WriteGeoTiff(const std::filesystem::path& path, const TestRaster& raster,
+                  const std::function<double(int band, int col, int row)>& value);
+
+// Opens a raster read-only (drivers registered on first use); null when GDAL cannot open it.
+GDALDatasetUniquePtr OpenRaster(const std::filesystem::path& path);
+
+}  // namespace ortavia::test
