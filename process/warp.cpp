@@ -1,0 +1,731 @@
+#include "process/warp.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+
+#include <opencv2/imgproc.hpp>
+
+#include "process/ortho_writer.h"
+
+namespace ortavia {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr double kNoHeightD = -9999.0;
+constexpr std::uintmax_t kPresentOrthoBytes = 10000000;
+
+template <class... Args>
+std::string Format(const char* fmt, Args... args) {
+  char buf[1024];
+  std::snprintf(buf, sizeof buf, fmt, args...);
+  return buf;
+}
+
+double Trunc(double v) { return std::trunc(v); }
+
+// Ground point of output pixel (gx, gy) of an ortho: the pixel's centre.
+struct GroundGrid {
+  double minX, maxY, gsd;
+  int ox0, oy0;
+  cv::Point2d At(int gx, int gy) const {
+    return {minX + (ox0 + gx) * gsd, maxY - (oy0 + gy) * gsd};
+  }
+};
+
+struct Footprint {
+  CadHandle handle = 0;
+  CadBox box{};
+};
+
+// Everything the fill of one ortho needs; the rasters are the source window of the image.
+struct ImageWarp {
+  const geo::COrientation* orientation = nullptr;
+  const DemWindow* dem = nullptr;
+  GroundGrid grid{};
+  OrthoGeometry geo{};
+  cv::Mat src;    // W x H, 1 or 3 channels, working depth
+  cv::Mat alpha;  // W x H, 1 channel ("1234" only)
+  int x0 = 0, y0 = 0;
+};
+
+// Source-window position of an output pixel, or false where no height or no image reaches it.
+bool ProjectOutputPixel(const ImageWarp& w, int gx, int gy, double& x, double& y) {
+  const cv::Point2d g = w.grid.At(gx, gy);
+  const double z = SampleDemHeight(w.dem->gt, w.dem->heights, g.x, g.y);
+  if (z == kNoHeightD) return false;
+  const cv::Point2d p = w.orientation->Pt3dToPix(cv::Point3d(g.x, g.y, z));
+  if (!std::isfinite(p.x) || !std::isfinite(p.y)) return false;
+  x = p.x - w.x0;
+  y = p.y - w.y0;
+  return std::abs(x) < 1e9 && std::abs(y) < 1e9;
+}
+
+struct Corner {
+  bool valid = false;
+  float u = 0.f, v = 0.f;
+};
+
+// Projects the square corners of one row of squares: corner k stands at gx = bx*bw + k*s.
+void ProjectCornerRow(const ImageWarp& w, int gx0, int gy, int s, int count,
+                      std::vector<Corner>& out) {
+  out.assign(count, Corner{});
+  for (int k = 0; k < count; ++k) {
+    double x, y;
+    if (!ProjectOutputPixel(w, gx0 + k * s, gy, x, y)) continue;
+    out[k] = {true, static_cast<float>(x), static_cast<float>(y)};
+  }
+}
+
+// Tile mode: one perspective transform per s x s square, from its four projected corners.
+// Returns false when Stop was pressed.
+bool FillBlockTiles(const ImageWarp& w, int bx, int by, int s, cv::Mat& block, cv::Mat& alphaBlock,
+                    const RunContext& ctx) {
+  const OrthoGeometry& g = w.geo;
+  const int W = w.src.cols, H = w.src.rows;
+  const int squares = g.bw / s;
+  std::vector<Corner> top, bottom;
+  cv::Mat patch, alphaPatch;
+  bool haveTop = false;
+  for (int sy = 0; sy + s <= g.bh; sy += s) {
+    if ((sy / s) % 100 == 0 && ctx.AbortCheck()) return false;
+    const int gy = by * g.bh + sy;
+    if (!(gy < g.outH && gy + s < g.outH)) break;
+    // Neighbouring strips share their corner row, so each corner is projected once.
+    if (!haveTop) ProjectCornerRow(w, bx * g.bw, gy, s, squares + 1, top);
+    ProjectCornerRow(w, bx * g.bw, gy + s, s, squares + 1, bottom);
+    haveTop = true;
+    for (int q = 0; q < squares; ++q) {
+      const int sx = q * s;
+      const int gx = bx * g.bw + sx;
+      if (!(gx < g.outW && gx + s < g.outW)) break;
+      const Corner c[4] = {top[q], top[q + 1], bottom[q + 1], bottom[q]};
+      int umin = INT_MAX, vmin = INT_MAX, umax = -INT_MAX, vmax = -INT_MAX;
+      bool valid = true;
+      for (const Corner& k : c) {
+        if (!k.valid) {
+          valid = false;
+          break;
+        }
+        const int tu = static_cast<int>(k.u), tv = static_cast<int>(k.v);
+        umin = std::min(umin, tu);
+        vmin = std::min(vmin, tv);
+        umax = std::max(umax, tu + 1);
+        vmax = std::max(vmax, tv + 1);
+      }
+      if (!valid || umin < 0 || vmin < 0 || umax >= W || vmax >= H) continue;
+      const cv::Point2f from[4] = {{c[0].u - umin, c[0].v - vmin}, {c[1].u - umin, c[1].v - vmin},
+                                   {c[2].u - umin, c[2].v - vmin}, {c[3].u - umin, c[3].v - vmin}};
+      const cv::Point2f to[4] = {{0.f, 0.f},
+                                 {static_cast<float>(s), 0.f},
+                                 {static_cast<float>(s), static_cast<float>(s)},
+                                 {0.f, static_cast<float>(s)}};
+      const cv::Mat m = cv::getPerspectiveTransform(from, to);
+      const cv::Rect srcRect(umin, vmin, umax - umin + 1, vmax - vmin + 1);
+      const cv::Rect dstRect(sx, sy, s, s);
+      w.src(srcRect).copyTo(patch);
+      cv::Mat dst = block(dstRect);
+      cv::warpPerspective(patch, dst, m, dstRect.size(), cv::INTER_LINEAR | cv::WARP_FILL_OUTLIERS,
+                          cv::BORDER_CONSTANT, cv::Scalar::all(0));
+      if (!w.alpha.empty()) {
+        w.alpha(srcRect).copyTo(alphaPatch);
+        cv::Mat adst = alphaBlock(dstRect);
+        cv::warpPerspective(alphaPatch, adst, m, dstRect.size(),
+                            cv::INTER_LINEAR | cv::WARP_FILL_OUTLIERS, cv::BORDER_CONSTANT,
+                            cv::Scalar::all(0));
+      }
+    }
+    std::swap(top, bottom);
+  }
+  return true;
+}
+
+template <class T>
+T SaturateRound(double v) {
+  return cv::saturate_cast<T>(v);
+}
+
+// 16-bit unsigned: weighted mean over the 3 x 3 neighbours, weight (d - dist) / d, d = 2 sqrt 2.
+void SampleWeighted16U(const cv::Mat& src, float u, float v, double* out) {
+  const double d = 2.0 * std::sqrt(2.0);
+  const int iu = static_cast<int>(u), iv = static_cast<int>(v);
+  const int ch = src.channels();
+  double sum[4] = {0, 0, 0, 0};
+  double wsum = 0.0;
+  for (int r = iv - 1; r <= iv + 1; ++r) {
+    const auto* row = src.ptr<uint16_t>(r);
+    for (int c = iu - 1; c <= iu + 1; ++c) {
+      const double wgt = (d - std::hypot(c - static_cast<double>(u), r - static_cast<double>(v))) / d;
+      wsum += wgt;
+      for (int k = 0; k < ch; ++k) sum[k] += wgt * row[c * ch + k];
+    }
+  }
+  for (int k = 0; k < ch; ++k) out[k] = std::trunc(sum[k] / wsum + 0.5);
+}
+
+// Bilinear value at (u, v), the centre of the 3 x 3 neighbourhood getRectSubPix would take;
+// used for the depths getRectSubPix does not take (16-bit signed, 32-bit signed, 64-bit float).
+template <class T>
+void SampleBilinear(const cv::Mat& src, float u, float v, double* out) {
+  const int iu = static_cast<int>(std::floor(u)), iv = static_cast<int>(std::floor(v));
+  const double fx = u - iu, fy = v - iv;
+  const int ch = src.channels();
+  const T* r0 = src.ptr<T>(iv);
+  const T* r1 = src.ptr<T>(iv + 1);
+  for (int k = 0; k < ch; ++k) {
+    const double a = r0[iu * ch + k] * (1 - fx) + r0[(iu + 1) * ch + k] * fx;
+    const double b = r1[iu * ch + k] * (1 - fx) + r1[(iu + 1) * ch + k] * fx;
+    out[k] = a * (1 - fy) + b * fy;
+  }
+}
+
+void SamplePixel(const cv::Mat& src, float u, float v, double* out, cv::Mat& subPix) {
+  switch (src.depth()) {
+    case CV_16U:
+      SampleWeighted16U(src, u, v, out);
+      return;
+    case CV_8U:
+    case CV_32F: {
+      cv::getRectSubPix(src, cv::Size(3, 3), cv::Point2f(u, v), subPix);
+      for (int k = 0; k < src.channels(); ++k) {
+        out[k] = src.depth() == CV_8U ? subPix.ptr<uchar>(1)[src.channels() + k]
+                                      : subPix.ptr<float>(1)[src.channels() + k];
+      }
+      return;
+    }
+    case CV_16S: SampleBilinear<int16_t>(src, u, v, out); return;
+    case CV_32S: SampleBilinear<int32_t>(src, u, v, out); return;
+    default: SampleBilinear<double>(src, u, v, out); return;
+  }
+}
+
+void StorePixel(cv::Mat& dst, int c, int r, const double* val) {
+  const int ch = dst.channels();
+  for (int k = 0; k < ch; ++k) {
+    switch (dst.depth()) {
+      case CV_8U: dst.ptr<uchar>(r)[c * ch + k] = SaturateRound<uchar>(val[k]); break;
+      case CV_16U: dst.ptr<uint16_t>(r)[c * ch + k] = SaturateRound<uint16_t>(val[k]); break;
+      case CV_16S: dst.ptr<int16_t>(r)[c * ch + k] = SaturateRound<int16_t>(val[k]); break;
+      case CV_32S: dst.ptr<int32_t>(r)[c * ch + k] = SaturateRound<int32_t>(val[k]); break;
+      case CV_32F: dst.ptr<float>(r)[c * ch + k] = static_cast<float>(val[k]); break;
+      default: dst.ptr<double>(r)[c * ch + k] = val[k]; break;
+    }
+  }
+}
+
+// Pixel mode: every output pixel projected on its own. Returns false when Stop was pressed.
+bool FillBlockPixels(const ImageWarp& w, int bx, int by, cv::Mat& block, cv::Mat& alphaBlock,
+                     const RunContext& ctx) {
+  const OrthoGeometry& g = w.geo;
+  const int W = w.src.cols, H = w.src.rows;
+  cv::Mat subPix, alphaSubPix;
+  double val[4], aval[4];
+  for (int r = 0; r < g.bh; ++r) {
+    if (r % 100 == 0 && ctx.AbortCheck()) return false;
+    const int gy = by * g.bh + r;
+    if (gy >= g.outH) continue;
+    for (int c = 0; c < g.bw; ++c) {
+      const int gx = bx * g.bw + c;
+      if (gx >= g.outW) continue;
+      double x, y;
+      if (!ProjectOutputPixel(w, gx, gy, x, y)) continue;
+      const int tu = static_cast<int>(x), tv = static_cast<int>(y);
+      if (tu < 5 || tu > W - 6 || tv < 5 || tv > H - 6) continue;
+      const float u = static_cast<float>(x), v = static_cast<float>(y);
+      SamplePixel(w.src, u, v, val, subPix);
+      StorePixel(block, c, r, val);
+      if (!w.alpha.empty()) {
+        SamplePixel(w.alpha, u, v, aval, alphaSubPix);
+        StorePixel(alphaBlock, c, r, aval);
+      }
+    }
+  }
+  return true;
+}
+
+std::optional<Footprint> FindFootprint(const WarpProject& project, const std::string& name) {
+  auto it = project.footprints.find(name);
+  if (it == project.footprints.end()) return std::nullopt;
+  auto box = project.cad.EntityBox(it->second);
+  if (!box) return std::nullopt;
+  return Footprint{it->second, *box};
+}
+
+void Recolor(WarpProject& project, CadHandle handle, int color, bool filled) {
+  project.cad.SetColor(handle, color);
+  project.cad.SetFilled(handle, filled);
+}
+
+bool PresentOrtho(const std::string& path) {
+  std::error_code ec;
+  if (!fs::is_regular_file(path, ec)) return false;
+  const auto size = fs::file_size(path, ec);
+  return !ec && size > kPresentOrthoBytes;
+}
+
+// Reads window (x0, y0, W, H) of the composition's bands into the source and alpha windows.
+bool ReadSourceWindow(GDALDataset* image, const std::string& composition, GDALDataType type,
+                      int x0, int y0, cv::Mat& src, cv::Mat& alpha, const RunContext& ctx) {
+  const int bytes = GDALGetDataTypeSizeBytes(type);
+  for (std::size_t k = 0; k < composition.size(); ++k) {
+    ctx.Pump();
+    const int band = composition[k] - '0';
+    if (band < 1 || band > image->GetRasterCount()) return false;
+    cv::Mat& dst = k < 3 ? src : alpha;
+    const int channel = k < 3 ? static_cast<int>(k) : 0;
+    if (channel >= dst.channels()) return false;
+    CPLErr err = image->GetRasterBand(band)->RasterIO(
+        GF_Read, x0, y0, dst.cols, dst.rows, dst.ptr() + channel * bytes, dst.cols, dst.rows, type,
+        static_cast<GSpacing>(dst.elemSize()), static_cast<GSpacing>(dst.step[0]), nullptr);
+    if (err != CE_None) return false;
+  }
+  return true;
+}
+
+double CubicAt(double a0, double a1, double a2, double a3, double f) {
+  const double d0 = a0 - a1, d2 = a2 - a1, d3 = a3 - a1;
+  return a1 + f * (d2 - d0 / 3.0 - d3 / 6.0) + f * f * (d2 / 2.0 + d0 / 2.0) +
+         f * f * f * (d3 / 6.0 - d2 / 2.0 - d0 / 6.0);
+}
+
+class WarpRun {
+ public:
+  WarpRun(const WarpRequest& req, const RunContext& ctx) : req_(req), ctx_(ctx) {}
+  WarpResult Run();
+
+ private:
+  enum class Step { Written, Skipped, Aborted };
+  Step ProcessImage(int i, int r);
+  Step Skip(int r, const std::string& reason) {
+    result_.skippedRows.push_back(r);
+    status_.outcome = ImageOutcome::Skipped;
+    status_.reason = reason;
+    return Step::Skipped;
+  }
+  Step Abort() {
+    ctx_.Log("process aborted by user");
+    status_.outcome = ImageOutcome::Aborted;
+    status_.reason = "process aborted by user";
+    return Step::Aborted;
+  }
+  std::optional<std::string> Refusal();
+
+  const WarpRequest& req_;
+  const RunContext& ctx_;
+  WarpResult result_;
+  ImageStatus status_;
+  int nOut_ = 0;
+  GDALDataType type_ = GDT_Unknown;
+  int depth_ = -1;
+  cv::Mat cellMask_;
+  bool firstWritten_ = true;
+};
+
+std::optional<std::string> WarpRun::Refusal() {
+  const WarpProject* project = req_.project;
+  if (!project || !project->passport || req_.rows.empty()) return "no passport or no images";
+  nOut_ = CompositionBands(req_.composition);
+  if (nOut_ == 0) return "unknown band composition " + req_.composition;
+  if (!(req_.gsd > 0.0) || !std::isfinite(req_.gsd)) return "the GSD must be greater than 0";
+  const int first = req_.rows.front();
+  if (first < 0 || first >= static_cast<int>(project->images.size()))
+    return "the first image is not in the list";
+  GDALDatasetUniquePtr image(GDALDataset::Open(project->images[first].path.c_str(),
+                                               GDAL_OF_RASTER | GDAL_OF_READONLY));
+  if (!image || image->GetRasterCount() < 1) return "the first image cannot be opened";
+  const int n = image->GetRasterCount();
+  type_ = image->GetRasterBand(1)->GetRasterDataType();
+  image.reset();
+  if ((req_.composition == "1" && n != 1) ||
+      ((req_.composition == "1234" || req_.composition == "412") && n != 4))
+    return "the band composition does not fit the first image";
+  depth_ = WarpWorkingDepth(type_);
+  if (depth_ < 0) return "the sample type of the images is not supported";
+  return std::nullopt;
+}
+
+WarpResult WarpRun::Run() {
+  if (auto why = Refusal()) {
+    result_.status = WarpRunStatus::Refused;
+    result_.refusal = *why;
+    return result_;
+  }
+  const int count = static_cast<int>(req_.rows.size());
+  ctx_.SetRange(0, count);
+  ctx_.Log("start warping images...");
+  for (int i = 0; i < count; ++i) {
+    const int r = req_.rows[i];
+    status_ = ImageStatus{};
+    status_.row = r;
+    const Step step = ProcessImage(i, r);
+    result_.images.push_back(status_);
+    if (step == Step::Aborted) {
+      result_.status = WarpRunStatus::Aborted;
+      return result_;
+    }
+  }
+  ctx_.Log("end warping images...");
+  result_.status = WarpRunStatus::Done;
+  return result_;
+}
+
+WarpRun::Step WarpRun::ProcessImage(int i, int r) {
+  WarpProject& project = *req_.project;
+  if (r < 0 || r >= static_cast<int>(project.images.size())) return Skip(r, "not in the image list");
+  const ImageItem& item = project.images[r];
+  status_.name = item.name;
+  auto oit = project.orientations.find(item.name);
+  if (oit == project.orientations.end()) return Skip(r, "no exterior orientation");
+  const geo::COrientation orientation = oit->second;
+  const auto footprint = FindFootprint(project, item.name);
+  if (!footprint) return Skip(r, "no footprint");
+  const std::string orthoPath = (fs::path(req_.destinationFolder) / (item.name + ".tif")).string();
+  const std::string cannotProject =
+      Format("%s image can't be projected: unable to compute projection bounds!", item.name.c_str());
+
+  DemWindow dem;
+  const CadBox& box = footprint->box;
+  switch (BuildDemWindow(project.dem.dataset.get(), box.left, box.right, box.top, box.bottom, dem)) {
+    case DemWindowStatus::TooSmall: return Skip(r, "the DEM window is too small");
+    case DemWindowStatus::ReadFailed: ctx_.Log(cannotProject); return Skip(r, "DEM window unreadable");
+    case DemWindowStatus::Ok: break;
+  }
+  project.demWindow = dem.heights;
+  const cv::Mat emptyMap;
+  const cv::Mat& voronoi = req_.voronoiMap ? *req_.voronoiMap : emptyMap;
+  const auto bounds = ComputeProjectionBounds(project, r, orientation, voronoi, dem, req_.cellSize,
+                                              cellMask_);
+  if (!bounds) {
+    ctx_.Log(cannotProject);
+    return Skip(r, "unable to compute projection bounds");
+  }
+  if (!req_.overwrite && PresentOrtho(orthoPath)) {
+    ctx_.Log(Format("Projection of %s image skipped because already present.", item.name.c_str()));
+    Recolor(project, footprint->handle, kAciGreen, true);
+    return Skip(r, "already present");
+  }
+  ctx_.SetPos(r);
+  const int count = static_cast<int>(req_.rows.size());
+  ctx_.Log(Format("processing image %s %d/%d (%d%%)", item.name.c_str(), i, count,
+                  static_cast<int>(std::floor(static_cast<double>(i) / count * 100.0))));
+  if (ctx_.AbortCheck()) return Abort();
+
+  GDALDatasetUniquePtr image(GDALDataset::Open(item.path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
+  if (!image || image->GetRasterCount() < 1) return Skip(r, "the image cannot be opened");
+  const ProjectionBounds& b = *bounds;
+  if (b.pixMaxX - b.pixMinX + 1 < 64 || b.pixMaxY - b.pixMinY + 1 < 64)
+    return Skip(r, "the image window is smaller than 64 x 64 pixels");
+  const int x0 = std::max(b.pixMinX, 0), y0 = std::max(b.pixMinY, 0);
+  const int x1 = std::min(b.pixMaxX, image->GetRasterXSize() - 1);
+  const int y1 = std::min(b.pixMaxY, image->GetRasterYSize() - 1);
+  const int W = x1 - x0 + 1, H = y1 - y0 + 1;
+  if (W < 2 || H < 2) return Skip(r, "the image window lies outside the image");
+  const int bands = image->GetRasterCount();
+  if (bands < nOut_) return Skip(r, "the image has fewer bands than the composition");
+
+  Recolor(project, footprint->handle, kAciMagenta, true);
+  if (ctx_.AbortCheck()) return Abort();
+
+  ImageWarp w;
+  w.orientation = &orientation;
+  w.dem = &dem;
+  w.x0 = x0;
+  w.y0 = y0;
+  w.src = cv::Mat::zeros(H, W, CV_MAKETYPE(depth_, bands == 1 ? 1 : 3));
+  if (nOut_ == 4) w.alpha = cv::Mat::zeros(H, W, CV_MAKETYPE(depth_, 1));
+  if (!ReadSourceWindow(image.get(), req_.composition, type_, x0, y0, w.src, w.alpha, ctx_))
+    return Skip(r, "the image cannot be read");
+  image.reset();
+  if (ctx_.AbortCheck()) return Abort();
+
+  w.geo = ComputeOrthoGeometry(b, project.mosaicScale);
+  w.grid = {project.mosaicMinX, project.mosaicMaxY, req_.gsd, w.geo.ox0, w.geo.oy0};
+  OrthoSpec spec;
+  spec.path = orthoPath;
+  spec.width = w.geo.outW;
+  spec.height = w.geo.outH;
+  spec.bands = nOut_;
+  spec.type = type_;
+  spec.gsd = req_.gsd;
+  spec.ox0 = w.geo.ox0;
+  spec.oy0 = w.geo.oy0;
+  spec.mosaicMinX = project.mosaicMinX;
+  spec.mosaicMaxY = project.mosaicMaxY;
+  spec.mosaicWidth = req_.mosaicWidth;
+  spec.mosaicHeight = req_.mosaicHeight;
+  OrthoWriter writer;
+  const auto cannotWrite = [&](OrthoStatus s) {
+    ctx_.Log(Format("%s image can't be written: %s!", item.name.c_str(), OrthoStatusText(s).c_str()));
+    return Skip(r, OrthoStatusText(s));
+  };
+  if (OrthoStatus s = writer.Create(spec); s != OrthoStatus::Ok) return cannotWrite(s);
+
+  cv::Mat block(w.geo.bh, w.geo.bw, w.src.type());
+  cv::Mat alphaBlock;
+  if (nOut_ == 4) alphaBlock.create(w.geo.bh, w.geo.bw, w.alpha.type());
+  for (int by = 0; by < w.geo.nBy; ++by) {
+    for (int bx = 0; bx < w.geo.nBx; ++bx) {
+      block.setTo(cv::Scalar::all(0));
+      if (!alphaBlock.empty()) alphaBlock.setTo(cv::Scalar::all(0));
+      const bool going = req_.tileStep > 1
+                             ? FillBlockTiles(w, bx, by, req_.tileStep, block, alphaBlock, ctx_)
+                             : FillBlockPixels(w, bx, by, block, alphaBlock, ctx_);
+      if (!going) {
+        writer.Abandon(true);
+        return Abort();
+      }
+      const OrthoStatus s = writer.WriteBlock(bx, by, w.geo.bw, w.geo.bh, block, alphaBlock, ctx_);
+      if (s == OrthoStatus::Aborted) {
+        writer.Abandon(true);
+        return Abort();
+      }
+      if (s != OrthoStatus::Ok) {
+        writer.Abandon(false);
+        return cannotWrite(s);
+      }
+    }
+  }
+  w.src.release();
+  w.alpha.release();
+  block.release();
+  alphaBlock.release();
+  const OrthoStatus finished = writer.Finish(ctx_);
+  if (finished == OrthoStatus::Aborted) return Abort();
+  if (finished != OrthoStatus::Ok) return cannotWrite(finished);
+
+  // The file is complete under its final name: it counts as written even if Stop follows.
+  Recolor(project, footprint->handle, kAciGreen, false);
+  project.lastOrthoPath = orthoPath;
+  result_.processedRows.push_back(i);
+  status_.outcome = ImageOutcome::Written;
+  if (req_.orthoWritten) req_.orthoWritten(orthoPath, firstWritten_);
+  firstWritten_ = false;
+  if (ctx_.AbortCheck()) {
+    ctx_.Log("process aborted by user");
+    return Step::Aborted;
+  }
+  return Step::Written;
+}
+
+}  // namespace
+
+int CompositionBands(const std::string& composition) {
+  if (composition == "1") return 1;
+  if (composition == "1234") return 4;
+  if (composition == "123" || composition == "321" || composition == "412") return 3;
+  return 0;
+}
+
+int WarpWorkingDepth(GDALDataType type) {
+  switch (type) {
+    case GDT_Byte: return CV_8U;
+    case GDT_UInt16: return CV_16U;
+    case GDT_Int16: return CV_16S;
+    case GDT_UInt32:
+    case GDT_Int32: return CV_32S;
+    case GDT_Float32: return CV_32F;
+    case GDT_Float64: return CV_64F;
+    default: return -1;
+  }
+}
+
+DemWindowStatus BuildDemWindow(GDALDataset* dem, double left, double right, double top,
+                               double bottom, DemWindow& out) {
+  if (!dem || dem->GetRasterCount() < 1) return DemWindowStatus::ReadFailed;
+  double gt[6];
+  if (dem->GetGeoTransform(gt) != CE_None || gt[1] == 0.0 || gt[5] == 0.0)
+    return DemWindowStatus::ReadFailed;
+  const double edges[4] = {(left - gt[0]) / gt[1], (top - gt[3]) / gt[5],
+                           (right - gt[0]) / gt[1], (bottom - gt[3]) / gt[5]};
+  for (double e : edges)
+    if (!std::isfinite(e) || std::abs(e) > 1e9) return DemWindowStatus::TooSmall;
+  long long c0 = static_cast<long long>(Trunc(edges[0]));
+  long long r0 = static_cast<long long>(Trunc(edges[1]));
+  long long c1 = static_cast<long long>(Trunc(edges[2])) + 1;
+  long long r1 = static_cast<long long>(Trunc(edges[3])) + 1;
+  const long long w = c1 - c0, h = r1 - r0;
+  c0 -= w;
+  c1 += w;
+  r0 -= h;
+  r1 += h;
+  c0 = std::max(c0, 0LL);
+  r0 = std::max(r0, 0LL);
+  c1 = std::min<long long>(c1, dem->GetRasterXSize() - 1);
+  r1 = std::min<long long>(r1, dem->GetRasterYSize() - 1);
+  long long W = c1 - c0 + 1;
+  const long long H = r1 - r0 + 1;
+  if (W < 2 || H < 2) return DemWindowStatus::TooSmall;
+  const long long readW = W;
+  if (W % 4 != 0) W += 4 - W % 4;
+  out.gt = {gt[0] + c0 * gt[1], gt[1], gt[2], gt[3] + r0 * gt[5], gt[4], gt[5]};
+  out.heights.create(static_cast<int>(H), static_cast<int>(W), CV_32F);
+  // Columns added to reach a multiple of 4 lie past the DEM: no height there.
+  out.heights.setTo(cv::Scalar::all(kNoHeightD));
+  GDALRasterBand* band = dem->GetRasterBand(1);
+  CPLErr err = band->RasterIO(GF_Read, static_cast<int>(c0), static_cast<int>(r0),
+                              static_cast<int>(readW), static_cast<int>(H), out.heights.ptr(),
+                              static_cast<int>(readW), static_cast<int>(H), GDT_Float32, 0,
+                              static_cast<GSpacing>(out.heights.step[0]), nullptr);
+  if (err != CE_None) {
+    out.heights.release();
+    return DemWindowStatus::ReadFailed;
+  }
+  int hasNoData = 0;
+  const double noData = band->GetNoDataValue(&hasNoData);
+  const float noDataF = static_cast<float>(noData);
+  for (int r = 0; r < out.heights.rows; ++r) {
+    float* row = out.heights.ptr<float>(r);
+    for (int c = 0; c < readW; ++c) {
+      if (!std::isfinite(row[c]) || (hasNoData && row[c] == noDataF)) row[c] = kNoHeight;
+    }
+  }
+  return DemWindowStatus::Ok;
+}
+
+double SampleDemHeight(const GeoTransform& wgt, const cv::Mat& dem, double x, double y) {
+  if (dem.empty() || dem.type() != CV_32F || wgt[1] == 0.0 || wgt[5] == 0.0) return kNoHeightD;
+  // A sample stands for its pixel's centre.
+  const double col = (x - wgt[0]) / wgt[1] - 0.5;
+  const double row = (y - wgt[3]) / wgt[5] - 0.5;
+  if (!(std::abs(col) < 1e9) || !(std::abs(row) < 1e9)) return kNoHeightD;
+  const int ic = static_cast<int>(col), ir = static_cast<int>(row);
+  const int W = dem.cols, H = dem.rows;
+  if (ic < 0 || ir < 0 || ic > W - 1 || ir > H - 1) return kNoHeightD;
+  if (!(3 < ic && ic < W - 4 && 3 < ir && ir < H - 4)) return dem.at<float>(ir, ic);
+  const double fx = col - ic, fy = row - ir;
+  bool hole = false;
+  double a[4][4];
+  for (int j = 0; j < 4; ++j) {
+    const float* p = dem.ptr<float>(ir - 1 + j) + ic - 1;
+    for (int k = 0; k < 4; ++k) {
+      a[j][k] = p[k];
+      hole = hole || p[k] == kNoHeight;
+    }
+  }
+  if (!hole) {
+    double v[4];
+    for (int j = 0; j < 4; ++j) v[j] = CubicAt(a[j][0], a[j][1], a[j][2], a[j][3], fx);
+    return CubicAt(v[0], v[1], v[2], v[3], fy);
+  }
+  const double wts[4] = {(1 - fx) * (1 - fy), fx * (1 - fy), (1 - fx) * fy, fx * fy};
+  const double z[4] = {a[1][1], a[1][2], a[2][1], a[2][2]};
+  double sw = 0.0, sz = 0.0;
+  for (int k = 0; k < 4; ++k) {
+    if (z[k] == kNoHeightD) continue;
+    sw += wts[k];
+    sz += wts[k] * z[k];
+  }
+  return sw > 0.0 ? sz / sw : kNoHeightD;
+}
+
+double SampleDemHeight(const GeoTransform& wgt, const WarpProject& project, double x, double y) {
+  return SampleDemHeight(wgt, project.demWindow, x, y);
+}
+
+std::optional<ProjectionBounds> ComputeProjectionBounds(const WarpProject& project, int row,
+                                                        const geo::COrientation& orientation,
+                                                        const cv::Mat& voronoiMap,
+                                                        const DemWindow& demWindow,
+                                                        double cellSize, cv::Mat& cellMask) {
+  if (!HasExteriorOrientation(orientation) || voronoiMap.empty() || voronoiMap.type() != CV_8UC3 ||
+      !project.passport || demWindow.heights.empty())
+    return std::nullopt;
+  if (cellMask.size() != voronoiMap.size() || cellMask.type() != CV_8UC1)
+    cellMask.create(voronoiMap.size(), CV_8UC1);
+  const cv::Vec3b code(static_cast<uchar>(row & 255), static_cast<uchar>((row >> 8) & 255),
+                       static_cast<uchar>((row >> 16) & 255));
+  cv::inRange(voronoiMap, code, code, cellMask);
+  cv::dilate(cellMask, cellMask, cv::Mat(), cv::Point(-1, -1), 16);
+
+  const GeoTransform& wgt = demWindow.gt;
+  const cv::Mat& dem = demWindow.heights;
+  int minCol = INT_MAX, minRow = INT_MAX, maxCol = -INT_MAX, maxRow = -INT_MAX;
+  for (int k = 0; k < cellMask.rows; ++k) {
+    uchar* m = cellMask.ptr<uchar>(k);
+    const double y = project.mosaicMaxY - k * cellSize;
+    const double dr = std::nearbyint((y - wgt[3]) / wgt[5] - 0.5);
+    for (int j = 0; j < cellMask.cols; ++j) {
+      if (!m[j]) continue;
+      const double x = project.mosaicMinX + j * cellSize;
+      // The nearest DEM sample, by sample centre.
+      const double dc = std::nearbyint((x - wgt[0]) / wgt[1] - 0.5);
+      if (dc < 0 || dr < 0 || dc >= dem.cols || dr >= dem.rows) continue;
+      if (dem.at<float>(static_cast<int>(dr), static_cast<int>(dc)) == kNoHeight) {
+        m[j] = 0;
+        continue;
+      }
+      minCol = std::min(minCol, j);
+      maxCol = std::max(maxCol, j);
+      minRow = std::min(minRow, k);
+      maxRow = std::max(maxRow, k);
+    }
+  }
+  if (minCol == INT_MAX) return std::nullopt;
+
+  ProjectionBounds b;
+  b.cellMinCol = minCol;
+  b.cellMaxCol = maxCol;
+  b.cellMinRow = minRow;
+  b.cellMaxRow = maxRow;
+  const auto ground = [&](int j, int k) {
+    return cv::Point2d(project.mosaicMinX + j * cellSize, project.mosaicMaxY - k * cellSize);
+  };
+  const cv::Point cells[4] = {{minCol, minRow}, {maxCol, minRow}, {maxCol, maxRow}, {minCol, maxRow}};
+  cv::Point3d corners[4];
+  double fill = kNoHeightD;
+  for (int c = 0; c < 4; ++c) {
+    const cv::Point2d g = ground(cells[c].x, cells[c].y);
+    corners[c] = {g.x, g.y, SampleDemHeight(wgt, dem, g.x, g.y)};
+    if (fill == kNoHeightD && corners[c].z != kNoHeightD) fill = corners[c].z;
+  }
+  if (fill == kNoHeightD) {
+    const cv::Point2d g = ground((minCol + maxCol) / 2, (minRow + maxRow) / 2);
+    fill = SampleDemHeight(wgt, dem, g.x, g.y);
+    if (fill == kNoHeightD) return std::nullopt;
+  }
+  const double Wp = project.passport->width, Hp = project.passport->height;
+  double pminX = 1e6, pminY = 1e6, pmaxX = -1e6, pmaxY = -1e6;
+  for (cv::Point3d& c : corners) {
+    if (c.z == kNoHeightD) c.z = fill;
+    const cv::Point2d p = orientation.Pt3dToPix(c);
+    if (!std::isfinite(p.x) || !std::isfinite(p.y)) return std::nullopt;
+    pminX = Trunc(std::max(0.0, std::min(pminX, p.x)));
+    pminY = Trunc(std::max(0.0, std::min(pminY, p.y)));
+    pmaxX = Trunc(std::min(Wp - 1, std::max(pmaxX, p.x)));
+    pmaxY = Trunc(std::min(Hp - 1, std::max(pmaxY, p.y)));
+  }
+  b.pixMinX = static_cast<int>(pminX);
+  b.pixMinY = static_cast<int>(pminY);
+  b.pixMaxX = static_cast<int>(pmaxX);
+  b.pixMaxY = static_cast<int>(pmaxY);
+  return b;
+}
+
+OrthoGeometry ComputeOrthoGeometry(const ProjectionBounds& b, double mosaicScale) {
+  OrthoGeometry g;
+  const int w = static_cast<int>((b.cellMaxCol - b.cellMinCol + 1) * mosaicScale);
+  const int h = static_cast<int>((b.cellMaxRow - b.cellMinRow + 1) * mosaicScale);
+  g.outW = 4 * (w / 4) + 4;
+  g.outH = 4 * (h / 4) + 4;
+  g.ox0 = static_cast<int>(std::nearbyint(b.cellMinCol * mosaicScale));
+  g.oy0 = static_cast<int>(std::nearbyint(b.cellMinRow * mosaicScale));
+  g.bw = g.outW;
+  g.bh = g.outH;
+  if (static_cast<long long>(g.outW) * g.outH / 1048576 > 16) {
+    g.bw = std::min(g.outW, 2048);
+    g.bh = std::min(g.outH, 2048);
+  }
+  g.nBx = (g.outW + g.bw - 1) / g.bw;
+  g.nBy = (g.outH + g.bh - 1) / g.bh;
+  return g;
+}
+
+WarpResult WarpImages(const WarpRequest& request, const RunContext& ctx) {
+  WarpRun run(request, ctx);
+  return run.Run();
+}
+
+}  // namespace ortavia

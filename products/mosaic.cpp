@@ -1,0 +1,376 @@
+#include "products/mosaic.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+#include <opencv2/imgproc.hpp>
+
+#include "app/terrain_surface.h"
+#include "external/geo/pgon.h"
+#include "external/geo/voronoi.h"
+
+namespace ortavia {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr float kNoData = -9999.0f;
+constexpr double kMaxCoverageCells = 100000000.0;
+constexpr double kRayLength = 1000000.0;
+
+MosaicResult Fail(MosaicStatus status, std::string message) {
+  MosaicResult r;
+  r.status = status;
+  r.message = std::move(message);
+  return r;
+}
+
+const geo::COrientation* OrientationOf(const WarpProject& project, int row) {
+  if (row < 0 || row >= static_cast<int>(project.images.size())) return nullptr;
+  auto it = project.orientations.find(project.images[row].name);
+  return it == project.orientations.end() ? nullptr : &it->second;
+}
+
+const geo::COrientation* CentredOrientation(const WarpProject& project, int row) {
+  const geo::COrientation* o = OrientationOf(project, row);
+  return o && HasExteriorOrientation(*o) ? o : nullptr;
+}
+
+std::string FixedSix(double v) {
+  char buf[64];
+  auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, 6);
+  return std::string(buf, res.ptr);
+}
+
+// Settings-file text of the bounds of one footprint, as the profile functions would write it.
+bool WriteBoundsFile(const fs::path& path, double minX, double minY, double maxX, double maxY) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << "[Bounds]\n"
+      << "MinX=" << FixedSix(minX) << "\n"
+      << "MinY=" << FixedSix(minY) << "\n"
+      << "MaxX=" << FixedSix(maxX) << "\n"
+      << "MaxY=" << FixedSix(maxY) << "\n";
+  out.close();
+  return !out.fail();
+}
+
+// Heights of the reduced DEM grid, -9999 where there is none. The DEM's own resampling is nearest.
+bool ReadSurfaceSamples(GDALDataset* dem, cv::Size size, cv::Mat& heights) {
+  GDALRasterBand* band = dem->GetRasterBand(1);
+  heights.create(size, CV_32F);
+  if (band->RasterIO(GF_Read, 0, 0, dem->GetRasterXSize(), dem->GetRasterYSize(), heights.ptr(),
+                     size.width, size.height, GDT_Float32, 0,
+                     static_cast<GSpacing>(heights.step[0]), nullptr) != CE_None)
+    return false;
+  int hasNoData = 0;
+  const float noData = static_cast<float>(band->GetNoDataValue(&hasNoData));
+  heights.forEach<float>([&](float& v, const int*) {
+    if (!std::isfinite(v) || (hasNoData && v == noData)) v = kNoData;
+  });
+  return true;
+}
+
+// Terrain points of the reduced grid; each stands at the centre of its (reduced) pixel.
+std::vector<cv::Point3d> SurfacePoints(const cv::Mat& heights, const double gt[6], double px,
+                                       double py) {
+  std::vector<cv::Point3d> points;
+  points.reserve(heights.total());
+  for (int i = 0; i < heights.rows; ++i) {
+    const float* row = heights.ptr<float>(i);
+    for (int j = 0; j < heights.cols; ++j) {
+      if (row[j] == kNoData) continue;
+      points.emplace_back(gt[0] + (j + 0.5) * px, gt[3] + (i + 0.5) * py, row[j]);
+    }
+  }
+  return points;
+}
+
+bool WriteProductTiff(const fs::path& path, const cv::Mat& bgr, double minX, double maxY,
+                      double cellSize) {
+  GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("GTiff");
+  if (!driver) return false;
+  GDALDatasetUniquePtr ds(
+      driver->Create(path.string().c_str(), bgr.cols, bgr.rows, 3, GDT_Byte, nullptr));
+  if (!ds) return false;
+  for (int band = 1; band <= 3; ++band) {
+    auto* data = const_cast<uchar*>(bgr.ptr()) + (3 - band);
+    if (ds->GetRasterBand(band)->RasterIO(GF_Write, 0, 0, bgr.cols, bgr.rows, data, bgr.cols,
+                                          bgr.rows, GDT_Byte, 3,
+                                          static_cast<GSpacing>(bgr.step[0]), nullptr) != CE_None)
+      return false;
+  }
+  double gt[6] = {minX, cellSize, 0.0, maxY, 0.0, -cellSize};
+  ds->SetGeoTransform(gt);
+  CPLErrorReset();
+  ds.reset();
+  return CPLGetLastErrorType() != CE_Failure;
+}
+
+struct Extent {
+  double minX = DBL_MAX, minY = DBL_MAX, minZ = DBL_MAX;
+  double maxX = -DBL_MAX, maxY = -DBL_MAX, maxZ = -DBL_MAX;
+  bool Empty() const { return minX > maxX; }
+  void Add(const cv::Point3d& p) {
+    minX = std::min(minX, p.x);
+    minY = std::min(minY, p.y);
+    minZ = std::min(minZ, p.z);
+    maxX = std::max(maxX, p.x);
+    maxY = std::max(maxY, p.y);
+    maxZ = std::max(maxZ, p.z);
+  }
+};
+
+// The 12 border points of an image, clockwise from the top-left corner.
+std::vector<cv::Point2d> BorderPoints(double wp, double hp) {
+  return {{0, 0},          {wp / 3, 0},      {2 * wp / 3, 0}, {wp, 0},
+          {wp, hp / 3},    {wp, 2 * hp / 3}, {wp, hp},        {2 * wp / 3, hp},
+          {wp / 3, hp},    {0, hp},          {0, 2 * hp / 3}, {0, hp / 3}};
+}
+
+}  // namespace
+
+cv::Vec3b RowColorCode(int row) {
+  return {static_cast<uchar>(row & 255), static_cast<uchar>((row >> 8) & 255),
+          static_cast<uchar>((row >> 16) & 255)};
+}
+
+int RowFromColorCode(const cv::Vec3b& code) { return code[0] + 256 * code[1] + 65536 * code[2]; }
+
+double ComputeBaseLength(const WarpProject& project, const std::vector<int>& rows, double* spread) {
+  std::vector<double> bases;
+  const geo::COrientation* previous = nullptr;
+  for (int r : rows) {
+    const geo::COrientation* o = CentredOrientation(project, r);
+    if (!o) continue;
+    if (previous) bases.push_back(std::hypot(o->N.x() - previous->N.x(), o->N.y() - previous->N.y()));
+    previous = o;
+  }
+  if (spread) *spread = 0.0;
+  if (bases.empty()) return 0.0;
+  double m = 0.0;
+  for (double b : bases) m += b;
+  m /= static_cast<double>(bases.size());
+  double var = 0.0;
+  for (double b : bases) var += (b - m) * (b - m);
+  const double s = std::sqrt(var / static_cast<double>(bases.size()));
+  if (spread) *spread = s;
+  long long acc = 0;
+  long long qualifying = 0;
+  for (double b : bases) {
+    if (std::abs(b - m) < s) {
+      acc = static_cast<long long>(std::trunc(static_cast<double>(acc) + b));
+      ++qualifying;
+    }
+  }
+  return qualifying > 0 ? static_cast<double>(acc / qualifying) : m;
+}
+
+int SelectMosaicImages(const WarpProject& project, const std::vector<int>& rows,
+                       std::vector<int>& selected, double radius) {
+  const std::size_t n = rows.size();
+  selected.assign(n, 0);
+  std::vector<cv::Point2d> centres(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    if (const geo::COrientation* o = CentredOrientation(project, rows[i])) {
+      selected[i] = 1;
+      centres[i] = {o->N.x(), o->N.y()};
+    }
+  }
+  if (radius != 0.0) {
+    // Each surviving image removes every other selected centre within the radius of its own.
+    for (std::size_t i = 0; i < n; ++i) {
+      if (!selected[i]) continue;
+      for (std::size_t j = 0; j < n; ++j) {
+        if (j == i || !selected[j]) continue;
+        if (std::hypot(centres[j].x - centres[i].x, centres[j].y - centres[i].y) <= radius)
+          selected[j] = 0;
+      }
+    }
+  }
+  return static_cast<int>(std::count(selected.begin(), selected.end(), 1));
+}
+
+cv::Size SurfaceSampleSize(int demWidth, int demHeight, int imageCount) {
+  const double total = static_cast<double>(demWidth) * demHeight;
+  double n = std::min(static_cast<double>(imageCount) * 1000.0, total);
+  if (n <= 500000.0) n = 500000.0;
+  n = std::min(n, total);
+  const double s = n / total;
+  return {std::max(1, static_cast<int>(std::nearbyint(demWidth * s))),
+          std::max(1, static_cast<int>(std::nearbyint(demHeight * s)))};
+}
+
+CoverageCells ComputeCoverageCells(double extentX, double extentY, double gsd) {
+  CoverageCells c;
+  c.mosaicScale = 40.0;
+  c.cellSize = gsd * c.mosaicScale;
+  c.nx = static_cast<int>(std::min(2e9, std::nearbyint(extentX / c.cellSize)));
+  c.ny = static_cast<int>(std::min(2e9, std::nearbyint(extentY / c.cellSize)));
+  const double cells = static_cast<double>(c.nx) * c.ny;
+  if (cells > kMaxCoverageCells) {
+    c.cellSize = c.cellSize / std::sqrt(kMaxCoverageCells / cells);
+    c.mosaicScale = c.cellSize / gsd;
+    c.nx = static_cast<int>(std::nearbyint(extentX / c.cellSize));
+    c.ny = static_cast<int>(std::nearbyint(extentY / c.cellSize));
+  }
+  return c;
+}
+
+MosaicResult BuildMosaicOverviews(WarpProject& project, const std::vector<int>& rows, double gsd,
+                                  const std::string& destinationFolder, const RunContext& ctx) {
+  if (!project.passport || rows.empty()) return Fail(MosaicStatus::NoImages, "no passport or no images");
+  if (!(gsd > 0.0) || !std::isfinite(gsd))
+    return Fail(MosaicStatus::BadGsd, "The GSD must be greater than 0");
+  ctx.Log("start building overviews...");
+  GDALDataset* dem = project.dem.dataset.get();
+  if (!dem || dem->GetRasterCount() < 1) return Fail(MosaicStatus::NoDem, "no elevation model loaded");
+
+  const double base = ComputeBaseLength(project, rows, nullptr);
+  if (base == 0.0 && rows.size() >= 2)
+    return Fail(MosaicStatus::ZeroBaseLength, "the projection centres give no base length");
+  std::vector<int> selected;
+  SelectMosaicImages(project, rows, selected, base * 0.5);
+
+  // Terrain surface from a reduced grid of the DEM.
+  double gt[6];
+  if (dem->GetGeoTransform(gt) != CE_None) return Fail(MosaicStatus::NoDem, "the elevation model has no geotransform");
+  const int W = dem->GetRasterXSize(), H = dem->GetRasterYSize();
+  const cv::Size sample = SurfaceSampleSize(W, H, static_cast<int>(rows.size()));
+  cv::Mat heights;
+  if (!ReadSurfaceSamples(dem, sample, heights))
+    return Fail(MosaicStatus::NoSurface, "the elevation model cannot be read");
+  // Each axis keeps its own ratio, so that the reduced grid covers the DEM exactly.
+  const double px = gt[1] * W / sample.width;
+  const double py = gt[5] * H / sample.height;
+  const std::vector<cv::Point3d> points = SurfacePoints(heights, gt, px, py);
+  heights.release();
+  TerrainSurface surface = TerrainSurface::Build(points, TerrainSurfaceOptions{}, &ctx);
+  if (ctx.abort && ctx.abort->load()) return Fail(MosaicStatus::Aborted, "process aborted by user");
+  if (surface.Empty()) return Fail(MosaicStatus::NoSurface, "the elevation model gives no terrain surface");
+
+  // Seeds and the coverage grid.
+  std::vector<cv::Point3d> seeds;
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const geo::COrientation* o = CentredOrientation(project, rows[i]);
+    if (selected[i] && o) seeds.emplace_back(o->N.x(), o->N.y(), static_cast<double>(rows[i]));
+  }
+  const geo::GroundBounds sb = surface.Bounds();
+  const CoverageCells cells = ComputeCoverageCells(sb.maxX - sb.minX, sb.maxY - sb.minY, gsd);
+  if (cells.nx < 1 || cells.ny < 1)
+    return Fail(MosaicStatus::NoCoverage, "the terrain is smaller than one coverage cell");
+  const double cellSize = cells.cellSize;
+  project.mosaicScale = cells.mosaicScale;
+  cv::Mat coverage(cells.ny, cells.nx, CV_8UC3, cv::Scalar::all(255));
+
+  // Footprints into the coverage map, the coverage list and the bounds files.
+  const fs::path folder(destinationFolder);
+  std::ofstream list(folder / "coverage.txt", std::ios::binary | std::ios::trunc);
+  if (!list) return Fail(MosaicStatus::WriteFailed, "coverage.txt cannot be written");
+  Extent mosaic;
+  std::map<int, geo::CPgon> polygons;  // by list row, for the taking-part images
+  const double wp = project.passport->width, hp = project.passport->height;
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const int k = rows[i];
+    const geo::COrientation* o = CentredOrientation(project, k);
+    if (!selected[i] || !o) continue;
+    ctx.Pump();
+    geo::CPgon polygon;
+    Extent own;
+    std::vector<cv::Point> vertices;
+    const cv::Point3d centre(o->N.x(), o->N.y(), o->N.z());
+    for (const cv::Point2d& p : BorderPoints(wp, hp)) {
+      const Wml::Vector3d d = o->PixToVec3d(p) * kRayLength;
+      cv::Point3d hit;
+      if (!surface.FirstHit(centre, centre + cv::Point3d(d.x(), d.y(), d.z()),
+                            TerrainSurface::kHitTolerance, hit))
+        continue;
+      const cv::Point v(static_cast<int>(std::trunc((hit.x - sb.minX) / cellSize)),
+                        static_cast<int>(std::trunc((sb.maxY - hit.y) / cellSize)));
+      vertices.push_back(v);
+      polygon.Add(cv::Point2d(v.x, v.y));
+      own.Add(hit);
+      mosaic.Add(hit);
+    }
+    polygons[k] = polygon;
+    const std::string& name = project.images[k].name;
+    if (vertices.empty()) {
+      ctx.Log(name + " image footprint does not reach the terrain");
+      continue;
+    }
+    const cv::Vec3b code = RowColorCode(k);
+    const std::vector<std::vector<cv::Point>> polys{vertices};
+    cv::fillPoly(coverage, polys, cv::Scalar(code[0], code[1], code[2]), cv::LINE_8);
+    char line[1200];
+    std::snprintf(line, sizeof line, "%s %d %d %d\n", name.c_str(), code[2], code[1], code[0]);
+    list << line;
+    cv::polylines(coverage, polys, true, cv::Scalar(128, 128, 128), 5);
+    if (!WriteBoundsFile(folder / (name + ".bounds"), own.minX, own.minY, own.maxX, own.maxY))
+      return Fail(MosaicStatus::WriteFailed, name + ".bounds cannot be written");
+  }
+  list.close();
+  if (list.fail()) return Fail(MosaicStatus::WriteFailed, "coverage.txt cannot be written");
+  if (mosaic.Empty()) return Fail(MosaicStatus::NoCoverage, "no image footprint reaches the terrain");
+
+  // Crop to the mosaic extent.
+  const int x0 = static_cast<int>(std::nearbyint((mosaic.minX - sb.minX) / cellSize));
+  const int y0 = static_cast<int>(std::nearbyint((sb.maxY - mosaic.maxY) / cellSize));
+  const int cw = static_cast<int>(std::nearbyint((mosaic.maxX - mosaic.minX) / cellSize));
+  const int ch = static_cast<int>(std::nearbyint((mosaic.maxY - mosaic.minY) / cellSize));
+  const cv::Rect crop = cv::Rect(x0, y0, cw, ch) & cv::Rect(0, 0, coverage.cols, coverage.rows);
+  if (crop.width < 1 || crop.height < 1 || crop.width != cw || crop.height != ch)
+    return Fail(MosaicStatus::NoCoverage, "the footprints cover less than one coverage cell");
+  const cv::Mat coverageCrop = coverage(crop).clone();
+  coverage.release();
+
+  // Voronoi cells, each clipped to its image's footprint.
+  const geo::GroundBounds bounds{mosaic.minX, mosaic.maxX, mosaic.minY, mosaic.maxY, mosaic.minZ,
+                                 mosaic.maxZ};
+  cv::Mat voronoi = geo::BuildVoronoiMap(bounds, cellSize, seeds);
+  if (voronoi.empty() || voronoi.type() != CV_8UC3 || voronoi.size() != coverageCrop.size())
+    return Fail(MosaicStatus::NoCoverage, "the Voronoi map cannot be built");
+  const int rowCount = static_cast<int>(rows.size());
+  for (int j = 0; j < voronoi.rows; ++j) {
+    auto* px3 = voronoi.ptr<cv::Vec3b>(j);
+    for (int i = 0; i < voronoi.cols; ++i) {
+      const int code = RowFromColorCode(px3[i]);
+      if (code >= rowCount) continue;
+      auto it = polygons.find(code);
+      if (it == polygons.end()) continue;
+      if (!it->second.PtInPolygon(x0 + i, y0 + j)) px3[i] = cv::Vec3b(255, 255, 255);
+    }
+  }
+
+  // The mosaic grid every ortho aligns to.
+  MosaicResult result;
+  MosaicGrid& grid = result.grid;
+  grid.cellSize = cellSize;
+  grid.mosaicScale = project.mosaicScale;
+  grid.mosaicWidth = static_cast<int>(std::nearbyint(voronoi.cols * project.mosaicScale));
+  grid.mosaicHeight = static_cast<int>(std::nearbyint(voronoi.rows * project.mosaicScale));
+  project.mosaicMinX = mosaic.minX;
+  project.mosaicMaxX = mosaic.minX + grid.mosaicWidth * gsd;
+  project.mosaicMinY = mosaic.maxY - grid.mosaicHeight * gsd;
+  project.mosaicMaxY = mosaic.maxY;
+  grid.mosaicMinX = project.mosaicMinX;
+  grid.mosaicMaxX = project.mosaicMaxX;
+  grid.mosaicMinY = project.mosaicMinY;
+  grid.mosaicMaxY = project.mosaicMaxY;
+
+  if (!WriteProductTiff(folder / "coverage.tif", coverageCrop, grid.mosaicMinX, grid.mosaicMaxY,
+                        cellSize))
+    return Fail(MosaicStatus::WriteFailed, "coverage.tif cannot be written");
+  if (!WriteProductTiff(folder / "voronoi.tif", voronoi, grid.mosaicMinX, grid.mosaicMaxY, cellSize))
+    return Fail(MosaicStatus::WriteFailed, "voronoi.tif cannot be written");
+  grid.voronoiMap = voronoi;
+  ctx.Log("end building overviews...");
+  result.status = MosaicStatus::Ok;
+  return result;
+}
+
+}  // namespace ortavia
