@@ -1,0 +1,254 @@
+#include "process/batch_options.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <set>
+
+#include <gdal_priv.h>
+
+namespace ortavia {
+namespace {
+
+bool ParseInt(const std::string& text, int* value) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  errno = 0;
+  const long v = std::strtol(text.c_str(), &end, 10);
+  if (*end != '\0' || errno != 0 || v < -1000000000L || v > 1000000000L) return false;
+  *value = static_cast<int>(v);
+  return true;
+}
+
+bool ParseDouble(const std::string& text, double* value) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  errno = 0;
+  const double v = std::strtod(text.c_str(), &end);
+  if (*end != '\0' || errno != 0 || !std::isfinite(v)) return false;
+  *value = v;
+  return true;
+}
+
+std::vector<std::string> SplitComma(const std::string& text) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (true) {
+    const size_t comma = text.find(',', start);
+    parts.push_back(text.substr(start, comma - start));
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  return parts;
+}
+
+std::string CheckColumns(const std::vector<std::string>& columns) {
+  static const std::set<std::string> known = {"id", "x", "y", "z", "omega", "phi", "kappa", "-"};
+  std::set<std::string> seen;
+  for (const auto& c : columns) {
+    if (!known.count(c)) return "unknown point-file column '" + c + "'";
+    if (c != "-" && !seen.insert(c).second) return "point-file column '" + c + "' given twice";
+  }
+  for (const char* needed : {"id", "x", "y", "z", "omega", "phi", "kappa"})
+    if (!seen.count(needed)) return std::string("point-file column '") + needed + "' missing";
+  return {};
+}
+
+class Args {
+ public:
+  explicit Args(const std::vector<std::string>& args) : args_(args) {}
+  bool Done() const { return pos_ >= args_.size(); }
+  const std::string& Next() { return args_[pos_++]; }
+  bool HasValue() const { return pos_ < args_.size(); }
+  // The values up to the next option.
+  std::vector<std::string> Values() {
+    std::vector<std::string> values;
+    while (pos_ < args_.size() && args_[pos_].rfind("--", 0) != 0) values.push_back(args_[pos_++]);
+    return values;
+  }
+
+ private:
+  const std::vector<std::string>& args_;
+  size_t pos_ = 0;
+};
+
+std::string ParseSample(Args& a, BatchCommand* c) {
+  while (!a.Done()) {
+    const std::string opt = a.Next();
+    if (opt.rfind("--", 0) != 0) {
+      if (!c->sampleDir.empty()) return "unexpected argument '" + opt + "'";
+      c->sampleDir = opt;
+      continue;
+    }
+    if (!a.HasValue()) return "option " + opt + " needs a value";
+    const std::string v = a.Next();
+    if (opt == "--images") {
+      if (!ParseInt(v, &c->sample.images)) return "--images needs a whole number";
+    } else if (opt == "--size") {
+      const size_t x = v.find_first_of("xX");
+      if (x == std::string::npos || !ParseInt(v.substr(0, x), &c->sample.width) ||
+          !ParseInt(v.substr(x + 1), &c->sample.height))
+        return "--size needs WIDTHxHEIGHT, for example 800x600";
+    } else if (opt == "--bands") {
+      if (!ParseInt(v, &c->sample.bands)) return "--bands needs 1, 3 or 4";
+    } else if (opt == "--dem-size") {
+      if (!ParseInt(v, &c->sample.demSize)) return "--dem-size needs a whole number";
+    } else if (opt == "--seed") {
+      int seed = 0;
+      if (!ParseInt(v, &seed) || seed < 0) return "--seed needs a whole number";
+      c->sample.seed = static_cast<unsigned>(seed);
+    } else {
+      return "unknown option " + opt + " for sample";
+    }
+  }
+  if (c->sampleDir.empty()) return "sample needs a folder";
+  return ValidateSampleOptions(c->sample);
+}
+
+std::string ParseProjectOrRun(Args& a, BatchCommand* c) {
+  const bool run = c->kind == BatchCommandKind::Run;
+  bool gsdGiven = false, skip = false, overwrite = false;
+  while (!a.Done()) {
+    const std::string opt = a.Next();
+    if (opt == "--skip") {
+      skip = true;
+      continue;
+    }
+    if (opt == "--overwrite") {
+      overwrite = true;
+      continue;
+    }
+    if (opt == "--images") {
+      const auto values = a.Values();
+      if (values.empty()) return "--images needs at least one file";
+      c->project.images.insert(c->project.images.end(), values.begin(), values.end());
+      continue;
+    }
+    if (opt.rfind("--", 0) != 0) return "unexpected argument '" + opt + "'";
+    if (!a.HasValue()) return "option " + opt + " needs a value";
+    const std::string v = a.Next();
+    if (opt == "--dem") {
+      c->project.dem = v;
+    } else if (opt == "--passport") {
+      c->project.passport = v;
+    } else if (opt == "--eo") {
+      c->project.eo = v;
+    } else if (opt == "--image-dir") {
+      c->project.imageDir = v;
+    } else if (opt == "--eo-separators") {
+      c->project.eoSeparators = v;
+    } else if (opt == "--eo-comments") {
+      c->project.eoComments = v;
+    } else if (opt == "--eo-columns") {
+      c->project.eoColumns = SplitComma(v);
+      if (std::string bad = CheckColumns(c->project.eoColumns); !bad.empty()) return bad;
+    } else if (opt == "--angles") {
+      if (v != "rad" && v != "deg" && v != "grad") return "--angles needs rad, deg or grad";
+      c->project.angles = v;
+    } else if (run && opt == "--gsd") {
+      if (!ParseDouble(v, &c->run.gsd) || c->run.gsd <= 0.0)
+        return "--gsd needs a ground sample distance above 0";
+      gsdGiven = true;
+    } else if (run && opt == "--out") {
+      c->run.destinationFolder = v;
+    } else if (run && opt == "--tile") {
+      if (v != "16" && v != "1") return "--tile needs 16 or 1";
+      c->run.tileStep = std::stoi(v);
+    } else if (run && opt == "--bands") {
+      if (v != "1" && v != "123" && v != "321" && v != "412" && v != "1234")
+        return "--bands needs 1, 123, 321, 412 or 1234";
+      c->run.composition = v;
+    } else if (!run && opt == "--geojson") {
+      c->geojson = v;
+    } else {
+      return "unknown option " + opt;
+    }
+  }
+  if (c->project.dem.empty()) return "--dem is required";
+  if (c->project.passport.empty()) return "--passport is required";
+  if (c->project.eo.empty()) return "--eo is required";
+  if (c->project.images.empty() == c->project.imageDir.empty())
+    return "give either --images or --image-dir";
+  if (run) {
+    if (!gsdGiven) return "--gsd is required";
+    if (c->run.destinationFolder.empty()) return "--out is required";
+    if (skip && overwrite) return "give --skip or --overwrite, not both";
+    c->run.presentOrthos = skip        ? PresentOrthosMode::Skip
+                           : overwrite ? PresentOrthosMode::Overwrite
+                                       : PresentOrthosMode::Ask;
+  } else if (c->geojson.empty()) {
+    return "--geojson is required";
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string ParseBatchCommand(const std::vector<std::string>& args, BatchCommand* command) {
+  *command = BatchCommand{};
+  if (args.empty()) return "no command given";
+  const std::string& name = args.front();
+  const std::vector<std::string> rest(args.begin() + 1, args.end());
+  Args a(rest);
+  if (name == "help" || name == "--help" || name == "-h") {
+    command->kind = BatchCommandKind::Help;
+    return {};
+  }
+  if (name == "version" || name == "--version") {
+    command->kind = BatchCommandKind::Version;
+    return {};
+  }
+  if (name == "sample") {
+    command->kind = BatchCommandKind::Sample;
+    return ParseSample(a, command);
+  }
+  if (name == "run" || name == "footprints") {
+    command->kind = name == "run" ? BatchCommandKind::Run : BatchCommandKind::Footprints;
+    return ParseProjectOrRun(a, command);
+  }
+  return "unknown command '" + name + "'";
+}
+
+std::string BatchUsage() {
+  return R"(Usage:
+  ortavia-batch sample DIR [--images N] [--size WxH] [--bands 1|3|4] [--dem-size N] [--seed S]
+  ortavia-batch run --dem F --passport F --eo F --gsd G --out DIR
+                    (--images F... | --image-dir D) [--tile 16|1] [--bands 1|123|321|412|1234]
+                    [--skip|--overwrite] [--eo-separators S] [--eo-comments C]
+                    [--eo-columns id,x,y,z,omega,phi,kappa] [--angles rad|deg|grad]
+  ortavia-batch footprints --dem F --passport F --eo F (--images F... | --image-dir D)
+                    [--eo-...] [--angles ...] --geojson FILE
+  ortavia-batch --help | --version
+
+Exit codes: 0 done, 1 aborted (Ctrl-C), 2 usage, 3 input refused, 4 process error.
+)";
+}
+
+std::vector<std::string> ListImageDir(const std::string& folder) {
+  namespace fs = std::filesystem;
+  GDALAllRegister();
+  static const std::set<std::string> sidecars = {".tfw", ".tifw", ".wld", ".jgw", ".aux",
+                                                 ".xml", ".ovr",  ".msk", ".txt", ".prj"};
+  std::vector<std::string> paths;
+  std::error_code ec;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    if (!it->is_regular_file(ec)) continue;
+    std::string ext = it->path().extension().string();
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char ch) { return std::tolower(ch); });
+    if (sidecars.count(ext)) continue;
+    paths.push_back(it->path().string());
+  }
+  std::sort(paths.begin(), paths.end());
+  std::vector<std::string> rasters;
+  CPLPushErrorHandler(CPLQuietErrorHandler);
+  for (const auto& p : paths) {
+    GDALDatasetUniquePtr ds(GDALDataset::Open(p.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
+    if (ds && ds->GetRasterCount() > 0) rasters.push_back(p);
+  }
+  CPLPopErrorHandler();
+  return rasters;
+}
+
+}  // namespace ortavia
