@@ -10,6 +10,7 @@
 
 #include "external/tools/profile.h"
 #include "extor/ext_or_import_model.h"
+#include "extor/point_file_import.h"
 #include "extor/point_file_settings.h"
 #include "support/test_env.h"
 
@@ -324,6 +325,32 @@ TEST(ExtOrSettings, DefaultsAndStoredValues) {
   EXPECT_EQ(s.comments, "!");
   EXPECT_EQ(s.separators, " \t");
   EXPECT_EQ(GT_GetUserProfileString("LetturaFilesPunti", "Separatori", ""), " \t");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(PointFileImport, OneCallWithColumnsAndDegrees) {
+  const fs::path file = WriteFile("# id kappa x y z omega phi\nIMG_1 90 10 20 30 0 180\nimg_2 0 1 2 3 0 0\n");
+  auto map = Orientations({"img_1", "img_3"});
+  ex::PointFileImportOptions options;
+  options.path = file.string();
+  options.separators = " ";
+  options.sourceColumns = {0, 2, 3, 4, 5, 6, 1};
+  options.angles = ex::AngleUnit::kDegrees;
+  const auto r = ex::ImportPointFile(options, map);
+  ASSERT_EQ(r.load.status, LoadResult::Status::kOk);
+  EXPECT_EQ(r.load.dataRows, 2);
+  EXPECT_EQ(r.import.imported, 1);
+  EXPECT_EQ(r.import.unmatchedRows, 1);
+  EXPECT_EQ(map.at("img_1").N, Wml::Point3d(10, 20, 30));
+  // Angles went through the "%f" text of the table, as in the window.
+  const Wml::Matrix3d expected = Wml::Matrix3d::FromEulerAnglesXYZ(0.0, 3.141593, 1.570796);
+  EXPECT_TRUE(map.at("img_1").RotMat().isApprox(expected, 1e-12));
+
+  options.path = "/nonexistent";
+  EXPECT_EQ(ex::ImportPointFile(options, map).load.status, LoadResult::Status::kUnreadable);
 }
 
 }  // namespace
