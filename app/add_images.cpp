@@ -1,0 +1,144 @@
+#include "app/add_images.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <mutex>
+#include <optional>
+
+#include <cpl_error.h>
+#include <gdal_priv.h>
+
+#include "external/geo/camera_passport.h"
+#include "external/geo/orientation.h"
+
+namespace ortavia {
+namespace {
+
+struct QuietGdal {
+  QuietGdal() { CPLPushErrorHandler(CPLQuietErrorHandler); }
+  ~QuietGdal() { CPLPopErrorHandler(); }
+  QuietGdal(const QuietGdal&) = delete;
+  QuietGdal& operator=(const QuietGdal&) = delete;
+};
+
+struct RasterFormat {
+  int bands = 0;
+  GDALDataType type = GDT_Unknown;
+  bool operator==(const RasterFormat&) const = default;
+};
+
+GDALDatasetUniquePtr OpenImage(const std::string& path) {
+  static std::once_flag once;
+  std::call_once(once, [] { GDALAllRegister(); });
+  QuietGdal quiet;
+  GDALDatasetUniquePtr ds(GDALDataset::Open(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
+  if (ds && ds->GetRasterCount() < 1) ds.reset();
+  return ds;
+}
+
+RasterFormat FormatOf(GDALDataset* ds) {
+  return {ds->GetRasterCount(), ds->GetRasterBand(1)->GetRasterDataType()};
+}
+
+bool EqualNoCase(const std::string& a, const std::string& b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
+           return std::tolower(x) == std::tolower(y);
+         });
+}
+
+std::optional<std::string> Item(GDALDataset* ds, const char* key) {
+  const char* v = ds->GetMetadataItem(key, nullptr);
+  if (!v) return std::nullopt;
+  return std::string(v);
+}
+
+void LogCount(AddImagesResult& result, const RunContext& ctx, int count, const char* format) {
+  if (count <= 0) return;
+  char line[160];
+  std::snprintf(line, sizeof line, format, count);
+  result.log.emplace_back(line);
+  ctx.Log(line);
+}
+
+}  // namespace
+
+bool IsMarkedUndistorted(GDALDataset* image, const std::string& cameraName) {
+  const auto undistorted = Item(image, "UNDISTORTED");
+  const auto camera = Item(image, "CAMERANAME");
+  if (undistorted && camera) return *undistorted == "yes" && EqualNoCase(*camera, cameraName);
+  const auto software = Item(image, "TIFFTAG_SOFTWARE");
+  const auto description = Item(image, "TIFFTAG_IMAGEDESCRIPTION");
+  return software && description && *software == kUndistortedSoftware &&
+         EqualNoCase(*description, cameraName);
+}
+
+AddImagesResult AddImages(WarpProject& project, const std::vector<std::string>& paths,
+                          const RunContext& ctx) {
+  AddImagesResult result;
+  if (!project.passport) {
+    result.status = AddImagesStatus::NoPassport;
+    return result;
+  }
+  const geo::CCameraPassport& passport = *project.passport;
+  const bool mustUndistort = passport.MustUndistort();
+
+  std::optional<RasterFormat> reference;
+  if (!project.images.empty()) {
+    GDALDatasetUniquePtr first = OpenImage(project.images.front().path);
+    if (!first) {
+      result.status = AddImagesStatus::FirstImageUnreadable;
+      return result;
+    }
+    reference = FormatOf(first.get());
+  }
+
+  AddImagesCounts& n = result.counts;
+  ctx.SetRange(0, static_cast<int>(paths.size()));
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    ctx.SetPos(static_cast<int>(i));
+    ctx.Pump();
+    const std::string& path = paths[i];
+    const std::string name = ImageNameFromPath(path);
+    // Files added earlier in this command count too: a name stays unique in the project.
+    if (name.empty() || FindImage(project, name) >= 0) {
+      ++n.alreadyPresent;
+      continue;
+    }
+    GDALDatasetUniquePtr ds = OpenImage(path);
+    if (!ds) {
+      ++n.notReadable;
+      continue;
+    }
+    if (mustUndistort && !IsMarkedUndistorted(ds.get(), project.cameraName)) {
+      ++n.notMatchingPassport;
+      continue;
+    }
+    if (ds->GetRasterXSize() != passport.width || ds->GetRasterYSize() != passport.height) {
+      ++n.notMatchingPassport;
+      continue;
+    }
+    const RasterFormat format = FormatOf(ds.get());
+    if (!reference) reference = format;
+    if (!(format == *reference)) {
+      ++n.invalidFormat;
+      continue;
+    }
+    project.images.push_back({name, path});
+    geo::COrientation orientation(1.0);
+    orientation.BuildINTWithoutDistortion(&passport, 0.0);
+    project.orientations.insert_or_assign(name, orientation);
+    ++n.added;
+  }
+  ctx.SetPos(0);
+
+  LogCount(result, ctx, n.added, "%d images added");
+  LogCount(result, ctx, n.alreadyPresent, "%d images already present into dataset");
+  LogCount(result, ctx, n.notReadable, "%d images not readable or invalid");
+  LogCount(result, ctx, n.notMatchingPassport, "%d images not matching the passport specifications");
+  LogCount(result, ctx, n.invalidFormat, "%d images have an invalid data format");
+  return result;
+}
+
+}  // namespace ortavia

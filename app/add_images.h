@@ -1,0 +1,57 @@
+#pragma once
+// Adding images to the project: every chosen file is checked against the project's passport and
+// the images already listed before it becomes an image row with its own, still empty, orientation.
+#include <string>
+#include <vector>
+
+#include "app/project.h"
+#include "app/run_context.h"
+
+namespace ortavia {
+
+inline constexpr const char* kSelectPassportText = "Select camera passport before!";
+inline constexpr const char* kFirstImageUnreadableText = "Unable to read first image!";
+inline constexpr const char* kImageFileFilter =
+    "Images (*.tif;*.img;*.jpg;)|*.tif;*.img;*.jpg;|TIF Images (*.tif;)|*.tif|"
+    "IMG Images (*.img;)|*.img|JPG Images (*.jpg;)|*.jpg||";
+inline constexpr const char* kImageDefaultExtension = "tif";
+inline constexpr const char* kUndistortedSoftware = "Varnell Software UND";
+
+enum class AddImagesStatus {
+  Done,                  // the files were checked (some may have been rejected)
+  NoPassport,            // kSelectPassportText, information icon; nothing changed
+  FirstImageUnreadable,  // kFirstImageUnreadableText, warning icon; nothing changed
+};
+
+struct AddImagesCounts {
+  int added = 0;
+  int alreadyPresent = 0;
+  int notReadable = 0;
+  int notMatchingPassport = 0;
+  int invalidFormat = 0;
+};
+
+struct AddImagesResult {
+  AddImagesStatus status = AddImagesStatus::Done;
+  AddImagesCounts counts;
+  std::vector<std::string> log;  // the count lines, in order, only counts above 0 (also to ctx)
+};
+
+// True when the image's metadata (GDAL default domain) marks it as undistorted for the camera
+// `cameraName` (compared without case): "UNDISTORTED" = "yes" and "CAMERANAME" when both are set,
+// otherwise "TIFFTAG_SOFTWARE" = kUndistortedSoftware and "TIFFTAG_IMAGEDESCRIPTION".
+bool IsMarkedUndistorted(GDALDataset* image, const std::string& cameraName);
+
+// The Add command once the files were chosen (in the order the dialog returned them). Each file is
+// counted as already present (an image of that name is listed), not readable (GDAL cannot open
+// it), not matching the passport (undistortion marks when the passport requires them, width and
+// height in pixels), invalid data format (band count or band-1 type differ from the first listed
+// image, or from the first file of this command that passed the size check) or added: an image row
+// (name = lower-case file name without folder and extension; path kept as given, since file names
+// are case-sensitive here) and an orientation with the passport's interior orientation.
+// The caller then sets the Image To Project step and re-evaluates CanStart(); footprints are not
+// recomputed (new images have no orientation yet).
+AddImagesResult AddImages(WarpProject& project, const std::vector<std::string>& paths,
+                          const RunContext& ctx);
+
+}  // namespace ortavia

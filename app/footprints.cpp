@@ -1,0 +1,158 @@
+#include "app/footprints.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "app/dem.h"
+#include "app/terrain_surface.h"
+
+namespace ortavia {
+namespace {
+
+constexpr int kStages = 8;
+
+struct Samples {
+  std::vector<cv::Point3d> points;
+  double minHeight = std::numeric_limits<double>::max();
+  double maxHeight = std::numeric_limits<double>::lowest();
+};
+
+Samples CollectSamples(const cv::Mat& heights, const double gt[6], const TerrainGrid& grid) {
+  Samples s;
+  s.points.reserve(heights.total());
+  for (int r = 0; r < heights.rows; ++r) {
+    const float* row = heights.ptr<float>(r);
+    for (int c = 0; c < heights.cols; ++c) {
+      if (row[c] == kNoHeight) continue;
+      const cv::Point2d g = GridSampleGround(gt, grid, c, r);
+      s.points.emplace_back(g.x, g.y, row[c]);
+      s.minHeight = std::min(s.minHeight, static_cast<double>(row[c]));
+      s.maxHeight = std::max(s.maxHeight, static_cast<double>(row[c]));
+    }
+  }
+  return s;
+}
+
+// The ground polygon of one image, or nothing when a border ray misses the terrain.
+bool TraceFootprint(const geo::COrientation& o, const std::array<cv::Point2d, 12>& border,
+                    const TerrainSurface& surface, std::vector<cv::Point2d>& polygon) {
+  const cv::Point3d c(o.N.x(), o.N.y(), o.N.z());
+  polygon.clear();
+  for (const cv::Point2d& b : border) {
+    const Wml::Vector3d d = o.PixToVec3d(b);
+    const cv::Point3d e = c + kFootprintRayLength * cv::Point3d(d.x(), d.y(), d.z());
+    cv::Point3d hit;
+    if (!surface.FirstHit(c, e, TerrainSurface::kHitTolerance, hit)) return false;
+    polygon.emplace_back(hit.x, hit.y);
+  }
+  return true;
+}
+
+}  // namespace
+
+TerrainGrid PlanTerrainGrid(int demWidth, int demHeight, std::size_t imageCount) {
+  TerrainGrid g;
+  if (demWidth <= 0 || demHeight <= 0) return g;
+  const std::size_t p = static_cast<std::size_t>(demWidth) * static_cast<std::size_t>(demHeight);
+  const std::size_t perImages = imageCount > std::numeric_limits<std::size_t>::max() /
+                                                 kTerrainSamplesPerImage
+                                    ? std::numeric_limits<std::size_t>::max()
+                                    : kTerrainSamplesPerImage * imageCount;
+  std::size_t n = std::min(p, perImages);
+  if (n <= kMinTerrainSamples) n = kMinTerrainSamples;
+  if (n >= p) n = p;
+  g.budget = n;
+  g.ratio = static_cast<double>(n) / static_cast<double>(p);
+  g.cols = std::max(1L, std::lround(g.ratio * demWidth));
+  g.rows = std::max(1L, std::lround(g.ratio * demHeight));
+  g.scaleX = static_cast<double>(g.cols) / demWidth;
+  g.scaleY = static_cast<double>(g.rows) / demHeight;
+  return g;
+}
+
+cv::Point2d GridSampleGround(const double gt[6], const TerrainGrid& grid, int col, int row) {
+  const double u = (col + 0.5) / grid.scaleX, v = (row + 0.5) / grid.scaleY;
+  return {gt[0] + u * gt[1] + v * gt[2], gt[3] + u * gt[4] + v * gt[5]};
+}
+
+std::array<cv::Point2d, 12> FootprintBorderPoints(int width, int height) {
+  // Outer border of the raster: pixel centres run 0..W-1, so its edges lie at -0.5 and W - 0.5.
+  const double w = width, h = height, x0 = -0.5, y0 = -0.5;
+  return {{{x0, y0}, {x0 + w / 3, y0}, {x0 + 2 * w / 3, y0}, {x0 + w, y0},
+           {x0 + w, y0 + h / 3}, {x0 + w, y0 + 2 * h / 3}, {x0 + w, y0 + h},
+           {x0 + 2 * w / 3, y0 + h}, {x0 + w / 3, y0 + h}, {x0, y0 + h},
+           {x0, y0 + 2 * h / 3}, {x0, y0 + h / 3}}};
+}
+
+FootprintResult ComputeFootprints(WarpProject& project, const RunContext& ctx) {
+  FootprintResult result;
+  for (const auto& [name, handle] : project.footprints) project.cad.Erase(handle);
+  project.footprints.clear();
+  project.cad.Purge();
+  GDALDataset* dem = project.dem.dataset.get();
+  if (!dem) return result;
+  result.ran = true;
+
+  int stage = 0;
+  ctx.SetRange(0, kStages);
+  ctx.SetPos(0);
+  const auto advance = [&] {
+    ctx.SetPos(++stage);
+    ctx.Pump();
+  };
+  const auto finish = [&] {
+    ctx.SetPos(0);
+    ctx.Pump();
+  };
+
+  double gt[6];
+  dem->GetGeoTransform(gt);
+  advance();
+  const TerrainGrid grid = PlanTerrainGrid(dem->GetRasterXSize(), dem->GetRasterYSize(),
+                                           project.images.size());
+  const cv::Mat heights = ReadDemHeights(dem, nullptr, cv::Size(grid.cols, grid.rows));
+  advance();
+  Samples samples = heights.empty() ? Samples{} : CollectSamples(heights, gt, grid);
+  project.dem.minHeight = samples.minHeight;
+  project.dem.maxHeight = samples.maxHeight;
+  result.terrainPoints = samples.points.size();
+  advance();
+  if (!project.passport || samples.points.size() <= 2) {
+    finish();
+    return result;
+  }
+
+  // The footprint pass is not a run: Stop has no say in it, only the pump is used.
+  RunContext pumpOnly = ctx;
+  pumpOnly.abort = nullptr;
+  advance();
+  advance();
+  const TerrainSurface surface = TerrainSurface::Build(samples.points, {}, &pumpOnly);
+  samples.points = {};
+  advance();
+  advance();
+  result.surfaceBuilt = !surface.Empty();
+
+  const auto border = FootprintBorderPoints(project.passport->width, project.passport->height);
+  ctx.SetRange(0, static_cast<int>(project.images.size()));
+  std::vector<cv::Point2d> polygon;
+  for (std::size_t i = 0; i < project.images.size(); ++i) {
+    ctx.SetPos(static_cast<int>(i));
+    ctx.Pump();
+    const std::string& name = project.images[i].name;
+    const auto it = project.orientations.find(name);
+    if (it == project.orientations.end() || !HasExteriorOrientation(it->second)) continue;
+    if (!TraceFootprint(it->second, border, surface, polygon)) {
+      ++result.withoutPolygon;
+      continue;
+    }
+    project.footprints[name] = project.cad.AddPolyline(kLayerOrtho, polygon, true, kAciByLayer,
+                                                       project.fillFootprints);
+    ++result.polygons;
+  }
+  finish();
+  return result;
+}
+
+}  // namespace ortavia

@@ -1,0 +1,62 @@
+#pragma once
+// Image footprints on the DEM: every oriented image's 12 border rays cast from its projection
+// centre onto the smoothed terrain surface, drawn as a polygon on layer "Ortho". The same pass
+// measures the DEM's height range (minHeight / maxHeight) used by the DEM painting.
+//
+// Conventions: image pixels are (column, row) with the centre of the top-left pixel at (0, 0), so
+// an image of W x H pixels covers [-0.5, W - 0.5] x [-0.5, H - 0.5]. Ground coordinates follow the
+// DEM's geotransform gt; a DEM or grid sample stands for the centre of its pixel.
+#include <array>
+#include <cstddef>
+#include <vector>
+
+#include <opencv2/core/types.hpp>
+
+#include "app/project.h"
+#include "app/run_context.h"
+
+namespace ortavia {
+
+inline constexpr std::size_t kMinTerrainSamples = 500000;
+inline constexpr std::size_t kTerrainSamplesPerImage = 1000;
+inline constexpr double kFootprintRayLength = 1000000.0;
+
+// The reduced sample grid of the terrain. The budget N is the smaller of the DEM's pixel count P
+// and 1000 per listed image, raised to 500000 and capped at P; r = N / P. The grid has
+// round(r * W) x round(r * H) samples (the same factor on both axes, so about r^2 * P samples; at
+// least one each way).
+struct TerrainGrid {
+  std::size_t budget = 0;  // N
+  double ratio = 0.0;      // r
+  int cols = 0, rows = 0;
+  double scaleX = 0.0, scaleY = 0.0;  // grid samples per DEM pixel: cols / W and rows / H
+};
+TerrainGrid PlanTerrainGrid(int demWidth, int demHeight, std::size_t imageCount);
+
+// Ground point of grid sample (col, row): the centre of that grid pixel,
+// gt0 + (col + 0.5) * gt1 / scaleX + (row + 0.5) * gt2 / scaleY, and likewise for y.
+cv::Point2d GridSampleGround(const double gt[6], const TerrainGrid& grid, int col, int row);
+
+// The 12 border points of a W x H image, clockwise from the top-left outer corner, at thirds of
+// each side (pixel convention above).
+std::array<cv::Point2d, 12> FootprintBorderPoints(int width, int height);
+
+struct FootprintResult {
+  bool ran = false;              // false without a DEM
+  std::size_t terrainPoints = 0;  // valid grid samples
+  bool surfaceBuilt = false;
+  int polygons = 0;              // images that got a polygon
+  int withoutPolygon = 0;        // oriented images whose rays did not all hit the terrain
+};
+
+// ComputeFootprints: erases every footprint polygon (and purges the drawing), then, with a DEM,
+// samples it on the grid above, sets dem.minHeight / dem.maxHeight from the valid samples (the
+// largest double and the lowest when there is none) and, with a passport and more than two
+// points, builds the terrain surface and gives every image whose orientation has a projection
+// centre a 12-vertex closed polygon on layer "Ortho" (filled when project.fillFootprints), stored
+// in project.footprints. An image with a ray that misses the terrain gets no polygon. Progress:
+// range 0..8 over the stages, then 0..images; pending messages are dispatched between them.
+// The window wraps the call in busy mode and regenerates / zooms the view afterwards.
+FootprintResult ComputeFootprints(WarpProject& project, const RunContext& ctx);
+
+}  // namespace ortavia

@@ -1,0 +1,141 @@
+#include "app/terrain_surface.h"
+
+#include <atomic>
+#include <cmath>
+#include <functional>
+#include <limits>
+
+#include <gtest/gtest.h>
+
+#include "app/run_context.h"
+
+namespace ortavia {
+namespace {
+
+// Grid points at pixel centres of a w x h grid of `step` ground units, origin (x0, y0) north-west,
+// rows running south.
+std::vector<cv::Point3d> Grid(int w, int h, double step, const std::function<double(double, double)>& z,
+                              double x0 = 1000.0, double y0 = 5000.0) {
+  std::vector<cv::Point3d> pts;
+  for (int r = 0; r < h; ++r)
+    for (int c = 0; c < w; ++c) {
+      const double x = x0 + (c + 0.5) * step, y = y0 - (r + 0.5) * step;
+      pts.emplace_back(x, y, z(x, y));
+    }
+  return pts;
+}
+
+TEST(TerrainSurface, SmoothingKeepsAPlaneAndItsOutline) {
+  const auto plane = [](double x, double y) { return 0.2 * x - 0.1 * y + 700.0; };
+  const auto pts = Grid(40, 30, 10.0, plane);
+  const TerrainSurface s = TerrainSurface::Build(pts);
+  ASSERT_FALSE(s.Empty());
+  EXPECT_EQ(s.VertexCount(), pts.size());
+  EXPECT_EQ(s.TriangleCount(), 2u * 39u * 29u);
+  for (const auto& v : s.Vertices()) EXPECT_NEAR(v.z, plane(v.x, v.y), 1e-6);
+  const geo::GroundBounds b = s.Bounds();
+  EXPECT_NEAR(b.minX, 1005.0, 1e-9);
+  EXPECT_NEAR(b.maxX, 1395.0, 1e-9);
+  EXPECT_NEAR(b.maxY, 4995.0, 1e-9);
+  EXPECT_NEAR(b.minY, 4705.0, 1e-9);
+  double z = 0.0;
+  ASSERT_TRUE(s.HeightAt(1200.0, 4800.0, z));
+  EXPECT_NEAR(z, plane(1200.0, 4800.0), 1e-6);
+  EXPECT_FALSE(s.HeightAt(900.0, 4800.0, z));  // west of the surface
+}
+
+TEST(TerrainSurface, SmoothingFlattensASpikeAndZeroIterationsKeepIt) {
+  auto pts = Grid(21, 21, 1.0, [](double, double) { return 0.0; });
+  pts[10 * 21 + 10].z = 100.0;
+  const cv::Point3d spike = pts[10 * 21 + 10];
+  const TerrainSurface raw = TerrainSurface::Build(pts, 0);
+  const TerrainSurface smooth = TerrainSurface::Build(pts, 512);
+  double zRaw = 0.0, zSmooth = 0.0;
+  ASSERT_TRUE(raw.HeightAt(spike.x, spike.y, zRaw));
+  ASSERT_TRUE(smooth.HeightAt(spike.x, spike.y, zSmooth));
+  EXPECT_NEAR(zRaw, 100.0, 1e-9);
+  EXPECT_LT(zSmooth, 50.0);
+  EXPECT_GT(zSmooth, 0.0);
+  // The mean height is kept while the spike spreads out (only interior vertices took part).
+  double before = 0.0, after = 0.0;
+  for (const auto& p : pts) before += p.z;
+  for (const auto& v : smooth.Vertices()) after += v.z;
+  EXPECT_NEAR(after, before, 1.0);
+}
+
+TEST(TerrainSurface, FirstHitIsTheOneNearestToTheStart) {
+  // A wall 100 high along x = 50 on flat ground: a ray from the west at height 50 going east and
+  // slightly down crosses the ground behind the wall too, but hits the wall first.
+  const auto pts = Grid(101, 11, 1.0, [](double x, double) {
+    return std::abs(x - 1050.5) < 0.6 ? 100.0 : 0.0;
+  });
+  const TerrainSurface s = TerrainSurface::Build(pts, 0);
+  cv::Point3d hit;
+  ASSERT_TRUE(s.FirstHit({1010.0, 4995.0, 50.0}, {1200.0, 4995.0, -10.0}, 0.001, hit));
+  EXPECT_LT(hit.x, 1051.0);
+  EXPECT_GT(hit.x, 1049.0);
+  // The reverse direction meets the wall's other face first.
+  ASSERT_TRUE(s.FirstHit({1090.0, 4995.0, 50.0}, {900.0, 4995.0, -10.0}, 0.001, hit));
+  EXPECT_GT(hit.x, 1050.0);
+  EXPECT_LT(hit.x, 1052.0);
+}
+
+TEST(TerrainSurface, SegmentEndsAndTolerance) {
+  const auto pts = Grid(10, 10, 1.0, [](double, double) { return 10.0; });
+  const TerrainSurface s = TerrainSurface::Build(pts);
+  cv::Point3d hit;
+  const cv::Point3d top(1005.0, 4995.0, 20.0);
+  EXPECT_FALSE(s.FirstHit(top, {1005.0, 4995.0, 10.01}, 0.001, hit));  // stops short
+  EXPECT_TRUE(s.FirstHit(top, {1005.0, 4995.0, 10.0005}, 0.001, hit));  // within tolerance
+  EXPECT_NEAR(hit.z, 10.0, 1e-9);
+  EXPECT_TRUE(s.FirstHit(top, {1005.0, 4995.0, 0.0}, 0.001, hit));
+  EXPECT_NEAR(hit.x, 1005.0, 1e-9);
+  EXPECT_NEAR(hit.y, 4995.0, 1e-9);
+  EXPECT_FALSE(s.FirstHit(top, {1005.0, 4995.0, 30.0}, 0.001, hit));   // points away
+  EXPECT_FALSE(s.FirstHit({2000, 0, 20}, {2000, 0, -20}, 0.001, hit));  // beside the surface
+  EXPECT_FALSE(s.FirstHit(top, top, 0.001, hit));                       // no direction
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  EXPECT_FALSE(s.FirstHit(top, {nan, 4995.0, 0.0}, 0.001, hit));
+}
+
+TEST(TerrainSurface, TooFewOrCollinearPointsGiveAnEmptySurface) {
+  cv::Point3d hit;
+  EXPECT_TRUE(TerrainSurface::Build({}).Empty());
+  EXPECT_TRUE(TerrainSurface::Build({{0, 0, 1}, {1, 0, 1}}).Empty());
+  const TerrainSurface line = TerrainSurface::Build({{0, 0, 1}, {1, 1, 1}, {2, 2, 1}, {3, 3, 5}});
+  EXPECT_TRUE(line.Empty());
+  EXPECT_FALSE(line.FirstHit({1, 1, 10}, {1, 1, -10}, 0.001, hit));
+  // Three points that repeat one place in x and y are one vertex.
+  EXPECT_TRUE(TerrainSurface::Build({{0, 0, 1}, {0, 0, 2}, {0, 0, 3}}).Empty());
+  const TerrainSurface empty;
+  EXPECT_TRUE(empty.Empty());
+  EXPECT_FALSE(empty.FirstHit({0, 0, 1}, {0, 0, -1}, 0.001, hit));
+}
+
+TEST(TerrainSurface, RepeatedAndNonFinitePointsAreLeftOut) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  std::vector<cv::Point3d> pts = {{0, 0, 1}, {10, 0, 1}, {0, 10, 1}, {10, 10, 1},
+                                  {10, 0, 99}, {nan, 3, 1}, {5, 5, nan}};
+  const TerrainSurface s = TerrainSurface::Build(pts, 0);
+  ASSERT_EQ(s.VertexCount(), 4u);
+  for (const auto& v : s.Vertices()) EXPECT_EQ(v.z, 1.0);  // the earlier height wins
+  EXPECT_EQ(s.TriangleCount(), 2u);
+}
+
+TEST(TerrainSurface, StopEndsTheBuildWithAnEmptySurface) {
+  const auto pts = Grid(30, 30, 1.0, [](double x, double) { return x; });
+  std::atomic<bool> stop{true};
+  int pumps = 0;
+  RunContext ctx;
+  ctx.abort = &stop;
+  ctx.pump = [&] { ++pumps; };
+  EXPECT_TRUE(TerrainSurface::Build(pts, {}, &ctx).Empty());
+  EXPECT_GE(pumps, 1);
+  stop = false;
+  pumps = 0;
+  EXPECT_FALSE(TerrainSurface::Build(pts, {}, &ctx).Empty());
+  EXPECT_EQ(pumps, 512 / 16);
+}
+
+}  // namespace
+}  // namespace ortavia
