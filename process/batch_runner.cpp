@@ -1,0 +1,241 @@
+#include "process/batch_runner.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include "app/add_images.h"
+#include "app/dem.h"
+#include "app/footprints.h"
+#include "extor/ext_or_import_model.h"
+#include "process/footprints_geojson.h"
+#include "process/run_process.h"
+#include "process/sample_project.h"
+
+namespace ortavia {
+namespace fs = std::filesystem;
+
+namespace {
+
+void Out(const BatchIo& io, const std::string& text) {
+  if (io.out) io.out(text);
+}
+void Error(const BatchIo& io, const std::string& text) {
+  if (io.error) io.error(text);
+}
+bool Aborted(const BatchIo& io) { return io.ctx.abort && io.ctx.abort->load(); }
+
+std::string Lower(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
+  return s;
+}
+
+int LoadPassport(WarpProject& project, const std::string& path, const BatchIo& io) {
+  auto passport = geo::CCameraPassport::New(path);
+  if (!passport) {
+    Error(io, "Invalid camera passport: " + path);
+    return kBatchRefused;
+  }
+  project.passport = std::move(passport);
+  project.cameraName = Lower(fs::path(path).filename().string());
+  io.ctx.Log("Camera passport selected: " + project.cameraName);
+  return kBatchDone;
+}
+
+int ImportOrientations(WarpProject& project, const BatchProjectOptions& o, const BatchIo& io) {
+  extor::ExtOrImportModel model;
+  model.SetFilePath(o.eo);
+  model.SetComments(o.eoComments);
+  model.SetSeparatorsText(o.eoSeparators);
+  const extor::LoadResult load = model.Load(io.ctx);
+  if (load.status != extor::LoadResult::Status::kOk) {
+    Error(io, std::string(extor::kUnableToOpenMessage) + " " + o.eo +
+                  (load.detail.empty() ? "" : ": " + load.detail));
+    return kBatchRefused;
+  }
+  static const char* names[] = {"id", "x", "y", "z", "omega", "phi", "kappa"};
+  for (int q = 0; q < extor::kQuantityCount; ++q) {
+    const auto it = std::find(o.eoColumns.begin(), o.eoColumns.end(), names[q]);
+    model.AssignColumn(q, it == o.eoColumns.end() ? -1 : static_cast<int>(it - o.eoColumns.begin()));
+  }
+  if (o.angles != "rad") {
+    const auto correction =
+        o.angles == "deg" ? extor::Correction::kDegToRad : extor::Correction::kGradToRad;
+    for (int q : {extor::kOmega, extor::kPhi, extor::kKappa}) model.ApplyCorrection(q, correction);
+  }
+  std::vector<int> all(model.Imported().size());
+  for (size_t i = 0; i < all.size(); ++i) all[i] = static_cast<int>(i);
+  const extor::ImportResult imported = model.Import(all, project.orientations, io.ctx);
+  for (const auto& line : imported.logLines) io.ctx.Log(line);
+  if (imported.status == extor::ImportResult::Status::kAborted) return kBatchAborted;
+  if (imported.imported == 0) {
+    Error(io, "No exterior orientation in " + o.eo + " matches an image");
+    return kBatchRefused;
+  }
+  io.ctx.Log(extor::ImportedMessage(imported.imported));
+  return kBatchDone;
+}
+
+std::vector<std::string> ImagesWithoutOrientation(const WarpProject& project) {
+  std::vector<std::string> names;
+  for (const auto& image : project.images) {
+    const auto it = project.orientations.find(image.name);
+    if (it == project.orientations.end() || !HasExteriorOrientation(it->second))
+      names.push_back(image.name);
+  }
+  return names;
+}
+
+std::string JoinNames(const std::vector<std::string>& names) {
+  std::string text;
+  for (const auto& n : names) text += (text.empty() ? "" : ", ") + n;
+  return text;
+}
+
+int RunSample(const BatchCommand& c, const BatchIo& io) {
+  SampleFiles files;
+  const std::string err = WriteSampleProject(c.sampleDir, c.sample, io.ctx, &files);
+  if (Aborted(io)) {
+    Error(io, "process aborted by user");
+    return kBatchAborted;
+  }
+  if (!err.empty()) {
+    Error(io, "Unable to write the sample project: " + err);
+    return kBatchProcessError;
+  }
+  Out(io, "Sample project written to " + c.sampleDir + "\n  DEM:          " + files.dem +
+              "\n  passport:     " + files.passport + "\n  orientations: " + files.orientations +
+              "\n  images:       " + files.imageDir + " (" + std::to_string(files.images.size()) +
+              ")\n");
+  return kBatchDone;
+}
+
+int RunFootprints(const BatchCommand& c, const BatchIo& io) {
+  WarpProject project;
+  if (int code = FillBatchProject(project, c.project, io); code != kBatchDone) return code;
+  if (const std::string err = WriteFootprintsGeoJson(project, c.geojson); !err.empty()) {
+    Error(io, "Unable to write " + c.geojson + ": " + err);
+    return kBatchProcessError;
+  }
+  Out(io, std::to_string(project.footprints.size()) + " footprints of " +
+              std::to_string(project.images.size()) + " images written to " + c.geojson + "\n");
+  return kBatchDone;
+}
+
+int ExitForStatus(RunStatus status) {
+  switch (status) {
+    case RunStatus::Done: return kBatchDone;
+    case RunStatus::Aborted: return kBatchAborted;
+    case RunStatus::ProcessError:
+    case RunStatus::WarpRefused: return kBatchProcessError;
+    default: return kBatchRefused;
+  }
+}
+
+int RunRun(const BatchCommand& c, const BatchIo& io) {
+  WarpProject project;
+  if (int code = FillBatchProject(project, c.project, io); code != kBatchDone) return code;
+  const RunResult r = RunProcess(project, c.run, io.ctx);
+  if (r.status == RunStatus::PresentOrthosFound) {
+    std::string list;
+    for (const auto& name : r.presentOrthos) list += "  " + name + "\n";
+    Out(io, "Images present into selected folder:\n" + list);
+    Error(io, "Orthos are already present in " + c.run.destinationFolder +
+                  ": give --skip to keep them or --overwrite to write them again");
+    return kBatchRefused;
+  }
+  if (r.status != RunStatus::Aborted) io.ctx.Log(kWarpProcessFinished);
+  int code = ExitForStatus(r.status);
+  if (r.status == RunStatus::NothingToDo) {
+    Error(io, "No image to process");
+    return code;
+  }
+  if (code != kBatchDone && code != kBatchAborted) {
+    Error(io, r.message);
+    if (r.status != RunStatus::WarpRefused) return code;
+  }
+  if (code == kBatchAborted) Error(io, "process aborted by user");
+  // A run reached the warp: the report and the summary follow, whatever its outcome.
+  std::string skipped;
+  for (const auto& image : r.images)
+    if (image.outcome == ImageOutcome::Skipped)
+      skipped += "  " + image.name + (image.reason.empty() ? "" : ": " + image.reason) + "\n";
+  std::string text = r.summary + "\n";
+  if (!skipped.empty()) text += "Skipped:\n" + skipped;
+  text += "Orthos in " + c.run.destinationFolder + "\n";
+  if (r.reportWritten) {
+    text += "Report: " + r.reportPath + "\n";
+  } else {
+    Error(io, r.message.empty() ? "Unable to save detailed report!" : r.message);
+    if (code == kBatchDone) code = kBatchProcessError;
+  }
+  Out(io, text);
+  return code;
+}
+
+}  // namespace
+
+int FillBatchProject(WarpProject& project, const BatchProjectOptions& o, const BatchIo& io) {
+  const LoadDemResult dem = LoadDem(project, o.dem, io.ctx);
+  if (dem.status != LoadDemStatus::Loaded) {
+    Error(io, std::string(kInvalidDemText) + " " + o.dem);
+    return kBatchRefused;
+  }
+  if (int code = LoadPassport(project, o.passport, io); code != kBatchDone) return code;
+
+  std::vector<std::string> paths = o.images;
+  if (!o.imageDir.empty()) {
+    paths = ListImageDir(o.imageDir);
+    if (paths.empty()) {
+      Error(io, "No raster image found in " + o.imageDir);
+      return kBatchRefused;
+    }
+  }
+  const AddImagesResult added = AddImages(project, paths, io.ctx);
+  if (Aborted(io)) {
+    Error(io, "process aborted by user");
+    return kBatchAborted;
+  }
+  if (added.status != AddImagesStatus::Done) {
+    Error(io, added.status == AddImagesStatus::NoPassport ? kSelectPassportText
+                                                          : kFirstImageUnreadableText);
+    return kBatchRefused;
+  }
+  if (project.images.empty()) {
+    Error(io, "No image was accepted: each must open in GDAL, match the passport's size and share "
+              "the first image's bands and data type");
+    return kBatchRefused;
+  }
+
+  if (int code = ImportOrientations(project, o, io); code != kBatchDone) return code;
+
+  ComputeFootprints(project, io.ctx);
+  if (Aborted(io)) {
+    Error(io, "process aborted by user");
+    return kBatchAborted;
+  }
+  if (const auto missing = ImagesWithoutOrientation(project); !missing.empty()) {
+    Error(io, std::string(kMissingDataMessage) + ": no exterior orientation for " +
+                  JoinNames(missing));
+    return kBatchRefused;
+  }
+  return kBatchDone;
+}
+
+int RunBatchCommand(const std::vector<std::string>& args, const BatchIo& io) {
+  BatchCommand command;
+  if (const std::string err = ParseBatchCommand(args, &command); !err.empty()) {
+    Error(io, err + "\n\n" + BatchUsage());
+    return kBatchUsage;
+  }
+  switch (command.kind) {
+    case BatchCommandKind::Help: Out(io, BatchUsage()); return kBatchDone;
+    case BatchCommandKind::Version: Out(io, std::string("ortavia-batch ") + ORTAVIA_VERSION + "\n");
+      return kBatchDone;
+    case BatchCommandKind::Sample: return RunSample(command, io);
+    case BatchCommandKind::Footprints: return RunFootprints(command, io);
+    case BatchCommandKind::Run: return RunRun(command, io);
+  }
+  return kBatchUsage;
+}
+
+}  // namespace ortavia

@@ -1,0 +1,37 @@
+#pragma once
+// The commands of the batch runner ortavia-batch over the engine: fill a project through the same
+// calls the windows make (DEM, passport, image checks, point-file import, footprints), run it,
+// write footprints as GeoJSON, or write a sample project. The program's main only wires the
+// terminal (log, progress, Ctrl-C) to these functions.
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/project.h"
+#include "app/run_context.h"
+#include "process/batch_options.h"
+
+namespace ortavia {
+
+enum BatchExit : int {
+  kBatchDone = 0,
+  kBatchAborted = 1,
+  kBatchUsage = 2,
+  kBatchRefused = 3,       // an input or the destination was refused; nothing was run
+  kBatchProcessError = 4,  // the run failed (mosaic stage, warp refused, report not written)
+};
+
+struct BatchIo {
+  RunContext ctx;                                  // log lines, progress, abort flag
+  std::function<void(const std::string&)> out;     // results for the user (stdout)
+  std::function<void(const std::string&)> error;  // the failure message (stderr)
+};
+
+// Fills an empty project from the options. Returns kBatchDone, or kBatchRefused / kBatchAborted
+// with the cause given to io.error.
+int FillBatchProject(WarpProject& project, const BatchProjectOptions& options, const BatchIo& io);
+
+// Runs one command line (the arguments after the program name); returns the exit code.
+int RunBatchCommand(const std::vector<std::string>& args, const BatchIo& io);
+
+}  // namespace ortavia
