@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <filesystem>
+#include <limits>
 #include <mutex>
 
 #include <cpl_error.h>
@@ -69,7 +70,10 @@ GDALDatasetUniquePtr OpenDem(const std::string& path) {
 cv::Mat ReadDemHeights(GDALDataset* dem, const cv::Rect* rect, cv::Size size) {
   if (!dem || dem->GetRasterCount() < 1 || size.width <= 0 || size.height <= 0) return {};
   GDALRasterBand* band = dem->GetRasterBand(1);
-  const double noData = band->GetNoDataValue(nullptr);
+  // Without a no-data value GDAL reports 0, which would turn every sea-level sample into a hole.
+  int hasNoData = 0;
+  const double reported = band->GetNoDataValue(&hasNoData);
+  const double noData = hasNoData ? reported : std::numeric_limits<double>::quiet_NaN();
   const GDALDataType type = band->GetRasterDataType();
   QuietGdal quiet;
   cv::Mat heights(size, CV_32F);

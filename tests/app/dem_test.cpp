@@ -202,6 +202,19 @@ TEST(Dem, PictureIsAtMost2048Square) {
   EXPECT_DOUBLE_EQ(p2.world[3], -10.0);
 }
 
+TEST(Dem, ZeroIsAHeightWhenTheBandHasNoNoDataValue) {
+  const fs::path dir = test::MakeTempDir("zero");
+  for (GDALDataType t : {GDT_UInt16, GDT_Int16, GDT_Float32}) {
+    const auto p = WriteDem(dir, std::string("z") + GDALGetDataTypeName(t) + ".tif",
+                            test::Spec(2, 1, t), [](int, int c, int) { return c; });
+    const auto ds = OpenDem(p.string());
+    ASSERT_NE(ds, nullptr);
+    const cv::Mat h = ReadDemHeights(ds.get(), nullptr, {2, 1});
+    EXPECT_EQ(h.at<float>(0, 0), 0.0f) << GDALGetDataTypeName(t);
+    EXPECT_EQ(h.at<float>(0, 1), 1.0f);
+  }
+}
+
 TEST(Dem, FloatNoDataAndNaNBecomeNoHeight) {
   const fs::path dir = test::MakeTempDir("f32");
   const auto p = WriteDem(dir, "f.tif", test::WithNoData(test::Spec(3, 1), -32767.0),
