@@ -188,6 +188,12 @@ RunResult RunProcess(WarpProject& project, const RunOptions& options, const RunC
   mosaic.grid.voronoiMap.release();
   if (warp.status == WarpRunStatus::Refused && !warp.refusal.empty()) ctx.Log(warp.refusal);
 
+  // Every skipped image is named once more with its cause: the warp itself is silent about
+  // some (an image that vanished or cannot be read after it was listed).
+  for (const ImageStatus& image : warp.images)
+    if (image.outcome == ImageOutcome::Skipped)
+      ctx.Log("Image " + image.name + " skipped: " + (image.reason.empty() ? "not written" : image.reason));
+
   result.processedRows = warp.processedRows;
   result.skippedRows = warp.skippedRows;
   result.images = warp.images;

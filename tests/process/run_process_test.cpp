@@ -1,0 +1,307 @@
+#include "process/run_process.h"
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <gdal_priv.h>
+#include <gtest/gtest.h>
+
+#include "process/batch_runner.h"
+#include "process/sample_project.h"
+#include "support/test_env.h"
+
+namespace ortavia {
+namespace {
+namespace fs = std::filesystem;
+
+std::string ReadAll(const fs::path& path) {
+  std::ifstream in(path);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void Touch(const fs::path& path, size_t bytes = 1) {
+  std::ofstream(path, std::ios::binary) << std::string(bytes, 'x');
+}
+
+SampleOptions Tiny() {
+  SampleOptions o;
+  o.images = 3;
+  o.width = 240;
+  o.height = 180;
+  o.bands = 3;
+  o.demSize = 48;
+  return o;
+}
+
+// A project filled from a tiny sample through the batch runner's calls (those of the windows).
+struct Filled {
+  fs::path dir;
+  SampleFiles files;
+  WarpProject project;
+  std::vector<std::string> log;
+  RunContext ctx;
+
+  explicit Filled(const SampleOptions& options = Tiny()) {
+    dir = test::MakeTempDir("run");
+    EXPECT_EQ(WriteSampleProject((dir / "project").string(), options, {}, &files), "");
+    ctx.log = [this](const std::string& line) { log.push_back(line); };
+    BatchIo io;
+    io.ctx = ctx;
+    BatchProjectOptions o;
+    o.dem = files.dem;
+    o.passport = files.passport;
+    o.eo = files.orientations;
+    o.images = files.images;
+    EXPECT_EQ(FillBatchProject(project, o, io), kBatchDone);
+  }
+  RunOptions Options(const std::string& out = "orthos") const {
+    RunOptions r;
+    r.gsd = 0.5;
+    r.destinationFolder = (dir / out).string();
+    return r;
+  }
+  bool Logged(const std::string& text) const {
+    return std::any_of(log.begin(), log.end(),
+                       [&](const std::string& l) { return l.find(text) != std::string::npos; });
+  }
+};
+
+TEST(RunHelpers, CompositionFromColorRoles) {
+  EXPECT_EQ(CompositionFromColorRoles({GCI_RedBand, GCI_GreenBand, GCI_BlueBand}), "123");
+  EXPECT_EQ(CompositionFromColorRoles({GCI_BlueBand, GCI_GreenBand, GCI_RedBand}), "321");
+  EXPECT_EQ(CompositionFromColorRoles({GCI_GreenBand, GCI_BlueBand, GCI_Undefined, GCI_RedBand}),
+            "412");
+  EXPECT_EQ(CompositionFromColorRoles(
+                {GCI_RedBand, GCI_GreenBand, GCI_BlueBand, GCI_AlphaBand}),
+            "1234");
+  // A role left out keeps its blank inside the text; only trailing blanks go.
+  EXPECT_EQ(CompositionFromColorRoles({GCI_RedBand, GCI_Undefined, GCI_BlueBand}), "1 3");
+  EXPECT_EQ(CompositionFromColorRoles({GCI_GrayIndex}), "");
+}
+
+TEST(RunHelpers, AcceptedCompositions) {
+  EXPECT_TRUE(IsAcceptedComposition("1", 1));
+  EXPECT_FALSE(IsAcceptedComposition("1", 3));
+  EXPECT_TRUE(IsAcceptedComposition("123", 3));
+  EXPECT_TRUE(IsAcceptedComposition("321", 4));
+  EXPECT_FALSE(IsAcceptedComposition("123", 2));
+  EXPECT_TRUE(IsAcceptedComposition("1234", 4));
+  EXPECT_FALSE(IsAcceptedComposition("1234", 3));
+  // "412" reads band 4: three bands can never feed it.
+  EXPECT_TRUE(IsAcceptedComposition("412", 4));
+  EXPECT_FALSE(IsAcceptedComposition("412", 3));
+  EXPECT_FALSE(IsAcceptedComposition("1 3", 3));
+  EXPECT_EQ(DefaultComposition(1), "1");
+  EXPECT_EQ(DefaultComposition(3), "123");
+  EXPECT_EQ(DefaultComposition(4), "1234");
+  EXPECT_EQ(DefaultComposition(2), "");
+}
+
+TEST(RunHelpers, PresentOrthosLeaveProductsOut) {
+  const fs::path dir = test::MakeTempDir("present") / "coverage_area";  // a telling folder name
+  fs::create_directories(dir / "sub.tif");
+  for (const char* f : {"a.tif", "B.TIF", "coverage.tif", "voronoi.tif", "report.txt", "a.tfw",
+                        "c.tif.part", "my_voronoi_old.tif"})
+    Touch(dir / f);
+  const auto present = FindPresentOrthos(dir.string());
+  std::vector<std::string> names;
+  for (const auto& p : present) names.push_back(fs::path(p).filename().string());
+  EXPECT_EQ(names, (std::vector<std::string>{"B.TIF", "a.tif"}));
+  EXPECT_TRUE(FindPresentOrthos((dir / "missing").string()).empty());
+}
+
+TEST(RunHelpers, SummaryText) {
+  EXPECT_EQ(FormatRunSummary("0:01:02", 0.1234, 5, 2),
+            "- Process time: 0:01:02\n- GSD: 0.123 (d.u.)\n- Images warped: 5\n- Images skipped: 2");
+}
+
+TEST(RunHelpers, DestinationChecks) {
+  const fs::path dir = test::MakeTempDir("dest");
+  EXPECT_EQ(CheckDestinationWritable((dir / "new" / "deeper").string()), "");
+  EXPECT_TRUE(fs::is_directory(dir / "new" / "deeper"));
+  EXPECT_TRUE(fs::is_empty(dir / "new" / "deeper"));  // the probe file is gone
+  Touch(dir / "plain");
+  EXPECT_NE(CheckDestinationWritable((dir / "plain").string()), "");
+  EXPECT_NE(CheckDestinationWritable((dir / "plain" / "sub").string()), "");
+  EXPECT_NE(CheckDestinationWritable(""), "");
+}
+
+TEST(RunProcess, RefusesMissingInputsAndBadAnswersWithoutWriting) {
+  WarpProject empty;
+  RunOptions options;
+  options.gsd = 0.5;
+  options.destinationFolder = (test::MakeTempDir("run") / "out").string();
+  RunResult r = RunProcess(empty, options, {});
+  EXPECT_EQ(r.status, RunStatus::MissingData);
+  EXPECT_EQ(r.message, kMissingDataMessage);
+
+  Filled f;
+  RunOptions bad = f.Options();
+  bad.gsd = 0.0;
+  EXPECT_EQ(RunProcess(f.project, bad, f.ctx).status, RunStatus::InvalidGsd);
+  bad = f.Options();
+  bad.composition = "1234";  // three-band images
+  r = RunProcess(f.project, bad, f.ctx);
+  EXPECT_EQ(r.status, RunStatus::InvalidComposition);
+  EXPECT_EQ(r.message, kInvalidCompositionMessage);
+  bad.composition = "412";
+  EXPECT_EQ(RunProcess(f.project, bad, f.ctx).status, RunStatus::InvalidComposition);
+
+  Touch(f.dir / "plain");
+  bad = f.Options();
+  bad.destinationFolder = (f.dir / "plain" / "orthos").string();
+  r = RunProcess(f.project, bad, f.ctx);
+  EXPECT_EQ(r.status, RunStatus::DestinationNotWritable);
+  EXPECT_NE(r.message.find("not writable"), std::string::npos);
+
+  EXPECT_FALSE(fs::exists(f.dir / "orthos"));
+  EXPECT_FALSE(f.Logged(kProcessStarted));
+
+  // The first image vanished after it was listed: its bands cannot be checked.
+  fs::remove(f.files.images[0]);
+  r = RunProcess(f.project, f.Options(), f.ctx);
+  EXPECT_EQ(r.status, RunStatus::BandCheckFailed);
+  EXPECT_EQ(r.message, kBandCheckMessage);
+}
+
+// Reads a ground-coloured ortho back with GDAL (world file) and compares it with the scene.
+double MeanColourError(const std::string& orthoPath, const SampleScene& scene, double shiftX,
+                       double shiftY, int* compared) {
+  GDALDatasetUniquePtr ds(GDALDataset::Open(orthoPath.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
+  if (!ds) return 1e9;
+  double gt[6];
+  if (ds->GetGeoTransform(gt) != CE_None) return 1e9;
+  const int w = ds->GetRasterXSize(), h = ds->GetRasterYSize();
+  std::vector<unsigned char> rgb(static_cast<size_t>(w) * h * 3);
+  if (ds->RasterIO(GF_Read, 0, 0, w, h, rgb.data(), w, h, GDT_Byte, 3, nullptr, 3, 3 * w, 1,
+                   nullptr) != CE_None)
+    return 1e9;
+  double sum = 0.0;
+  int n = 0;
+  for (int j = 2; j < h - 2; j += 3)
+    for (int i = 2; i < w - 2; i += 3) {
+      const unsigned char* p = &rgb[(static_cast<size_t>(j) * w + i) * 3];
+      if (p[0] == 0 && p[1] == 0 && p[2] == 0) continue;
+      // GDAL's geotransform gives the pixel's corner; its centre is half a pixel further.
+      const double x = gt[0] + (i + 0.5 + shiftX) * gt[1];
+      const double y = gt[3] + (j + 0.5 + shiftY) * gt[5];
+      if (scene.InHole(x, y)) continue;
+      const cv::Vec4f c = scene.GroundColor(x, y);
+      sum += (std::abs(p[0] - c[0]) + std::abs(p[1] - c[1]) + std::abs(p[2] - c[2])) / 3.0;
+      ++n;
+    }
+  *compared = n;
+  return n ? sum / n : 1e9;
+}
+
+TEST(RunProcess, WritesGeoreferencedOrthosProductsAndReport) {
+  Filled f;
+  RunOptions options = f.Options();
+  const RunResult r = RunProcess(f.project, options, f.ctx);
+  ASSERT_EQ(r.status, RunStatus::Done) << r.message;
+  EXPECT_EQ(r.composition, "123");
+  EXPECT_EQ(r.processedRows, (std::vector<int>{0, 1, 2}));
+  EXPECT_TRUE(r.skippedRows.empty());
+  EXPECT_TRUE(r.reportWritten);
+  EXPECT_EQ(r.resultText, "Process DONE");
+  EXPECT_NE(r.summary.find("- Images warped: 3"), std::string::npos);
+  EXPECT_TRUE(f.Logged(kProcessStarted));
+  const fs::path out = options.destinationFolder;
+  for (const char* file : {"coverage.tif", "voronoi.tif", "coverage.txt", "report.txt"})
+    EXPECT_TRUE(fs::exists(out / file)) << file;
+  EXPECT_NE(ReadAll(out / "report.txt").find("Process DONE"), std::string::npos);
+  // Footprints are drawn unfilled again once the warp is over.
+  EXPECT_FALSE(f.project.fillFootprints);
+
+  // Each ortho shows the ground where GDAL places it, better than one pixel off in any direction.
+  const SampleScene scene(Tiny());
+  for (const auto& image : f.project.images) {
+    const std::string ortho = (out / (image.name + ".tif")).string();
+    ASSERT_TRUE(fs::exists(out / (image.name + ".tfw"))) << ortho;
+    int n = 0;
+    const double at = MeanColourError(ortho, scene, 0, 0, &n);
+    EXPECT_GT(n, 500) << ortho;
+    EXPECT_LT(at, 12.0) << ortho;
+    for (const auto& [dx, dy] : {std::pair{1.0, 0.0}, {-1.0, 0.0}, {0.0, 1.0}, {0.0, -1.0}}) {
+      int m = 0;
+      EXPECT_LT(at, MeanColourError(ortho, scene, dx, dy, &m)) << ortho << " shift " << dx << "," << dy;
+    }
+  }
+}
+
+TEST(RunProcess, PresentOrthosAreAskedForThenSkippedOrOverwritten) {
+  Filled f;
+  RunOptions options = f.Options();
+  ASSERT_EQ(RunProcess(f.project, options, f.ctx).status, RunStatus::Done);
+  const fs::path out = options.destinationFolder;
+  const auto before = fs::last_write_time(out / "coverage.tif");
+
+  RunResult r = RunProcess(f.project, options, f.ctx);
+  EXPECT_EQ(r.status, RunStatus::PresentOrthosFound);
+  EXPECT_EQ(r.presentOrthos, (std::vector<std::string>{"img_001", "img_002", "img_003"}));
+  EXPECT_EQ(fs::last_write_time(out / "coverage.tif"), before);  // nothing run
+
+  // Orthos larger than 10,000,000 bytes are kept; these small ones are written again.
+  Touch(out / "img_002.tif", 10000001);
+  options.presentOrthos = PresentOrthosMode::Skip;
+  r = RunProcess(f.project, options, f.ctx);
+  ASSERT_EQ(r.status, RunStatus::Done);
+  EXPECT_EQ(r.processedRows, (std::vector<int>{0, 2}));
+  EXPECT_EQ(r.skippedRows, (std::vector<int>{1}));
+  EXPECT_EQ(fs::file_size(out / "img_002.tif"), 10000001u);
+  EXPECT_NE(ReadAll(out / "report.txt").find("Skip previous data"), std::string::npos);
+
+  options.presentOrthos = PresentOrthosMode::Overwrite;
+  r = RunProcess(f.project, options, f.ctx);
+  ASSERT_EQ(r.status, RunStatus::Done);
+  EXPECT_EQ(r.processedRows.size(), 3u);
+  EXPECT_LT(fs::file_size(out / "img_002.tif"), 10000001u);
+  EXPECT_NE(ReadAll(out / "report.txt").find("Overwrite previous data"), std::string::npos);
+}
+
+TEST(RunProcess, ImageGoneAfterListingIsSkippedAndLogged) {
+  Filled f;
+  fs::remove(f.files.images[1]);
+  const RunResult r = RunProcess(f.project, f.Options(), f.ctx);
+  ASSERT_EQ(r.status, RunStatus::Done);
+  EXPECT_EQ(r.processedRows, (std::vector<int>{0, 2}));
+  EXPECT_EQ(r.skippedRows, (std::vector<int>{1}));
+  EXPECT_TRUE(f.Logged("Image img_002 skipped"));
+  EXPECT_FALSE(fs::exists(f.dir / "orthos" / "img_002.tif"));
+  const std::string report = ReadAll(f.dir / "orthos" / "report.txt");
+  EXPECT_NE(report.find("Process DONE"), std::string::npos);
+  EXPECT_NE(report.find("img_002", report.find("Skipped")), std::string::npos);
+}
+
+TEST(RunProcess, StopDuringTheWarpStillReports) {
+  Filled f;
+  std::atomic<bool> stop{false};
+  RunContext ctx = f.ctx;
+  ctx.abort = &stop;
+  ctx.log = [&](const std::string& line) {
+    f.log.push_back(line);
+    if (line.find("processing image img_002") != std::string::npos) stop = true;
+  };
+  const RunResult r = RunProcess(f.project, f.Options(), ctx);
+  EXPECT_EQ(r.status, RunStatus::Aborted);
+  EXPECT_EQ(r.resultText, "Process aborted by user");
+  EXPECT_EQ(r.processedRows, (std::vector<int>{0}));
+  EXPECT_TRUE(f.Logged("process aborted by user"));
+  const fs::path out = f.dir / "orthos";
+  EXPECT_TRUE(fs::exists(out / "img_001.tif"));
+  EXPECT_FALSE(fs::exists(out / "img_002.tif"));
+  EXPECT_FALSE(fs::exists(out / "img_003.tif"));
+  const std::string report = ReadAll(out / "report.txt");
+  EXPECT_NE(report.find("Process aborted by user"), std::string::npos);
+  // The image never reached is named only under "In process".
+  EXPECT_EQ(report.find("img_003", report.find("Processed")), std::string::npos);
+  EXPECT_NE(r.summary.find("- Images warped: 1"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace ortavia
