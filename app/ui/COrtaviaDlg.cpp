@@ -1,0 +1,610 @@
+#include "app/ui/COrtaviaDlg.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QGuiApplication>
+#include <QSplitter>
+#include <QStyle>
+#include <QTreeView>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "app/ui/CAboutDlg.h"
+#include "app/ui/cad_view.h"
+#include "app/ui/icons.h"
+#include "app/ui/log_model.h"
+#include "app/ui/maker.h"
+#include "app/ui/prompts.h"
+#include "external/geo/pump.h"
+#include "external/tools/sysinfo.h"
+
+namespace ortavia::ui {
+
+namespace {
+
+COrtaviaDlg* g_mainWindow = nullptr;
+
+using B = COrtaviaDlg::Button;
+
+// The buttons whose state busy mode remembers, in this order.
+constexpr std::array<B, 7> kRemembered = {B::PassportAdd, B::RemoveAll,          B::RemoveSelection,
+                                          B::ImageAdd,    B::DemAdd,             B::ExtOrientationsAdd,
+                                          B::Import};
+// The buttons busy mode disables and gives back.
+constexpr std::array<B, 14> kBusyDisabled = {
+    B::RemoveAll, B::ImageAdd, B::RemoveSelection, B::Start,  B::DemAdd,   B::Settings, B::Exit,
+    B::PassportAdd, B::ExtOrientationsAdd, B::Fill, B::About, B::Tutorial, B::Import, B::FullReport};
+
+QGroupBox* Box(const QString& title, QWidget* parent) {
+  auto* box = new QGroupBox(title, parent);
+  return box;
+}
+
+}  // namespace
+
+COrtaviaDlg* COrtaviaDlg::Instance() { return g_mainWindow; }
+
+COrtaviaDlg::COrtaviaDlg(QWidget* parent) : QDialog(parent) {
+  ownPrompts_ = std::make_unique<QtPrompts>(this);
+  prompts_ = ownPrompts_.get();
+  openUrl_ = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+  setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
+  setWindowIcon(AppIcon());
+  setSizeGripEnabled(false);
+
+  BuildLayout();
+  ConnectCommands();
+
+  // Only DEM Add and the commands outside the steps are usable on an empty project.
+  SetStepState(Step::Dem, false);
+  SetStepState(Step::Passport, false);
+  SetStepState(Step::ImageToProject, false);
+  SetStepState(Step::ExternalOrientations, false);
+
+  cadView_->SetDrawing(&project_.cad);
+  cadView_->SetEmptyText(tr("Add a DEM to show the terrain and the image footprints here"));
+  // Desktops without a window manager ignore the maximised state: take the screen anyway.
+  if (const QScreen* screen = QGuiApplication::primaryScreen())
+    setGeometry(screen->availableGeometry());
+  else
+    resize(1280, 800);
+  setWindowState(windowState() | Qt::WindowMaximized);
+
+  g_mainWindow = this;
+  SetTitle();
+  AddLogEntry(QStringLiteral("Session started"));
+}
+
+COrtaviaDlg::~COrtaviaDlg() {
+  if (g_mainWindow == this) g_mainWindow = nullptr;
+  cadView_->SetDrawing(nullptr);
+}
+
+void COrtaviaDlg::SetPrompts(Prompts* prompts) { prompts_ = prompts ? prompts : ownPrompts_.get(); }
+
+void COrtaviaDlg::SetTitle() {
+  QString version = QString::fromStdString(GT_GetVersionInfo());
+  version.replace(',', '.');
+  setWindowTitle(QStringLiteral("%1 %2 - %3 - %4").arg(kProductName, version, kMakerName, kMakerWebShort));
+}
+
+// --- layout ------------------------------------------------------------------------------------
+
+QPushButton* COrtaviaDlg::MakeButton(Button b, const QString& text, const QIcon& icon, bool enabled) {
+  auto* button = new QPushButton(icon, text, this);
+  button->setAutoDefault(false);
+  button->setDefault(false);
+  button->setEnabled(enabled);
+  buttons_[static_cast<int>(b)] = button;
+  return button;
+}
+
+void COrtaviaDlg::BuildLayout() {
+  QStyle* st = style();
+  const QIcon addIcon = st->standardIcon(QStyle::SP_FileDialogNewFolder);
+  const QIcon openIcon = st->standardIcon(QStyle::SP_DialogOpenButton);
+
+  // Buttons as the dialog resource creates them: the step commands after DEM start disabled.
+  MakeButton(B::DemAdd, tr("Add"), openIcon, true);
+  MakeButton(B::Import, tr("Import"), st->standardIcon(QStyle::SP_ArrowDown), true);
+  MakeButton(B::PassportAdd, tr("Add"), openIcon, false);
+  MakeButton(B::ImageAdd, tr("Add"), addIcon, false);
+  MakeButton(B::RemoveSelection, tr("Remove Selection"), st->standardIcon(QStyle::SP_DialogDiscardButton), false);
+  MakeButton(B::RemoveAll, tr("Remove All"), st->standardIcon(QStyle::SP_TrashIcon), false);
+  MakeButton(B::ExtOrientationsAdd, tr("Add"), openIcon, false);
+  MakeButton(B::Settings, tr("Settings"), st->standardIcon(QStyle::SP_FileDialogDetailedView), true);
+  MakeButton(B::Start, tr("Start"), st->standardIcon(QStyle::SP_MediaPlay), false);
+  MakeButton(B::Stop, tr("Stop"), st->standardIcon(QStyle::SP_MediaStop), false);
+  MakeButton(B::Fill, tr("Fill"), st->standardIcon(QStyle::SP_DialogApplyButton), false);
+  GetButton(B::Fill)->setCheckable(true);
+  MakeButton(B::LastWarp, tr("Last Warp"), st->standardIcon(QStyle::SP_FileDialogContentsView), false);
+  MakeButton(B::FullReport, tr("Full Report"), st->standardIcon(QStyle::SP_FileIcon), false);
+  MakeButton(B::About, tr("About"), st->standardIcon(QStyle::SP_MessageBoxInformation), true);
+  MakeButton(B::Tutorial, tr("Tutorial"), st->standardIcon(QStyle::SP_DialogHelpButton), true);
+  MakeButton(B::Exit, tr("Exit"), st->standardIcon(QStyle::SP_DialogCloseButton), true);
+
+  for (auto& pic : stepPictures_) {
+    pic = new QLabel(this);
+    pic->setFixedSize(24, 24);
+    pic->setAlignment(Qt::AlignCenter);
+  }
+  auto stepPicture = [this](Step s) { return stepPictures_[static_cast<int>(s)]; };
+
+  // Top row: DEM, bundle import, Passport, Image To Project, External Orientations, Settings.
+  auto* demBox = Box(tr("DEM"), this);
+  auto* demLayout = new QHBoxLayout(demBox);
+  demLayout->addWidget(GetButton(B::DemAdd));
+  demLayout->addWidget(stepPicture(Step::Dem));
+
+  auto* importBox = Box(tr("Import from Trivane"), this);
+  auto* importLayout = new QHBoxLayout(importBox);
+  importLayout->addWidget(GetButton(B::Import));
+
+  auto* passportBox = Box(tr("Passport"), this);
+  auto* passportLayout = new QHBoxLayout(passportBox);
+  passportLayout->addWidget(GetButton(B::PassportAdd));
+  passportLayout->addWidget(stepPicture(Step::Passport));
+  passportEdit_ = new QLineEdit(this);
+  passportEdit_->setReadOnly(true);
+  passportEdit_->setPlaceholderText(tr("No passport selected"));
+  passportEdit_->setMinimumWidth(160);
+  passportLayout->addWidget(passportEdit_, 1);
+
+  auto* imagesBox = Box(tr("Image To Project"), this);
+  auto* imagesLayout = new QHBoxLayout(imagesBox);
+  imagesLayout->addWidget(GetButton(B::ImageAdd));
+  imagesLayout->addWidget(GetButton(B::RemoveSelection));
+  imagesLayout->addWidget(GetButton(B::RemoveAll));
+  imagesLayout->addWidget(stepPicture(Step::ImageToProject));
+
+  auto* eoBox = Box(tr("External Orientations"), this);
+  auto* eoLayout = new QHBoxLayout(eoBox);
+  eoLayout->addWidget(GetButton(B::ExtOrientationsAdd));
+  eoLayout->addWidget(stepPicture(Step::ExternalOrientations));
+
+  auto* settingsBox = Box(QString(), this);
+  auto* settingsLayout = new QHBoxLayout(settingsBox);
+  settingsLayout->addWidget(GetButton(B::Settings));
+
+  auto* top = new QHBoxLayout;
+  top->addWidget(demBox);
+  top->addWidget(importBox);
+  top->addWidget(passportBox, 1);
+  top->addWidget(imagesBox);
+  top->addWidget(eoBox);
+  top->addWidget(settingsBox);
+
+  // Process group: image list with its commands on the left, CAD view, coordinates and log right.
+  imageList_ = new QTreeWidget(this);
+  imageList_->setColumnCount(2);
+  imageList_->setHeaderLabels({tr("Added Images"), QString()});
+  imageList_->setRootIsDecorated(false);
+  imageList_->setUniformRowHeights(true);
+  imageList_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  imageList_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  imageList_->setAlternatingRowColors(true);
+  imageList_->header()->setStretchLastSection(false);
+  imageList_->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+  imageList_->setColumnHidden(1, true);  // the path column has no width
+
+  auto* listCommands = new QHBoxLayout;
+  listCommands->addWidget(GetButton(B::Start));
+  listCommands->addWidget(GetButton(B::Stop));
+  listCommands->addWidget(GetButton(B::Fill));
+  listCommands->addWidget(GetButton(B::LastWarp));
+
+  auto* left = new QWidget(this);
+  auto* leftLayout = new QVBoxLayout(left);
+  leftLayout->setContentsMargins(0, 0, 0, 0);
+  leftLayout->addWidget(imageList_, 1);
+  leftLayout->addLayout(listCommands);
+
+  auto* cadFrame = new QFrame(this);
+  cadFrame->setFrameShape(QFrame::StyledPanel);
+  cadFrame->setFrameShadow(QFrame::Sunken);
+  auto* cadFrameLayout = new QVBoxLayout(cadFrame);
+  cadFrameLayout->setContentsMargins(1, 1, 1, 1);
+  cadView_ = new CadView(cadFrame);
+  cadFrameLayout->addWidget(cadView_);
+
+  coordText_ = new QLabel(this);
+  coordText_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  coordText_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  coordText_->setMinimumWidth(200);
+  QFont mono = coordText_->font();
+  mono.setFamily(QStringLiteral("monospace"));
+  mono.setStyleHint(QFont::Monospace);
+  coordText_->setFont(mono);
+
+  logModel_ = new LogModel(this);
+  logView_ = new QTreeView(this);
+  logView_->setModel(logModel_);
+  logView_->setRootIsDecorated(false);
+  logView_->setUniformRowHeights(true);
+  logView_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  logView_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  logView_->header()->setStretchLastSection(true);
+  logView_->header()->resizeSection(0, 150);
+  logView_->setStyleSheet(QStringLiteral(
+      "QTreeView { background-color: rgb(40, 40, 40); color: rgb(250, 250, 250);"
+      " selection-background-color: rgb(70, 100, 140); border: 1px solid rgb(25, 25, 25); }"
+      "QTreeView QHeaderView::section { background-color: rgb(55, 55, 55); color: rgb(230, 230, 230);"
+      " border: none; border-right: 1px solid rgb(40, 40, 40); padding: 3px 6px; }"));
+
+  auto* cadColumn = new QWidget(this);
+  auto* cadColumnLayout = new QVBoxLayout(cadColumn);
+  cadColumnLayout->setContentsMargins(0, 0, 0, 0);
+  cadColumnLayout->addWidget(cadFrame, 1);
+  cadColumnLayout->addWidget(coordText_);
+
+  auto* rightSplit = new QSplitter(Qt::Vertical, this);
+  rightSplit->addWidget(cadColumn);
+  rightSplit->addWidget(logView_);
+  rightSplit->setStretchFactor(0, 1);
+  rightSplit->setStretchFactor(1, 0);
+  rightSplit->setSizes({600, 170});
+  rightSplit->setChildrenCollapsible(false);
+
+  auto* split = new QSplitter(Qt::Horizontal, this);
+  split->addWidget(left);
+  split->addWidget(rightSplit);
+  split->setStretchFactor(0, 0);
+  split->setStretchFactor(1, 1);
+  split->setSizes({300, 1000});
+  split->setChildrenCollapsible(false);
+
+  auto* processBox = Box(tr("Process"), this);
+  auto* processLayout = new QVBoxLayout(processBox);
+  processLayout->addWidget(split);
+
+  // Bottom: progress across the window, then the report and the window commands.
+  progress_ = new QProgressBar(this);
+  progress_->setRange(0, 100);
+  progress_->setValue(0);
+  progress_->setTextVisible(false);
+
+  auto* bottom = new QHBoxLayout;
+  bottom->addWidget(GetButton(B::FullReport));
+  bottom->addStretch(1);
+  bottom->addWidget(GetButton(B::About));
+  bottom->addWidget(GetButton(B::Tutorial));
+  bottom->addWidget(GetButton(B::Exit));
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(top);
+  layout->addWidget(processBox, 1);
+  layout->addWidget(progress_);
+  layout->addLayout(bottom);
+}
+
+void COrtaviaDlg::ConnectCommands() {
+  connect(GetButton(B::RemoveSelection), &QPushButton::clicked, this, &COrtaviaDlg::OnRemoveSelection);
+  connect(GetButton(B::RemoveAll), &QPushButton::clicked, this, &COrtaviaDlg::OnRemoveAll);
+  connect(GetButton(B::Fill), &QPushButton::clicked, this, &COrtaviaDlg::OnFill);
+  connect(GetButton(B::About), &QPushButton::clicked, this, &COrtaviaDlg::OnAbout);
+  connect(GetButton(B::Tutorial), &QPushButton::clicked, this, &COrtaviaDlg::OnTutorial);
+  connect(GetButton(B::Exit), &QPushButton::clicked, this, &COrtaviaDlg::OnExit);
+  connect(GetButton(B::ExtOrientationsAdd), &QPushButton::clicked, this, &COrtaviaDlg::OnExtOrientationsAdd);
+  connect(GetButton(B::Stop), &QPushButton::clicked, this, [this] { project_.abortRequested = true; });
+
+  connect(cadView_, &CadView::GroundPositionChanged, this, [this](double x, double y) {
+    if (!Instance()) return;
+    coordText_->setText(QString::asprintf("%.3f, %.3f", x, y));
+  });
+  connect(cadView_, &CadView::EntitySelected, this, [this](CadHandle h) { OnEntitySelected(h, true); });
+  connect(cadView_, &CadView::EntityDeselected, this, [this](CadHandle h) { OnEntitySelected(h, false); });
+  connect(imageList_, &QTreeWidget::itemSelectionChanged, this, &COrtaviaDlg::OnImageSelectionChanged);
+}
+
+// --- enabling rules ----------------------------------------------------------------------------
+
+void COrtaviaDlg::SetEnabled(Button b, bool enabled) { GetButton(b)->setEnabled(enabled); }
+bool COrtaviaDlg::Enabled(Button b) const { return GetButton(b)->isEnabled(); }
+
+void COrtaviaDlg::ShowStepPicture(Step step, bool ready) {
+  stepReady_[static_cast<int>(step)] = ready;
+  QLabel* pic = stepPictures_[static_cast<int>(step)];
+  pic->setPixmap(StepPixmap(ready));
+  pic->setToolTip(ready ? tr("Ready") : tr("Not ready"));
+}
+
+void COrtaviaDlg::SetStepState(Step step, bool ready) {
+  ShowStepPicture(step, ready);
+  const bool unlocked = !project_.bundleLock;
+  switch (step) {
+    case Step::Dem:
+      if (ready) {
+        if (unlocked) SetEnabled(B::PassportAdd, true);
+      } else {
+        ShowStepPicture(Step::Passport, false);
+        ShowStepPicture(Step::ImageToProject, false);
+        ShowStepPicture(Step::ExternalOrientations, false);
+        for (B b : {B::PassportAdd, B::ImageAdd, B::RemoveAll, B::RemoveSelection, B::ExtOrientationsAdd})
+          SetEnabled(b, false);
+      }
+      break;
+    case Step::Passport:
+      if (ready) {
+        if (unlocked) SetEnabled(B::ImageAdd, true);
+      } else {
+        ShowStepPicture(Step::ImageToProject, false);
+        ShowStepPicture(Step::ExternalOrientations, false);
+        for (B b : {B::ImageAdd, B::RemoveAll, B::RemoveSelection, B::ExtOrientationsAdd}) SetEnabled(b, false);
+      }
+      break;
+    case Step::ImageToProject:
+      if (ready) {
+        if (unlocked)
+          for (B b : {B::ExtOrientationsAdd, B::RemoveAll, B::RemoveSelection}) SetEnabled(b, true);
+      } else {
+        ShowStepPicture(Step::ExternalOrientations, false);
+        for (B b : {B::RemoveAll, B::RemoveSelection, B::ExtOrientationsAdd}) SetEnabled(b, false);
+      }
+      break;
+    case Step::ExternalOrientations:
+      break;
+  }
+}
+
+void COrtaviaDlg::UpdateStart() { SetEnabled(B::Start, CanStart()); }
+
+void COrtaviaDlg::SetBusy(bool busy) {
+  if (busy) {
+    if (busyDepth_++ > 0) return;
+    for (std::size_t i = 0; i < kRemembered.size(); ++i) savedEnable_[i] = Enabled(kRemembered[i]);
+    for (B b : kBusyDisabled) SetEnabled(b, false);
+    SetEnabled(B::Stop, project_.processRunning);
+    SetEnabled(B::LastWarp, project_.processRunning);
+    return;
+  }
+  if (busyDepth_ == 0 || --busyDepth_ > 0) return;
+  for (B b : kBusyDisabled) SetEnabled(b, true);
+  for (std::size_t i = 0; i < kRemembered.size(); ++i) SetEnabled(kRemembered[i], savedEnable_[i]);
+  SetEnabled(B::Stop, false);
+  SetEnabled(B::LastWarp, false);
+}
+
+void COrtaviaDlg::SetBundleLock(bool locked) {
+  project_.bundleLock = locked;
+  if (locked)
+    for (B b : {B::PassportAdd, B::RemoveAll, B::RemoveSelection, B::ImageAdd, B::ExtOrientationsAdd})
+      SetEnabled(b, false);
+}
+
+// --- log ---------------------------------------------------------------------------------------
+
+void COrtaviaDlg::AddLogEntry(const QString& text) {
+  const QString when = QString::fromStdString(GT_GetCurrentSysDate(0, 0) + " " + GT_GetCurrentSysTime());
+  logModel_->Add(when, text);
+  geo::PumpMsgs();
+}
+
+void LogMessage(const char* text) {
+  geo::PumpMsgs();
+  if (text && COrtaviaDlg::Instance()) COrtaviaDlg::Instance()->AddLogEntry(QString::fromUtf8(text));
+}
+
+// --- images ------------------------------------------------------------------------------------
+
+void COrtaviaDlg::ImagesChanged() {
+  const QSignalBlocker block(imageList_);
+  imageList_->clear();
+  QList<QTreeWidgetItem*> rows;
+  rows.reserve(static_cast<qsizetype>(project_.images.size()));
+  for (const ImageItem& item : project_.images)
+    rows << new QTreeWidgetItem(QStringList{QString::fromStdString(item.name), QString::fromStdString(item.path)});
+  imageList_->addTopLevelItems(rows);
+  SetStepState(Step::ImageToProject, !project_.images.empty());
+  UpdateStart();
+}
+
+void COrtaviaDlg::EraseFootprint(const std::string& name) {
+  auto it = project_.footprints.find(name);
+  if (it == project_.footprints.end()) return;
+  project_.cad.Erase(it->second);
+  project_.footprints.erase(it);
+}
+
+void COrtaviaDlg::EraseAllFootprints() {
+  for (const auto& [name, handle] : project_.footprints) project_.cad.Erase(handle);
+  project_.footprints.clear();
+}
+
+void COrtaviaDlg::OnRemoveSelection() {
+  std::vector<bool> selected(project_.images.size(), false);
+  int count = 0;
+  for (int row = 0; row < imageList_->topLevelItemCount(); ++row) {
+    if (row < static_cast<int>(selected.size()) && imageList_->topLevelItem(row)->isSelected()) {
+      selected[static_cast<std::size_t>(row)] = true;
+      ++count;
+    }
+  }
+  if (count == 0) return;
+  std::vector<ImageItem> kept;
+  for (std::size_t i = 0; i < project_.images.size(); ++i) {
+    const ImageItem& item = project_.images[i];
+    if (!selected[i]) {
+      kept.push_back(item);
+      continue;
+    }
+    project_.orientations.erase(item.name);
+    EraseFootprint(item.name);
+  }
+  project_.images = std::move(kept);
+  ImagesChanged();
+  AddLogEntry(QString::asprintf("%d images removed", count));
+  project_.cad.Purge();
+  cadView_->update();
+}
+
+void COrtaviaDlg::OnRemoveAll() {
+  if (!prompts_->AskYesNo(tr("Do you really want to remove all imported images?"))) return;
+  RemoveAllImages();
+}
+
+void COrtaviaDlg::RemoveAllImages() {
+  const bool hadRows = !project_.images.empty();
+  {
+    const QSignalBlocker block(imageList_);
+    imageList_->clear();
+  }
+  project_.images.clear();
+  project_.orientations.clear();
+  SetStepState(Step::ImageToProject, false);
+  UpdateStart();
+  EraseAllFootprints();
+  if (hadRows) project_.cad.Purge();
+  cadView_->update();
+  geo::PumpMsgs();
+  AddLogEntry(QStringLiteral("All imported images removed"));
+}
+
+// --- passport and orientations -----------------------------------------------------------------
+
+bool COrtaviaDlg::ApplyPassport(const geo::CCameraPassport& passport, const std::string& file) {
+  if (project_.passport) {
+    if (!prompts_->AskYesNo(
+            tr("If you proceed all images and external orientation will be removed. Do you want to proceed?")))
+      return false;
+    {
+      const QSignalBlocker block(imageList_);
+      imageList_->clear();
+    }
+    project_.images.clear();
+    project_.orientations.clear();
+    EraseAllFootprints();
+    project_.cad.Purge();
+    SetStepState(Step::Passport, false);
+    project_.passport.reset();
+  }
+  project_.passport = geo::CCameraPassport::New(&passport);
+  std::string name = QFileInfo(QString::fromStdString(file)).fileName().toLower().toStdString();
+  project_.cameraName = name;
+  SetStepState(Step::Passport, true);
+  UpdateStart();
+  passportEdit_->setText(QString::asprintf("%s - s.n. %s", passport.model.c_str(), passport.serialNumber.c_str()));
+  AddLogEntry(QString::asprintf("Passport selected: %s (s.n. %s) - focal length %.2f", passport.model.c_str(),
+                                passport.serialNumber.c_str(), passport.focalLength));
+  cadView_->update();
+  return true;
+}
+
+void COrtaviaDlg::OnExtOrientationsAdd() {
+  if (!project_.passport) {
+    prompts_->Inform(tr("Select camera passport before!"));
+    return;
+  }
+  // The import dialog that fills project_.orientations comes with the point-file import.
+}
+
+void COrtaviaDlg::OrientationsImported() {
+  UpdateStart();
+  if (!project_.orientations.empty()) SetStepState(Step::ExternalOrientations, true);
+  AddLogEntry(QString::asprintf("%d External Orientation currently loaded",
+                                static_cast<int>(project_.orientations.size())));
+}
+
+// --- CAD view and list -------------------------------------------------------------------------
+
+void COrtaviaDlg::OnEntitySelected(CadHandle handle, bool selected) {
+  if (!Instance() || syncingSelection_ || !CanStart()) return;
+  const CadEntity* e = project_.cad.Find(handle);
+  if (!e || e->layer != kLayerOrtho) return;
+  auto it = std::find_if(project_.footprints.begin(), project_.footprints.end(),
+                         [handle](const auto& kv) { return kv.second == handle; });
+  if (it == project_.footprints.end()) return;
+  const int row = FindImage(project_, it->first);
+  if (row < 0 || row >= imageList_->topLevelItemCount()) return;
+  syncingSelection_ = true;
+  QTreeWidgetItem* item = imageList_->topLevelItem(row);
+  item->setSelected(selected);
+  if (selected) imageList_->scrollToItem(item);
+  syncingSelection_ = false;
+}
+
+void COrtaviaDlg::OnImageSelectionChanged() {
+  if (syncingSelection_) return;
+  // Show the footprints of the chosen rows in the view.
+  syncingSelection_ = true;
+  for (int row = 0; row < imageList_->topLevelItemCount() && row < static_cast<int>(project_.images.size()); ++row) {
+    auto it = project_.footprints.find(project_.images[static_cast<std::size_t>(row)].name);
+    if (it != project_.footprints.end())
+      cadView_->SetSelected(it->second, imageList_->topLevelItem(row)->isSelected());
+  }
+  syncingSelection_ = false;
+}
+
+// --- other commands ----------------------------------------------------------------------------
+
+void COrtaviaDlg::OnFill() {
+  project_.fillFootprints = GetButton(B::Fill)->isChecked();
+  for (const auto& [name, handle] : project_.footprints) project_.cad.SetFilled(handle, project_.fillFootprints);
+  cadView_->update();
+}
+
+void COrtaviaDlg::OnAbout() {
+  CAboutDlg about(this);
+  about.exec();
+}
+
+QString COrtaviaDlg::TutorialPath() {
+  const QFileInfo exe(QCoreApplication::applicationFilePath());
+  return exe.absolutePath() + QStringLiteral("/tutorial/") + exe.completeBaseName() + QStringLiteral(".html");
+}
+
+void COrtaviaDlg::OnTutorial() {
+  const QString path = TutorialPath();
+  if (!QFileInfo::exists(path)) {
+    prompts_->Warn(tr("The tutorial was not present. Please contact Varnell Software to get the tutorial."));
+    return;
+  }
+  openUrl_(QUrl::fromLocalFile(path));
+}
+
+void COrtaviaDlg::OnExit() {
+  if (project_.processRunning) {
+    prompts_->Inform(tr("Please stop the process before close the application"));
+    return;
+  }
+  accept();
+}
+
+void COrtaviaDlg::closeEvent(QCloseEvent* event) {
+  // A long operation is still using the project: the window stays until it ends.
+  if (project_.processRunning || IsBusy()) {
+    event->ignore();
+    return;
+  }
+  event->accept();
+  done(QDialog::Rejected);
+}
+
+void COrtaviaDlg::keyPressEvent(QKeyEvent* event) {
+  // Escape would close the whole application as a dialog; it only belongs to the views here.
+  if (event->key() == Qt::Key_Escape) {
+    event->accept();
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
+void COrtaviaDlg::reject() {
+  if (project_.processRunning || IsBusy()) return;
+  QDialog::reject();
+}
+
+}  // namespace ortavia::ui

@@ -1,0 +1,134 @@
+#pragma once
+// The main window: owns the project for the whole session, shows the four steps with their Add
+// buttons, the image list, the CAD view with the DEM and the footprints, the log and the progress
+// bar, and keeps the enabling rules of every command.
+#include <QDialog>
+#include <QUrl>
+#include <array>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/project.h"
+
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QTreeView;
+class QTreeWidget;
+
+namespace ortavia::ui {
+
+class CadView;
+class LogModel;
+class Prompts;
+
+class COrtaviaDlg : public QDialog {
+  Q_OBJECT
+ public:
+  enum class Step { Dem, Passport, ImageToProject, ExternalOrientations };
+  // The commands, by the name their button shows.
+  enum class Button {
+    DemAdd, PassportAdd, ImageAdd, RemoveSelection, RemoveAll, ExtOrientationsAdd, Import, Start,
+    Stop, Settings, LastWarp, FullReport, Fill, About, Tutorial, Exit
+  };
+
+  explicit COrtaviaDlg(QWidget* parent = nullptr);
+  ~COrtaviaDlg() override;
+
+  // The window that is up, or null before its initialisation ended and after it is gone.
+  static COrtaviaDlg* Instance();
+
+  WarpProject& Project() { return project_; }
+  const WarpProject& Project() const { return project_; }
+
+  // The operator's side of every question and message; the window's own by default. Not owned.
+  void SetPrompts(Prompts* prompts);
+  // How documents are opened (the desktop's browser by default).
+  void SetUrlOpener(std::function<bool(const QUrl&)> opener) { openUrl_ = std::move(opener); }
+
+  // --- operations other commands use ---
+  void AddLogEntry(const QString& text);
+  void SetStepState(Step step, bool ready);
+  bool StepReady(Step step) const { return stepReady_[static_cast<int>(step)]; }
+  bool CanStart() const { return ortavia::CanStart(project_); }
+  void UpdateStart();
+  // Disables the commands around a long operation and gives them back afterwards. Nested calls
+  // act only at the outermost level.
+  void SetBusy(bool busy);
+  bool IsBusy() const { return busyDepth_ > 0; }
+  void RemoveAllImages();
+  // Redraws the image list from project.images (after images were added or replaced).
+  void ImagesChanged();
+  // The window side of a passport choice: asks before replacing one, empties images and
+  // orientations on Yes, takes a copy of the passport. False when the operator kept the old one.
+  bool ApplyPassport(const geo::CCameraPassport& passport, const std::string& file);
+  // After exterior orientations were imported into project.orientations.
+  void OrientationsImported();
+  // Locks passport, images and orientations after a bundle import.
+  void SetBundleLock(bool locked);
+
+  // --- commands ---
+  void OnRemoveSelection();
+  void OnRemoveAll();
+  void OnFill();
+  void OnAbout();
+  void OnTutorial();
+  void OnExit();
+  void OnExtOrientationsAdd();
+
+  // Tutorial file beside the executable: tutorial/<executable name>.html.
+  static QString TutorialPath();
+
+  QPushButton* GetButton(Button b) const { return buttons_[static_cast<int>(b)]; }
+  QTreeWidget* ImageList() const { return imageList_; }
+  LogModel* Log() const { return logModel_; }
+  CadView* View() const { return cadView_; }
+  QProgressBar* Progress() const { return progress_; }
+  QLineEdit* PassportEdit() const { return passportEdit_; }
+  QLabel* CoordinateText() const { return coordText_; }
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void reject() override;
+
+ private:
+  void BuildLayout();
+  QPushButton* MakeButton(Button b, const QString& text, const QIcon& icon, bool enabled);
+  void ConnectCommands();
+  void SetEnabled(Button b, bool enabled);
+  bool Enabled(Button b) const;
+  void ShowStepPicture(Step step, bool ready);
+  void EraseFootprint(const std::string& name);
+  void EraseAllFootprints();
+  void OnEntitySelected(CadHandle handle, bool selected);
+  void OnImageSelectionChanged();
+  void SetTitle();
+
+  WarpProject project_;
+  std::unique_ptr<Prompts> ownPrompts_;
+  Prompts* prompts_ = nullptr;
+  std::function<bool(const QUrl&)> openUrl_;
+
+  std::array<QPushButton*, 16> buttons_{};
+  std::array<QLabel*, 4> stepPictures_{};
+  std::array<bool, 4> stepReady_{};
+  std::array<bool, 7> savedEnable_{};
+  int busyDepth_ = 0;
+  bool syncingSelection_ = false;  // the list and the view are being matched; no echo back
+
+  QLineEdit* passportEdit_ = nullptr;
+  QTreeWidget* imageList_ = nullptr;
+  QTreeView* logView_ = nullptr;
+  LogModel* logModel_ = nullptr;
+  CadView* cadView_ = nullptr;
+  QLabel* coordText_ = nullptr;
+  QProgressBar* progress_ = nullptr;
+};
+
+// Log callback handed to long operations: keeps the window alive and logs when the window is up.
+void LogMessage(const char* text);
+
+}  // namespace ortavia::ui

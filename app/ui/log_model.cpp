@@ -1,0 +1,39 @@
+#include "app/ui/log_model.h"
+
+namespace ortavia::ui {
+
+void LogModel::Add(const QString& when, const QString& text) {
+  beginInsertRows(QModelIndex(), 0, 0);
+  rows_.push_back({when, text});
+  endInsertRows();
+}
+
+QString LogModel::Operation(int row) const {
+  return row >= 0 && row < rowCount() ? At(row).text : QString();
+}
+
+QString LogModel::When(int row) const {
+  return row >= 0 && row < rowCount() ? At(row).when : QString();
+}
+
+int LogModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
+
+int LogModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : 2; }
+
+QVariant LogModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || index.row() >= rowCount()) return {};
+  if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
+    const Row& r = At(index.row());
+    return index.column() == 0 ? r.when : r.text;
+  }
+  return {};
+}
+
+QVariant LogModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
+  return section == 0 ? QStringLiteral("Date Time") : QStringLiteral("Operation");
+}
+
+}  // namespace ortavia::ui

@@ -1,0 +1,77 @@
+// The Ortavia desktop application: crash reports, colour ramp, splash, raster drivers, picture
+// readers and folders, then the main window; the program ends when it closes.
+#include <QApplication>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QSplashScreen>
+#include <QTimer>
+#include <cstdio>
+#include <gdal_priv.h>
+
+#include "app/ui/COrtaviaDlg.h"
+#include "app/ui/cad_view.h"
+#include "app/ui/crash_handler.h"
+#include "app/ui/display_info.h"
+#include "app/ui/icons.h"
+#include "app/ui/maker.h"
+#include "external/geo/pump.h"
+#include "external/tools/folders.h"
+#include "external/tools/sysinfo.h"
+
+namespace {
+
+constexpr int kSplashMs = 1000;
+
+bool InstallCrashReports(const QString& appName, const std::string& version) {
+  using namespace ortavia::ui;
+  const std::string common = GT_GetSpecialFolder(kCsidlCommonAppData);
+  CrashReportSettings settings;
+  settings.appName = appName.toStdString();
+  settings.version = version;
+  settings.folder = common.empty() ? std::string() : common + "/Kesta/crashes";
+  settings.recipient = kMakerMail;
+  settings.url = kMakerWeb;
+  settings.properties = StandardCrashProperties();
+  std::string error = "The folder for crash reports is not available";
+  if (!settings.folder.empty() && InstallCrashHandler(settings, &error)) return true;
+  std::fprintf(stderr, "%s\n", error.c_str());
+  QMessageBox::critical(nullptr, QString::fromUtf8(kProductName), QString::fromStdString(error));
+  return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QApplication::setWindowIcon(ortavia::ui::AppIcon());
+
+  const QString appName = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
+  const std::string version = GT_GetVersionInfo();
+
+  ortavia::ui::PublishDisplayInfo();
+  if (!InstallCrashReports(appName, version)) return 1;
+
+  QCoreApplication::setOrganizationName(QString::fromUtf8(ortavia::ui::kMakerName));
+  QCoreApplication::setApplicationName(QStringLiteral("Ortavia"));
+
+  QString shownVersion = QString::fromStdString(version);
+  shownVersion.replace(',', '.');
+  QSplashScreen splash(ortavia::ui::SplashPixmap(shownVersion));
+  splash.show();
+  app.processEvents();
+  QTimer::singleShot(kSplashMs, &splash, &QWidget::close);
+
+  GDALAllRegister();
+  ortavia::ui::RegisterPictureReaders();
+  EnsureFolders();
+  geo::SetPumpHook([] { QCoreApplication::processEvents(); });
+
+  int rc = 0;
+  {
+    ortavia::ui::COrtaviaDlg window;
+    window.exec();
+  }
+  geo::SetPumpHook(nullptr);
+  ortavia::ui::UninstallCrashHandler();
+  return rc;
+}

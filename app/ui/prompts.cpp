@@ -1,0 +1,78 @@
+#include "app/ui/prompts.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace ortavia::ui {
+
+namespace {
+QString Title() { return QStringLiteral("Ortavia"); }
+}  // namespace
+
+bool QtPrompts::AskYesNo(const QString& text) {
+  return QMessageBox::question(parent_, Title(), text, QMessageBox::Yes | QMessageBox::No,
+                               QMessageBox::No) == QMessageBox::Yes;
+}
+
+void QtPrompts::Inform(const QString& text) { QMessageBox::information(parent_, Title(), text); }
+
+void QtPrompts::Warn(const QString& text) { QMessageBox::warning(parent_, Title(), text); }
+
+QString QtPrompts::PickOpenFile(const QString& caption, const QString& filter) {
+  return QFileDialog::getOpenFileName(parent_, caption, QString(), filter);
+}
+
+QStringList QtPrompts::PickOpenFiles(const QString& caption, const QString& filter) {
+  return QFileDialog::getOpenFileNames(parent_, caption, QString(), filter);
+}
+
+QString QtPrompts::PickFolder(const QString& caption) {
+  return QFileDialog::getExistingDirectory(parent_, caption);
+}
+
+bool ScriptedPrompts::AskYesNo(const QString& text) {
+  shown_.push_back({Kind::Question, text});
+  if (answers_.empty()) return false;
+  const bool yes = answers_.front();
+  answers_.pop_front();
+  return yes;
+}
+
+void ScriptedPrompts::Inform(const QString& text) { shown_.push_back({Kind::Information, text}); }
+
+void ScriptedPrompts::Warn(const QString& text) { shown_.push_back({Kind::Warning, text}); }
+
+QString ScriptedPrompts::PickOpenFile(const QString& caption, const QString& filter) {
+  shown_.push_back({Kind::OpenFile, caption});
+  lastFilter_ = filter;
+  if (files_.empty()) return {};
+  QStringList chosen = files_.front();
+  files_.pop_front();
+  return chosen.value(0);
+}
+
+QStringList ScriptedPrompts::PickOpenFiles(const QString& caption, const QString& filter) {
+  shown_.push_back({Kind::OpenFiles, caption});
+  lastFilter_ = filter;
+  if (files_.empty()) return {};
+  QStringList chosen = files_.front();
+  files_.pop_front();
+  return chosen;
+}
+
+QString ScriptedPrompts::PickFolder(const QString& caption) {
+  shown_.push_back({Kind::Folder, caption});
+  if (folders_.empty()) return {};
+  QString chosen = folders_.front();
+  folders_.pop_front();
+  return chosen;
+}
+
+QStringList ScriptedPrompts::Texts(Kind kind) const {
+  QStringList out;
+  for (const auto& s : shown_)
+    if (s.kind == kind) out << s.text;
+  return out;
+}
+
+}  // namespace ortavia::ui

@@ -1,0 +1,82 @@
+#pragma once
+// How a window's command flow talks to the operator: questions, notices, warnings and file or
+// folder choices. The windows use QtPrompts; tests hand in ScriptedPrompts with the answers ready.
+#include <QString>
+#include <QStringList>
+#include <deque>
+#include <optional>
+#include <vector>
+
+class QWidget;
+
+namespace ortavia::ui {
+
+class Prompts {
+ public:
+  virtual ~Prompts() = default;
+  // Yes/No question with the question icon; true = Yes.
+  virtual bool AskYesNo(const QString& text) = 0;
+  // Notice with the information icon.
+  virtual void Inform(const QString& text) = 0;
+  // Failure the operator must see, with the warning icon.
+  virtual void Warn(const QString& text) = 0;
+  // One existing file; filter in Qt's form ("Desc (*.a *.b);;..."). Empty = cancelled.
+  virtual QString PickOpenFile(const QString& caption, const QString& filter) = 0;
+  // Several existing files; empty = cancelled.
+  virtual QStringList PickOpenFiles(const QString& caption, const QString& filter) = 0;
+  // An existing folder; empty = cancelled.
+  virtual QString PickFolder(const QString& caption) = 0;
+};
+
+// Message boxes and file dialogs parented to a window.
+class QtPrompts : public Prompts {
+ public:
+  explicit QtPrompts(QWidget* parent) : parent_(parent) {}
+  bool AskYesNo(const QString& text) override;
+  void Inform(const QString& text) override;
+  void Warn(const QString& text) override;
+  QString PickOpenFile(const QString& caption, const QString& filter) override;
+  QStringList PickOpenFiles(const QString& caption, const QString& filter) override;
+  QString PickFolder(const QString& caption) override;
+
+ private:
+  QWidget* parent_;
+};
+
+// Answers queued in advance; everything asked or shown is recorded. An unqueued question is
+// answered No and an unqueued file choice is cancelled, so a missing answer cannot loop forever.
+class ScriptedPrompts : public Prompts {
+ public:
+  enum class Kind { Question, Information, Warning, OpenFile, OpenFiles, Folder };
+  struct Shown {
+    Kind kind;
+    QString text;  // the message, or the caption of a file choice
+  };
+
+  void QueueYesNo(bool yes) { answers_.push_back(yes); }
+  void QueueFile(const QString& path) { files_.push_back(QStringList{path}); }
+  void QueueFiles(const QStringList& paths) { files_.push_back(paths); }
+  void QueueFolder(const QString& path) { folders_.push_back(path); }
+
+  bool AskYesNo(const QString& text) override;
+  void Inform(const QString& text) override;
+  void Warn(const QString& text) override;
+  QString PickOpenFile(const QString& caption, const QString& filter) override;
+  QStringList PickOpenFiles(const QString& caption, const QString& filter) override;
+  QString PickFolder(const QString& caption) override;
+
+  const std::vector<Shown>& Log() const { return shown_; }
+  // Texts shown with one icon, in order.
+  QStringList Texts(Kind kind) const;
+  QString LastFilter() const { return lastFilter_; }
+  void Clear() { shown_.clear(); }
+
+ private:
+  std::deque<bool> answers_;
+  std::deque<QStringList> files_;
+  std::deque<QString> folders_;
+  std::vector<Shown> shown_;
+  QString lastFilter_;
+};
+
+}  // namespace ortavia::ui
