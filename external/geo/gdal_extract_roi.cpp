@@ -96,18 +96,50 @@ bool BandExists(GDALDataset* dataset, int band) {
   return band >= 1 && band <= dataset->GetRasterCount();
 }
 
+bool Representable(double v, GDALDataType type) {
+  if (v != std::floor(v)) return false;
+  switch (type) {
+    case GDT_Byte: return v >= 0 && v <= 255;
+    case GDT_UInt16: return v >= 0 && v <= 65535;
+    case GDT_Int16: return v >= -32768 && v <= 32767;
+    case GDT_Int32: return v >= -2147483648.0 && v <= 2147483647.0;
+    default: return false;
+  }
+}
+
+// What stands beyond the raster: -9999 in float images; in integer images the band's no-data
+// value (else -9999) where the read type holds it, so that callers turning no-data into -9999
+// never take the fill for a height of 0; 0 otherwise.
+double OutsideValue(GDALRasterBand* band, int depth, GDALDataType readType) {
+  if (depth == CV_32F || depth == CV_64F) return kNoHeight;
+  int hasNoData = FALSE;
+  const double noData = band->GetNoDataValue(&hasNoData);
+  const double v = hasNoData ? noData : kNoHeight;
+  if (!Representable(v, readType)) return 0.0;
+  // A 16-bit band of the other sign keeps its bits (see ReadTypeFor).
+  if (readType == GDT_Int16 && depth == CV_16U)
+    return static_cast<std::uint16_t>(static_cast<std::int16_t>(v));
+  if (readType == GDT_UInt16 && depth == CV_16S)
+    return static_cast<std::int16_t>(static_cast<std::uint16_t>(v));
+  return v;
+}
+
 int ExtractRaw(GDALDataset* dataset, cv::Mat& image, const Window& w,
                const std::vector<int>* bands) {
   GDALDataType bufferType;
   if (!BufferTypeOf(image.depth(), &bufferType)) return 0;
   const int channels = image.channels();
+  if (channels > 4) return 0;
   std::vector<int> source(channels);
+  cv::Scalar outside;
   for (int c = 0; c < channels; ++c) {
     source[c] = bands != nullptr ? (c < static_cast<int>(bands->size()) ? (*bands)[c] : 0) : c + 1;
     if (!BandExists(dataset, source[c])) return 0;
+    GDALRasterBand* band = dataset->GetRasterBand(source[c]);
+    outside[c] = OutsideValue(band, image.depth(),
+                              ReadTypeFor(bufferType, band->GetRasterDataType()));
   }
-  const bool isFloat = image.depth() == CV_32F || image.depth() == CV_64F;
-  image.setTo(cv::Scalar::all(isFloat ? kNoHeight : 0.0));
+  image.setTo(outside);
   for (int c = 0; c < channels; ++c)
     if (!ReadBandIntoChannel(dataset->GetRasterBand(source[c]), w, image, c, bufferType)) return 0;
   return 1;

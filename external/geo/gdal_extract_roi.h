@@ -12,11 +12,19 @@ inline constexpr double kExtractRaw = -1.0;
 // 8-bit, 3-channel display picture in OpenCV channel order (blue, green, red).
 inline constexpr double kExtractDisplay = -2.0;
 
-// rect null = the whole raster. bands (1-based, null = default) lists the source band of each
-// destination channel; for the display mode they are colour roles red, green, blue.
-// Parts of the rectangle beyond the raster are filled with 0 (raw mode on float images: -9999).
-// Returns 0 on failure: no dataset, empty image, a rectangle that does not meet the raster, or a
-// read error.
+// rect null = the whole raster. Destination pixel (i, j) samples source pixel
+// (floor(rect.x + (i + 0.5) * rect.width / image.cols), likewise rows): nearest neighbour.
+// The image's depth decides the buffer type (8U, 16U, 16S, 32S, 32F, 64F; others refused), except
+// that a 16-bit image receives the bits of a 16-bit band of the other sign unchanged.
+// Raw mode: bands (1-based, null = bands 1 .. channels) lists the source band of each channel
+// (at most 4). Parts of the rectangle beyond the raster are filled with -9999 in float images;
+// in integer images with the band's no-data value (else -9999) where the type holds it, else 0.
+// Display mode: the image must be 8-bit 3-channel; bands, when given, are colour roles, one GDAL
+// colour interpretation per band (entry 0 = band 1): the red, green and blue roles feed those
+// channels, a gray band feeds any colour without a band; bands 3, 2, 1 (1, 1, 1 for fewer than
+// three bands) otherwise. Beyond the raster: black. Statistics are never written to the file.
+// Returns 0 on failure: no dataset, empty image, unsupported mode or depth, a band that does not
+// exist, a rectangle that does not meet the raster, or a read error.
 int GDALExtractROI(GDALDataset* dataset, cv::Mat& image, const cv::Rect* rect, double mode,
                    const std::vector<int>* bands);
 

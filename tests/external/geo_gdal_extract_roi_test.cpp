@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdint>
 #include <opencv2/core.hpp>
+#include <string>
 
 #include "external/geo/gdal_extract_roi.h"
 #include "support/test_env.h"
@@ -94,6 +95,34 @@ TEST(GDALExtractROI, RectangleBeyondTheRasterIsFilled) {
     const int src = SourceIndex(-W, 2 * W, W, i);
     EXPECT_EQ(small.at<double>(0, i), src < 0 ? -9999.0 : HeightAt(src, 0)) << i;
   }
+}
+
+TEST(GDALExtractROI, IntegerHeightsBeyondTheRasterAreNoData) {
+  const auto dir = ortavia::test::MakeTempDir();
+  auto outside = [&](GDALDataType type, std::optional<double> noData, int depth) {
+    const auto path = dir / ("dem" + std::to_string(type) + std::to_string(depth) +
+                             std::to_string(noData.value_or(1)) + ".tif");
+    EXPECT_TRUE(WriteGeoTiff(path, {3, 2, 1, type, {0, 1, 0, 0, 0, -1}, noData},
+                             [](int, int, int) { return 7; }));
+    const auto ds = OpenRaster(path);
+    const cv::Rect rect(0, 0, 4, 2);  // one column past the right edge
+    cv::Mat img(2, 4, depth);
+    EXPECT_EQ(geo::GDALExtractROI(ds.get(), img, &rect, geo::kExtractRaw, nullptr), 1);
+    cv::Mat asDouble;
+    img.convertTo(asDouble, CV_64F);
+    EXPECT_EQ(asDouble.at<double>(1, 2), 7.0);
+    return asDouble.at<double>(1, 3);
+  };
+  EXPECT_EQ(outside(GDT_Int16, -32768.0, CV_16S), -32768.0);
+  EXPECT_EQ(outside(GDT_Int16, std::nullopt, CV_16S), -9999.0);
+  EXPECT_EQ(outside(GDT_Int16, -32768.0, CV_16U), 32768.0);  // the bits of -32768
+  EXPECT_EQ(outside(GDT_UInt16, 0.0, CV_16U), 0.0);
+  EXPECT_EQ(outside(GDT_UInt16, 65535.0, CV_16U), 65535.0);
+  EXPECT_EQ(outside(GDT_UInt16, 65535.0, CV_16S), -1.0);  // the bits of 65535
+  EXPECT_EQ(outside(GDT_UInt16, std::nullopt, CV_16U), 0.0);  // -9999 does not fit
+  EXPECT_EQ(outside(GDT_Int32, std::nullopt, CV_32S), -9999.0);
+  EXPECT_EQ(outside(GDT_Float32, 0.0, CV_32F), -9999.0);
+  EXPECT_EQ(outside(GDT_Byte, std::nullopt, CV_8U), 0.0);
 }
 
 TEST(GDALExtractROI, RefusesWhatCannotBeRead) {
