@@ -402,6 +402,12 @@ WarpRun::Step WarpRun::ProcessImage(int i, int r) {
     ctx_.Log(cannotProject);
     return Skip(r, "unable to compute projection bounds");
   }
+  std::error_code ec;
+  if (fs::equivalent(orthoPath, item.path, ec)) {
+    ctx_.Log(Format("%s image can't be written: the ortho would replace its source image!",
+                    item.name.c_str()));
+    return Skip(r, "the ortho would replace its source image");
+  }
   if (!req_.overwrite && PresentOrtho(orthoPath)) {
     ctx_.Log(Format("Projection of %s image skipped because already present.", item.name.c_str()));
     Recolor(project, footprint->handle, kAciGreen, true);

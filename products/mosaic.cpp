@@ -11,6 +11,7 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include "app/footprints.h"
 #include "app/terrain_surface.h"
 #include "external/geo/pgon.h"
 #include "external/geo/voronoi.h"
@@ -77,15 +78,16 @@ bool ReadSurfaceSamples(GDALDataset* dem, cv::Size size, cv::Mat& heights) {
 }
 
 // Terrain points of the reduced grid; each stands at the centre of its (reduced) pixel.
-std::vector<cv::Point3d> SurfacePoints(const cv::Mat& heights, const double gt[6], double px,
-                                       double py) {
+std::vector<cv::Point3d> SurfacePoints(const cv::Mat& heights, const double gt[6],
+                                       const TerrainGrid& grid) {
   std::vector<cv::Point3d> points;
   points.reserve(heights.total());
   for (int i = 0; i < heights.rows; ++i) {
     const float* row = heights.ptr<float>(i);
     for (int j = 0; j < heights.cols; ++j) {
       if (row[j] == kNoData) continue;
-      points.emplace_back(gt[0] + (j + 0.5) * px, gt[3] + (i + 0.5) * py, row[j]);
+      const cv::Point2d g = GridSampleGround(gt, grid, j, i);
+      points.emplace_back(g.x, g.y, row[j]);
     }
   }
   return points;
@@ -125,13 +127,6 @@ struct Extent {
     maxZ = std::max(maxZ, p.z);
   }
 };
-
-// The 12 border points of an image, clockwise from the top-left corner.
-std::vector<cv::Point2d> BorderPoints(double wp, double hp) {
-  return {{0, 0},          {wp / 3, 0},      {2 * wp / 3, 0}, {wp, 0},
-          {wp, hp / 3},    {wp, 2 * hp / 3}, {wp, hp},        {2 * wp / 3, hp},
-          {wp / 3, hp},    {0, hp},          {0, 2 * hp / 3}, {0, hp / 3}};
-}
 
 }  // namespace
 
@@ -197,13 +192,8 @@ int SelectMosaicImages(const WarpProject& project, const std::vector<int>& rows,
 }
 
 cv::Size SurfaceSampleSize(int demWidth, int demHeight, int imageCount) {
-  const double total = static_cast<double>(demWidth) * demHeight;
-  double n = std::min(static_cast<double>(imageCount) * 1000.0, total);
-  if (n <= 500000.0) n = 500000.0;
-  n = std::min(n, total);
-  const double s = n / total;
-  return {std::max(1, static_cast<int>(std::nearbyint(demWidth * s))),
-          std::max(1, static_cast<int>(std::nearbyint(demHeight * s)))};
+  const TerrainGrid grid = PlanTerrainGrid(demWidth, demHeight, static_cast<std::size_t>(imageCount));
+  return {grid.cols, grid.rows};
 }
 
 CoverageCells ComputeCoverageCells(double extentX, double extentY, double gsd) {
@@ -241,14 +231,13 @@ MosaicResult BuildMosaicOverviews(WarpProject& project, const std::vector<int>& 
   double gt[6];
   if (dem->GetGeoTransform(gt) != CE_None) return Fail(MosaicStatus::NoDem, "the elevation model has no geotransform");
   const int W = dem->GetRasterXSize(), H = dem->GetRasterYSize();
-  const cv::Size sample = SurfaceSampleSize(W, H, static_cast<int>(rows.size()));
+  // Each axis keeps its own ratio, so that the reduced grid covers the DEM exactly (the same grid
+  // as the footprints').
+  const TerrainGrid terrainGrid = PlanTerrainGrid(W, H, rows.size());
   cv::Mat heights;
-  if (!ReadSurfaceSamples(dem, sample, heights))
+  if (!ReadSurfaceSamples(dem, cv::Size(terrainGrid.cols, terrainGrid.rows), heights))
     return Fail(MosaicStatus::NoSurface, "the elevation model cannot be read");
-  // Each axis keeps its own ratio, so that the reduced grid covers the DEM exactly.
-  const double px = gt[1] * W / sample.width;
-  const double py = gt[5] * H / sample.height;
-  const std::vector<cv::Point3d> points = SurfacePoints(heights, gt, px, py);
+  const std::vector<cv::Point3d> points = SurfacePoints(heights, gt, terrainGrid);
   heights.release();
   TerrainSurface surface = TerrainSurface::Build(points, TerrainSurfaceOptions{}, &ctx);
   if (ctx.abort && ctx.abort->load()) return Fail(MosaicStatus::Aborted, "process aborted by user");
@@ -274,7 +263,6 @@ MosaicResult BuildMosaicOverviews(WarpProject& project, const std::vector<int>& 
   if (!list) return Fail(MosaicStatus::WriteFailed, "coverage.txt cannot be written");
   Extent mosaic;
   std::map<int, geo::CPgon> polygons;  // by list row, for the taking-part images
-  const double wp = project.passport->width, hp = project.passport->height;
   for (std::size_t i = 0; i < rows.size(); ++i) {
     const int k = rows[i];
     const geo::COrientation* o = CentredOrientation(project, k);
@@ -284,7 +272,7 @@ MosaicResult BuildMosaicOverviews(WarpProject& project, const std::vector<int>& 
     Extent own;
     std::vector<cv::Point> vertices;
     const cv::Point3d centre(o->N.x(), o->N.y(), o->N.z());
-    for (const cv::Point2d& p : BorderPoints(wp, hp)) {
+    for (const cv::Point2d& p : FootprintBorderPoints(project.passport->width, project.passport->height)) {
       const Wml::Vector3d d = o->PixToVec3d(p) * kRayLength;
       cv::Point3d hit;
       if (!surface.FirstHit(centre, centre + cv::Point3d(d.x(), d.y(), d.z()),

@@ -1,0 +1,309 @@
+// Whole-stage checks on a rendered scene: mosaic products, then the warp in tile and pixel mode;
+// the marks on the ground must land where the orthos' georeferencing says, within 1/4 pixel.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+
+#include "process/ortho_writer.h"
+#include "process/warp.h"
+#include "products/mosaic.h"
+#include "support/synthetic_scene.h"
+#include "support/test_env.h"
+
+namespace ortavia {
+namespace {
+
+namespace fs = std::filesystem;
+using test::SyntheticScene;
+
+struct SceneRun {
+  SyntheticScene scene;
+  WarpProject project;
+  fs::path folder;
+  fs::path out;
+  MosaicResult mosaic;
+  std::vector<std::string> log;
+  RunContext ctx;
+
+  explicit SceneRun(std::vector<test::SceneCamera> cameras = {}) {
+    folder = test::MakeTempDir("scene");
+    out = folder / "orthos";
+    fs::create_directories(out);
+    if (cameras.empty()) cameras = scene.Strip();
+    EXPECT_TRUE(scene.Fill(project, folder, cameras));
+    ctx.log = [this](const std::string& s) { log.push_back(s); };
+    ctx.abort = &project.abortRequested;
+    mosaic = BuildMosaicOverviews(project, Rows(), 0.1, out.string(), ctx);
+    EXPECT_TRUE(mosaic.ok()) << mosaic.message;
+  }
+
+  std::vector<int> Rows() const {
+    std::vector<int> rows;
+    for (int i = 0; i < static_cast<int>(project.images.size()); ++i) rows.push_back(i);
+    return rows;
+  }
+
+  WarpRequest Request(int tileStep, const std::string& composition = "1") {
+    WarpRequest r;
+    r.project = &project;
+    r.rows = Rows();
+    r.composition = composition;
+    r.tileStep = tileStep;
+    r.destinationFolder = out.string();
+    r.overwrite = false;
+    r.voronoiMap = &mosaic.grid.voronoiMap;
+    r.gsd = 0.1;
+    r.cellSize = mosaic.grid.cellSize;
+    r.mosaicWidth = mosaic.grid.mosaicWidth;
+    r.mosaicHeight = mosaic.grid.mosaicHeight;
+    return r;
+  }
+
+  bool Logged(const std::string& text) const {
+    return std::find(log.begin(), log.end(), text) != log.end();
+  }
+};
+
+struct MarkStats {
+  int measured = 0;
+  double worst = 0.0;
+};
+
+// Centroid of every complete mark in the ortho against the position its georeferencing gives.
+MarkStats MeasureMarks(const SyntheticScene& scene, const fs::path& ortho) {
+  MarkStats stats;
+  GDALDatasetUniquePtr ds = test::OpenRaster(ortho);
+  if (!ds) return stats;
+  double gt[6];
+  if (ds->GetGeoTransform(gt) != CE_None) return stats;
+  const int w = ds->GetRasterXSize(), h = ds->GetRasterYSize();
+  cv::Mat img(h, w, CV_8U);
+  if (ds->GetRasterBand(1)->RasterIO(GF_Read, 0, 0, w, h, img.data, w, h, GDT_Byte, 0, 0,
+                                     nullptr) != CE_None)
+    return stats;
+  const int r = 7;
+  for (double my = scene.y0 - scene.markSpacing / 2; my > scene.y0 - scene.demRows * scene.posting;
+       my -= scene.markSpacing) {
+    for (double mx = scene.x0 + scene.markSpacing / 2;
+         mx < scene.x0 + scene.demCols * scene.posting; mx += scene.markSpacing) {
+      // Pixel-centre coordinates of the mark in the ortho.
+      const double col = (mx - gt[0]) / gt[1] - 0.5;
+      const double row = (my - gt[3]) / gt[5] - 0.5;
+      const int ic = static_cast<int>(std::lround(col)), ir = static_cast<int>(std::lround(row));
+      if (ic - r < 0 || ir - r < 0 || ic + r >= w || ir + r >= h) continue;
+      double sw = 0, sx = 0, sy = 0;
+      bool complete = true;
+      for (int y = ir - r; y <= ir + r && complete; ++y)
+        for (int x = ic - r; x <= ic + r; ++x) {
+          const int v = img.at<uchar>(y, x);
+          if (v == 0) {
+            complete = false;
+            break;
+          }
+          const double wgt = std::max(0.0, v - scene.background - 3.0);
+          sw += wgt;
+          sx += wgt * x;
+          sy += wgt * y;
+        }
+      if (!complete || sw <= 0) continue;
+      const double err = std::hypot(sx / sw - col, sy / sw - row);
+      stats.worst = std::max(stats.worst, err);
+      ++stats.measured;
+    }
+  }
+  return stats;
+}
+
+void ExpectMarksInPlace(SceneRun& run, int tileStep) {
+  const WarpResult result = WarpImages(run.Request(tileStep), run.ctx);
+  ASSERT_EQ(result.status, WarpRunStatus::Done) << result.refusal;
+  ASSERT_EQ(result.processedRows, (std::vector<int>{0, 1, 2}));
+  for (const auto& image : run.project.images) {
+    const MarkStats s = MeasureMarks(run.scene, run.out / (image.name + ".tif"));
+    EXPECT_GT(s.measured, 40) << image.name;
+    EXPECT_LT(s.worst, 0.25) << image.name << " tile step " << tileStep;
+  }
+}
+
+TEST(WarpScene, TileModeOrthosLandWithinAQuarterPixel) {
+  SceneRun run;
+  ExpectMarksInPlace(run, 16);
+}
+
+TEST(WarpScene, PixelModeOrthosLandWithinAQuarterPixel) {
+  SceneRun run;
+  ExpectMarksInPlace(run, 1);
+}
+
+TEST(WarpScene, OrthosShareOneGridAndCarryTheMosaicPlace) {
+  SceneRun run;
+  const WarpResult result = WarpImages(run.Request(16), run.ctx);
+  ASSERT_EQ(result.status, WarpRunStatus::Done);
+  for (const auto& image : run.project.images) {
+    GDALDatasetUniquePtr ds = test::OpenRaster(run.out / (image.name + ".tif"));
+    ASSERT_TRUE(ds);
+    double gt[6];
+    ASSERT_EQ(ds->GetGeoTransform(gt), CE_None);
+    // Pixel corners sit on the mosaic grid: whole pixels from mosaicMinX - gsd / 2.
+    const double ox = (gt[0] - (run.project.mosaicMinX - 0.05)) / 0.1;
+    const double oy = ((run.project.mosaicMaxY + 0.05) - gt[3]) / 0.1;
+    EXPECT_NEAR(ox, std::round(ox), 1e-4);  // the world file keeps six decimals
+    EXPECT_NEAR(oy, std::round(oy), 1e-4);
+    EXPECT_EQ(ds->GetRasterXSize() % 4, 0);
+    EXPECT_FALSE(fs::exists(run.out / (image.name + ".tif.part")));
+  }
+  EXPECT_TRUE(run.Logged("start warping images..."));
+  EXPECT_TRUE(run.Logged("processing image img_a 0/3 (0%)"));
+  EXPECT_TRUE(run.Logged("processing image img_c 2/3 (66%)"));
+  EXPECT_TRUE(run.Logged("end warping images..."));
+  EXPECT_EQ(run.project.lastOrthoPath, (run.out / "img_c.tif").string());
+  const CadEntity* e = run.project.cad.Find(run.project.footprints["img_b"]);
+  ASSERT_TRUE(e);
+  EXPECT_EQ(e->color, kAciGreen);
+  EXPECT_FALSE(e->filled);
+}
+
+TEST(WarpScene, PresentOrthoIsKeptOnlyAboveTenMillionBytes) {
+  SceneRun run;
+  const auto sized = [&](const std::string& name, std::uintmax_t bytes) {
+    std::ofstream(run.out / (name + ".tif")).close();
+    fs::resize_file(run.out / (name + ".tif"), bytes);
+  };
+  sized("img_a", 10000001);
+  sized("img_b", 10000000);
+  const WarpResult result = WarpImages(run.Request(16), run.ctx);
+  ASSERT_EQ(result.status, WarpRunStatus::Done);
+  EXPECT_EQ(result.skippedRows, (std::vector<int>{0}));
+  EXPECT_EQ(result.processedRows, (std::vector<int>{1, 2}));
+  EXPECT_EQ(fs::file_size(run.out / "img_a.tif"), 10000001u);
+  EXPECT_TRUE(run.Logged("Projection of img_a image skipped because already present."));
+  const CadEntity* e = run.project.cad.Find(run.project.footprints["img_a"]);
+  ASSERT_TRUE(e);
+  EXPECT_EQ(e->color, kAciGreen);
+  EXPECT_TRUE(e->filled);
+  // With overwrite every ortho is written again.
+  WarpRequest again = run.Request(16);
+  again.overwrite = true;
+  EXPECT_EQ(WarpImages(again, run.ctx).processedRows, (std::vector<int>{0, 1, 2}));
+  EXPECT_LT(fs::file_size(run.out / "img_a.tif"), 10000000u);
+}
+
+TEST(WarpScene, VanishedImageIsSkippedAndTheRunGoesOn) {
+  SceneRun run;
+  fs::remove(run.project.images[1].path);
+  const WarpResult result = WarpImages(run.Request(16), run.ctx);
+  EXPECT_EQ(result.status, WarpRunStatus::Done);
+  EXPECT_EQ(result.skippedRows, (std::vector<int>{1}));
+  EXPECT_EQ(result.processedRows, (std::vector<int>{0, 2}));
+  EXPECT_FALSE(fs::exists(run.out / "img_b.tif"));
+}
+
+TEST(WarpScene, OrthoNeverReplacesItsOwnSourceImage) {
+  SceneRun run;
+  WarpRequest r = run.Request(16);
+  r.destinationFolder = run.folder.string();  // the images' own folder
+  r.overwrite = true;
+  const auto before = fs::file_size(run.project.images[0].path);
+  const WarpResult result = WarpImages(r, run.ctx);
+  EXPECT_EQ(result.status, WarpRunStatus::Done);
+  EXPECT_EQ(result.skippedRows, (std::vector<int>{0, 1, 2}));
+  EXPECT_EQ(fs::file_size(run.project.images[0].path), before);
+  EXPECT_TRUE(run.Logged("img_a image can't be written: the ortho would replace its source image!"));
+}
+
+TEST(WarpScene, UnwritableFolderCountsImagesSkippedNeverWritten) {
+  SceneRun run;
+  WarpRequest r = run.Request(16);
+  r.destinationFolder = (run.folder / "missing" / "deeper").string();
+  const WarpResult result = WarpImages(r, run.ctx);
+  EXPECT_EQ(result.status, WarpRunStatus::Done);
+  EXPECT_TRUE(result.processedRows.empty());
+  EXPECT_EQ(result.skippedRows, (std::vector<int>{0, 1, 2}));
+  EXPECT_TRUE(run.Logged("img_a image can't be written: the ortho file cannot be created!"));
+  EXPECT_TRUE(run.project.lastOrthoPath.empty());
+}
+
+TEST(WarpScene, StopDuringAnImageLeavesOnlyItsPartialFile) {
+  SceneRun run;
+  run.ctx.log = [&](const std::string& s) {
+    run.log.push_back(s);
+    if (s.rfind("processing image img_b", 0) == 0) run.project.abortRequested = true;
+  };
+  const WarpResult result = WarpImages(run.Request(16), run.ctx);
+  EXPECT_EQ(result.status, WarpRunStatus::Aborted);
+  EXPECT_EQ(result.Result(), 0);
+  EXPECT_EQ(result.processedRows, (std::vector<int>{0}));
+  EXPECT_TRUE(run.Logged("process aborted by user"));
+  EXPECT_FALSE(run.Logged("end warping images..."));
+  EXPECT_TRUE(fs::exists(run.out / "img_a.tif"));
+  EXPECT_FALSE(fs::exists(run.out / "img_b.tif"));
+  EXPECT_FALSE(fs::exists(run.out / "img_c.tif"));
+}
+
+TEST(WarpScene, RefusalsWriteAndLogNothing) {
+  SceneRun run;
+  const auto refused = [&](WarpRequest r) {
+    run.log.clear();
+    const WarpResult result = WarpImages(r, run.ctx);
+    return result.status == WarpRunStatus::Refused && run.log.empty();
+  };
+  EXPECT_TRUE(refused(run.Request(16, "412")));   // first image has one band
+  EXPECT_TRUE(refused(run.Request(16, "1234")));
+  EXPECT_TRUE(refused(run.Request(16, "12")));
+  WarpRequest noRows = run.Request(16);
+  noRows.rows.clear();
+  EXPECT_TRUE(refused(noRows));
+  WarpRequest zeroGsd = run.Request(16);
+  zeroGsd.gsd = 0.0;
+  EXPECT_TRUE(refused(zeroGsd));
+  EXPECT_FALSE(fs::exists(run.out / "img_a.tif"));
+}
+
+TEST(WarpScene, FourBandCompositionWritesAlphaAsFourthBand) {
+  SyntheticScene scene;
+  WarpProject project;
+  const fs::path folder = test::MakeTempDir("rgba");
+  ASSERT_TRUE(scene.Fill(project, folder, {scene.Strip()[1]}, 4));
+  RunContext ctx;
+  const MosaicResult m = BuildMosaicOverviews(project, {0}, 0.1, folder.string(), ctx);
+  ASSERT_TRUE(m.ok()) << m.message;
+  WarpRequest r;
+  r.project = &project;
+  r.rows = {0};
+  r.composition = "412";
+  r.tileStep = 16;
+  r.destinationFolder = (folder / "out").string();
+  fs::create_directories(folder / "out");
+  r.voronoiMap = &m.grid.voronoiMap;
+  r.gsd = 0.1;
+  r.cellSize = m.grid.cellSize;
+  r.mosaicWidth = m.grid.mosaicWidth;
+  r.mosaicHeight = m.grid.mosaicHeight;
+  ASSERT_EQ(WarpImages(r, ctx).processedRows, (std::vector<int>{0}));
+  GDALDatasetUniquePtr ds = test::OpenRaster(folder / "out" / "img_b.tif");
+  ASSERT_TRUE(ds);
+  ASSERT_EQ(ds->GetRasterCount(), 3);
+  // "412": red from band 4 (value + 30), green from band 1, blue from band 2 (value + 10).
+  const int cx = ds->GetRasterXSize() / 2, cy = ds->GetRasterYSize() / 2;
+  int v[3];
+  for (int b = 0; b < 3; ++b)
+    ASSERT_EQ(ds->GetRasterBand(b + 1)->RasterIO(GF_Read, cx, cy, 1, 1, &v[b], 1, 1, GDT_Int32, 0, 0,
+                                                 nullptr), CE_None);
+  EXPECT_NEAR(v[0] - v[1], 30, 1);
+  EXPECT_NEAR(v[2] - v[1], 10, 1);
+
+  r.composition = "1234";
+  r.overwrite = true;
+  ASSERT_EQ(WarpImages(r, ctx).processedRows, (std::vector<int>{0}));
+  ds = test::OpenRaster(folder / "out" / "img_b.tif");
+  ASSERT_EQ(ds->GetRasterCount(), 4);
+  int a = 0, g = 0;
+  EXPECT_EQ(ds->GetRasterBand(4)->RasterIO(GF_Read, cx, cy, 1, 1, &a, 1, 1, GDT_Int32, 0, 0, nullptr), CE_None);
+  EXPECT_EQ(ds->GetRasterBand(1)->RasterIO(GF_Read, cx, cy, 1, 1, &g, 1, 1, GDT_Int32, 0, 0, nullptr), CE_None);
+  EXPECT_NEAR(a - g, 30, 1);
+}
+
+}  // namespace
+}  // namespace ortavia
