@@ -149,6 +149,30 @@ LoadResult ExtOrImportModel::Load(const RunContext& context) {
   return result;
 }
 
+PointFileSettings ExtOrImportModel::OpenWithStoredSettings() {
+  const PointFileSettings settings = LoadPointFileSettings();
+  SetComments(settings.comments);
+  SetSeparatorsText(settings.separators);
+  return settings;
+}
+
+LoadResult ExtOrImportModel::ChooseFile(const std::string& path, const RunContext& context) {
+  SetFilePath(path);
+  return Load(context);
+}
+
+LoadResult ExtOrImportModel::EditComments(const std::string& text, const RunContext& context) {
+  SetComments(text);
+  StoreComments(text);  // a profile that cannot be written must not stop the editing
+  return Load(context);
+}
+
+LoadResult ExtOrImportModel::EditSeparators(const std::string& text, const RunContext& context) {
+  SetSeparatorsText(text);
+  StoreSeparators(text);
+  return Load(context);
+}
+
 int ExtOrImportModel::SourceColumn(int quantity) const {
   return quantity >= 0 && quantity < kQuantityCount ? sourceColumn_[static_cast<std::size_t>(quantity)]
                                                      : -1;

@@ -13,6 +13,7 @@
 
 #include "app/run_context.h"
 #include "external/geo/orientation.h"
+#include "extor/point_file_settings.h"
 
 namespace ortavia::extor {
 
@@ -87,6 +88,15 @@ class ExtOrImportModel {
   const std::string& FilePath() const { return filePath_; }
   const std::string& Comments() const { return comments_; }
   const std::string& Separators() const { return separators_; }
+
+  // The window's events, each as the window handles it. Opening: the stored comment and
+  // separator texts (returned for the boxes) become the model's; nothing is loaded yet.
+  PointFileSettings OpenWithStoredSettings();
+  // A confirmed file choice: remembered and loaded.
+  LoadResult ChooseFile(const std::string& path, const RunContext& context = {});
+  // Each change of a box: stored in the profile, then the file is loaded again.
+  LoadResult EditComments(const std::string& text, const RunContext& context = {});
+  LoadResult EditSeparators(const std::string& text, const RunContext& context = {});
 
   // Reads the file into the grid and rebuilds the table. The old grid is always cleared first;
   // on failure it stays empty (the window then shows kUnableToOpenMessage).

@@ -6,7 +6,11 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <fcntl.h>
 #include <mutex>
+#include <sys/file.h>
+#include <system_error>
+#include <unistd.h>
 #include <string_view>
 
 #include "external/tools/ini_file.h"
@@ -43,6 +47,28 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
          });
 }
 
+// Serialises read-modify-write of the profile between processes (the window and the batch
+// runner may run at once); without it one of two simultaneous writes would be lost.
+class ProfileWriteLock {
+ public:
+  explicit ProfileWriteLock(const std::filesystem::path& profile) {
+    std::error_code ec;
+    std::filesystem::create_directories(profile.parent_path(), ec);
+    std::filesystem::path lock = profile;
+    lock += ".lock";
+    fd_ = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd_ >= 0) ::flock(fd_, LOCK_EX);  // without a lock the write still goes ahead
+  }
+  ~ProfileWriteLock() {
+    if (fd_ >= 0) ::close(fd_);  // closing releases the lock
+  }
+  ProfileWriteLock(const ProfileWriteLock&) = delete;
+  ProfileWriteLock& operator=(const ProfileWriteLock&) = delete;
+
+ private:
+  int fd_ = -1;
+};
+
 }  // namespace
 
 int GT_GetUserProfileString(const char* section, const char* key, const char* def, char* buffer,
@@ -69,6 +95,7 @@ int GT_WriteUserProfileString(const char* section, const char* key, const char* 
   if (!section || !key || !value || !IsValidName(section) || !IsValidName(key)) return 0;
   std::lock_guard lock(g_profileMutex);
   const std::filesystem::path path = ProfilePath();
+  const ProfileWriteLock processLock(path);
   ortavia::tools::IniFile ini = ortavia::tools::IniFile::Load(path);
   ini.Set(section, key, value);
   return ini.Save(path) ? 1 : 0;

@@ -4,6 +4,9 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
 
 #include "external/tools/ini_file.h"
 #include "external/tools/profile.h"
@@ -23,6 +26,13 @@ std::string ReadAll(const fs::path& p) {
 void WriteAll(const fs::path& p, const std::string& text) {
   fs::create_directories(p.parent_path());
   std::ofstream(p, std::ios::binary) << text;
+}
+
+int TempFilesBeside() {
+  int count = 0;
+  for (const auto& e : fs::directory_iterator(ProfileFile().parent_path()))
+    count += e.path().filename().string().find(".tmp") != std::string::npos;
+  return count;
 }
 
 // Each test starts with its own configuration folder.
@@ -58,10 +68,7 @@ TEST_F(ProfileTest, OverwritingKeepsOneEntryAndOtherSections) {
   EXPECT_EQ(GT_GetUserProfileString("B", "k", ""), "2");
   const std::string text = ReadAll(ProfileFile());
   EXPECT_EQ(text, "[A]\nk=3\n\n[B]\nk=2\n");
-  // No temporary file is left beside the profile.
-  int files = 0;
-  for (const auto& e : fs::directory_iterator(ProfileFile().parent_path())) files += e.is_regular_file();
-  EXPECT_EQ(files, 1);
+  EXPECT_EQ(TempFilesBeside(), 0);
 }
 
 TEST_F(ProfileTest, CharBufferIsAlwaysTerminatedAndTruncated) {
@@ -131,9 +138,33 @@ TEST_F(ProfileTest, FailedWriteIsReportedAndLeavesNothingBehind) {
   EXPECT_EQ(GT_WriteUserProfileString("S", "k", "new"), 0);
   EXPECT_TRUE(fs::is_directory(ProfileFile() / "sub"));
   EXPECT_EQ(GT_GetUserProfileString("S", "k", "none"), "none");
-  int entries = 0;
-  for ([[maybe_unused]] const auto& e : fs::directory_iterator(ProfileFile().parent_path())) ++entries;
-  EXPECT_EQ(entries, 1);
+  EXPECT_EQ(TempFilesBeside(), 0);
+}
+
+TEST_F(ProfileTest, WritesFromSeveralProcessesAreAllKept) {
+  constexpr int kChildren = 4, kKeys = 40;
+  std::vector<pid_t> children;
+  for (int c = 0; c < kChildren; ++c) {
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      int ok = 1;
+      for (int k = 0; k < kKeys; ++k) {
+        const std::string key = "c" + std::to_string(c) + "k" + std::to_string(k);
+        ok &= GT_WriteUserProfileString("Race", key.c_str(), key.c_str());
+      }
+      _exit(ok ? 0 : 1);
+    }
+    children.push_back(pid);
+  }
+  for (const pid_t pid : children) {
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  const auto ini = ortavia::tools::IniFile::Load(ProfileFile());
+  EXPECT_EQ(ini.Keys("Race").size(), static_cast<std::size_t>(kChildren * kKeys));
+  EXPECT_EQ(TempFilesBeside(), 0);
 }
 
 TEST(StringConversions, Boolean) {

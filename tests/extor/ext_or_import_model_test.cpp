@@ -327,6 +327,25 @@ TEST(ExtOrSettings, DefaultsAndStoredValues) {
   EXPECT_EQ(GT_GetUserProfileString("LetturaFilesPunti", "Separatori", ""), " \t");
 }
 
+TEST(ExtOrSettings, WindowFlowStoresEditsAndReloads) {
+  setenv("XDG_CONFIG_HOME", ortavia::test::MakeTempDir("cfg").c_str(), 1);
+  ExtOrImportModel m;
+  EXPECT_EQ(m.OpenWithStoredSettings().separators, ", ;");
+  EXPECT_EQ(m.Separators(), ", ;\t");
+  EXPECT_EQ(m.Load().status, LoadResult::Status::kNoFile);  // no file chosen yet
+  ASSERT_EQ(m.ChooseFile(WriteFile("!c\na|1|2\n").string()).status, LoadResult::Status::kOk);
+  EXPECT_EQ(m.ParsedColumnCount(), 1);
+  EXPECT_EQ(m.EditSeparators("|").status, LoadResult::Status::kOk);
+  EXPECT_EQ(m.ParsedColumnCount(), 3);
+  EXPECT_EQ(m.Parsed().size(), 2u);
+  m.EditComments("!");
+  EXPECT_EQ(m.Parsed().size(), 1u);
+  ExtOrImportModel next;
+  const ex::PointFileSettings stored = next.OpenWithStoredSettings();
+  EXPECT_EQ(stored.separators, "|");
+  EXPECT_EQ(stored.comments, "!");
+}
+
 }  // namespace
 
 namespace {
