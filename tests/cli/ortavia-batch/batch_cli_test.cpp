@@ -1,0 +1,248 @@
+// ortavia-batch as a user runs it: exit codes, messages, and a small sample orthorectified end to
+// end whose orthos GDAL opens with their georeferencing.
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gdal_priv.h>
+#include <ogrsf_frmts.h>
+#include <gtest/gtest.h>
+
+#include "support/test_env.h"
+
+namespace {
+namespace fs = std::filesystem;
+
+struct Outcome {
+  int code = -1;
+  std::string out, err;
+};
+
+std::string ReadAll(const fs::path& path) {
+  std::ifstream in(path);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// Starts the tool with stdout and stderr in files; returns its pid.
+pid_t Start(const std::vector<std::string>& args, const fs::path& outFile, const fs::path& errFile) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int out = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(out, 1);
+    dup2(err, 2);
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(TOOL_PATH));
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(TOOL_PATH, argv.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+Outcome Finish(pid_t pid, const fs::path& outFile, const fs::path& errFile) {
+  int status = 0;
+  waitpid(pid, &status, 0);
+  Outcome o;
+  o.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  o.out = ReadAll(outFile);
+  o.err = ReadAll(errFile);
+  return o;
+}
+
+Outcome Tool(const std::vector<std::string>& args) {
+  const fs::path dir = ortavia::test::MakeTempDir("io");
+  return Finish(Start(args, dir / "out", dir / "err"), dir / "out", dir / "err");
+}
+
+// A small sample project, written once for the whole suite.
+class BatchCli : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    root_ = new fs::path(ortavia::test::MakeTempDir("cli"));
+    const Outcome o = Tool({"sample", (*root_ / "p").string(), "--images", "4", "--size", "240x180",
+                           "--dem-size", "48"});
+    ASSERT_EQ(o.code, 0) << o.err;
+  }
+  static fs::path P(const std::string& f) { return *root_ / "p" / f; }
+  static std::vector<std::string> RunArgs(const fs::path& out) {
+    return {"run", "--dem", P("dem.tif").string(), "--passport", P("camera.bcc").string(), "--eo",
+            P("orientations.txt").string(), "--image-dir", P("images").string(), "--gsd", "0.5",
+            "--out", out.string()};
+  }
+  static std::vector<std::string> With(std::vector<std::string> a, std::vector<std::string> more) {
+    a.insert(a.end(), more.begin(), more.end());
+    return a;
+  }
+  static fs::path* root_;
+};
+fs::path* BatchCli::root_ = nullptr;
+
+TEST(BatchCliUsage, ExitCodesOfTheCommandLine) {
+  EXPECT_EQ(Tool({}).code, 2);
+  EXPECT_EQ(Tool({"frobnicate"}).code, 2);
+  const Outcome help = Tool({"--help"});
+  EXPECT_EQ(help.code, 0);
+  EXPECT_NE(help.out.find("ortavia-batch run"), std::string::npos);
+  EXPECT_EQ(Tool({"sample"}).code, 2);
+  EXPECT_EQ(Tool({"sample", "/tmp/x", "--bands", "2"}).code, 2);
+  EXPECT_EQ(Tool({"run", "--dem", "a"}).code, 2);
+  EXPECT_EQ(Tool({"run", "--dem", "a", "--passport", "b", "--eo", "c", "--images", "d", "--gsd", "0",
+                 "--out", "o"})
+                .code,
+            2);
+  EXPECT_EQ(Tool({"run", "--dem", "a", "--passport", "b", "--eo", "c", "--images", "d", "--gsd",
+                 "1", "--out", "o", "--tile", "8"})
+                .code,
+            2);
+}
+
+TEST_F(BatchCli, RunsTheSampleIntoGeoreferencedOrthos) {
+  const fs::path out = *root_ / "orthos";
+  const Outcome o = Tool(RunArgs(out));
+  ASSERT_EQ(o.code, 0) << o.err;
+  EXPECT_NE(o.out.find("- Images warped: 4"), std::string::npos) << o.out;
+  // Log lines carry date and time; the Parts' texts are there.
+  EXPECT_NE(o.err.find("Process started"), std::string::npos);
+  EXPECT_NE(o.err.find("processing image img_001 0/4 (0%)"), std::string::npos);
+  EXPECT_NE(o.err.find("Warp process finished"), std::string::npos);
+  EXPECT_TRUE(std::regex_search(o.err, std::regex(R"(^\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}  DTM)")))
+      << o.err.substr(0, 80);
+
+  GDALAllRegister();
+  for (const char* name : {"img_001", "img_002", "img_003", "img_004"}) {
+    const fs::path tif = out / (std::string(name) + ".tif");
+    GDALDatasetUniquePtr ds(GDALDataset::Open(tif.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
+    ASSERT_TRUE(ds) << tif;
+    EXPECT_EQ(ds->GetRasterCount(), 3);
+    double gt[6];
+    ASSERT_EQ(ds->GetGeoTransform(gt), CE_None) << "no georeferencing: " << tif;
+    EXPECT_DOUBLE_EQ(gt[1], 0.5);
+    EXPECT_DOUBLE_EQ(gt[5], -0.5);
+    // All orthos lie on the one mosaic grid: their origins differ by whole pixels.
+    const double fx = (gt[0] - 499000.0) / 0.5, fy = (gt[3] - 4499000.0) / 0.5;
+    static double refX = fx, refY = fy;
+    EXPECT_NEAR(fx - refX, std::round(fx - refX), 1e-6);
+    EXPECT_NEAR(fy - refY, std::round(fy - refY), 1e-6);
+  }
+  EXPECT_NE(ReadAll(out / "report.txt").find("Process DONE"), std::string::npos);
+
+  // A second run neither guesses nor touches anything: it lists the orthos and stops.
+  const auto stamp = fs::last_write_time(out / "report.txt");
+  const Outcome again = Tool(RunArgs(out));
+  EXPECT_EQ(again.code, 3);
+  EXPECT_NE(again.out.find("img_003"), std::string::npos);
+  EXPECT_NE(again.err.find("--skip"), std::string::npos);
+  EXPECT_EQ(fs::last_write_time(out / "report.txt"), stamp);
+  const Outcome skip = Tool(With(RunArgs(out), {"--skip"}));
+  EXPECT_EQ(skip.code, 0) << skip.err;
+  EXPECT_NE(ReadAll(out / "report.txt").find("Skip previous data"), std::string::npos);
+  EXPECT_EQ(Tool(With(RunArgs(out), {"--skip", "--overwrite"})).code, 2);
+}
+
+TEST_F(BatchCli, PixelModeAndExplicitImagesInTheirOrder) {
+  const fs::path out = *root_ / "pixel";
+  const Outcome o = Tool({"run", "--dem", P("dem.tif").string(), "--passport",
+                         P("camera.bcc").string(), "--eo", P("orientations.txt").string(),
+                         "--images", P("images/img_003.tif").string(),
+                         P("images/img_001.tif").string(), "--gsd", "0.5", "--tile", "1",
+                         "--bands", "321", "--out", out.string()});
+  ASSERT_EQ(o.code, 0) << o.err;
+  EXPECT_LT(o.err.find("processing image img_003 0/2"), o.err.find("processing image img_001 1/2"));
+  EXPECT_TRUE(fs::exists(out / "img_003.tif"));
+  EXPECT_FALSE(fs::exists(out / "img_002.tif"));
+}
+
+TEST_F(BatchCli, RefusedInputs) {
+  const fs::path out = *root_ / "refused";
+  std::vector<std::string> args = RunArgs(out);
+  args[2] = P("camera.bcc").string();  // not a DEM
+  Outcome o = Tool(args);
+  EXPECT_EQ(o.code, 3);
+  EXPECT_NE(o.err.find("Invalid DEM!"), std::string::npos);
+
+  args = RunArgs(out);
+  args[4] = P("dem.tif").string();  // not a passport
+  EXPECT_EQ(Tool(args).code, 3);
+
+  args = With(RunArgs(out), {"--bands", "1234"});  // three-band images
+  o = Tool(args);
+  EXPECT_EQ(o.code, 3);
+  EXPECT_NE(o.err.find("Invalid Band Composition!"), std::string::npos);
+
+  args = With(RunArgs(out), {"--angles", "deg"});  // radians read as degrees: still a run
+  EXPECT_NE(Tool(args).code, 2);
+  fs::remove_all(out);
+
+  // A destination that cannot be a folder: refused before anything is written.
+  std::ofstream(*root_ / "plain") << "x";
+  o = Tool(RunArgs(*root_ / "plain" / "orthos"));
+  EXPECT_EQ(o.code, 3);
+  EXPECT_NE(o.err.find("not writable"), std::string::npos);
+}
+
+TEST_F(BatchCli, FootprintsAsGeoJson) {
+  const fs::path json = *root_ / "footprints.geojson";
+  const Outcome o = Tool({"footprints", "--dem", P("dem.tif").string(), "--passport",
+                         P("camera.bcc").string(), "--eo", P("orientations.txt").string(),
+                         "--image-dir", P("images").string(), "--geojson", json.string()});
+  ASSERT_EQ(o.code, 0) << o.err;
+  GDALAllRegister();
+  GDALDatasetUniquePtr ds(GDALDataset::Open(json.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY));
+  ASSERT_TRUE(ds) << ReadAll(json);
+  OGRLayer* layer = ds->GetLayer(0);
+  ASSERT_TRUE(layer);
+  EXPECT_EQ(layer->GetFeatureCount(), 4);
+  layer->ResetReading();
+  std::vector<std::string> names;
+  while (OGRFeature* f = layer->GetNextFeature()) {
+    names.push_back(f->GetFieldAsString("name"));
+    const OGRGeometry* g = f->GetGeometryRef();
+    EXPECT_TRUE(g && wkbFlatten(g->getGeometryType()) == wkbPolygon);
+    if (g) {
+      EXPECT_GT(g->toPolygon()->get_Area(), 1000.0);
+    }
+    OGRFeature::DestroyFeature(f);
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{"img_001", "img_002", "img_003", "img_004"}));
+}
+
+TEST_F(BatchCli, CtrlCAbortsAndTheReportSaysSo) {
+  // Bigger images in pixel mode, so that the warp is still busy when the signal comes.
+  const fs::path big = *root_ / "big";
+  Outcome s = Tool({"sample", big.string(), "--images", "2", "--size", "1600x1200", "--dem-size",
+                   "48"});
+  ASSERT_EQ(s.code, 0) << s.err;
+  const fs::path out = *root_ / "aborted", outFile = *root_ / "abort.out", errFile = *root_ / "abort.err";
+  const pid_t pid = Start({"run", "--dem", (big / "dem.tif").string(), "--passport",
+                           (big / "camera.bcc").string(), "--eo", (big / "orientations.txt").string(),
+                           "--image-dir", (big / "images").string(), "--gsd", "0.25", "--tile", "1",
+                           "--out", out.string()},
+                          outFile, errFile);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+  while (ReadAll(errFile).find("processing image img_001") == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  kill(pid, SIGINT);
+  const Outcome o = Finish(pid, outFile, errFile);
+  EXPECT_EQ(o.code, 1) << o.err;
+  EXPECT_NE(o.err.find("process aborted by user"), std::string::npos);
+  EXPECT_NE(ReadAll(out / "report.txt").find("Process aborted by user"), std::string::npos);
+  EXPECT_FALSE(fs::exists(out / "img_002.tif"));
+  EXPECT_EQ(o.err.find("Warp process finished"), std::string::npos);
+}
+
+}  // namespace
