@@ -86,6 +86,7 @@ IniFile IniFile::Load(const std::filesystem::path& path) {
 IniFile IniFile::Parse(std::string_view text) {
   IniFile ini;
   if (text.size() > kMaxBytes) text = text.substr(0, kMaxBytes);
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);  // a BOM left by an editor
   Section* current = nullptr;
   while (!text.empty()) {
     const std::size_t eol = text.find('\n');

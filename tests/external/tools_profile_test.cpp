@@ -123,6 +123,11 @@ TEST_F(ProfileTest, DamagedFileIsReadAsFarAsPossibleAndRewrittenCleanly) {
   EXPECT_EQ(GT_GetUserProfileString("Good", "key", ""), "value one");
 }
 
+TEST_F(ProfileTest, FileSavedWithAByteOrderMarkIsRead) {
+  WriteAll(ProfileFile(), "\xEF\xBB\xBF[S]\r\nk=v\r\n");
+  EXPECT_EQ(GT_GetUserProfileString("S", "k", ""), "v");
+}
+
 TEST_F(ProfileTest, HugeFileIsReadOnlyUpToTheCap) {
   std::string text = "[S]\nk=v\n";
   text += std::string(ortavia::tools::IniFile::kMaxBytes + 100, 'z');
