@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <opencv2/core.hpp>
 
 namespace geo {
@@ -10,35 +11,36 @@ namespace {
 
 constexpr double kNoHeight = -9999.0;
 
-// Which destination pixels of one axis see the raster, and the source window they sample.
-// Destination pixel i samples source pixel floor(off + (i + 0.5) * scale) (nearest neighbour,
-// the same rule GDAL's RasterIO applies to a floating-point window).
+// Which destination pixels of one axis see the raster, and what they sample. Destination pixel
+// i samples source pixel floor(off + (i + 0.5) * scale): nearest neighbour, with the small bias
+// GDAL's RasterIO adds so that exact pixel borders do not round down.
 struct AxisWindow {
-  int first = 0;          // first destination pixel inside the raster
-  int count = 0;          // number of destination pixels inside the raster
-  double srcOff = 0.0;    // floating source window of those pixels
+  int first = 0;           // first destination pixel inside the raster
+  int count = 0;           // number of destination pixels inside the raster
+  std::vector<int> index;  // source pixel of each of them
+  double srcOff = 0.0;     // the same as a floating-point source window
   double srcSize = 0.0;
-  int srcFirst = 0;       // enclosing whole-pixel source window
+  int srcFirst = 0;        // enclosing whole-pixel source window
   int srcCount = 0;
 };
 
 bool MapAxis(std::int64_t rectOff, std::int64_t rectLen, int dstLen, int rasterLen,
              AxisWindow* out) {
   const double scale = static_cast<double>(rectLen) / dstLen;
-  auto inside = [&](int i) {
-    // GDAL adds the same small bias so that exact pixel borders do not round down.
+  out->index.clear();
+  for (int i = 0; i < dstLen; ++i) {
     const double u = static_cast<double>(rectOff) + (i + 0.5) * scale + 1e-10;
-    return u >= 0.0 && u < rasterLen;
-  };
-  int first = 0;
-  while (first < dstLen && !inside(first)) ++first;
-  if (first == dstLen) return false;
-  int last = first;
-  while (last + 1 < dstLen && inside(last + 1)) ++last;
+    if (!(u >= 0.0 && u < rasterLen)) {
+      if (out->index.empty()) continue;
+      break;  // the inside part is one run
+    }
+    if (out->index.empty()) out->first = i;
+    out->index.push_back(static_cast<int>(u));
+  }
+  if (out->index.empty()) return false;
 
-  out->first = first;
-  out->count = last - first + 1;
-  out->srcOff = static_cast<double>(rectOff) + first * scale;
+  out->count = static_cast<int>(out->index.size());
+  out->srcOff = static_cast<double>(rectOff) + out->first * scale;
   out->srcSize = out->count * scale;
   const double lo = std::clamp(std::floor(out->srcOff), 0.0, rasterLen - 1.0);
   const double hi = std::clamp(std::ceil(out->srcOff + out->srcSize), lo + 1.0,
@@ -72,7 +74,8 @@ struct Window {
   AxisWindow x, y;
 };
 
-// Reads one band into one channel of the image's inside part (pixel / line spacing).
+// Reads one band into one channel of the image's inside part (pixel / line spacing) with GDAL's
+// nearest resampling, which may take an overview of the file: fast enough to paint on screen.
 bool ReadBandIntoChannel(GDALRasterBand* band, const Window& w, cv::Mat& image, int channel,
                          GDALDataType bufferType) {
   GDALRasterIOExtraArg extra;
@@ -90,6 +93,31 @@ bool ReadBandIntoChannel(GDALRasterBand* band, const Window& w, cv::Mat& image, 
       w.y.count, ReadTypeFor(bufferType, band->GetRasterDataType()),
       static_cast<GSpacing>(image.elemSize()), static_cast<GSpacing>(image.step[0]), &extra);
   return err == CE_None;
+}
+
+// Reads the band's own samples (never an overview, whose values may be averages) into one
+// channel of the image's inside part, one source row at a time.
+bool ReadBandSamples(GDALRasterBand* band, const Window& w, cv::Mat& image, int channel,
+                     GDALDataType readType) {
+  const int x0 = w.x.index.front();
+  const int nx = w.x.index.back() - x0 + 1;
+  const std::size_t bytes = image.elemSize1();
+  std::vector<std::uint8_t> line(static_cast<std::size_t>(nx) * bytes);
+  int loadedRow = -1;
+  for (int j = 0; j < w.y.count; ++j) {
+    const int row = w.y.index[j];
+    if (row != loadedRow) {
+      if (band->RasterIO(GF_Read, x0, row, nx, 1, line.data(), nx, 1, readType,
+                         static_cast<GSpacing>(bytes), 0, nullptr) != CE_None)
+        return false;
+      loadedRow = row;
+    }
+    std::uint8_t* out = image.ptr<std::uint8_t>(w.y.first + j) + w.x.first * image.elemSize() +
+                        channel * bytes;
+    for (int i = 0; i < w.x.count; ++i, out += image.elemSize())
+      std::memcpy(out, &line[static_cast<std::size_t>(w.x.index[i] - x0) * bytes], bytes);
+  }
+  return true;
 }
 
 bool BandExists(GDALDataset* dataset, int band) {
@@ -140,8 +168,11 @@ int ExtractRaw(GDALDataset* dataset, cv::Mat& image, const Window& w,
                               ReadTypeFor(bufferType, band->GetRasterDataType()));
   }
   image.setTo(outside);
-  for (int c = 0; c < channels; ++c)
-    if (!ReadBandIntoChannel(dataset->GetRasterBand(source[c]), w, image, c, bufferType)) return 0;
+  for (int c = 0; c < channels; ++c) {
+    GDALRasterBand* band = dataset->GetRasterBand(source[c]);
+    if (!ReadBandSamples(band, w, image, c, ReadTypeFor(bufferType, band->GetRasterDataType())))
+      return 0;
+  }
   return 1;
 }
 
@@ -212,8 +243,8 @@ int ExtractDisplay(GDALDataset* dataset, cv::Mat& image, const Window& w,
     double lo = 0.0, hi = 0.0;
     if (!DisplayRangeOf(band, &lo, &hi)) return 0;
     cv::Mat values(w.y.count, w.x.count, CV_64F);
-    const Window local{{0, w.x.count, w.x.srcOff, w.x.srcSize, w.x.srcFirst, w.x.srcCount},
-                       {0, w.y.count, w.y.srcOff, w.y.srcSize, w.y.srcFirst, w.y.srcCount}};
+    Window local = w;  // the same samples, into a buffer of the inside part only
+    local.x.first = local.y.first = 0;
     if (!ReadBandIntoChannel(band, local, values, 0, GDT_Float64)) return 0;
     cv::Mat stretched;
     Stretch(values, lo, hi, stretched);

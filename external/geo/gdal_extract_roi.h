@@ -16,13 +16,14 @@ inline constexpr double kExtractDisplay = -2.0;
 // (floor(rect.x + (i + 0.5) * rect.width / image.cols), likewise rows): nearest neighbour.
 // The image's depth decides the buffer type (8U, 16U, 16S, 32S, 32F, 64F; others refused), except
 // that a 16-bit image receives the bits of a 16-bit band of the other sign unchanged.
-// Raw mode: bands (1-based, null = bands 1 .. channels) lists the source band of each channel
-// (at most 4). Parts of the rectangle beyond the raster are filled with -9999 in float images;
+// Raw mode: the band's own samples, never an overview; bands (1-based, null = bands
+// 1 .. channels) lists the source band of each channel (at most 4). Parts of the rectangle beyond the raster are filled with -9999 in float images;
 // in integer images with the band's no-data value (else -9999) where the type holds it, else 0.
 // Display mode: the image must be 8-bit 3-channel; bands, when given, are colour roles, one GDAL
 // colour interpretation per band (entry 0 = band 1): the red, green and blue roles feed those
 // channels, a gray band feeds any colour without a band; bands 3, 2, 1 (1, 1, 1 for fewer than
-// three bands) otherwise. Beyond the raster: black. Statistics are never written to the file.
+// three bands) otherwise; overviews may be used. Beyond the raster: black. Statistics are never
+// written to the file.
 // Returns 0 on failure: no dataset, empty image, unsupported mode or depth, a band that does not
 // exist, a rectangle that does not meet the raster, or a read error.
 int GDALExtractROI(GDALDataset* dataset, cv::Mat& image, const cv::Rect* rect, double mode,

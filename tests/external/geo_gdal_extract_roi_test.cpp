@@ -67,6 +67,25 @@ TEST(GDALExtractROI, ResamplesByNearestNeighbourKeepingNoData) {
   EXPECT_EQ(img.at<float>(1, 1), -32768.0f);
 }
 
+TEST(GDALExtractROI, RawValuesNeverComeFromAveragedOverviews) {
+  const auto path = ortavia::test::MakeTempDir() / "checker.tif";
+  // Stripes 0 / 100 by column: a 2:1 average overview holds 50 everywhere.
+  ASSERT_TRUE(WriteGeoTiff(path, {8, 8, 1, GDT_Int16, {0, 1, 0, 0, 0, -1}, std::nullopt},
+                           [](int, int c, int) { return c % 2 == 0 ? 0 : 100; }));
+  {
+    GDALDatasetUniquePtr ds(GDALDataset::Open(path.string().c_str(), GDAL_OF_RASTER | GDAL_OF_UPDATE));
+    ASSERT_TRUE(ds);
+    const int level = 2;
+    ASSERT_EQ(ds->BuildOverviews("AVERAGE", 1, &level, 0, nullptr, nullptr, nullptr), CE_None);
+  }
+  const auto ds = OpenRaster(path);
+  ASSERT_EQ(ds->GetRasterBand(1)->GetOverviewCount(), 1);
+  cv::Mat img(4, 4, CV_16SC1);
+  ASSERT_EQ(geo::GDALExtractROI(ds.get(), img, nullptr, geo::kExtractRaw, nullptr), 1);
+  // Destination column i samples source column 2 i + 1: always a 100 stripe.
+  EXPECT_EQ(cv::countNonZero(img != 100), 0);
+}
+
 TEST(GDALExtractROI, RectangleBeyondTheRasterIsFilled) {
   const int W = 7, H = 5;
   const auto ds = HeightRaster(GDT_Float32, W, H);
