@@ -184,6 +184,11 @@ void ExtOrImportModel::AssignColumn(int quantity, int parsedColumn) {
   RebuildImported();
 }
 
+void ExtOrImportModel::SetSourceColumns(const std::array<int, kQuantityCount>& columns) {
+  for (std::size_t q = 0; q < columns.size(); ++q) sourceColumn_[q] = columns[q] < 0 ? -1 : columns[q];
+  RebuildImported();
+}
+
 bool ExtOrImportModel::ApplyAssignCommand(int command, int parsedColumn) {
   const int quantity = command - kAssignIdCommand;
   if (quantity < 0 || quantity >= kQuantityCount) return false;

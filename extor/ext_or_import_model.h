@@ -107,6 +107,8 @@ class ExtOrImportModel {
 
   // Column assignment; -1 = none. Each call rebuilds the table, discarding corrections.
   int SourceColumn(int quantity) const;
+  const std::array<int, kQuantityCount>& SourceColumns() const { return sourceColumn_; }
+  void SetSourceColumns(const std::array<int, kQuantityCount>& columns);
   void AssignColumn(int quantity, int parsedColumn);
   bool ApplyAssignCommand(int command, int parsedColumn);  // menu command id 10000..10006
   void ResetAssignment();  // ID, X, Y, Z back to columns 0..3; angles kept

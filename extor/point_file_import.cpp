@@ -13,8 +13,7 @@ PointFileImportResult ImportPointFile(const PointFileImportOptions& options,
   model.SetFilePath(options.path);
   model.SetComments(options.comments);
   model.SetSeparatorsText(options.separators);
-  for (int q = 0; q < kQuantityCount; ++q)
-    model.AssignColumn(q, options.sourceColumns[static_cast<std::size_t>(q)]);
+  model.SetSourceColumns(options.sourceColumns);
   result.load = model.Load(context);
   if (result.load.status != LoadResult::Status::kOk) return result;
   if (options.angles != AngleUnit::kRadians) {

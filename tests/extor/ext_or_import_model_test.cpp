@@ -177,6 +177,9 @@ TEST(ExtOrColumns, AssignResetAndClean) {
   m.AssignColumn(ex::kY, 99);  // beyond the row: empty cell
   EXPECT_EQ(m.Imported()[0][ex::kY], "");
   EXPECT_FALSE(m.ApplyAssignCommand(10007, 1));
+  m.SetSourceColumns({7, -5, 0, 1, 2, 3, 4});
+  EXPECT_EQ(m.SourceColumns()[1], -1);
+  EXPECT_EQ(Row(m, 0), (std::vector<std::string>{"70", "", "img_1", "10", "20", "30", "40"}));
 }
 
 TEST(ExtOrCorrections, ColumnsAndFormats) {
