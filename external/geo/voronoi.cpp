@@ -111,8 +111,12 @@ cv::Mat BuildVoronoiMap(const GroundBounds& bounds, double cellSize,
 
   std::vector<cv::Point3d> usable;
   std::vector<int> original;  // index in seeds of each usable seed, ascending
+  // A seed needs a position and a code that fits an int.
+  auto usableSeed = [](const cv::Point3d& s) {
+    return std::isfinite(s.x) && std::isfinite(s.y) && s.z > -2147483649.0 && s.z < 2147483648.0;
+  };
   for (int k = 0; k < static_cast<int>(seeds.size()); ++k)
-    if (std::isfinite(seeds[k].x) && std::isfinite(seeds[k].y)) {
+    if (usableSeed(seeds[k])) {
       usable.push_back(seeds[k]);
       original.push_back(k);
     }

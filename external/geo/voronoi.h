@@ -14,9 +14,9 @@ struct GroundBounds {
 // 1 = (k >> 8) & 255, 2 = (k >> 16) & 255) of the seed nearest in X, Y to the square's centre;
 // ties go to the first seed. Distance as (cx - x)^2 + (cy - y)^2 with the cell centre
 // cx = minX + (i + 0.5) * cellSize, cy = maxY - (j + 0.5) * cellSize. Size: the extent over
-// cellSize rounded to nearest (ties to even). Seeds with a non-finite position are skipped; white
-// everywhere when no seed is left. Returns an 8-bit 3-channel image, empty for a non-positive
-// cellSize, an extent under half a cell, or more than 4e8 cells.
+// cellSize rounded to nearest (ties to even). Seeds with a non-finite position or a z beyond the
+// int range are skipped; white everywhere when no seed is left. Returns an 8-bit 3-channel image,
+// empty for a non-positive cellSize, an extent under half a cell, or more than 4e8 cells.
 cv::Mat BuildVoronoiMap(const GroundBounds& bounds, double cellSize,
                         const std::vector<cv::Point3d>& seeds);
 

@@ -86,7 +86,8 @@ TEST(BuildVoronoiMap, SizeCodesAndEmptyCases) {
   const cv::Mat none = geo::BuildVoronoiMap({0, 4, 0, 3, 0, 0}, 1.0, {});
   ASSERT_EQ(none.size(), cv::Size(4, 3));
   EXPECT_EQ(cv::countNonZero(none.reshape(1) != 255), 0);
-  const cv::Mat nanSeed = geo::BuildVoronoiMap({0, 4, 0, 3, 0, 0}, 1.0, {{NAN, 1, 3}, {1, 1, 2}});
+  const cv::Mat nanSeed = geo::BuildVoronoiMap(
+      {0, 4, 0, 3, 0, 0}, 1.0, {{NAN, 1, 3}, {1, 1, INFINITY}, {1, 1, 1e12}, {1, 1, 2}});
   EXPECT_EQ(nanSeed.at<cv::Vec3b>(0, 3), cv::Vec3b(2, 0, 0));
 
   EXPECT_TRUE(geo::BuildVoronoiMap({0, 4, 0, 4, 0, 0}, 0.0, one).empty());
