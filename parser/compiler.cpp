@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <limits>
+#include <new>
 
 #include "parser/exceptions.h"
 
@@ -65,13 +66,26 @@ void MTParserCompiler::reset(std::string_view expression) {
 }
 
 void MTParserCompiler::compile(std::string_view expression) {
-  reset(expression);
+  if (expression.size() > kMaxWrittenLength) {
+    reset({});
+    MT_THROW("MTEXCEP_OutOfMemory");
+  }
+  try {
+    reset(expression);
+  } catch (const std::bad_alloc&) {
+    MT_THROW("MTEXCEP_OutOfMemory");
+  }
   boundVariables_ = registrar_.variableChangeCount();
   if (text_.empty()) return;  // the NaN program
-  run();
-  finish();
+  if (text_.size() > kMaxKeptLength) MT_THROW("MTEXCEP_OutOfMemory");
   MTProgram built;
-  if (!MTProgram::Build(postfix_, built)) fail("MTPARSINGEXCEP_InternalError", 0);
+  try {
+    run();
+    finish();
+    if (!MTProgram::Build(postfix_, built)) fail("MTPARSINGEXCEP_InternalError", 0);
+  } catch (const std::bad_alloc&) {
+    MT_THROW("MTEXCEP_OutOfMemory");
+  }
   program_ = std::move(built);
   // The scratch space of a long expression is not kept past its compilation.
   std::vector<PostfixItem>().swap(postfix_);

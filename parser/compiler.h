@@ -32,6 +32,11 @@ class MTCompilerI {
 
 class MTParserCompiler final : public MTCompilerI, public MTCompilerPublicI {
  public:
+  // Longer texts are refused with MTEXCEP_OutOfMemory, so that memory stays bounded (about a
+  // hundred bytes per kept character); formulas are a few hundred characters.
+  static constexpr std::size_t kMaxWrittenLength = std::size_t{1} << 24;
+  static constexpr std::size_t kMaxKeptLength = 1000000;  // characters other than spaces
+
   explicit MTParserCompiler(MTParserRegistrar& registrar);
 
   void compile(std::string_view expression) override;

@@ -31,6 +31,21 @@ bool ParseVariable(std::string_view text, std::pair<std::string, double>& var) {
   return true;
 }
 
+// One line without its end, keeping at most limit + 1 characters so an endless line costs no
+// more memory than that (the parser then refuses it as too long); false at the end of input.
+bool ReadLine(std::istream& in, std::string& line, std::size_t limit) {
+  line.clear();
+  std::streambuf* buf = in.rdbuf();
+  bool any = false;
+  for (;;) {
+    const int c = buf->sbumpc();
+    if (c == std::char_traits<char>::eof()) return any;
+    any = true;
+    if (c == '\n') return true;
+    if (line.size() <= limit) line += static_cast<char>(c);
+  }
+}
+
 }  // namespace
 
 std::string FormulaToolUsage() {
@@ -103,7 +118,7 @@ int RunFormulaLines(std::istream& in, std::ostream& out, std::ostream& err,
     return 2;
   }
   std::string line;
-  while (std::getline(in, line)) {
+  while (ReadLine(in, line, MTParserCompiler::kMaxWrittenLength)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     out << EvaluateFormulaLine(parser, line) << '\n';
     out.flush();

@@ -41,20 +41,23 @@ MTProgram::MTProgram() : foldedValue_(std::numeric_limits<double>::quiet_NaN()) 
 
 bool MTProgram::Build(const std::vector<PostfixItem>& postfix, MTProgram& out) {
   const std::size_t n = postfix.size();
-  // Who consumes each item, and in which of its argument slots.
+  // Who consumes each item, and in which of its argument slots; folded values are computed on
+  // the way, in postfix order, so every argument is known before its consumer.
   std::vector<std::size_t> consumer(n, n), slot(n, 0), stack;
   std::vector<char> folded(n, 0);
-  std::vector<double> value(n, 0.0);
+  std::vector<double> value(n, 0.0), args;
   for (std::size_t i = 0; i < n; ++i) {
     const PostfixItem& p = postfix[i];
     const std::size_t argc = p.item ? p.argCount : 0;
     if (stack.size() < argc) return false;
     bool allFolded = true;
+    args.clear();
     for (std::size_t k = 0; k < argc; ++k) {
       const std::size_t a = stack[stack.size() - argc + k];
       consumer[a] = i;
       slot[a] = k;
       allFolded = allFolded && folded[a];
+      args.push_back(value[a]);
     }
     stack.resize(stack.size() - argc);
     stack.push_back(i);
@@ -62,25 +65,11 @@ bool MTProgram::Build(const std::vector<PostfixItem>& postfix, MTProgram& out) {
       folded[i] = 1;
       value[i] = p.value;
     } else if (allFolded && p.item->isConstant()) {
-      folded[i] = 2;  // evaluated below, once its arguments' values are known
+      folded[i] = 1;
+      value[i] = p.item->evaluate(p.argCount, args.data());
     }
   }
   if (stack.size() != 1) return false;
-
-  // Fold in postfix order: each folded item's arguments precede it.
-  std::vector<std::vector<double>> foldArgs(n);
-  for (std::size_t i = 0; i < n; ++i) {
-    if (folded[i] == 2) {
-      value[i] = postfix[i].item->evaluate(postfix[i].argCount, foldArgs[i].data());
-      foldArgs[i].clear();
-      foldArgs[i].shrink_to_fit();
-    }
-    if (folded[i] && consumer[i] < n) {
-      auto& a = foldArgs[consumer[i]];
-      if (a.size() <= slot[i]) a.resize(postfix[consumer[i]].argCount, 0.0);
-      a[slot[i]] = value[i];
-    }
-  }
 
   MTProgram prog;
   if (folded[n - 1]) {

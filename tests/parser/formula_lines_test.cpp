@@ -1,6 +1,7 @@
 // The line checker behind ortavia-formula.
 #include <sstream>
 
+#include "parser/compiler.h"
 #include "parser/formula_lines.h"
 #include "tests/parser/parser_test_util.h"
 
@@ -38,6 +39,12 @@ TEST(FormulaLines, NaNIsAlwaysWrittenTheSameWay) {
 
 TEST(FormulaLines, WindowsLineEndsAndLastLineWithoutEnd) {
   EXPECT_EQ(RunLines("1+1\r\n2*3", {}), "2\n6\n");
+}
+
+TEST(FormulaLines, OverlongLineIsRefusedAndReadingGoesOn) {
+  const std::string longLine(MTParserCompiler::kMaxWrittenLength + 100, ' ');
+  EXPECT_EQ(RunLines(longLine + "\n1+1\n", {}),
+            "error: MTEXCEP_OutOfMemory: Out of memory\n2\n");
 }
 
 TEST(FormulaLines, BadVariableDefinitions) {

@@ -95,5 +95,20 @@ TEST(FormulaRobustness, LongWordsAndLiterals) {
   EXPECT_EQ(p.compileAndEvaluate(std::string(1000000, ' ') + "1"), 1);
 }
 
+TEST(FormulaRobustness, OverlongTextIsRefused) {
+  MTParser p;
+  const auto kept = test::CaughtError([&] {
+    p.compileAndEvaluate(std::string(MTParserCompiler::kMaxKeptLength + 1, '1'));
+  });
+  EXPECT_EQ(kept.id, "MTEXCEP_OutOfMemory");
+  EXPECT_EQ(kept.description, "Out of memory");
+  EXPECT_EQ(test::CaughtError([&] {
+              p.compileAndEvaluate(std::string(MTParserCompiler::kMaxWrittenLength + 1, ' '));
+            }).id,
+            "MTEXCEP_OutOfMemory");
+  EXPECT_TRUE(std::isnan(p.evaluateCompiled()));
+  EXPECT_EQ(p.compileAndEvaluate(std::string(MTParserCompiler::kMaxKeptLength, '1')), INFINITY);
+}
+
 }  // namespace
 }  // namespace ortavia
