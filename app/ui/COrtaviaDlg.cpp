@@ -20,8 +20,11 @@
 #include <QTreeView>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <QPainter>
 #include <algorithm>
 
+#include "app/dem.h"
+#include "app/footprints.h"
 #include "app/ui/CAboutDlg.h"
 #include "app/ui/cad_view.h"
 #include "app/ui/icons.h"
@@ -29,6 +32,7 @@
 #include "app/ui/maker.h"
 #include "app/ui/prompts.h"
 #include "external/geo/pump.h"
+#include "external/tools/folders.h"
 #include "external/tools/sysinfo.h"
 
 namespace ortavia::ui {
@@ -76,6 +80,9 @@ COrtaviaDlg::COrtaviaDlg(QWidget* parent) : QDialog(parent) {
   SetStepState(Step::ExternalOrientations, false);
 
   cadView_->SetDrawing(&project_.cad);
+  cadView_->SetDrawImage([this](int code, QPainter& p, const QRectF& picture, const QRect& visible) {
+    return code == kDemPictureCode && PaintDemPicture(p, picture, visible);
+  });
   cadView_->SetEmptyText(tr("Add a DEM to show the terrain and the image footprints here"));
   // Desktops without a window manager ignore the maximised state: take the screen anyway.
   if (const QScreen* screen = QGuiApplication::primaryScreen())
@@ -292,6 +299,7 @@ void COrtaviaDlg::BuildLayout() {
 }
 
 void COrtaviaDlg::ConnectCommands() {
+  connect(GetButton(B::DemAdd), &QPushButton::clicked, this, &COrtaviaDlg::LoadDem);
   connect(GetButton(B::RemoveSelection), &QPushButton::clicked, this, &COrtaviaDlg::OnRemoveSelection);
   connect(GetButton(B::RemoveAll), &QPushButton::clicked, this, &COrtaviaDlg::OnRemoveAll);
   connect(GetButton(B::Fill), &QPushButton::clicked, this, &COrtaviaDlg::OnFill);
@@ -516,6 +524,83 @@ void COrtaviaDlg::OrientationsImported() {
   if (!project_.orientations.empty()) SetStepState(Step::ExternalOrientations, true);
   AddLogEntry(QString::asprintf("%d External Orientation currently loaded",
                                 static_cast<int>(project_.orientations.size())));
+}
+
+// --- DEM and footprints ------------------------------------------------------------------------
+
+RunContext COrtaviaDlg::MakeRunContext() {
+  RunContext ctx;
+  ctx.log = [this](const std::string& text) { AddLogEntry(QString::fromStdString(text)); };
+  ctx.pump = [] { geo::PumpMsgs(); };
+  ctx.abort = &project_.abortRequested;
+  ctx.progressRange = [this](int lo, int hi) {
+    progress_->setRange(lo, std::max(lo, hi));
+    progress_->setValue(lo);
+  };
+  ctx.progressPos = [this](int pos) { progress_->setValue(pos); };
+  return ctx;
+}
+
+void COrtaviaDlg::LoadDem() {
+  const QString path = prompts_->PickOpenFile(tr("Select DEM"), QString::fromStdString(GT_MakeFilterPair(kDemFileFilter)));
+  if (path.isEmpty()) return;
+  const bool replacing = project_.dem.dataset != nullptr;
+  if (replacing && !prompts_->AskYesNo(QString::fromUtf8(kReplaceDemQuestion))) return;
+
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  cadView_->UnselectAll();
+  const LoadDemResult result = ortavia::LoadDem(project_, path.toStdString(), MakeRunContext());
+  QApplication::restoreOverrideCursor();
+  if (replacing) {
+    // The project was emptied: the window shows it before anything else.
+    const QSignalBlocker block(imageList_);
+    imageList_->clear();
+    passportEdit_->clear();
+    SetStepState(Step::Dem, false);
+  }
+  if (result.status != LoadDemStatus::Loaded) prompts_->Warn(QString::fromStdString(result.message));
+  if (project_.dem.dataset) {
+    SetStepState(Step::Dem, true);
+    cadView_->Regen();
+    cadView_->ZoomExtents();
+  }
+  UpdateStart();
+  ComputeFootprints();
+  cadView_->Regen();
+}
+
+void COrtaviaDlg::ComputeFootprints() {
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  const bool withDem = project_.dem.dataset != nullptr;
+  if (withDem) SetBusy(true);
+  const FootprintResult result = ortavia::ComputeFootprints(project_, MakeRunContext());
+  progress_->setValue(progress_->minimum());
+  if (withDem) {
+    SetBusy(false);
+    UpdateStart();
+  }
+  QApplication::restoreOverrideCursor();
+  cadView_->Regen();
+  if (result.ran && (!project_.passport || result.terrainPoints > 2)) cadView_->ZoomExtents();
+}
+
+bool COrtaviaDlg::PaintDemPicture(QPainter& painter, const QRectF& picture, const QRect& visible) {
+  if (!project_.dem.dataset || !project_.dem.pictureEntity) return false;
+  // The DEM is read at the resolution of the device, which may hold more pixels than the widget.
+  const qreal dpr = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
+  const cv::Rect2d pictureDevice(picture.x() * dpr, picture.y() * dpr, picture.width() * dpr, picture.height() * dpr);
+  const QRect visibleDevice(QPointF(visible.topLeft()) .toPoint() * dpr, visible.size() * dpr);
+  const DemPaint paint = PaintDem(project_, pictureDevice,
+                                  cv::Rect(visibleDevice.x(), visibleDevice.y(), visibleDevice.width(), visibleDevice.height()));
+  if (paint.bgr.empty()) return false;
+  const QImage image(paint.bgr.data, paint.bgr.cols, paint.bgr.rows, static_cast<qsizetype>(paint.bgr.step),
+                     QImage::Format_BGR888);
+  const QRectF target(paint.topLeft.x / dpr, paint.topLeft.y / dpr, paint.bgr.cols / dpr, paint.bgr.rows / dpr);
+  painter.save();
+  painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+  painter.drawImage(target, image);
+  painter.restore();
+  return true;
 }
 
 // --- CAD view and list -------------------------------------------------------------------------

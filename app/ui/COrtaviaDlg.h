@@ -10,8 +10,10 @@
 #include <string>
 
 #include "app/project.h"
+#include "app/run_context.h"
 
 class QLabel;
+class QPainter;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
@@ -69,7 +71,13 @@ class COrtaviaDlg : public QDialog {
   // Locks passport, images and orientations after a bundle import.
   void SetBundleLock(bool locked);
 
+  // Recomputes the footprints of every oriented image (and the DEM's height range) in busy mode,
+  // with the progress bar, then shows the whole drawing.
+  void ComputeFootprints();
+
   // --- commands ---
+  // DEM Add: choose a GeoTIFF, confirm the replacement of a loaded DEM, load and show it.
+  void LoadDem();
   void OnRemoveSelection();
   void OnRemoveAll();
   void OnFill();
@@ -106,6 +114,8 @@ class COrtaviaDlg : public QDialog {
   void OnEntitySelected(CadHandle handle, bool selected);
   void OnImageSelectionChanged();
   void SetTitle();
+  bool PaintDemPicture(QPainter& painter, const QRectF& pictureRect, const QRect& visibleRect);
+  RunContext MakeRunContext();
 
   WarpProject project_;
   std::unique_ptr<Prompts> ownPrompts_;

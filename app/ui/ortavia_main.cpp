@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <gdal_priv.h>
 
+#include "app/height_ramp.h"
 #include "app/ui/COrtaviaDlg.h"
 #include "app/ui/cad_view.h"
 #include "app/ui/crash_handler.h"
@@ -54,6 +55,8 @@ int main(int argc, char** argv) {
   QCoreApplication::setOrganizationName(QString::fromUtf8(ortavia::ui::kMakerName));
   QCoreApplication::setApplicationName(QStringLiteral("Ortavia"));
 
+  ortavia::HeightRamp();  // built once, before the first DEM is painted
+
   QString shownVersion = QString::fromStdString(version);
   shownVersion.replace(',', '.');
   QSplashScreen splash(ortavia::ui::SplashPixmap(shownVersion));
@@ -66,12 +69,11 @@ int main(int argc, char** argv) {
   EnsureFolders();
   geo::SetPumpHook([] { QCoreApplication::processEvents(); });
 
-  int rc = 0;
   {
     ortavia::ui::COrtaviaDlg window;
     window.exec();
   }
   geo::SetPumpHook(nullptr);
   ortavia::ui::UninstallCrashHandler();
-  return rc;
+  return 0;
 }
