@@ -1,0 +1,223 @@
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "process/batch_options.h"
+#include "process/batch_runner.h"
+#include "process/footprints_geojson.h"
+#include "process/sample_project.h"
+#include "support/test_env.h"
+
+namespace ortavia {
+namespace {
+namespace fs = std::filesystem;
+
+constexpr double kPi = 3.14159265358979323846;
+
+struct Sample {
+  fs::path dir;
+  SampleFiles files;
+  SampleOptions options;
+  std::vector<std::string> errors, log;
+  BatchIo io;
+
+  Sample() {
+    options.images = 3;
+    options.width = 160;
+    options.height = 120;
+    options.demSize = 40;
+    dir = test::MakeTempDir("batch");
+    EXPECT_EQ(WriteSampleProject((dir / "p").string(), options, {}, &files), "");
+    io.error = [this](const std::string& e) { errors.push_back(e); };
+    io.ctx.log = [this](const std::string& l) { log.push_back(l); };
+  }
+  BatchProjectOptions Project() const {
+    BatchProjectOptions o;
+    o.dem = files.dem;
+    o.passport = files.passport;
+    o.eo = files.orientations;
+    o.images = files.images;
+    return o;
+  }
+  std::string Errors() const {
+    std::string all;
+    for (const auto& e : errors) all += e + "\n";
+    return all;
+  }
+};
+
+TEST(BatchOptions, ParsesRunWithEveryOption) {
+  BatchCommand c;
+  ASSERT_EQ(ParseBatchCommand({"run", "--dem", "d.tif", "--passport", "c.bcc", "--eo", "eo.txt",
+                               "--images", "a.tif", "b.tif", "--gsd", "0.25", "--out", "o",
+                               "--tile", "1", "--bands", "321", "--overwrite", "--eo-separators",
+                               ";", "--eo-comments", "!", "--eo-columns",
+                               "id,-,x,y,z,kappa,phi,omega", "--angles", "grad"},
+                              &c),
+            "");
+  EXPECT_EQ(c.kind, BatchCommandKind::Run);
+  EXPECT_EQ(c.project.images, (std::vector<std::string>{"a.tif", "b.tif"}));
+  EXPECT_DOUBLE_EQ(c.run.gsd, 0.25);
+  EXPECT_EQ(c.run.tileStep, 1);
+  EXPECT_EQ(c.run.composition, "321");
+  EXPECT_EQ(c.run.presentOrthos, PresentOrthosMode::Overwrite);
+  EXPECT_EQ(c.project.eoColumns.size(), 8u);
+  EXPECT_EQ(c.project.angles, "grad");
+  EXPECT_EQ(c.run.destinationFolder, "o");
+}
+
+TEST(BatchOptions, RefusesWhatCannotBeMeant) {
+  BatchCommand c;
+  const std::vector<std::string> base = {"run", "--dem", "d", "--passport", "p", "--eo", "e",
+                                         "--image-dir", "i", "--gsd", "1", "--out", "o"};
+  EXPECT_EQ(ParseBatchCommand(base, &c), "");
+  EXPECT_EQ(c.run.presentOrthos, PresentOrthosMode::Ask);
+  auto with = [&](std::vector<std::string> more) {
+    std::vector<std::string> a = base;
+    a.insert(a.end(), more.begin(), more.end());
+    return ParseBatchCommand(a, &c);
+  };
+  EXPECT_NE(with({"--images", "x.tif"}), "");  // both image sources
+  EXPECT_NE(with({"--gsd", "-1"}), "");
+  EXPECT_NE(with({"--gsd", "nan"}), "");
+  EXPECT_NE(with({"--gsd", "1e999"}), "");
+  EXPECT_NE(with({"--tile", "4"}), "");
+  EXPECT_NE(with({"--bands", "12"}), "");
+  EXPECT_NE(with({"--angles", "turns"}), "");
+  EXPECT_NE(with({"--eo-columns", "id,x,y,z,omega,phi"}), "");          // kappa missing
+  EXPECT_NE(with({"--eo-columns", "id,x,y,z,omega,phi,kappa,x"}), "");  // x twice
+  EXPECT_NE(with({"--geojson", "f.json"}), "");  // not an option of run
+  EXPECT_NE(with({"--out"}), "");
+  EXPECT_NE(ParseBatchCommand({"sample", "d", "--size", "800"}, &c), "");
+  EXPECT_NE(ParseBatchCommand({"sample", "d", "--images", "many"}, &c), "");
+  EXPECT_NE(ParseBatchCommand({"sample", "d", "e"}, &c), "");
+  EXPECT_EQ(ParseBatchCommand({"sample", "d", "--size", "640x480", "--bands", "4"}, &c), "");
+  EXPECT_EQ(c.sample.width, 640);
+  EXPECT_EQ(c.sample.height, 480);
+  EXPECT_NE(ParseBatchCommand({"footprints", "--dem", "d", "--passport", "p", "--eo", "e",
+                               "--image-dir", "i"},
+                              &c),
+            "");  // no --geojson
+}
+
+TEST(BatchRunner, ImageDirListsRastersInNameOrder) {
+  Sample s;
+  std::ofstream(s.dir / "p" / "images" / "notes.txt") << "not an image";
+  std::ofstream(s.dir / "p" / "images" / "a_broken.tif") << "not a tiff";
+  const auto list = ListImageDir((s.dir / "p" / "images").string());
+  ASSERT_EQ(list.size(), 3u);
+  EXPECT_EQ(fs::path(list[0]).filename(), "img_001.tif");
+  EXPECT_EQ(fs::path(list[2]).filename(), "img_003.tif");
+  EXPECT_TRUE(ListImageDir((s.dir / "missing").string()).empty());
+}
+
+TEST(BatchRunner, PointFileWithOtherColumnsAndDegrees) {
+  Sample s;
+  const SampleScene scene(s.options);
+  const fs::path eo = s.dir / "eo_deg.txt";
+  {
+    std::ofstream out(eo);
+    out << "# name;kappa;phi;omega;X;Y;Z in degrees\n";
+    for (const SampleShot& shot : scene.Shots()) {
+      char line[512];
+      std::snprintf(line, sizeof line, "%s.TIF;%.12f;%.12f;%.12f;%.6f;%.6f;%.6f\r\n",
+                    shot.name.c_str(), shot.kappa * 180 / kPi, shot.phi * 180 / kPi,
+                    shot.omega * 180 / kPi, shot.x, shot.y, shot.z);
+      out << line;
+    }
+  }
+  BatchProjectOptions o = s.Project();
+  o.eo = eo.string();
+  o.eoSeparators = ";";
+  o.eoColumns = {"id", "kappa", "phi", "omega", "x", "y", "z"};
+  o.angles = "deg";
+  WarpProject project;
+  ASSERT_EQ(FillBatchProject(project, o, s.io), kBatchDone) << s.Errors();
+  EXPECT_EQ(project.footprints.size(), 3u);
+  for (const SampleShot& shot : scene.Shots()) {
+    const auto& orientation = project.orientations.at(shot.name);
+    EXPECT_NEAR(orientation.N.x(), shot.x, 1e-6);
+    EXPECT_NEAR(orientation.N.z(), shot.z, 1e-6);
+    // The degree correction rewrites each angle as text with six decimals of a radian.
+    const auto expected = SampleScene::Rotation(shot.omega, shot.phi, shot.kappa);
+    for (int i = 0; i < 9; ++i)
+      EXPECT_NEAR(orientation.RotMat()(i / 3, i % 3), expected[i], 2e-6) << shot.name;
+  }
+}
+
+TEST(BatchRunner, RefusedProjects) {
+  Sample s;
+  WarpProject p1;
+  BatchProjectOptions o = s.Project();
+  o.eo = (s.dir / "missing.txt").string();
+  EXPECT_EQ(FillBatchProject(p1, o, s.io), kBatchRefused);
+  EXPECT_NE(s.Errors().find("Unable to open the selected file!"), std::string::npos);
+
+  // Orientations of other images only.
+  const fs::path other = s.dir / "other.txt";
+  std::ofstream(other) << "zzz 1 2 3 0 0 0\n";
+  o = s.Project();
+  o.eo = other.string();
+  WarpProject p2;
+  EXPECT_EQ(FillBatchProject(p2, o, s.io), kBatchRefused);
+
+  // One image without orientation: refused, and named.
+  const fs::path two = s.dir / "two.txt";
+  {
+    std::ifstream in(s.files.orientations);
+    std::ofstream out(two);
+    std::string line;
+    for (int i = 0; i < 2 && std::getline(in, line); ++i) out << line << "\n";
+  }
+  o = s.Project();
+  o.eo = two.string();
+  WarpProject p3;
+  s.errors.clear();
+  EXPECT_EQ(FillBatchProject(p3, o, s.io), kBatchRefused);
+  EXPECT_NE(s.Errors().find("img_003"), std::string::npos);
+
+  // No image passes the checks.
+  o = s.Project();
+  o.images = {(s.dir / "nothing.tif").string()};
+  WarpProject p4;
+  EXPECT_EQ(FillBatchProject(p4, o, s.io), kBatchRefused);
+}
+
+TEST(BatchRunner, MissingListedFileIsCountedAndTheRestGoesOn) {
+  Sample s;
+  BatchProjectOptions o = s.Project();
+  o.images.insert(o.images.begin() + 1, (s.dir / "gone.tif").string());
+  WarpProject project;
+  ASSERT_EQ(FillBatchProject(project, o, s.io), kBatchDone) << s.Errors();
+  EXPECT_EQ(project.images.size(), 3u);
+  bool counted = false;
+  for (const auto& l : s.log) counted |= l.find("1 images not readable or invalid") != std::string::npos;
+  EXPECT_TRUE(counted);
+}
+
+TEST(FootprintsGeoJson, OnePolygonPerFootprintWithEscapedNames) {
+  WarpProject project;
+  project.images.push_back({"a\"b", "/x/a.tif"});
+  project.images.push_back({"none", "/x/n.tif"});
+  project.footprints["a\"b"] = project.cad.AddPolyline(
+      kLayerOrtho, {{0, 0}, {10, 0}, {10, 5}, {0, 5}}, true);
+  const std::string json = FootprintsGeoJson(project);
+  EXPECT_NE(json.find("\"name\": \"a\\\"b\""), std::string::npos) << json;
+  EXPECT_NE(json.find("[[[0.000, 0.000], [10.000, 0.000], [10.000, 5.000], [0.000, 5.000], "
+                      "[0.000, 0.000]]]"),
+            std::string::npos)
+      << json;
+  EXPECT_EQ(json.find("none"), std::string::npos);
+  const fs::path dir = test::MakeTempDir("json");
+  EXPECT_EQ(WriteFootprintsGeoJson(project, (dir / "f.geojson").string()), "");
+  EXPECT_TRUE(fs::exists(dir / "f.geojson"));
+  EXPECT_FALSE(fs::exists(dir / "f.geojson.part"));
+  EXPECT_NE(WriteFootprintsGeoJson(project, (dir / "no" / "f.geojson").string()), "");
+}
+
+}  // namespace
+}  // namespace ortavia
