@@ -23,15 +23,24 @@ if [ ! -f "$project/orientations.txt" ]; then
   "$batch" sample "$project" --images "$images" --size "$size" --bands 3 --dem-size "$dem" 2>/dev/null
 fi
 
-# Runs a command under /usr/bin/time -v; prints "seconds peak_kib".
+# Runs a command under /usr/bin/time -v; prints "seconds peak_kib". The command's stderr is kept
+# in $work/cmd.err.
 measure() {
   local log=$work/time.log
-  /usr/bin/time -v "$@" >"$work/cmd.out" 2>"$log" || { cat "$log" >&2; exit 1; }
+  /usr/bin/time -v -o "$log" "$@" >"$work/cmd.out" 2>"$work/cmd.err" || { cat "$work/cmd.err" "$log" >&2; exit 1; }
   local wall rss
   wall=$(grep 'Elapsed (wall clock)' "$log" | awk '{print $NF}')
   rss=$(grep 'Maximum resident set size' "$log" | awk '{print $NF}')
   # h:mm:ss or m:ss.xx to seconds
   echo "$wall" | awk -F: -v rss="$rss" '{s=0; for(i=1;i<=NF;i++) s=s*60+$i; printf "%.2f %d\n", s, rss}'
+}
+
+# Seconds between two log texts of a run (log lines start with "YYYY-MM-DD HH:MM:SS").
+span() {
+  local a b
+  a=$(grep -m1 "$2" "$1" | cut -c1-19)
+  b=$(grep -m1 "$3" "$1" | cut -c1-19)
+  echo $(( $(date -d "$b" +%s) - $(date -d "$a" +%s) ))
 }
 
 run_mode() {  # tile step, output folder
@@ -41,7 +50,12 @@ run_mode() {  # tile step, output folder
 }
 
 read -r tile_s tile_kib < <(run_mode 16 "$work/tile")
+cp "$work/cmd.err" "$work/tile.log"
 read -r pixel_s pixel_kib < <(run_mode 1 "$work/pixel")
+cp "$work/cmd.err" "$work/pixel.log"
+tile_warp=$(span "$work/tile.log" "start warping images" "end warping images")
+pixel_warp=$(span "$work/pixel.log" "start warping images" "end warping images")
+tile_prep=$(span "$work/tile.log" "DTM added" "start warping images")
 
 # Output pixels of the orthos and, for each, the source it came from.
 total_px=0
@@ -79,13 +93,20 @@ read -r warp_s warp_kib < <(measure bash "$peers/warp.sh")
 read -r tr_s tr_kib < <(measure bash "$peers/translate.sh")
 
 mp=$(awk -v p="$total_px" 'BEGIN {printf "%.1f", p / 1e6}')
-row() { awk -v n="$1" -v s="$2" -v k="$3" -v p="$total_px" -v g="$warp_s" -v t="$tr_s" \
-  'BEGIN {printf "| %s | %.2f | %.1f | %.0f | %.2f | %.2f |\n", n, s, p/1e6/s, k/1024, s/g, s/t}'; }
+row() { awk -v n="$1" -v s="$2" -v k="$3" -v w="$4" -v p="$total_px" -v g="$warp_s" -v t="$tr_s" \
+  'BEGIN {printf "| %s | %.2f | %s | %.1f | %.0f | %.2f | %.2f |\n", n, s, w, p/1e6/s, k/1024, s/g, s/t}'; }
 echo "Project: $images images of $size RGB, DEM ${dem} x ${dem}; ${#pairs[@]} orthos, $mp output megapixels"
 echo
-echo "| run | wall s | output MP/s | peak MiB | / gdalwarp | / gdal_translate |"
-echo "|---|---|---|---|---|---|"
-row "ortavia-batch, tile mode (16)" "$tile_s" "$tile_kib"
-row "ortavia-batch, pixel mode (1)" "$pixel_s" "$pixel_kib"
-row "gdalwarp bilinear, 1 thread" "$warp_s" "$warp_kib"
-row "gdal_translate to tiled GeoTIFF" "$tr_s" "$tr_kib"
+echo "| run | wall s | of which warp s | output MP/s | peak MiB | / gdalwarp | / gdal_translate |"
+echo "|---|---|---|---|---|---|---|"
+row "ortavia-batch, tile mode (16)" "$tile_s" "$tile_kib" "$tile_warp"
+row "ortavia-batch, pixel mode (1)" "$pixel_s" "$pixel_kib" "$pixel_warp"
+row "gdalwarp bilinear, 1 thread" "$warp_s" "$warp_kib" "-"
+row "gdal_translate to tiled GeoTIFF" "$tr_s" "$tr_kib" "-"
+echo
+echo "Whole runs include loading the DEM, the footprints and the mosaic stage ($tile_prep s in tile mode)."
+for ortho in "$work"/tile/*.tif; do
+  case "$(basename "$ortho")" in coverage.tif|voronoi.tif) continue ;; esac
+  gdalinfo "$ortho" | awk -v f="$(basename "$ortho")" '/^Size is/ {gsub(",", ""); printf "%s %sx%s; ", f, $3, $4}'
+done
+echo
