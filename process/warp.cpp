@@ -148,26 +148,10 @@ T SaturateRound(double v) {
   return cv::saturate_cast<T>(v);
 }
 
-// 16-bit unsigned: weighted mean over the 3 x 3 neighbours, weight (d - dist) / d, d = 2 sqrt 2.
-void SampleWeighted16U(const cv::Mat& src, float u, float v, double* out) {
-  const double d = 2.0 * std::sqrt(2.0);
-  const int iu = static_cast<int>(u), iv = static_cast<int>(v);
-  const int ch = src.channels();
-  double sum[4] = {0, 0, 0, 0};
-  double wsum = 0.0;
-  for (int r = iv - 1; r <= iv + 1; ++r) {
-    const auto* row = src.ptr<uint16_t>(r);
-    for (int c = iu - 1; c <= iu + 1; ++c) {
-      const double wgt = (d - std::hypot(c - static_cast<double>(u), r - static_cast<double>(v))) / d;
-      wsum += wgt;
-      for (int k = 0; k < ch; ++k) sum[k] += wgt * row[c * ch + k];
-    }
-  }
-  for (int k = 0; k < ch; ++k) out[k] = std::trunc(sum[k] / wsum + 0.5);
-}
-
 // Bilinear value at (u, v), the centre of the 3 x 3 neighbourhood getRectSubPix would take;
-// used for the depths getRectSubPix does not take (16-bit signed, 32-bit signed, 64-bit float).
+// used for the depths getRectSubPix does not take (16-bit, 32-bit signed, 64-bit float). A
+// distance-weighted mean of the 3 x 3 pixels around trunc(u), trunc(v) would pull the sample up
+// to 0.7 pixel toward that pixel, so 16-bit unsigned images are interpolated like the others.
 template <class T>
 void SampleBilinear(const cv::Mat& src, float u, float v, double* out) {
   const int iu = static_cast<int>(std::floor(u)), iv = static_cast<int>(std::floor(v));
@@ -184,9 +168,7 @@ void SampleBilinear(const cv::Mat& src, float u, float v, double* out) {
 
 void SamplePixel(const cv::Mat& src, float u, float v, double* out, cv::Mat& subPix) {
   switch (src.depth()) {
-    case CV_16U:
-      SampleWeighted16U(src, u, v, out);
-      return;
+    case CV_16U: SampleBilinear<uint16_t>(src, u, v, out); return;
     case CV_8U:
     case CV_32F: {
       cv::getRectSubPix(src, cv::Size(3, 3), cv::Point2f(u, v), subPix);

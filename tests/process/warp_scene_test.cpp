@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include <opencv2/core.hpp>
+
 #include "process/ortho_writer.h"
 #include "process/warp.h"
 #include "products/mosaic.h"
@@ -27,12 +29,14 @@ struct SceneRun {
   std::vector<std::string> log;
   RunContext ctx;
 
-  explicit SceneRun(std::vector<test::SceneCamera> cameras = {}) {
+  explicit SceneRun(GDALDataType type = GDT_Byte, double holeRadius = 0.0) {
     folder = test::MakeTempDir("scene");
     out = folder / "orthos";
     fs::create_directories(out);
-    if (cameras.empty()) cameras = scene.Strip();
-    EXPECT_TRUE(scene.Fill(project, folder, cameras));
+    scene.holeX = scene.CentreX() + 3.0;
+    scene.holeY = scene.CentreY() - 2.0;
+    scene.holeRadius = holeRadius;
+    EXPECT_TRUE(scene.Fill(project, folder, scene.Strip(), 1, type));
     ctx.log = [this](const std::string& s) { log.push_back(s); };
     ctx.abort = &project.abortRequested;
     mosaic = BuildMosaicOverviews(project, Rows(), 0.1, out.string(), ctx);
@@ -116,6 +120,16 @@ MarkStats MeasureMarks(const SyntheticScene& scene, const fs::path& ortho) {
   return stats;
 }
 
+cv::Mat ReadBand1(const fs::path& ortho, double gt[6]) {
+  GDALDatasetUniquePtr ds = test::OpenRaster(ortho);
+  if (!ds || ds->GetGeoTransform(gt) != CE_None) return {};
+  cv::Mat img(ds->GetRasterYSize(), ds->GetRasterXSize(), CV_32F);
+  if (ds->GetRasterBand(1)->RasterIO(GF_Read, 0, 0, img.cols, img.rows, img.data, img.cols,
+                                     img.rows, GDT_Float32, 0, 0, nullptr) != CE_None)
+    return {};
+  return img;
+}
+
 void ExpectMarksInPlace(SceneRun& run, int tileStep) {
   const WarpResult result = WarpImages(run.Request(tileStep), run.ctx);
   ASSERT_EQ(result.status, WarpRunStatus::Done) << result.refusal;
@@ -135,6 +149,61 @@ TEST(WarpScene, TileModeOrthosLandWithinAQuarterPixel) {
 TEST(WarpScene, PixelModeOrthosLandWithinAQuarterPixel) {
   SceneRun run;
   ExpectMarksInPlace(run, 1);
+}
+
+// Pixel mode samples 8-bit and 32-bit float images with getRectSubPix and the other types
+// bilinearly (16-bit unsigned included); all land in place, and so does tile mode.
+TEST(WarpScene, EverySampleTypeLandsInPlace) {
+  for (GDALDataType type : {GDT_UInt16, GDT_Int16, GDT_Int32, GDT_Float32, GDT_Float64}) {
+    SCOPED_TRACE(GDALGetDataTypeName(type));
+    SceneRun run(type);
+    ExpectMarksInPlace(run, 1);
+    GDALDatasetUniquePtr ds = test::OpenRaster(run.out / "img_b.tif");
+    ASSERT_TRUE(ds);
+    EXPECT_EQ(ds->GetRasterBand(1)->GetRasterDataType(), type);
+  }
+  SceneRun run(GDT_Int16);
+  ExpectMarksInPlace(run, 16);
+}
+
+TEST(WarpScene, DemHoleLeavesWholeSquaresEmptyInTileMode) {
+  SceneRun run(GDT_Byte, 8.0);
+  const WarpResult result = WarpImages(run.Request(16), run.ctx);
+  ASSERT_EQ(result.status, WarpRunStatus::Done);
+  double gt[6];
+  const cv::Mat img = ReadBand1(run.out / "img_b.tif", gt);
+  ASSERT_FALSE(img.empty());
+  const auto at = [&](double x, double y) {
+    return img.at<float>(static_cast<int>((y - gt[3]) / gt[5]), static_cast<int>((x - gt[0]) / gt[1]));
+  };
+  EXPECT_EQ(at(run.scene.holeX, run.scene.holeY), 0.0f);
+  EXPECT_GT(at(run.scene.holeX + 14.0, run.scene.holeY), 0.0f);
+  // Empty pixels come in whole 16 x 16 squares counted from the ortho's corner.
+  const int bw = img.cols / 16, bh = img.rows / 16;
+  int emptySquares = 0;
+  for (int q = 0; q < bh - 1; ++q)
+    for (int p = 0; p < bw - 1; ++p) {
+      const cv::Mat square = img(cv::Rect(p * 16, q * 16, 16, 16));
+      const int zeros = 16 * 16 - cv::countNonZero(square);
+      EXPECT_TRUE(zeros == 0 || zeros == 256) << p << "," << q << ": " << zeros;
+      if (zeros == 256) ++emptySquares;
+    }
+  EXPECT_GT(emptySquares, 0);
+}
+
+TEST(WarpScene, TileModeLeavesABandAlongTheRightAndBottomEdges) {
+  SceneRun run;
+  ASSERT_EQ(WarpImages(run.Request(16), run.ctx).status, WarpRunStatus::Done);
+  double gt[6];
+  const cv::Mat img = ReadBand1(run.out / "img_b.tif", gt);
+  ASSERT_FALSE(img.empty());
+  // Squares are warped only while their far edge stays strictly inside the ortho.
+  const int lastRow = 16 * ((img.rows - 16 + 15) / 16);
+  const int lastCol = 16 * ((img.cols - 16 + 15) / 16);
+  EXPECT_EQ(cv::countNonZero(img.rowRange(lastRow, img.rows)), 0);
+  EXPECT_EQ(cv::countNonZero(img.colRange(lastCol, img.cols)), 0);
+  EXPECT_GT(img.rows - lastRow, 0);
+  EXPECT_LE(img.rows - lastRow, 16);
 }
 
 TEST(WarpScene, OrthosShareOneGridAndCarryTheMosaicPlace) {

@@ -37,6 +37,11 @@ struct SyntheticScene {
   double focal = 10.0, pixelSize = 0.01;
   // Marks: every `markSpacing` ground units, Gaussian of `markSigma`.
   double markSpacing = 4.0, markSigma = 0.35, background = 30.0, peak = 190.0;
+  // A round no-data hole in the DEM (radius 0: none); the terrain itself goes on below it.
+  double holeX = 0.0, holeY = 0.0, holeRadius = 0.0;
+  bool InHole(double x, double y) const {
+    return holeRadius > 0.0 && std::hypot(x - holeX, y - holeY) < holeRadius;
+  }
 
   double CentreX() const { return x0 + demCols * posting / 2; }
   double CentreY() const { return y0 - demRows * posting / 2; }
@@ -101,13 +106,16 @@ struct SyntheticScene {
     r.height = demRows;
     r.type = type;
     r.geoTransform = {x0, posting, 0.0, y0, 0.0, -posting};
+    r.noData = -9999.0;
     return WriteGeoTiff(path, r, [&](int, int c, int row) {
-      return Height(x0 + (c + 0.5) * posting, y0 - (row + 0.5) * posting);
+      const double x = x0 + (c + 0.5) * posting, y = y0 - (row + 0.5) * posting;
+      return InHole(x, y) ? -9999.0 : Height(x, y);
     });
   }
 
-  // An image of `bands` identical Byte bands (band b holds value + 10 * (b - 1)).
-  bool WriteImage(const std::filesystem::path& path, const SceneCamera& c, int bands = 1) const {
+  // An image of `bands` bands of `type` (band b holds the texture value + 10 * (b - 1)).
+  bool WriteImage(const std::filesystem::path& path, const SceneCamera& c, int bands = 1,
+                  GDALDataType type = GDT_Byte) const {
     const geo::COrientation o = Orientation(c);
     std::vector<double> values(static_cast<std::size_t>(width) * height);
     for (int row = 0; row < height; ++row)
@@ -119,7 +127,7 @@ struct SyntheticScene {
     r.width = width;
     r.height = height;
     r.bands = bands;
-    r.type = GDT_Byte;
+    r.type = type;
     return WriteGeoTiff(path, r, [&](int b, int col, int row) {
       return std::round(values[static_cast<std::size_t>(row) * width + col]) + 10.0 * (b - 1);
     });
@@ -128,7 +136,8 @@ struct SyntheticScene {
   // Fills the project: DEM, passport, images and orientations, and a footprint polygon per image
   // (the four image corners cast onto the terrain) in the drawing.
   bool Fill(WarpProject& project, const std::filesystem::path& folder,
-            const std::vector<SceneCamera>& cameras, int bands = 1) const {
+            const std::vector<SceneCamera>& cameras, int bands = 1,
+            GDALDataType type = GDT_Byte) const {
     GDALAllRegister();
     const auto demPath = folder / "dem.tif";
     if (!WriteDem(demPath)) return false;
@@ -138,7 +147,7 @@ struct SyntheticScene {
     project.passport = Passport();
     for (const SceneCamera& c : cameras) {
       const auto path = folder / (c.name + ".tif");
-      if (!WriteImage(path, c, bands)) return false;
+      if (!WriteImage(path, c, bands, type)) return false;
       project.images.push_back({c.name, path.string()});
       const geo::COrientation o = Orientation(c);
       project.orientations[c.name] = o;
