@@ -218,7 +218,8 @@ TEST(RunProcess, WritesGeoreferencedOrthosProductsAndReport) {
   // Footprints are drawn unfilled again once the warp is over.
   EXPECT_FALSE(f.project.fillFootprints);
 
-  // Each ortho shows the ground where GDAL places it, better than one pixel off in any direction.
+  // Each ortho shows the ground where GDAL places it: the colour error grows when the ground is
+  // looked up half a pixel off in any direction, so the ortho is within a quarter pixel.
   const SampleScene scene(Tiny());
   for (const auto& image : f.project.images) {
     const std::string ortho = (out / (image.name + ".tif")).string();
@@ -227,7 +228,26 @@ TEST(RunProcess, WritesGeoreferencedOrthosProductsAndReport) {
     const double at = MeanColourError(ortho, scene, 0, 0, &n);
     EXPECT_GT(n, 500) << ortho;
     EXPECT_LT(at, 12.0) << ortho;
-    for (const auto& [dx, dy] : {std::pair{1.0, 0.0}, {-1.0, 0.0}, {0.0, 1.0}, {0.0, -1.0}}) {
+    for (const auto& [dx, dy] : {std::pair{0.5, 0.0}, {-0.5, 0.0}, {0.0, 0.5}, {0.0, -0.5}}) {
+      int m = 0;
+      EXPECT_LT(at, MeanColourError(ortho, scene, dx, dy, &m)) << ortho << " shift " << dx << "," << dy;
+    }
+  }
+}
+
+TEST(RunProcess, PixelModeOrthosLandWithinAQuarterPixel) {
+  Filled f;
+  RunOptions options = f.Options("pixel");
+  options.tileStep = 1;
+  ASSERT_EQ(RunProcess(f.project, options, f.ctx).status, RunStatus::Done);
+  const SampleScene scene(Tiny());
+  for (const auto& image : f.project.images) {
+    const std::string ortho = (fs::path(options.destinationFolder) / (image.name + ".tif")).string();
+    int n = 0;
+    const double at = MeanColourError(ortho, scene, 0, 0, &n);
+    EXPECT_GT(n, 500) << ortho;
+    EXPECT_LT(at, 12.0) << ortho;
+    for (const auto& [dx, dy] : {std::pair{0.5, 0.0}, {-0.5, 0.0}, {0.0, 0.5}, {0.0, -0.5}}) {
       int m = 0;
       EXPECT_LT(at, MeanColourError(ortho, scene, dx, dy, &m)) << ortho << " shift " << dx << "," << dy;
     }
