@@ -547,9 +547,12 @@ void COrtaviaDlg::LoadDem() {
   const bool replacing = project_.dem.dataset != nullptr;
   if (replacing && !prompts_->AskYesNo(QString::fromUtf8(kReplaceDemQuestion))) return;
 
+  // Busy while the engine works: its log line dispatches window messages.
   QApplication::setOverrideCursor(Qt::WaitCursor);
+  SetBusy(true);
   cadView_->UnselectAll();
   const LoadDemResult result = ortavia::LoadDem(project_, path.toStdString(), MakeRunContext());
+  SetBusy(false);
   QApplication::restoreOverrideCursor();
   if (replacing) {
     // The project was emptied: the window shows it before anything else.

@@ -32,7 +32,9 @@ constexpr const char* kMeaning[] = {
     "12 C++ SIGTERM signal (termination request).",
 };
 
-constexpr int kSignals[] = {SIGABRT, SIGFPE, SIGILL, SIGINT, SIGSEGV, SIGTERM, SIGBUS};
+// Faults only: SIGINT and SIGTERM are how the desktop asks a program to quit (logout, kill), not
+// crashes, so they keep their default action and leave no report.
+constexpr int kSignals[] = {SIGABRT, SIGFPE, SIGILL, SIGSEGV, SIGBUS};
 constexpr std::size_t kPropertyLimit = 1023;  // the reporter's 1024-byte property buffers
 
 // Prepared at installation; the handlers only read them.
@@ -49,10 +51,8 @@ int ExceptionCode(int sig) {
     case SIGABRT: return 7;
     case SIGFPE: return 8;
     case SIGILL: return 9;
-    case SIGINT: return 10;
     case SIGSEGV: return 11;
     case SIGBUS: return 11;
-    case SIGTERM: return 12;
     default: return 0;
   }
 }

@@ -56,6 +56,7 @@ std::filesystem::path CrashChild(const std::filesystem::path& folder, int how) {
                     {"Graphic_Adapter_0", "Test adapter"}};
     if (!InstallCrashHandler(s, nullptr)) _exit(3);
     if (how == 0) std::raise(SIGSEGV);
+    if (how == 2) std::raise(SIGTERM);
     std::terminate();
   }
   int status = 0;
@@ -88,6 +89,11 @@ TEST(CrashHandler, TerminateIsReportedOnce) {
   EXPECT_NE(text.find("ExceptionType: 1\n1 C++ terminate() call.\n"), std::string::npos);
   EXPECT_EQ(text.find("ExceptionType: 7"), std::string::npos) << "the abort that follows is not a second crash";
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), std::filesystem::directory_iterator()), 1);
+}
+
+TEST(CrashHandler, AQuitRequestIsNoCrash) {
+  const auto folder = ortavia::test::MakeTempDir("quit");
+  EXPECT_TRUE(CrashChild(folder, 2).empty());
 }
 
 TEST(CrashHandler, AnUnusableFolderIsRefused) {
