@@ -2,6 +2,9 @@
 
 #include <filesystem>
 
+#include <opencv2/core.hpp>
+
+#include "external/geo/camera_passport.h"
 #include "process/warp.h"
 #include "support/test_env.h"
 #include "support/test_geotiff.h"
@@ -155,6 +158,86 @@ TEST(WarpDemWindow, WidenedClampedAndPaddedToAMultipleOfFour) {
   EXPECT_FLOAT_EQ(w.heights.at<float>(0, 19), -9999.0f);
   // Far outside the DEM: too small.
   EXPECT_EQ(BuildDemWindow(ds.get(), 500.0, 510.0, -300.0, -310.0, w), DemWindowStatus::TooSmall);
+}
+
+}  // namespace
+}  // namespace ortavia
+
+namespace ortavia {
+namespace {
+
+// A nadir camera 3000 above flat ground at 0: 0.3 ground units per pixel, principal point at the
+// centre of a 1000 x 1000 image. Voronoi cells of 10 x 10 on a 20 x 20 map over 0..200.
+struct BoundsSetup {
+  WarpProject project;
+  geo::COrientation orientation;
+  cv::Mat voronoi = cv::Mat(20, 20, CV_8UC3, cv::Scalar::all(255));
+  DemWindow dem;
+  cv::Mat mask;
+  BoundsSetup() {
+    auto passport = std::make_unique<geo::CBCCCameraPassport>();
+    passport->focalLength = 100.0;
+    passport->pixelSize = 0.01;
+    passport->width = 1000;
+    passport->height = 1000;
+    passport->principalPointX = 499.5;
+    passport->principalPointY = 499.5;
+    orientation.BuildINTWithoutDistortion(passport.get(), 0.0);
+    orientation.N = Wml::Point3d(100.0, 100.0, 3000.0);
+    project.passport = std::move(passport);
+    project.mosaicMinX = 0.0;
+    project.mosaicMaxY = 200.0;
+    voronoi(cv::Rect(8, 8, 4, 4)).setTo(cv::Scalar(2, 0, 0));  // row 2 owns the middle
+    dem.gt = {-50.0, 10.0, 0.0, 250.0, 0.0, -10.0};
+    dem.heights = cv::Mat(30, 32, CV_32F, cv::Scalar(0.0f));
+  }
+  std::optional<ProjectionBounds> Run(int row = 2) {
+    return ComputeProjectionBounds(project, row, orientation, voronoi, dem, 10.0, mask);
+  }
+};
+
+TEST(WarpBounds, VoronoiCellGrownBySixteenCellsProjectsIntoTheImage) {
+  BoundsSetup s;
+  const auto b = s.Run();
+  ASSERT_TRUE(b);
+  // Cells 8..11 grown by 16 reach past the map on every side: the whole map.
+  EXPECT_EQ(b->cellMinCol, 0);
+  EXPECT_EQ(b->cellMaxCol, 19);
+  EXPECT_EQ(b->cellMinRow, 0);
+  EXPECT_EQ(b->cellMaxRow, 19);
+  // Corner (0, 200) is 100 west and north of the nadir: 333.3 pixels; (190, 10) 90 east, south.
+  EXPECT_EQ(b->pixMinX, 166);
+  EXPECT_EQ(b->pixMinY, 166);
+  EXPECT_EQ(b->pixMaxX, 799);
+  EXPECT_EQ(b->pixMaxY, 799);
+  EXPECT_EQ(cv::countNonZero(s.mask), 400);
+}
+
+TEST(WarpBounds, CellsOverDemHolesDropOutOfTheExtent) {
+  BoundsSetup s;
+  // Sample column c stands at X = 10 c - 42; columns 0..10 (centres up to 58) have no height.
+  s.dem.gt[0] = -47.0;
+  s.dem.heights.colRange(0, 11).setTo(cv::Scalar(-9999.0f));
+  const auto b = s.Run();
+  ASSERT_TRUE(b);
+  // Cell 6 stands at X = 60, nearest to the hole sample at 58 (its pixel's corner at 63 would
+  // have said column 11); cell 7 at X = 70 is nearest to 68, a height.
+  EXPECT_EQ(b->cellMinCol, 7);
+  EXPECT_EQ(b->cellMaxCol, 19);
+  EXPECT_EQ(s.mask.at<uchar>(10, 6), 0);
+  EXPECT_EQ(s.mask.at<uchar>(10, 7), 255);
+}
+
+TEST(WarpBounds, FailsWithoutCellCentreOrHeights) {
+  BoundsSetup s;
+  EXPECT_FALSE(s.Run(7));  // no cell carries row 7
+  s.dem.heights.setTo(cv::Scalar(-9999.0f));
+  EXPECT_FALSE(s.Run());
+  BoundsSetup t;
+  t.orientation.N = Wml::Point3d(0, 0, 0);
+  EXPECT_FALSE(t.Run());
+  EXPECT_FALSE(ComputeProjectionBounds(t.project, 2, BoundsSetup().orientation, cv::Mat(), t.dem,
+                                       10.0, t.mask));
 }
 
 }  // namespace

@@ -311,6 +311,27 @@ TEST(WarpScene, StopDuringAnImageLeavesOnlyItsPartialFile) {
   EXPECT_FALSE(fs::exists(run.out / "img_c.tif"));
 }
 
+TEST(WarpScene, StopWhileFillingBlocksKeepsThePartialRasterUnderItsTemporaryName) {
+  SceneRun run;
+  int pumpsSinceStart = -1;
+  run.ctx.log = [&](const std::string& s) {
+    run.log.push_back(s);
+    if (s.rfind("processing image img_b", 0) == 0) pumpsSinceStart = 0;
+  };
+  // Abort checks of steps 7 and 11, the band read, step 12: the fifth pump is the first strip's.
+  run.ctx.pump = [&] {
+    if (pumpsSinceStart >= 0 && ++pumpsSinceStart == 5) run.project.abortRequested = true;
+  };
+  const WarpResult result = WarpImages(run.Request(16), run.ctx);
+  EXPECT_EQ(result.status, WarpRunStatus::Aborted);
+  EXPECT_EQ(result.processedRows, (std::vector<int>{0}));
+  EXPECT_TRUE(fs::exists(run.out / "img_b.tif.part"));
+  EXPECT_FALSE(fs::exists(run.out / "img_b.tif"));
+  EXPECT_FALSE(fs::exists(run.out / "img_b.tfw"));
+  EXPECT_FALSE(fs::exists(run.out / "img_b.tfw.part"));
+  EXPECT_TRUE(fs::exists(run.out / "img_a.tfw"));
+}
+
 TEST(WarpScene, RefusalsWriteAndLogNothing) {
   SceneRun run;
   const auto refused = [&](WarpRequest r) {
