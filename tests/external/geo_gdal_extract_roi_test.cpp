@@ -47,6 +47,18 @@ TEST(GDALExtractROI, WholeRasterAtFullSizeIsExact) {
     }
 }
 
+TEST(GDALExtractROI, WritesOnlyInsideAViewOfALargerImage) {
+  const auto ds = HeightRaster(GDT_Float32, 7, 5);
+  ASSERT_TRUE(ds);
+  cv::Mat canvas(9, 11, CV_32FC1, cv::Scalar(42));
+  cv::Mat view = canvas(cv::Rect(2, 3, 7, 5));
+  ASSERT_EQ(geo::GDALExtractROI(ds.get(), view, nullptr, geo::kExtractRaw, nullptr), 1);
+  EXPECT_EQ(canvas.at<float>(3 + 4, 2 + 6), HeightAt(6, 4));
+  cv::Mat untouched = canvas.clone();
+  view.setTo(42);
+  EXPECT_EQ(cv::countNonZero(untouched != 42), 7 * 5);
+}
+
 TEST(GDALExtractROI, ResamplesByNearestNeighbourKeepingNoData) {
   const int W = 13, H = 9;
   const auto ds = HeightRaster(GDT_Float32, W, H);
