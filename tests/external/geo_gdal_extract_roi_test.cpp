@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <filesystem>
 #include <opencv2/core.hpp>
 #include <string>
 
@@ -237,6 +238,24 @@ TEST(GDALExtractROI, DisplayModeRepeatsAGrayBandAndStretchesWideTypes) {
     EXPECT_EQ(img.at<cv::Vec3b>(0, 5), cv::Vec3b(128, 128, 128));  // 127.5 rounds up
     EXPECT_EQ(img.at<cv::Vec3b>(0, 2), cv::Vec3b(51, 51, 51));
   }
+}
+
+TEST(GDALExtractROI, DisplayOfAnImageOpenForUpdateLeavesItsFileAlone) {
+  const auto dir = ortavia::test::MakeTempDir();
+  const auto path = dir / "image.tif";
+  ASSERT_TRUE(WriteGeoTiff(path, {16, 16, 1, GDT_UInt16, {0, 1, 0, 0, 0, -1}, std::nullopt},
+                           [](int, int c, int r) { return c * r; }));
+  const auto before = std::filesystem::last_write_time(path);
+  {
+    GDALDatasetUniquePtr ds(GDALDataset::Open(path.string().c_str(), GDAL_OF_RASTER | GDAL_OF_UPDATE));
+    ASSERT_TRUE(ds);
+    cv::Mat picture(8, 8, CV_8UC3);
+    ASSERT_EQ(geo::GDALExtractROI(ds.get(), picture, nullptr, geo::kExtractDisplay, nullptr), 1);
+  }
+  EXPECT_EQ(std::filesystem::last_write_time(path), before);
+  EXPECT_FALSE(std::filesystem::exists(dir / "image.tif.aux.xml"));
+  const auto ds = OpenRaster(path);
+  EXPECT_EQ(ds->GetRasterBand(1)->GetMetadataItem("STATISTICS_MAXIMUM"), nullptr);
 }
 
 TEST(GetCVDepth, MapsBandTypesToBufferDepths) {
