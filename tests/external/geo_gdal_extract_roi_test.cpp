@@ -21,8 +21,8 @@ double HeightAt(int col, int row) { return (col == 2 && row == 1) ? -32768 : 100
 
 GDALDatasetUniquePtr HeightRaster(GDALDataType type, int w, int h) {
   const auto path = ortavia::test::MakeTempDir() / "dem.tif";
-  TestRaster spec{w, h, 1, type, {1000, 10, 0, 5000, 0, -10}, -32768.0};
-  EXPECT_TRUE(WriteGeoTiff(path, spec, [](int, int c, int r) { return HeightAt(c, r); }));
+  TestRaster raster{w, h, 1, type, {1000, 10, 0, 5000, 0, -10}, -32768.0};
+  EXPECT_TRUE(WriteGeoTiff(path, raster, [](int, int c, int r) { return HeightAt(c, r); }));
   return OpenRaster(path);
 }
 
