@@ -254,12 +254,15 @@ void CadView::UnselectAll() {
   for (CadHandle h : old) SetSelected(h, false);
 }
 
-void CadView::PruneSelection() {
+void CadView::PruneErased() {
   if (!drawing_) {
     selection_.clear();
+    pictures_.clear();
     return;
   }
   std::erase_if(selection_, [this](CadHandle h) { return drawing_->Find(h) == nullptr; });
+  // Pictures of erased placements (an earlier DEM) are large: let them go.
+  std::erase_if(pictures_, [this](const auto& kv) { return drawing_->Find(kv.first) == nullptr; });
 }
 
 void CadView::ClickSelect(QPointF pos, Qt::KeyboardModifiers mods) {
@@ -380,7 +383,7 @@ void CadView::DrawOverlay(QPainter& p) {
 }
 
 void CadView::paintEvent(QPaintEvent*) {
-  PruneSelection();
+  PruneErased();
   QPainter p(this);
   if (!CacheMatches()) {
     if (interacting_ && cacheState_ && cacheSize_ == size()) {

@@ -116,7 +116,7 @@ class CadView : public QWidget {
   void DrawOverlay(QPainter& p);
   bool CacheMatches() const;
   void ClickSelect(QPointF pos, Qt::KeyboardModifiers mods);
-  void PruneSelection();
+  void PruneErased();
 
   const CadDrawing* drawing_ = nullptr;
   CadDrawImageFn drawImage_;
