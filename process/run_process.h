@@ -43,7 +43,7 @@ enum class RunStatus {
   Aborted,                 // Stop was confirmed; the report says so
   NothingToDo,             // the image list is empty
   MissingData,             // CanStart is false
-  InvalidGsd,
+  InvalidGsd,              // not above 0, or so small that an ortho would dwarf its image
   BandCheckFailed,         // the first image cannot be opened
   InvalidComposition,
   DestinationNotWritable,  // nothing was written

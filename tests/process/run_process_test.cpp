@@ -144,6 +144,11 @@ TEST(RunProcess, RefusesMissingInputsAndBadAnswersWithoutWriting) {
   RunOptions bad = f.Options();
   bad.gsd = 0.0;
   EXPECT_EQ(RunProcess(f.project, bad, f.ctx).status, RunStatus::InvalidGsd);
+  // A slip of the decimal point would make each ortho of these 240-pixel images ~50000 wide.
+  bad.gsd = 0.005;
+  r = RunProcess(f.project, bad, f.ctx);
+  EXPECT_EQ(r.status, RunStatus::InvalidGsd);
+  EXPECT_NE(r.message.find("too small"), std::string::npos) << r.message;
   bad = f.Options();
   bad.composition = "1234";  // three-band images
   r = RunProcess(f.project, bad, f.ctx);
