@@ -41,11 +41,10 @@ std::string FixedText(double v) {
   return std::string(buf, r.ptr);
 }
 
-// Screen span [lo, hi) of the DEM pixels first..last on one axis, and the pixel seen by a screen
-// pixel centre.
+// The DEM pixel (one axis) seen by the centre of a screen pixel, kept within first..last.
 int DemPixelAt(double screen, double origin, double unit, int first, int last) {
-  const int p = static_cast<int>(std::floor((screen + 0.5 - origin) / unit));
-  return std::clamp(p, first, last);
+  const double p = std::floor((screen + 0.5 - origin) / unit);
+  return static_cast<int>(std::clamp(p, static_cast<double>(first), static_cast<double>(last)));
 }
 
 }  // namespace

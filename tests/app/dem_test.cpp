@@ -265,6 +265,12 @@ TEST_F(DemPaintTest, ZoomedInPaintsOnlyTheRedrawnPart) {
   EXPECT_EQ(p.bgr.at<cv::Vec3b>(0, 9), Colour(4));
 }
 
+TEST_F(DemPaintTest, ExtremeZoomPaintsOnlyTheView) {
+  const DemPaint p = PaintDem(project, {-1e12, -1e12, 8e13, 4e13}, {0, 0, 10, 6});
+  ASSERT_EQ(p.bgr.size(), cv::Size(10, 6));
+  EXPECT_EQ(p.bgr.at<cv::Vec3b>(5, 9), Colour(0));
+}
+
 TEST_F(DemPaintTest, ZoomedOutReadsAtScreenResolution) {
   const DemPaint p = PaintDem(project, {0, 0, 4, 2}, {0, 0, 50, 50});
   ASSERT_EQ(p.bgr.size(), cv::Size(4, 2));
