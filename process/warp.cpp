@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include <opencv2/core/utility.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include "process/ortho_writer.h"
@@ -198,32 +199,43 @@ void StorePixel(cv::Mat& dst, int c, int r, const double* val) {
   }
 }
 
-// Pixel mode: every output pixel projected on its own. Returns false when Stop was pressed.
-bool FillBlockPixels(const ImageWarp& w, int bx, int by, cv::Mat& block, cv::Mat& alphaBlock,
-                     const RunContext& ctx) {
+void FillPixelRow(const ImageWarp& w, int bx, int by, int r, cv::Mat& block, cv::Mat& alphaBlock,
+                  cv::Mat& subPix, cv::Mat& alphaSubPix) {
   const OrthoGeometry& g = w.geo;
   const int W = w.src.cols, H = w.src.rows;
-  cv::Mat subPix, alphaSubPix;
+  const int gy = by * g.bh + r;
+  if (gy >= g.outH) return;
   double val[4], aval[4];
-  for (int r = 0; r < g.bh; ++r) {
-    if (r % 100 == 0 && ctx.AbortCheck()) return false;
-    const int gy = by * g.bh + r;
-    if (gy >= g.outH) continue;
-    for (int c = 0; c < g.bw; ++c) {
-      const int gx = bx * g.bw + c;
-      if (gx >= g.outW) continue;
-      double x, y;
-      if (!ProjectOutputPixel(w, gx, gy, x, y)) continue;
-      const int tu = static_cast<int>(x), tv = static_cast<int>(y);
-      if (tu < 5 || tu > W - 6 || tv < 5 || tv > H - 6) continue;
-      const float u = static_cast<float>(x), v = static_cast<float>(y);
-      SamplePixel(w.src, u, v, val, subPix);
-      StorePixel(block, c, r, val);
-      if (!w.alpha.empty()) {
-        SamplePixel(w.alpha, u, v, aval, alphaSubPix);
-        StorePixel(alphaBlock, c, r, aval);
-      }
+  for (int c = 0; c < g.bw; ++c) {
+    const int gx = bx * g.bw + c;
+    if (gx >= g.outW) continue;
+    double x, y;
+    if (!ProjectOutputPixel(w, gx, gy, x, y)) continue;
+    const int tu = static_cast<int>(x), tv = static_cast<int>(y);
+    if (tu < 5 || tu > W - 6 || tv < 5 || tv > H - 6) continue;
+    const float u = static_cast<float>(x), v = static_cast<float>(y);
+    SamplePixel(w.src, u, v, val, subPix);
+    StorePixel(block, c, r, val);
+    if (!w.alpha.empty()) {
+      SamplePixel(w.alpha, u, v, aval, alphaSubPix);
+      StorePixel(alphaBlock, c, r, aval);
     }
+  }
+}
+
+// Pixel mode: every output pixel projected on its own. Rows are independent, so the 100 rows
+// between two abort checks are shared among threads; the result does not depend on their number.
+// Returns false when Stop was pressed.
+bool FillBlockPixels(const ImageWarp& w, int bx, int by, cv::Mat& block, cv::Mat& alphaBlock,
+                     const RunContext& ctx) {
+  const int rows = w.geo.bh;
+  for (int r0 = 0; r0 < rows; r0 += 100) {
+    if (ctx.AbortCheck()) return false;
+    cv::parallel_for_(cv::Range(r0, std::min(rows, r0 + 100)), [&](const cv::Range& range) {
+      cv::Mat subPix, alphaSubPix;
+      for (int r = range.start; r < range.end; ++r)
+        FillPixelRow(w, bx, by, r, block, alphaBlock, subPix, alphaSubPix);
+    });
   }
   return true;
 }

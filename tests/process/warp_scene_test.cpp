@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include <opencv2/core.hpp>
+#include <opencv2/core/utility.hpp>
 
 #include "process/ortho_writer.h"
 #include "process/warp.h"
@@ -164,6 +165,24 @@ TEST(WarpScene, EverySampleTypeLandsInPlace) {
   }
   SceneRun run(GDT_Int16);
   ExpectMarksInPlace(run, 16);
+}
+
+TEST(WarpScene, PixelModeGivesTheSameBytesOnOneThreadAndOnMany) {
+  SceneRun run;
+  const int threads = cv::getNumThreads();
+  cv::setNumThreads(4);
+  ASSERT_EQ(WarpImages(run.Request(1), run.ctx).status, WarpRunStatus::Done);
+  double gt[6];
+  const cv::Mat many = ReadBand1(run.out / "img_b.tif", gt);
+  cv::setNumThreads(1);
+  WarpRequest again = run.Request(1);
+  again.overwrite = true;
+  ASSERT_EQ(WarpImages(again, run.ctx).status, WarpRunStatus::Done);
+  cv::setNumThreads(threads);
+  const cv::Mat one = ReadBand1(run.out / "img_b.tif", gt);
+  ASSERT_EQ(many.size(), one.size());
+  EXPECT_EQ(cv::countNonZero(many != one), 0);
+  EXPECT_GT(cv::countNonZero(one), static_cast<int>(one.total() / 4));
 }
 
 TEST(WarpScene, DemHoleLeavesWholeSquaresEmptyInTileMode) {
