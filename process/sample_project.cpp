@@ -51,7 +51,11 @@ std::string ValidateSampleOptions(const SampleOptions& o) {
   if (o.width < 64 || o.height < 64 || o.width > 20000 || o.height > 20000)
     return "the image size must be 64 to 20000 pixels each way";
   if (o.bands != 1 && o.bands != 3 && o.bands != 4) return "the band count must be 1, 3 or 4";
-  if (o.demSize < 16 || o.demSize > 20000) return "the DEM size must be 16 to 20000 samples";
+  // Each image is rendered whole in memory; the block stays within what a demo needs.
+  if (static_cast<double>(o.width) * o.height > 1e8) return "an image may have at most 100 megapixels";
+  if (static_cast<double>(o.width) * o.height * o.images > 2e9)
+    return "the images may have at most 2000 megapixels in all";
+  if (o.demSize < 16 || o.demSize > 10000) return "the DEM size must be 16 to 10000 samples";
   return {};
 }
 

@@ -26,7 +26,8 @@ struct SampleOptions {
   unsigned seed = 1;  // attitude and position jitter
 };
 
-// Checks the options; empty when they are usable, else what is wrong.
+// Checks the options (sizes bounded so that a typing slip cannot fill the disk or the memory);
+// empty when they are usable, else what is wrong.
 std::string ValidateSampleOptions(const SampleOptions& options);
 
 struct SampleShot {

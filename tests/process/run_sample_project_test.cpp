@@ -45,6 +45,13 @@ TEST(SampleProject, OptionsAreChecked) {
   o = Small();
   o.width = 10;
   EXPECT_FALSE(ValidateSampleOptions(o).empty());
+  o = Small();
+  o.width = o.height = 12000;  // 144 megapixels in one image
+  EXPECT_FALSE(ValidateSampleOptions(o).empty());
+  o = Small();
+  o.images = 1000;
+  o.width = o.height = 2000;  // 4000 megapixels in all
+  EXPECT_FALSE(ValidateSampleOptions(o).empty());
   const auto dir = test::MakeTempDir("sample");
   EXPECT_FALSE(WriteSampleProject((dir / "p").string(), o, {}, nullptr).empty());
   EXPECT_FALSE(std::filesystem::exists(dir / "p" / "dem.tif"));
