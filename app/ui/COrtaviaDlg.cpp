@@ -524,6 +524,7 @@ void COrtaviaDlg::OrientationsImported() {
   if (!project_.orientations.empty()) SetStepState(Step::ExternalOrientations, true);
   AddLogEntry(QString::asprintf("%d External Orientation currently loaded",
                                 static_cast<int>(project_.orientations.size())));
+  ComputeFootprints();
 }
 
 // --- DEM and footprints ------------------------------------------------------------------------

@@ -66,7 +66,8 @@ class COrtaviaDlg : public QDialog {
   // The window side of a passport choice: asks before replacing one, empties images and
   // orientations on Yes, takes a copy of the passport. False when the operator kept the old one.
   bool ApplyPassport(const geo::CCameraPassport& passport, const std::string& file);
-  // After exterior orientations were imported into project.orientations.
+  // After exterior orientations were imported into project.orientations: Start, the step, the log
+  // line and the footprints.
   void OrientationsImported();
   // Locks passport, images and orientations after a bundle import.
   void SetBundleLock(bool locked);

@@ -184,7 +184,6 @@ TEST_F(DemFlowTest, FootprintsAreDrawnForOrientedImagesWithTheFillFlag) {
   dlg->SetBusy(false);
   dlg->GetButton(B::Fill)->click();
   dlg->OrientationsImported();
-  dlg->ComputeFootprints();
   ASSERT_EQ(project().footprints.size(), 1u);
   const CadEntity* fp = project().cad.Find(project().footprints.at("down"));
   ASSERT_NE(fp, nullptr);

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QTest>
 #include <QLineEdit>
 #include <set>
 
@@ -218,14 +219,20 @@ TEST_F(WindowTest, FootprintSelectionSelectsItsRowOnlyWhenReadyToStart) {
   ChoosePassport();
   AddImages({"one", "two"}, false);
   const CadHandle fp = AddFootprint("two", 1000, 1500, 50);
+  AddFootprint("one", 1200, 1500, 50);
+  dlg->resize(900, 700);
+  dlg->show();
   CadView* view = dlg->View();
-  view->SetSelected(fp, true);
+  view->ZoomExtents();
+  const QPoint inside = view->GroundToWidget(1025, 1525).toPoint();
+  QTest::mouseClick(view, Qt::LeftButton, {}, inside);
+  EXPECT_EQ(view->Selection(), std::set<CadHandle>{fp});
   EXPECT_TRUE(dlg->ImageList()->selectedItems().isEmpty()) << "Start is not enabled yet";
   view->SetSelected(fp, false);
 
   for (auto& [name, o] : project().orientations) o.N = Wml::Point3d(1.0, 2.0, 3.0);
   dlg->UpdateStart();
-  view->SetSelected(fp, true);
+  QTest::mouseClick(view, Qt::LeftButton, {}, inside);
   ASSERT_EQ(dlg->ImageList()->selectedItems().size(), 1);
   EXPECT_EQ(dlg->ImageList()->selectedItems()[0]->text(0), "two");
   view->SetSelected(fp, false);
