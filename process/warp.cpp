@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <new>
 
 #include <opencv2/core/utility.hpp>
 #include <opencv2/imgproc.hpp>
@@ -306,6 +307,21 @@ class WarpRun {
     return Step::Aborted;
   }
   std::optional<std::string> Refusal();
+  // An image too large for memory, or a raster library failure, skips that image only.
+  Step GuardedProcessImage(int i, int r) {
+    std::string what;
+    try {
+      return ProcessImage(i, r);
+    } catch (const std::bad_alloc&) {
+      what = "not enough memory";
+    } catch (const cv::Exception& e) {
+      what = e.what();
+    }
+    if (status_.name.empty() && r >= 0 && r < static_cast<int>(req_.project->images.size()))
+      status_.name = req_.project->images[r].name;
+    ctx_.Log(Format("%s image can't be projected: %s!", status_.name.c_str(), what.c_str()));
+    return Skip(r, what);
+  }
 
   const WarpRequest& req_;
   const RunContext& ctx_;
@@ -354,7 +370,7 @@ WarpResult WarpRun::Run() {
     const int r = req_.rows[i];
     status_ = ImageStatus{};
     status_.row = r;
-    const Step step = ProcessImage(i, r);
+    const Step step = GuardedProcessImage(i, r);
     result_.images.push_back(status_);
     if (step == Step::Aborted) {
       result_.status = WarpRunStatus::Aborted;
