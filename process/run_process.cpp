@@ -74,6 +74,46 @@ bool AbortSet(const WarpProject& project, const RunContext& ctx) {
   return project.abortRequested.load() || (ctx.abort && ctx.abort->load());
 }
 
+// The closing steps of a run that reached the warp: the skipped images named with their causes,
+// the report and the summary.
+void FinishRun(WarpProject& project, const RunOptions& options, bool overwrite,
+               const WarpResult& warp, const RunContext& ctx, RunResult& result) {
+  // Every skipped image is named once more with its cause: the warp itself is silent about
+  // some (an image that vanished or cannot be read after it was listed).
+  for (const ImageStatus& image : warp.images)
+    if (image.outcome == ImageOutcome::Skipped)
+      ctx.Log("Image " + image.name + " skipped: " + (image.reason.empty() ? "not written" : image.reason));
+
+  result.processedRows = warp.processedRows;
+  result.skippedRows = warp.skippedRows;
+  result.images = warp.images;
+
+  ProcessReportInput report;
+  report.destinationFolder = options.destinationFolder;
+  report.overwrite = overwrite;
+  report.warpResult = warp.Result();
+  report.aborted = AbortSet(project, ctx) || warp.status == WarpRunStatus::Aborted;
+  report.inProcess = NamesOf(project, result.rows);
+  report.processed = NamesOf(project, warp.processedRows);
+  report.skipped = NamesOf(project, warp.skippedRows);
+  const ProcessReportResult written = WriteProcessReport(report);
+  result.reportWritten = written.written;
+  result.reportPath = written.path;
+  result.elapsed = written.elapsed;
+  result.resultText = written.resultText;
+  if (!written.written) result.message = kReportSaveFailed;
+
+  result.summary = FormatRunSummary(written.elapsed, options.gsd,
+                                    static_cast<int>(warp.processedRows.size()),
+                                    static_cast<int>(warp.skippedRows.size()));
+  if (report.aborted)
+    result.status = RunStatus::Aborted;
+  else if (warp.status == WarpRunStatus::Refused)
+    result.status = RunStatus::WarpRefused;
+  else
+    result.status = RunStatus::Done;
+}
+
 }  // namespace
 
 std::vector<std::string> FindPresentOrthos(const std::string& folder) {
@@ -193,6 +233,14 @@ RunResult RunProcess(WarpProject& project, const RunOptions& options, const RunC
 
   MosaicResult mosaic =
       BuildMosaicOverviews(project, result.rows, options.gsd, options.destinationFolder, ctx);
+  WarpResult warp;
+  if (mosaic.status == MosaicStatus::Aborted) {
+    // Stopped before the first ortho: still a run the report must account for.
+    ctx.Log("process aborted by user");
+    warp.status = WarpRunStatus::Aborted;
+    FinishRun(project, options, overwrite, warp, ctx, result);
+    return result;
+  }
   if (!mosaic.ok()) {
     if (!mosaic.message.empty()) ctx.Log(mosaic.message);
     ctx.Log(kProcessEndedWithErrors);
@@ -213,44 +261,11 @@ RunResult RunProcess(WarpProject& project, const RunOptions& options, const RunC
   request.cellSize = mosaic.grid.cellSize;
   request.mosaicWidth = mosaic.grid.mosaicWidth;
   request.mosaicHeight = mosaic.grid.mosaicHeight;
-  WarpResult warp = WarpImages(request, ctx);
+  warp = WarpImages(request, ctx);
   mosaic.grid.voronoiMap.release();
   if (warp.status == WarpRunStatus::Refused && !warp.refusal.empty()) ctx.Log(warp.refusal);
 
-  // Every skipped image is named once more with its cause: the warp itself is silent about
-  // some (an image that vanished or cannot be read after it was listed).
-  for (const ImageStatus& image : warp.images)
-    if (image.outcome == ImageOutcome::Skipped)
-      ctx.Log("Image " + image.name + " skipped: " + (image.reason.empty() ? "not written" : image.reason));
-
-  result.processedRows = warp.processedRows;
-  result.skippedRows = warp.skippedRows;
-  result.images = warp.images;
-
-  ProcessReportInput report;
-  report.destinationFolder = options.destinationFolder;
-  report.overwrite = overwrite;
-  report.warpResult = warp.Result();
-  report.aborted = AbortSet(project, ctx) || warp.status == WarpRunStatus::Aborted;
-  report.inProcess = NamesOf(project, result.rows);
-  report.processed = NamesOf(project, warp.processedRows);
-  report.skipped = NamesOf(project, warp.skippedRows);
-  const ProcessReportResult written = WriteProcessReport(report);
-  result.reportWritten = written.written;
-  result.reportPath = written.path;
-  result.elapsed = written.elapsed;
-  result.resultText = written.resultText;
-  if (!written.written) result.message = kReportSaveFailed;
-
-  result.summary = FormatRunSummary(written.elapsed, options.gsd,
-                                    static_cast<int>(warp.processedRows.size()),
-                                    static_cast<int>(warp.skippedRows.size()));
-  if (report.aborted)
-    result.status = RunStatus::Aborted;
-  else if (warp.status == WarpRunStatus::Refused)
-    result.status = RunStatus::WarpRefused;
-  else
-    result.status = RunStatus::Done;
+  FinishRun(project, options, overwrite, warp, ctx, result);
   return result;
 }
 

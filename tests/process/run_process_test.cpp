@@ -1,6 +1,7 @@
 #include "process/run_process.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -326,6 +327,24 @@ TEST(RunProcess, StopDuringTheWarpStillReports) {
   // The image never reached is named only under "In process".
   EXPECT_EQ(report.find("img_003", report.find("Processed")), std::string::npos);
   EXPECT_NE(r.summary.find("- Images warped: 1"), std::string::npos);
+}
+
+TEST(RunProcess, StopBeforeTheWarpReportsTheAbort) {
+  Filled f;
+  std::atomic<bool> stop{false};
+  RunContext ctx = f.ctx;
+  ctx.abort = &stop;
+  ctx.log = [&](const std::string& line) {
+    f.log.push_back(line);
+    if (line == kProcessStarted) stop = true;
+  };
+  const RunResult r = RunProcess(f.project, f.Options(), ctx);
+  EXPECT_EQ(r.status, RunStatus::Aborted);
+  EXPECT_TRUE(r.processedRows.empty());
+  const fs::path out = f.dir / "orthos";
+  EXPECT_FALSE(fs::exists(out / "img_001.tif"));
+  EXPECT_NE(ReadAll(out / "report.txt").find("Process aborted by user"), std::string::npos);
+  EXPECT_FALSE(f.Logged(kProcessEndedWithErrors));
 }
 
 }  // namespace
