@@ -7,7 +7,9 @@
 #include <QLineEdit>
 #include <set>
 
+#include "app/ui/CAboutDlg.h"
 #include "app/ui/cad_view.h"
+#include "external/tools/sysinfo.h"
 #include "window_fixture.h"
 
 namespace ortavia::ui::test {
@@ -309,6 +311,21 @@ TEST_F(WindowTest, GroundPositionIsShownWithThreeDecimals) {
   CadView* view = dlg->View();
   emit view->GroundPositionChanged(512345.6789, 4123456.0004);
   EXPECT_EQ(dlg->CoordinateText()->text(), "512345.679, 4123456.000");
+}
+
+}  // namespace
+}  // namespace ortavia::ui::test
+
+namespace ortavia::ui::test {
+namespace {
+
+TEST(AboutBox, ShowsTheVersionWithDots) {
+  EXPECT_EQ(CAboutDlg::VersionText("1,2,3,4"), "Ver. 1.2.3.4");
+  CAboutDlg about;
+  auto* version = about.findChild<QLabel*>("version");
+  ASSERT_NE(version, nullptr);
+  EXPECT_EQ(version->text(), CAboutDlg::VersionText(QString::fromStdString(GT_GetVersionInfo())));
+  EXPECT_FALSE(version->text().contains(','));
 }
 
 }  // namespace
