@@ -310,10 +310,13 @@ MosaicResult BuildMosaicOverviews(WarpProject& project, const std::vector<int>& 
   const int y0 = static_cast<int>(std::nearbyint((sb.maxY - mosaic.maxY) / cellSize));
   const int cw = static_cast<int>(std::nearbyint((mosaic.maxX - mosaic.minX) / cellSize));
   const int ch = static_cast<int>(std::nearbyint((mosaic.maxY - mosaic.minY) / cellSize));
-  const cv::Rect crop = cv::Rect(x0, y0, cw, ch) & cv::Rect(0, 0, coverage.cols, coverage.rows);
-  if (crop.width < 1 || crop.height < 1 || crop.width != cw || crop.height != ch)
+  if (cw < 1 || ch < 1)
     return Fail(MosaicStatus::NoCoverage, "the footprints cover less than one coverage cell");
-  const cv::Mat coverageCrop = coverage(crop).clone();
+  // Rounding can put the crop's last row or column just past the grid: it stays white.
+  cv::Mat coverageCrop(ch, cw, CV_8UC3, cv::Scalar::all(255));
+  const cv::Rect inside = cv::Rect(x0, y0, cw, ch) & cv::Rect(0, 0, coverage.cols, coverage.rows);
+  if (!inside.empty())
+    coverage(inside).copyTo(coverageCrop(inside - cv::Point(x0, y0)));
   coverage.release();
 
   // Voronoi cells, each clipped to its image's footprint.
