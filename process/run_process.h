@@ -71,8 +71,11 @@ struct RunResult {
 
 // Runs the process: checks the inputs and the answers, builds the mosaic products, warps every
 // image and writes the report. Logs "Process started" and the texts of the stages through ctx;
-// the abort flag of ctx stops the warp. The caller owns the start command around it (abort flag
-// cleared, busy mode, "Warp process finished").
+// the abort flag of ctx (the window passes &project.abortRequested) stops the run at its next
+// check, and the report then says "Process aborted by user". Nothing is written before the
+// destination folder has proved writable. The caller owns the start command around it (abort flag
+// cleared, busy mode, the message box of `message`, the summary box, "Warp process finished"
+// unless aborted) and stores "destinationFolder" in the profile once the answers are settled.
 RunResult RunProcess(WarpProject& project, const RunOptions& options, const RunContext& ctx);
 
 // The orthos already in a folder: regular files whose extension is ".tif" (in any case), except
