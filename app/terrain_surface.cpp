@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <barrier>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -110,70 +109,98 @@ struct TerrainSurface::Impl {
 
 namespace {
 
-// Laplacian smoothing, each iteration computed from the previous one's positions (so the result
-// does not depend on how the vertices are split among threads). Interior vertices move towards
-// the mean of all their neighbours; boundary vertices towards the mean of their two boundary
-// neighbours (so they slide along the outline); vertices without neighbours stay.
+// Laplacian smoothing, each iteration computed from the previous one's positions, so the result
+// does not depend on how the work is split. Interior vertices move towards the mean of all their
+// neighbours; boundary vertices towards the mean of their two boundary neighbours (so they slide
+// along the outline); vertices without neighbours stay.
+//
+// The iterations run in sweeps of kIterationsPerPump. A sweep walks the vertices in chunks, each
+// chunk doing every iteration of the sweep while its data is still in cache: at iteration t chunk k
+// covers [k*B - t*h, (k+1)*B - t*h), h being the largest index distance between neighbours, so
+// what it reads of iteration t-1 was written by itself or by chunk k-1 and what it overwrites of
+// iteration t-2 nobody reads any more. Chunk k may do iteration t once chunk k-1 has done t-1,
+// which lets two threads take alternate chunks.
 class Smoother {
  public:
-  Smoother(std::vector<cv::Point3d>& pos, const Adjacency& nb, double relaxation)
-      : pos_(pos), nb_(nb), relaxation_(relaxation), n_(pos.size()) {
+  Smoother(std::vector<cv::Point3d>& pos, const Adjacency& nb, const TerrainSurfaceOptions& options)
+      : pos_(pos), nb_(nb), relaxation_(options.relaxation), n_(pos.size()) {
     for (int c = 0; c < 3; ++c) {
-      cur_[c].resize(n_);
-      next_[c].resize(n_);
+      buf_[0][c].resize(n_);
+      buf_[1][c].resize(n_);
     }
     for (std::size_t v = 0; v < n_; ++v) {
-      cur_[0][v] = pos[v].x;
-      cur_[1][v] = pos[v].y;
-      cur_[2][v] = pos[v].z;
+      buf_[0][0][v] = pos[v].x;
+      buf_[0][1][v] = pos[v].y;
+      buf_[0][2][v] = pos[v].z;
     }
     weight_.resize(n_);
     for (std::size_t v = 0; v < n_; ++v) {
       const std::uint32_t deg = nb.offsets[v + 1] - nb.offsets[v];
       weight_[v] = deg ? 1.0 / deg : 0.0;
+      for (std::uint32_t k = nb.offsets[v]; k < nb.offsets[v + 1]; ++k) {
+        const std::size_t u = nb.adj[k];
+        reach_ = std::max(reach_, u > v ? u - v : v - u);
+      }
     }
+    chunk_ = std::max<std::size_t>({options.chunkVertices, 2 * reach_, 1});
+    threads_ = options.threads > 0 ? std::min(options.threads, 2)
+               : n_ >= kParallelVertices && std::thread::hardware_concurrency() > 1 ? 2 : 1;
   }
 
   bool Run(int iterations, const RunContext* ctx) {
-    if (iterations <= 0) return true;
-    const std::size_t threads = n_ >= kParallelVertices && std::thread::hardware_concurrency() > 1
-                                    ? 2 : 1;
-    std::atomic<bool> stopRequested{false};
-    bool done = false;
-    int it = 0;
-    auto step = [&]() noexcept {
-      for (int c = 0; c < 3; ++c) cur_[c].swap(next_[c]);
-      ++it;
-      if (it >= iterations || stopRequested.load()) done = true;
-    };
-    std::barrier sync(static_cast<std::ptrdiff_t>(threads), step);
-    auto work = [&](std::size_t lo, std::size_t hi, bool main) {
-      while (!done) {
-        Iterate(lo, hi);
-        if (main && ctx && (it + 1) % kIterationsPerPump == 0 && ctx->AbortCheck())
-          stopRequested = true;
-        sync.arrive_and_wait();
-      }
-    };
-    if (threads == 1) {
-      work(0, n_, true);
-    } else {
-      std::thread helper(work, n_ / 2, n_, false);
-      work(0, n_ / 2, true);
-      helper.join();
+    int cur = 0;  // buffer holding the latest positions
+    for (int done = 0; done < iterations;) {
+      const int levels = std::min(kIterationsPerPump, iterations - done);
+      Sweep(cur, levels, threads_);
+      if (levels % 2) cur = 1 - cur;
+      done += levels;
+      if (ctx && ctx->AbortCheck()) return false;
     }
-    if (stopRequested) return false;
-    for (std::size_t v = 0; v < n_; ++v) pos_[v] = {cur_[0][v], cur_[1][v], cur_[2][v]};
+    for (std::size_t v = 0; v < n_; ++v) pos_[v] = {buf_[cur][0][v], buf_[cur][1][v], buf_[cur][2][v]};
     return true;
   }
 
  private:
   static constexpr std::size_t kParallelVertices = 100000;
 
-  void Iterate(std::size_t lo, std::size_t hi) {
-    const double* x = cur_[0].data();
-    const double* y = cur_[1].data();
-    const double* z = cur_[2].data();
+  void Sweep(int cur, int levels, int threads) {
+    const std::size_t span = n_ + static_cast<std::size_t>(levels) * reach_;
+    const std::size_t chunks = (span + chunk_ - 1) / chunk_;
+    std::vector<std::atomic<int>> done(chunks);
+    for (auto& d : done) d.store(0);
+    auto work = [&](std::size_t first) {
+      for (std::size_t k = first; k < chunks; k += threads)
+        for (int t = 1; t <= levels; ++t) {
+          if (k > 0) {
+            for (int seen = done[k - 1].load(std::memory_order_acquire); seen < t - 1;
+                 seen = done[k - 1].load(std::memory_order_acquire))
+              done[k - 1].wait(seen, std::memory_order_acquire);
+          }
+          const std::ptrdiff_t shift = static_cast<std::ptrdiff_t>(t * reach_);
+          const std::ptrdiff_t lo = static_cast<std::ptrdiff_t>(k * chunk_) - shift;
+          const std::ptrdiff_t hi = static_cast<std::ptrdiff_t>((k + 1) * chunk_) - shift;
+          const std::size_t from = static_cast<std::size_t>(std::max<std::ptrdiff_t>(0, lo));
+          const std::size_t to = static_cast<std::size_t>(
+              std::clamp<std::ptrdiff_t>(hi, 0, static_cast<std::ptrdiff_t>(n_)));
+          if (from < to) Iterate(buf_[(cur + t - 1) % 2], buf_[(cur + t) % 2], from, to);
+          done[k].store(t, std::memory_order_release);
+          done[k].notify_all();
+        }
+    };
+    if (threads == 1 || chunks < 2) {
+      work(0);
+      return;
+    }
+    std::thread helper(work, 1);
+    work(0);
+    helper.join();
+  }
+
+  void Iterate(const std::vector<double> (&in)[3], std::vector<double> (&out)[3], std::size_t lo,
+               std::size_t hi) {
+    const double* x = in[0].data();
+    const double* y = in[1].data();
+    const double* z = in[2].data();
     const std::uint32_t* off = nb_.offsets.data();
     const std::uint32_t* adj = nb_.adj.data();
     for (std::size_t v = lo; v < hi; ++v) {
@@ -186,9 +213,9 @@ class Smoother {
       }
       const double w = weight_[v];
       const double r = w > 0.0 ? relaxation_ : 0.0;
-      next_[0][v] = x[v] + r * (sx * w - x[v]);
-      next_[1][v] = y[v] + r * (sy * w - y[v]);
-      next_[2][v] = z[v] + r * (sz * w - z[v]);
+      out[0][v] = x[v] + r * (sx * w - x[v]);
+      out[1][v] = y[v] + r * (sy * w - y[v]);
+      out[2][v] = z[v] + r * (sz * w - z[v]);
     }
   }
 
@@ -196,7 +223,9 @@ class Smoother {
   const Adjacency& nb_;
   double relaxation_;
   std::size_t n_;
-  std::vector<double> cur_[3], next_[3], weight_;
+  std::vector<double> buf_[2][3], weight_;
+  std::size_t reach_ = 0, chunk_ = 0;
+  int threads_ = 1;
 };
 
 // The boundary cycle of the triangulation (its convex hull, collinear points included), in order.
@@ -314,7 +343,7 @@ TerrainSurface TerrainSurface::Build(const std::vector<cv::Point3d>& points,
   if (options.smoothingIterations > 0) {
     const Adjacency nb = BuildAdjacency(dt, compact, s.vertices, options.boundaryEdgeAngleDeg);
     dt.clear();
-    if (!Smoother(s.vertices, nb, options.relaxation).Run(options.smoothingIterations, ctx))
+    if (!Smoother(s.vertices, nb, options).Run(options.smoothingIterations, ctx))
       return TerrainSurface{};
   }
   dt.clear();

@@ -22,6 +22,10 @@ struct TerrainSurfaceOptions {
   // A boundary vertex where the boundary turns by more than this angle stays fixed; the others
   // only slide along the boundary, so the surface keeps its outline.
   double boundaryEdgeAngleDeg = 15.0;
+  // How the smoothing is run; the result does not depend on either. threads 0: two on large
+  // surfaces when the machine has them. chunkVertices: vertices smoothed together while in cache.
+  int threads = 0;
+  std::size_t chunkVertices = 16384;
 };
 
 class TerrainSurface {

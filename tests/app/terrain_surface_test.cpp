@@ -1,8 +1,10 @@
 #include "app/terrain_surface.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <functional>
+#include <cstdint>
 #include <limits>
 
 #include <gtest/gtest.h>
@@ -120,6 +122,39 @@ TEST(TerrainSurface, RepeatedAndNonFinitePointsAreLeftOut) {
   ASSERT_EQ(s.VertexCount(), 4u);
   for (const auto& v : s.Vertices()) EXPECT_EQ(v.z, 1.0);  // the earlier height wins
   EXPECT_EQ(s.TriangleCount(), 2u);
+}
+
+TEST(TerrainSurface, SmoothingDoesNotDependOnThreadsOrChunks) {
+  // An irregular cloud with a hole, so that neighbours lie far apart in index order.
+  std::vector<cv::Point3d> pts;
+  std::uint32_t seed = 12345;
+  const auto next = [&] { return (seed = seed * 1664525u + 1013904223u) / 4294967296.0; };
+  while (pts.size() < 120000) {
+    const double x = 1000.0 * next(), y = 800.0 * next();
+    if (std::hypot(x - 500.0, y - 400.0) < 150.0) continue;
+    pts.emplace_back(x, y, 50.0 * std::sin(x / 37.0) + 0.1 * y + 20.0 * next());
+  }
+  // In bands of 10 units, as a DEM grid runs in rows: many chunks, neighbours a band apart.
+  std::sort(pts.begin(), pts.end(), [](const cv::Point3d& p, const cv::Point3d& q) {
+    const int bp = static_cast<int>(p.y / 10.0), bq = static_cast<int>(q.y / 10.0);
+    return bp != bq ? bp < bq : p.x < q.x;
+  });
+  TerrainSurfaceOptions plain;  // one thread, one chunk: iteration after iteration
+  plain.threads = 1;
+  plain.chunkVertices = pts.size() * 40;
+  plain.smoothingIterations = 37;  // also a sweep shorter than the others
+  TerrainSurfaceOptions split = plain;
+  split.threads = 2;
+  split.chunkVertices = 1000;
+  const auto a = TerrainSurface::Build(pts, plain).Vertices();
+  const auto b = TerrainSurface::Build(pts, split).Vertices();
+  ASSERT_EQ(a.size(), b.size());
+  std::size_t differing = 0;
+  for (std::size_t i = 0; i < a.size(); ++i) differing += a[i] != b[i];
+  EXPECT_EQ(differing, 0u);
+  std::size_t moved = 0;
+  for (std::size_t i = 0; i < a.size(); ++i) moved += a[i] != pts[i];
+  EXPECT_GT(moved, a.size() / 2);
 }
 
 TEST(TerrainSurface, StopEndsTheBuildWithAnEmptySurface) {
