@@ -153,7 +153,6 @@ int RunRun(const BatchCommand& c, const BatchIo& io) {
     Error(io, r.message);
     if (r.status != RunStatus::WarpRefused) return code;
   }
-  if (code == kBatchAborted) Error(io, "process aborted by user");
   // A run reached the warp: the report and the summary follow, whatever its outcome.
   std::string skipped;
   for (const auto& image : r.images)
