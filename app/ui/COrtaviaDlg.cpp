@@ -22,6 +22,8 @@
 #include <QVBoxLayout>
 #include <QPainter>
 #include <algorithm>
+#include <cmath>
+#include <ogr_spatialref.h>
 
 #include "app/dem.h"
 #include "app/footprints.h"
@@ -40,6 +42,18 @@ namespace ortavia::ui {
 namespace {
 
 COrtaviaDlg* g_mainWindow = nullptr;
+
+// Short name of the DEM's ground unit for the scale bar; empty when the DEM does not say.
+QString GroundUnitName(GDALDataset* dem) {
+  const OGRSpatialReference* srs = dem ? dem->GetSpatialRef() : nullptr;
+  if (!srs) return {};
+  if (srs->IsGeographic()) return QStringLiteral("°");
+  const char* name = nullptr;
+  const double toMetre = srs->GetLinearUnits(&name);
+  if (toMetre == 1.0) return QStringLiteral("m");
+  if (std::abs(toMetre - 0.3048) < 1e-6 || std::abs(toMetre - 1200.0 / 3937.0) < 1e-9) return QStringLiteral("ft");
+  return name ? QString::fromUtf8(name) : QString();
+}
 
 using B = COrtaviaDlg::Button;
 
@@ -565,6 +579,7 @@ void COrtaviaDlg::LoadDem() {
   if (result.status != LoadDemStatus::Loaded) prompts_->Warn(QString::fromStdString(result.message));
   if (project_.dem.dataset) {
     SetStepState(Step::Dem, true);
+    cadView_->SetUnitName(GroundUnitName(project_.dem.dataset.get()));
     cadView_->Regen();
     cadView_->ZoomExtents();
   }

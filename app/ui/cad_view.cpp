@@ -375,11 +375,42 @@ void CadView::DrawOverlay(QPainter& p) {
         p.drawPolyline(poly);
     }
   }
+  if (drawing_ && drawing_->Extents()) DrawScaleBar(p);
   if (zoomWindowStage_ == 2 && pointerInside_) {
     p.setPen(QPen(QColor(0, 255, 0), 1.0, Qt::DashLine));
     p.setBrush(QColor(0, 255, 0, 30));
     p.drawRect(QRectF(zoomCorner_, pointer_).normalized());
   }
+}
+
+void CadView::DrawScaleBar(QPainter& p) {
+  // The longest 1, 2 or 5 times a power of ten that fits in about 120 pixels.
+  const double target = 120.0 / scale_;
+  if (!(target > 0.0) || !std::isfinite(target)) return;
+  const double decade = std::pow(10.0, std::floor(std::log10(target)));
+  double length = decade;
+  for (double m : {2.0, 5.0})
+    if (m * decade <= target) length = m * decade;
+  const double px = length * scale_;
+  QString label = QString::number(length, 'g', 6);
+  if (!unitName_.isEmpty()) label += QLatin1Char(' ') + unitName_;
+
+  p.save();
+  p.setRenderHint(QPainter::Antialiasing, false);
+  const QFontMetrics fm = p.fontMetrics();
+  const QRectF bar(14.0, height() - 18.0, px, 5.0);
+  const QRectF back(bar.left() - 8, bar.top() - fm.height() - 8, std::max(px, double(fm.horizontalAdvance(label))) + 16,
+                    bar.height() + fm.height() + 13);
+  p.setPen(Qt::NoPen);
+  p.setBrush(QColor(0, 0, 0, 150));
+  p.drawRoundedRect(back, 4, 4);
+  p.setBrush(QColor(240, 240, 240));
+  p.drawRect(bar);
+  p.setBrush(QColor(60, 60, 60));
+  p.drawRect(QRectF(bar.left() + px / 2, bar.top() + 1, px / 2 - 1, bar.height() - 2));
+  p.setPen(QColor(240, 240, 240));
+  p.drawText(QPointF(bar.left(), bar.top() - 5), label);
+  p.restore();
 }
 
 void CadView::paintEvent(QPaintEvent*) {

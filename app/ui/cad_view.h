@@ -47,6 +47,8 @@ class CadView : public QWidget {
   // The drawing is not owned and must outlive the view (or be replaced by null first).
   void SetDrawing(const CadDrawing* drawing);
   void SetDrawImage(CadDrawImageFn fn) { drawImage_ = std::move(fn); }
+  // Name of the ground unit for the scale bar ("m", "ft", ...); empty = plain numbers.
+  void SetUnitName(const QString& unit) { unitName_ = unit; update(); }
   // Hint shown while the drawing has nothing to show.
   void SetEmptyText(const QString& text) { emptyText_ = text; update(); }
 
@@ -114,6 +116,7 @@ class CadView : public QWidget {
   void DrawEntities(QPainter& p, const QRect& visible);
   void DrawImageEntity(QPainter& p, const CadEntity& e, const QRect& visible);
   void DrawOverlay(QPainter& p);
+  void DrawScaleBar(QPainter& p);
   bool CacheMatches() const;
   void ClickSelect(QPointF pos, Qt::KeyboardModifiers mods);
   void PruneErased();
@@ -121,6 +124,7 @@ class CadView : public QWidget {
   const CadDrawing* drawing_ = nullptr;
   CadDrawImageFn drawImage_;
   QString emptyText_;
+  QString unitName_;
   double cx_ = 0.0, cy_ = 0.0, scale_ = 1.0;
   std::vector<ViewState> history_;
   std::set<CadHandle> selection_;
