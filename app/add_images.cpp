@@ -101,8 +101,12 @@ AddImagesResult AddImages(WarpProject& project, const std::vector<std::string>& 
     ctx.Pump();
     const std::string& path = paths[i];
     const std::string name = ImageNameFromPath(path);
+    if (name.empty()) {  // a folder, not an image file
+      ++n.notReadable;
+      continue;
+    }
     // Files added earlier in this command count too: a name stays unique in the project.
-    if (name.empty() || FindImage(project, name) >= 0) {
+    if (FindImage(project, name) >= 0) {
       ++n.alreadyPresent;
       continue;
     }

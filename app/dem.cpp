@@ -54,8 +54,12 @@ bool IsAcceptableDem(GDALDataset* dataset) {
   if (dataset->GetRasterXSize() <= 0 || dataset->GetRasterYSize() <= 0) return false;
   const GDALDataType type = dataset->GetRasterBand(1)->GetRasterDataType();
   if (type != GDT_UInt16 && type != GDT_Int16 && type != GDT_Float32) return false;
+  // A zero or non-finite pixel size places the DEM nowhere: no usable geotransform either.
   double gt[6];
-  return dataset->GetGeoTransform(gt) == CE_None;
+  if (dataset->GetGeoTransform(gt) != CE_None) return false;
+  for (double v : gt)
+    if (!std::isfinite(v)) return false;
+  return gt[1] * gt[5] - gt[2] * gt[4] != 0.0;
 }
 
 GDALDatasetUniquePtr OpenDem(const std::string& path) {

@@ -28,7 +28,7 @@ inline constexpr const char* kDemPictureName = "DEM.jpg";
 inline constexpr const char* kDemWorldFileName = "DEM.jgw";
 
 // True when the dataset is a usable DEM: exactly one band of UInt16, Int16 or Float32 with a
-// geotransform.
+// geotransform (finite, with a non-zero pixel area).
 bool IsAcceptableDem(GDALDataset* dataset);
 
 // Opens a file read-only as a DEM; null when it cannot be opened as a raster or is not acceptable.

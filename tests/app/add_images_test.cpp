@@ -88,16 +88,16 @@ TEST_F(AddImagesTest, RejectionClassesAreCountedAndLoggedInOrder) {
   const auto r = Add({Image("wide.tif", 31, 20),            // 1 pixel wider than the passport
                       Image("rgb.tif", 30, 20, 3),           // 3 bands after a 1-band image
                       Image("u16.tif", 30, 20, 1, GDT_UInt16),
-                      (dir / "junk.tif").string(), (dir / "missing.tif").string(),
+                      (dir / "junk.tif").string(), (dir / "missing.tif").string(), dir.string() + "/",
                       Image("ok.tif"), Image("first.jpg")});
   EXPECT_EQ(r.counts.added, 1);
   EXPECT_EQ(r.counts.alreadyPresent, 1);
-  EXPECT_EQ(r.counts.notReadable, 2);
+  EXPECT_EQ(r.counts.notReadable, 3);
   EXPECT_EQ(r.counts.notMatchingPassport, 1);
   EXPECT_EQ(r.counts.invalidFormat, 2);
   EXPECT_EQ(r.log, (std::vector<std::string>{
                        "1 images added", "1 images already present into dataset",
-                       "2 images not readable or invalid",
+                       "3 images not readable or invalid",
                        "1 images not matching the passport specifications",
                        "2 images have an invalid data format"}));
   EXPECT_EQ(project.images.size(), 2u);

@@ -73,7 +73,9 @@ TEST(Dem, RefusesBadFilesAndLeavesTheProjectWithoutDem) {
       WriteDem(dir, "double.tif", test::Spec(4, 4, GDT_Float64), any),
       WriteDem(dir, "nogt.tif", test::WithGt(test::Spec(4, 4), std::nullopt),
                any),
-      dir / "missing.tif"};
+      WriteDem(dir, "flatgt.tif", test::WithGt(test::Spec(4, 4), std::array<double, 6>{0, 0, 0, 0, 0, 0}),
+               any),
+      dir / "missing.tif", dir};
   // A truncated DEM: the header survives, the samples do not.
   const fs::path whole = WriteDem(dir, "whole.tif", test::Spec(300, 300), any);
   {
