@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <limits>
 #include <numeric>
+#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -168,8 +169,8 @@ class Smoother {
     const std::size_t chunks = (span + chunk_ - 1) / chunk_;
     std::vector<std::atomic<int>> done(chunks);
     for (auto& d : done) d.store(0);
-    auto work = [&](std::size_t first) {
-      for (std::size_t k = first; k < chunks; k += threads)
+    auto work = [&](std::size_t first, std::size_t step) {
+      for (std::size_t k = first; k < chunks; k += step)
         for (int t = 1; t <= levels; ++t) {
           if (k > 0) {
             for (int seen = done[k - 1].load(std::memory_order_acquire); seen < t - 1;
@@ -188,11 +189,17 @@ class Smoother {
         }
     };
     if (threads == 1 || chunks < 2) {
-      work(0);
+      work(0, 1);
       return;
     }
-    std::thread helper(work, 1);
-    work(0);
+    std::thread helper;
+    try {
+      helper = std::thread(work, 1, 2);
+    } catch (const std::system_error&) {
+      work(0, 1);  // no thread to be had: the same work alone
+      return;
+    }
+    work(0, 2);
     helper.join();
   }
 
