@@ -351,6 +351,47 @@ TEST(WarpScene, StopWhileFillingBlocksKeepsThePartialRasterUnderItsTemporaryName
   EXPECT_TRUE(fs::exists(run.out / "img_a.tfw"));
 }
 
+// Tiny turned images: the box of their ground footprint projects around the whole image, so the
+// pixel window is the whole 63 or 64 pixel image.
+TEST(WarpScene, PixelWindowBelowSixtyFourPixelsIsSkippedSilently) {
+  for (int side : {63, 64}) {
+    SyntheticScene scene;
+    scene.width = scene.height = side;
+    WarpProject project;
+    const fs::path folder = test::MakeTempDir("tiny");
+    test::SceneCamera cam = scene.Strip()[1];
+    cam.kappa = 0.3;
+    ASSERT_TRUE(scene.Fill(project, folder, {cam}));
+    std::vector<std::string> log;
+    RunContext ctx;
+    ctx.log = [&](const std::string& s) { log.push_back(s); };
+    const double gsd = 0.0025;  // cells of 0.1, a pixel of these images
+    const MosaicResult m = BuildMosaicOverviews(project, {0}, gsd, folder.string(), ctx);
+    ASSERT_TRUE(m.ok()) << m.message;
+    WarpRequest r;
+    r.project = &project;
+    r.rows = {0};
+    r.composition = "1";
+    r.destinationFolder = (folder / "out").string();
+    fs::create_directories(folder / "out");
+    r.voronoiMap = &m.grid.voronoiMap;
+    r.gsd = gsd;
+    r.cellSize = m.grid.cellSize;
+    r.mosaicWidth = m.grid.mosaicWidth;
+    r.mosaicHeight = m.grid.mosaicHeight;
+    const std::size_t before = log.size();
+    const WarpResult result = WarpImages(r, ctx);
+    ASSERT_EQ(result.status, WarpRunStatus::Done);
+    if (side == 63) {
+      EXPECT_EQ(result.skippedRows, (std::vector<int>{0}));
+      // Only the run's own lines: start, the image's counter, end.
+      EXPECT_EQ(log.size() - before, 3u);
+    } else {
+      EXPECT_EQ(result.processedRows, (std::vector<int>{0}));
+    }
+  }
+}
+
 TEST(WarpScene, RefusalsWriteAndLogNothing) {
   SceneRun run;
   const auto refused = [&](WarpRequest r) {
