@@ -334,7 +334,18 @@ void COrtaviaDlg::ConnectCommands() {
 
 // --- enabling rules ----------------------------------------------------------------------------
 
-void COrtaviaDlg::SetEnabled(Button b, bool enabled) { GetButton(b)->setEnabled(enabled); }
+void COrtaviaDlg::SetEnabled(Button b, bool enabled) {
+  if (IsBusy()) {
+    // The commands stay disabled while busy; what a step decides meanwhile applies at the end.
+    if (b == B::Start) return;
+    const auto it = std::find(kRemembered.begin(), kRemembered.end(), b);
+    if (it != kRemembered.end()) {
+      savedEnable_[static_cast<std::size_t>(it - kRemembered.begin())] = enabled;
+      return;
+    }
+  }
+  GetButton(b)->setEnabled(enabled);
+}
 bool COrtaviaDlg::Enabled(Button b) const { return GetButton(b)->isEnabled(); }
 
 void COrtaviaDlg::ShowStepPicture(Step step, bool ready) {
@@ -388,16 +399,17 @@ void COrtaviaDlg::SetBusy(bool busy) {
   if (busy) {
     if (busyDepth_++ > 0) return;
     for (std::size_t i = 0; i < kRemembered.size(); ++i) savedEnable_[i] = Enabled(kRemembered[i]);
-    for (B b : kBusyDisabled) SetEnabled(b, false);
-    SetEnabled(B::Stop, project_.processRunning);
-    SetEnabled(B::LastWarp, project_.processRunning);
+    for (B b : kBusyDisabled) GetButton(b)->setEnabled(false);
+    GetButton(B::Stop)->setEnabled(project_.processRunning);
+    GetButton(B::LastWarp)->setEnabled(project_.processRunning);
     return;
   }
   if (busyDepth_ == 0 || --busyDepth_ > 0) return;
-  for (B b : kBusyDisabled) SetEnabled(b, true);
-  for (std::size_t i = 0; i < kRemembered.size(); ++i) SetEnabled(kRemembered[i], savedEnable_[i]);
-  SetEnabled(B::Stop, false);
-  SetEnabled(B::LastWarp, false);
+  for (B b : kBusyDisabled) GetButton(b)->setEnabled(true);
+  for (std::size_t i = 0; i < kRemembered.size(); ++i) GetButton(kRemembered[i])->setEnabled(savedEnable_[i]);
+  GetButton(B::Stop)->setEnabled(false);
+  GetButton(B::LastWarp)->setEnabled(false);
+  UpdateStart();
 }
 
 void COrtaviaDlg::SetBundleLock(bool locked) {

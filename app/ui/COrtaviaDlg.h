@@ -56,8 +56,9 @@ class COrtaviaDlg : public QDialog {
   bool StepReady(Step step) const { return stepReady_[static_cast<int>(step)]; }
   bool CanStart() const { return ortavia::CanStart(project_); }
   void UpdateStart();
-  // Disables the commands around a long operation and gives them back afterwards. Nested calls
-  // act only at the outermost level.
+  // Disables the commands around a long operation and gives them back afterwards; Start then
+  // follows CanStart(). Nested calls act only at the outermost level. Steps that change meanwhile
+  // take effect when busy mode ends.
   void SetBusy(bool busy);
   bool IsBusy() const { return busyDepth_ > 0; }
   void RemoveAllImages();

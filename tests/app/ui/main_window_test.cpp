@@ -205,6 +205,25 @@ TEST_F(WindowTest, NestedBusyModeRestoresOnlyAtTheOutermostEnd) {
   EXPECT_TRUE(enabled(B::Exit));
 }
 
+TEST_F(WindowTest, StepsChangedInsideBusyModeApplyWhenItEnds) {
+  LoadDem();
+  dlg->SetBusy(true);
+  ChoosePassport();  // e.g. the passport of a bundle file
+  AddImages({"one"}, true);
+  EXPECT_FALSE(enabled(B::ImageAdd)) << "nothing is usable while busy";
+  EXPECT_FALSE(enabled(B::Start));
+  dlg->SetBusy(false);
+  EXPECT_TRUE(enabled(B::ImageAdd));
+  EXPECT_TRUE(enabled(B::RemoveAll));
+  EXPECT_TRUE(enabled(B::ExtOrientationsAdd));
+  EXPECT_TRUE(enabled(B::Start)) << "Start follows CanStart() after busy mode";
+
+  project().orientations["one"].N = Wml::Point3d(0.0, 0.0, 0.0);
+  dlg->SetBusy(true);
+  dlg->SetBusy(false);
+  EXPECT_FALSE(enabled(B::Start));
+}
+
 TEST_F(WindowTest, StopAndLastWarpOnlyWhileTheProcessRuns) {
   project().processRunning = true;
   dlg->SetBusy(true);
