@@ -68,7 +68,9 @@ void CPreviewWnd::SetImage(const cv::Mat& picture) {
 }
 
 void CPreviewWnd::FitToWindow(const cv::Mat& picture) {
-  const cv::Mat& pic = picture.empty() ? source_ : picture;
+  const cv::Mat pic = picture.empty() ? source_
+                     : picture.type() == CV_8UC3 ? picture
+                                                 : ToDisplayable(picture);
   canvasWidth_ = std::max(1, width() - 5);
   canvasHeight_ = std::max(1, height() - 5);
   const int bg = static_cast<int>(backgroundColour_);

@@ -545,10 +545,23 @@ void CadView::contextMenuEvent(QContextMenuEvent* event) {
 }
 
 void CadView::keyPressEvent(QKeyEvent* event) {
-  if (event->key() == Qt::Key_Escape && zoomWindowStage_ > 0) {
-    zoomWindowStage_ = 0;
-    update();
-    return;
+  const QPointF centre(width() / 2.0, height() / 2.0);
+  const double step = std::max(width(), height()) / 8.0;  // pixels per arrow key
+  switch (event->key()) {
+    case Qt::Key_Escape:
+      if (zoomWindowStage_ == 0) break;
+      zoomWindowStage_ = 0;
+      update();
+      return;
+    case Qt::Key_Home: ZoomExtents(); return;
+    case Qt::Key_Plus:
+    case Qt::Key_Equal: PushHistory(); StartInteraction(); ZoomBy(1.25, centre); return;
+    case Qt::Key_Minus: PushHistory(); StartInteraction(); ZoomBy(1.0 / 1.25, centre); return;
+    case Qt::Key_Left: StartInteraction(); PanBy({step, 0.0}); return;
+    case Qt::Key_Right: StartInteraction(); PanBy({-step, 0.0}); return;
+    case Qt::Key_Up: StartInteraction(); PanBy({0.0, step}); return;
+    case Qt::Key_Down: StartInteraction(); PanBy({0.0, -step}); return;
+    default: break;
   }
   QWidget::keyPressEvent(event);
 }

@@ -98,6 +98,19 @@ TEST_F(CadViewTest, PanningByDragMovesTheDrawingWithThePointer) {
   EXPECT_TRUE(view.Selection().empty()) << "a drag is not a click";
 }
 
+TEST_F(CadViewTest, KeysZoomPanAndShowEverything) {
+  const double extents = view.PixelsPerUnit();
+  const QPointF centre = view.WidgetToGround(QPointF(200, 150));
+  QTest::keyClick(&view, Qt::Key_Plus);
+  EXPECT_NEAR(view.PixelsPerUnit(), extents * 1.25, 1e-12);
+  EXPECT_NEAR(view.WidgetToGround(QPointF(200, 150)).x(), centre.x(), 1e-9);
+  QTest::keyClick(&view, Qt::Key_Right);  // the view moves east: the drawing moves left
+  EXPECT_LT(view.GroundToWidget(centre.x(), centre.y()).x(), 200.0);
+  QTest::keyClick(&view, Qt::Key_Home);
+  EXPECT_NEAR(view.PixelsPerUnit(), extents, 1e-12);
+  EXPECT_NEAR(view.GroundToWidget(centre.x(), centre.y()).x(), 200.0, 1e-9);
+}
+
 TEST_F(CadViewTest, PickingPrefersOutlinesAndNeverTakesLockedLayers) {
   EXPECT_EQ(view.PickAt(At(200, 100)), left);   // on an edge
   EXPECT_EQ(view.PickAt(At(200, 200)), left);   // inside
