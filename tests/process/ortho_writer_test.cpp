@@ -201,6 +201,22 @@ TEST(OrthoWriter, CreateFailureLeavesNothing) {
   EXPECT_FALSE(fs::exists(dir / "absent"));
 }
 
+TEST(OrthoWriter, WorldFileFailureLeavesNoOrthoUnderTheFinalName) {
+  GDALAllRegister();
+  const fs::path dir = test::MakeTempDir("noworld");
+  const fs::path path = dir / "w.tif";
+  fs::create_directories(dir / "w.tfw.part");  // the world file cannot be opened for writing
+  OrthoWriter w;
+  ASSERT_EQ(w.Create(Spec(path, 64, 64, 1)), OrthoStatus::Ok);
+  cv::Mat block(64, 64, CV_8UC1, cv::Scalar(1));
+  RunContext ctx;
+  ASSERT_EQ(w.WriteBlock(0, 0, 64, 64, block, cv::Mat(), ctx), OrthoStatus::Ok);
+  EXPECT_EQ(w.Finish(ctx), OrthoStatus::WorldFileFailed);
+  EXPECT_FALSE(fs::exists(path));
+  EXPECT_FALSE(fs::exists(dir / "w.tfw"));
+  EXPECT_FALSE(fs::exists(OrthoTempPath(path.string())));
+}
+
 TEST(OrthoWriter, StopKeepsThePartialFileUnderItsTemporaryNameOnly) {
   GDALAllRegister();
   const fs::path dir = test::MakeTempDir("abort");

@@ -288,6 +288,21 @@ TEST(WarpScene, VanishedImageIsSkippedAndTheRunGoesOn) {
   EXPECT_FALSE(fs::exists(run.out / "img_b.tif"));
 }
 
+TEST(WarpScene, OrthoWhoseWorldFileFailsIsSkippedAndAnOlderOneKept) {
+  SceneRun run;
+  std::ofstream(run.out / "img_b.tif") << "older ortho";
+  fs::create_directories(run.out / "img_b.tfw.part");
+  WarpRequest r = run.Request(16);
+  r.overwrite = true;
+  const WarpResult result = WarpImages(r, run.ctx);
+  EXPECT_EQ(result.status, WarpRunStatus::Done);
+  EXPECT_EQ(result.processedRows, (std::vector<int>{0, 2}));
+  EXPECT_EQ(result.skippedRows, (std::vector<int>{1}));
+  EXPECT_TRUE(run.Logged("img_b image can't be written: the world file cannot be written!"));
+  EXPECT_EQ(fs::file_size(run.out / "img_b.tif"), 11u);
+  EXPECT_FALSE(fs::exists(run.out / "img_b.tif.part"));
+}
+
 TEST(WarpScene, OrthoNeverReplacesItsOwnSourceImage) {
   SceneRun run;
   WarpRequest r = run.Request(16);
