@@ -30,7 +30,10 @@ struct SceneRun {
   std::vector<std::string> log;
   RunContext ctx;
 
-  explicit SceneRun(GDALDataType type = GDT_Byte, double holeRadius = 0.0) {
+  double gsd = 0.1;
+
+  explicit SceneRun(GDALDataType type = GDT_Byte, double holeRadius = 0.0, double gsd_ = 0.1)
+      : gsd(gsd_) {
     folder = test::MakeTempDir("scene");
     out = folder / "orthos";
     fs::create_directories(out);
@@ -40,7 +43,7 @@ struct SceneRun {
     EXPECT_TRUE(scene.Fill(project, folder, scene.Strip(), 1, type));
     ctx.log = [this](const std::string& s) { log.push_back(s); };
     ctx.abort = &project.abortRequested;
-    mosaic = BuildMosaicOverviews(project, Rows(), 0.1, out.string(), ctx);
+    mosaic = BuildMosaicOverviews(project, Rows(), gsd, out.string(), ctx);
     EXPECT_TRUE(mosaic.ok()) << mosaic.message;
   }
 
@@ -59,7 +62,7 @@ struct SceneRun {
     r.destinationFolder = out.string();
     r.overwrite = false;
     r.voronoiMap = &mosaic.grid.voronoiMap;
-    r.gsd = 0.1;
+    r.gsd = gsd;
     r.cellSize = mosaic.grid.cellSize;
     r.mosaicWidth = mosaic.grid.mosaicWidth;
     r.mosaicHeight = mosaic.grid.mosaicHeight;
@@ -77,7 +80,7 @@ struct MarkStats {
 };
 
 // Centroid of every complete mark in the ortho against the position its georeferencing gives.
-MarkStats MeasureMarks(const SyntheticScene& scene, const fs::path& ortho) {
+MarkStats MeasureMarks(const SyntheticScene& scene, const fs::path& ortho, int r = 7) {
   MarkStats stats;
   GDALDatasetUniquePtr ds = test::OpenRaster(ortho);
   if (!ds) return stats;
@@ -88,7 +91,6 @@ MarkStats MeasureMarks(const SyntheticScene& scene, const fs::path& ortho) {
   if (ds->GetRasterBand(1)->RasterIO(GF_Read, 0, 0, w, h, img.data, w, h, GDT_Byte, 0, 0,
                                      nullptr) != CE_None)
     return stats;
-  const int r = 7;
   for (double my = scene.y0 - scene.markSpacing / 2; my > scene.y0 - scene.demRows * scene.posting;
        my -= scene.markSpacing) {
     for (double mx = scene.x0 + scene.markSpacing / 2;
@@ -223,6 +225,24 @@ TEST(WarpScene, TileModeLeavesABandAlongTheRightAndBottomEdges) {
   EXPECT_EQ(cv::countNonZero(img.colRange(lastCol, img.cols)), 0);
   EXPECT_GT(img.rows - lastRow, 0);
   EXPECT_LE(img.rows - lastRow, 16);
+}
+
+TEST(WarpScene, OrthoOfManyBlocksPutsEveryBlockInPlace) {
+  const double gsd = 0.012;  // about 5400 x 4000 pixels: 3 x 2 blocks of at most 2048
+  SceneRun run(GDT_Byte, 0.0, gsd);
+  WarpRequest r = run.Request(16);
+  r.rows = {1};
+  const WarpResult result = WarpImages(r, run.ctx);
+  ASSERT_EQ(result.processedRows, (std::vector<int>{0}));
+  GDALDatasetUniquePtr ds = test::OpenRaster(run.out / "img_b.tif");
+  ASSERT_TRUE(ds);
+  ASSERT_GE(static_cast<double>(ds->GetRasterXSize()) * ds->GetRasterYSize(), 17825792.0);
+  ASSERT_GT(ds->GetRasterXSize(), 4096);
+  ds.reset();
+  // The source pixel is 0.1: marks must land within a quarter of it, whichever block they are in.
+  const MarkStats s = MeasureMarks(run.scene, run.out / "img_b.tif", 90);
+  EXPECT_GT(s.measured, 60);
+  EXPECT_LT(s.worst * gsd, 0.025);
 }
 
 TEST(WarpScene, OrthosShareOneGridAndCarryTheMosaicPlace) {
