@@ -175,5 +175,29 @@ TEST_F(CadViewTest, ImagesArePaintedThroughTheCallbackWithTheirScreenRectangle) 
   EXPECT_GT(reddest, 200);
 }
 
+TEST_F(CadViewTest, WheelingMovesTheLastPaintingAndRepaintsOnlyAfterAPause) {
+  int calls = 0;
+  view.SetDrawImage([&](int, QPainter& p, const QRectF& picture, const QRect&) {
+    ++calls;
+    p.fillRect(picture, Qt::darkGreen);
+    return true;
+  });
+  view.Regen();
+  (void)view.grab();
+  const int painted = calls;
+  ASSERT_GE(painted, 1);
+  for (int i = 0; i < 3; ++i) {
+    QWheelEvent wheel(QPointF(100, 100), view.mapToGlobal(QPointF(100, 100)), QPoint(), QPoint(0, 120),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(&view, &wheel);
+    (void)view.grab();
+  }
+  EXPECT_EQ(calls, painted) << "a big DEM is not read again for every wheel step";
+  EXPECT_TRUE(QTest::qWaitFor([&] {
+    (void)view.grab();
+    return calls > painted;
+  }, 3000));
+}
+
 }  // namespace
 }  // namespace ortavia::ui
