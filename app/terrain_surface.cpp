@@ -39,6 +39,7 @@ using AabbTree = CGAL::AABB_tree<CGAL::AABB_traits<K, Primitive>>;
 
 constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
 constexpr int kIterationsPerPump = 16;
+constexpr std::size_t kParallelTriangles = 100000;
 
 // True when the points run row by row (y constant along a row, stepping one way from row to row,
 // x stepping one way along every row), as grid samples do: then no two share x and y.
@@ -104,7 +105,37 @@ struct TerrainSurface::Impl {
   std::vector<cv::Point3d> vertices;
   std::vector<std::array<std::uint32_t, 3>> faces;
   Triangles triangles;  // non-degenerate faces of the smoothed surface
-  AabbTree tree;
+  // Two trees over the two halves of the triangles, built side by side; a query asks both.
+  AabbTree trees[2];
+
+  void BuildTrees(int threads) {
+    const auto mid = triangles.cbegin() + static_cast<std::ptrdiff_t>(triangles.size() / 2);
+    auto build = [&](int i) {
+      AabbTree& tree = trees[i];
+      if (i == 0) tree.insert(triangles.cbegin(), mid);
+      else tree.insert(mid, triangles.cend());
+      if (tree.size() > 0) tree.build();
+    };
+    const bool parallel = threads != 1 && triangles.size() >= 2 * kParallelTriangles &&
+                          std::thread::hardware_concurrency() > 1;
+    if (parallel) {
+      try {
+        std::thread helper(build, 1);
+        try {
+          build(0);
+        } catch (...) {
+          helper.join();
+          throw;
+        }
+        helper.join();
+        return;
+      } catch (const std::system_error&) {
+        trees[1].clear();  // no thread to be had: build both here
+      }
+    }
+    build(0);
+    build(1);
+  }
   geo::GroundBounds bounds{0, 0, 0, 0, 0, 0};
 };
 
@@ -364,8 +395,7 @@ TerrainSurface TerrainSurface::Build(const std::vector<cv::Point3d>& points,
     if (!t.is_degenerate()) s.triangles.push_back(t);
   }
   if (s.triangles.empty()) return TerrainSurface{};
-  s.tree.insert(s.triangles.cbegin(), s.triangles.cend());
-  s.tree.build();
+  s.BuildTrees(options.threads);
   s.bounds = BoundsOf(s.vertices);
   return surface;
 }
@@ -386,21 +416,33 @@ bool TerrainSurface::FirstHit(const cv::Point3d& p0, const cv::Point3d& p1, doub
   const cv::Point3d u = d * (1.0 / len);
   const cv::Point3d from = p0 - u * tolerance;
   const K::Ray_3 ray(K::Point_3(from.x, from.y, from.z), K::Vector_3(u.x, u.y, u.z));
-  const auto found = impl_->tree.first_intersection(ray);
-  if (!found) return false;
-  K::Point_3 q;
-  if (const K::Point_3* p = boost::get<K::Point_3>(&found->first)) {
-    q = *p;
-  } else if (const K::Segment_3* seg = boost::get<K::Segment_3>(&found->first)) {
-    // A segment lying in a triangle: its end nearer to the start is the first hit.
-    q = CGAL::squared_distance(seg->source(), ray.source()) <=
-                CGAL::squared_distance(seg->target(), ray.source())
-            ? seg->source()
-            : seg->target();
-  } else {
-    return false;
+  bool any = false;
+  cv::Point3d h;
+  double nearest = std::numeric_limits<double>::max();
+  for (const AabbTree& tree : impl_->trees) {
+    if (tree.empty()) continue;
+    const auto found = tree.first_intersection(ray);
+    if (!found) continue;
+    K::Point_3 q;
+    if (const K::Point_3* p = boost::get<K::Point_3>(&found->first)) {
+      q = *p;
+    } else if (const K::Segment_3* seg = boost::get<K::Segment_3>(&found->first)) {
+      // A segment lying in a triangle: its end nearer to the start is the first hit.
+      q = CGAL::squared_distance(seg->source(), ray.source()) <=
+                  CGAL::squared_distance(seg->target(), ray.source())
+              ? seg->source()
+              : seg->target();
+    } else {
+      continue;
+    }
+    const double dist = CGAL::squared_distance(q, ray.source());
+    if (dist < nearest) {
+      nearest = dist;
+      h = {q.x(), q.y(), q.z()};
+      any = true;
+    }
   }
-  const cv::Point3d h(q.x(), q.y(), q.z());
+  if (!any) return false;
   if ((h - from).dot(u) > len + 2.0 * tolerance) return false;
   hit = h;
   return true;

@@ -146,8 +146,24 @@ TEST(TerrainSurface, SmoothingDoesNotDependOnThreadsOrChunks) {
   TerrainSurfaceOptions split = plain;
   split.threads = 2;
   split.chunkVertices = 1000;
-  const auto a = TerrainSurface::Build(pts, plain).Vertices();
-  const auto b = TerrainSurface::Build(pts, split).Vertices();
+  const TerrainSurface one = TerrainSurface::Build(pts, plain);
+  const TerrainSurface two = TerrainSurface::Build(pts, split);
+  const auto a = one.Vertices();
+  const auto b = two.Vertices();
+  // The intersection trees (built in halves side by side for the large one) agree as well.
+  int hits = 0;
+  for (int i = 0; i < 50; ++i) {
+    const cv::Point3d from(1000.0 * next(), 800.0 * next(), 500.0);
+    const cv::Point3d to = from + cv::Point3d(200.0 * next() - 100.0, 200.0 * next() - 100.0, -900.0);
+    cv::Point3d h1, h2;
+    const bool hit1 = one.FirstHit(from, to, 0.001, h1);
+    ASSERT_EQ(hit1, two.FirstHit(from, to, 0.001, h2)) << i;
+    if (hit1) {
+      EXPECT_EQ(h1, h2) << i;
+      ++hits;
+    }
+  }
+  EXPECT_GT(hits, 25);
   ASSERT_EQ(a.size(), b.size());
   std::size_t differing = 0;
   for (std::size_t i = 0; i < a.size(); ++i) differing += a[i] != b[i];
