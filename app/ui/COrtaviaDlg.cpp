@@ -1,6 +1,8 @@
 #include "app/ui/COrtaviaDlg.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -266,6 +268,14 @@ void COrtaviaDlg::BuildLayout() {
       "QTreeView QHeaderView::section { background-color: rgb(55, 55, 55); color: rgb(230, 230, 230);"
       " border: none; border-right: 1px solid rgb(40, 40, 40); padding: 3px 6px; }"));
 
+  // Log rows can be copied as text, one "date time<TAB>operation" line each.
+  auto* copyLog = new QAction(tr("Copy"), logView_);
+  copyLog->setShortcut(QKeySequence::Copy);
+  copyLog->setShortcutContext(Qt::WidgetShortcut);
+  connect(copyLog, &QAction::triggered, this, &COrtaviaDlg::CopyLogSelection);
+  logView_->addAction(copyLog);
+  logView_->setContextMenuPolicy(Qt::ActionsContextMenu);
+
   auto* cadColumn = new QWidget(this);
   auto* cadColumnLayout = new QVBoxLayout(cadColumn);
   cadColumnLayout->setContentsMargins(0, 0, 0, 0);
@@ -427,6 +437,15 @@ void COrtaviaDlg::AddLogEntry(const QString& text) {
   geo::PumpMsgs();
 }
 
+void COrtaviaDlg::CopyLogSelection() {
+  QModelIndexList rows = logView_->selectionModel()->selectedRows();
+  std::sort(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+  QStringList lines;
+  for (const QModelIndex& index : rows)
+    lines << logModel_->When(index.row()) + QLatin1Char('\t') + logModel_->Operation(index.row());
+  if (!lines.isEmpty()) QGuiApplication::clipboard()->setText(lines.join(QLatin1Char('\n')) + QLatin1Char('\n'));
+}
+
 void LogMessage(const char* text) {
   geo::PumpMsgs();
   if (text && COrtaviaDlg::Instance()) COrtaviaDlg::Instance()->AddLogEntry(QString::fromUtf8(text));
@@ -439,8 +458,11 @@ void COrtaviaDlg::ImagesChanged() {
   imageList_->clear();
   QList<QTreeWidgetItem*> rows;
   rows.reserve(static_cast<qsizetype>(project_.images.size()));
-  for (const ImageItem& item : project_.images)
-    rows << new QTreeWidgetItem(QStringList{QString::fromStdString(item.name), QString::fromStdString(item.path)});
+  for (const ImageItem& item : project_.images) {
+    auto* row = new QTreeWidgetItem(QStringList{QString::fromStdString(item.name), QString::fromStdString(item.path)});
+    row->setToolTip(0, QString::fromStdString(item.path));
+    rows << row;
+  }
   imageList_->addTopLevelItems(rows);
   SetStepState(Step::ImageToProject, !project_.images.empty());
   UpdateStart();

@@ -87,6 +87,8 @@ class COrtaviaDlg : public QDialog {
   void OnTutorial();
   void OnExit();
   void OnExtOrientationsAdd();
+  // Copies the selected log rows to the clipboard.
+  void CopyLogSelection();
 
   // Tutorial file beside the executable: tutorial/<executable name>.html.
   static QString TutorialPath();
@@ -96,6 +98,7 @@ class COrtaviaDlg : public QDialog {
   LogModel* Log() const { return logModel_; }
   CadView* View() const { return cadView_; }
   QProgressBar* Progress() const { return progress_; }
+  QTreeView* LogView() const { return logView_; }
   QLineEdit* PassportEdit() const { return passportEdit_; }
   QLabel* CoordinateText() const { return coordText_; }
 

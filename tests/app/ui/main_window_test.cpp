@@ -1,4 +1,7 @@
+#include <QClipboard>
 #include <QCloseEvent>
+#include <QGuiApplication>
+#include <QTreeView>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -322,6 +325,16 @@ TEST_F(WindowTest, LogKeepsTheNewestFirstAndIgnoresCallsWithoutWindow) {
   dlg.reset();
   EXPECT_EQ(COrtaviaDlg::Instance(), nullptr);
   LogMessage("after the window");  // must not touch a destroyed window
+}
+
+TEST_F(WindowTest, SelectedLogRowsAreCopiedAsText) {
+  dlg->AddLogEntry("DTM added: dem");
+  dlg->LogView()->selectAll();
+  dlg->CopyLogSelection();
+  const QStringList lines = QGuiApplication::clipboard()->text().split('\n', Qt::SkipEmptyParts);
+  ASSERT_EQ(lines.size(), 2);
+  EXPECT_TRUE(lines[0].endsWith("\tDTM added: dem"));
+  EXPECT_TRUE(lines[1].endsWith("\tSession started"));
 }
 
 TEST_F(WindowTest, GroundPositionIsShownWithThreeDecimals) {
