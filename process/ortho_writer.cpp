@@ -40,7 +40,7 @@ bool WriteTextFile(const std::string& path, const std::string& text) {
 // libtiff reports through global handlers; failures are seen through the return codes instead.
 void QuietTiffHandler(const char*, const char*, va_list) {}
 
-bool WritePositionTags(const std::string& path, const OrthoSpec& spec) {
+bool WritePositionTags(const std::string& path, const OrthoLayout& layout) {
   TIFFErrorHandler oldWarn = TIFFSetWarningHandler(QuietTiffHandler);
   TIFF* tif = TIFFOpen(path.c_str(), "r+");
   TIFFSetWarningHandler(oldWarn);
@@ -48,12 +48,12 @@ bool WritePositionTags(const std::string& path, const OrthoSpec& spec) {
   bool ok = TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH) == 1;
   ok = ok && TIFFSetField(tif, TIFFTAG_XRESOLUTION, 300.0f) == 1;
   ok = ok && TIFFSetField(tif, TIFFTAG_YRESOLUTION, 300.0f) == 1;
-  ok = ok && TIFFSetField(tif, TIFFTAG_XPOSITION, OrthoPositionInches(spec.ox0)) == 1;
-  ok = ok && TIFFSetField(tif, TIFFTAG_YPOSITION, OrthoPositionInches(spec.oy0)) == 1;
+  ok = ok && TIFFSetField(tif, TIFFTAG_XPOSITION, OrthoPositionInches(layout.ox0)) == 1;
+  ok = ok && TIFFSetField(tif, TIFFTAG_YPOSITION, OrthoPositionInches(layout.oy0)) == 1;
   ok = ok && TIFFSetField(tif, TIFFTAG_PIXAR_IMAGEFULLWIDTH,
-                          static_cast<uint32_t>(spec.mosaicWidth)) == 1;
+                          static_cast<uint32_t>(layout.mosaicWidth)) == 1;
   ok = ok && TIFFSetField(tif, TIFFTAG_PIXAR_IMAGEFULLLENGTH,
-                          static_cast<uint32_t>(spec.mosaicHeight)) == 1;
+                          static_cast<uint32_t>(layout.mosaicHeight)) == 1;
   ok = ok && TIFFRewriteDirectory(tif) == 1;
   TIFFClose(tif);
   return ok;
@@ -128,19 +128,19 @@ OrthoWriter::~OrthoWriter() {
   if (open_) Abandon(false);
 }
 
-OrthoStatus OrthoWriter::Create(const OrthoSpec& spec) {
+OrthoStatus OrthoWriter::Create(const OrthoLayout& layout) {
   if (open_) Abandon(false);
-  spec_ = spec;
-  if (spec.width <= 0 || spec.height <= 0 || spec.bands < 1 || spec.bands > 4)
+  layout_ = layout;
+  if (layout.width <= 0 || layout.height <= 0 || layout.bands < 1 || layout.bands > 4)
     return OrthoStatus::CreateFailed;
   GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("GTiff");
   if (!driver) return OrthoStatus::CreateFailed;
-  tempPath_ = OrthoTempPath(spec.path);
-  tempWorldPath_ = WorldTempPath(spec.path);
+  tempPath_ = OrthoTempPath(layout.path);
+  tempWorldPath_ = WorldTempPath(layout.path);
   char** options = nullptr;
-  for (const auto& [key, value] : OrthoCreationOptions(spec.bands))
+  for (const auto& [key, value] : OrthoCreationOptions(layout.bands))
     options = CSLSetNameValue(options, key.c_str(), value.c_str());
-  ds_.reset(driver->Create(tempPath_.c_str(), spec.width, spec.height, spec.bands, spec.type,
+  ds_.reset(driver->Create(tempPath_.c_str(), layout.width, layout.height, layout.bands, layout.type,
                            options));
   CSLDestroy(options);
   if (!ds_) {
@@ -156,11 +156,11 @@ OrthoStatus OrthoWriter::WriteBlock(int bx, int by, int bw, int bh, const cv::Ma
   if (!open_ || !ds_) return OrthoStatus::WriteFailed;
   const int x = bx * bw;
   const int y = by * bh;
-  const int w = std::min(bw, spec_.width - x);
-  const int h = std::min(bh, spec_.height - y);
+  const int w = std::min(bw, layout_.width - x);
+  const int h = std::min(bh, layout_.height - y);
   if (w <= 0 || h <= 0) return OrthoStatus::WriteFailed;
-  const int bytes = GDALGetDataTypeSizeBytes(spec_.type);
-  for (int b = 1; b <= spec_.bands; ++b) {
+  const int bytes = GDALGetDataTypeSizeBytes(layout_.type);
+  for (int b = 1; b <= layout_.bands; ++b) {
     if (ctx.AbortCheck()) return OrthoStatus::Aborted;
     const cv::Mat& src = b <= 3 ? block : alpha;
     const int channel = b <= 3 ? b - 1 : 0;
@@ -169,7 +169,7 @@ OrthoStatus OrthoWriter::WriteBlock(int bx, int by, int bw, int bh, const cv::Ma
       return OrthoStatus::WriteFailed;
     auto* data = const_cast<uchar*>(src.ptr()) + channel * bytes;
     CPLErr err = ds_->GetRasterBand(b)->RasterIO(
-        GF_Write, x, y, w, h, data, w, h, spec_.type, static_cast<GSpacing>(src.elemSize()),
+        GF_Write, x, y, w, h, data, w, h, layout_.type, static_cast<GSpacing>(src.elemSize()),
         static_cast<GSpacing>(src.step[0]), nullptr);
     if (err != CE_None) return OrthoStatus::WriteFailed;
   }
@@ -179,8 +179,8 @@ OrthoStatus OrthoWriter::WriteBlock(int bx, int by, int bw, int bh, const cv::Ma
 OrthoStatus OrthoWriter::Finish(const RunContext& ctx) {
   if (!open_ || !ds_) return OrthoStatus::WriteFailed;
   if (!WriteTextFile(tempWorldPath_,
-                     WorldFileText(spec_.gsd, spec_.mosaicMinX, spec_.mosaicMaxY, spec_.ox0,
-                                   spec_.oy0))) {
+                     WorldFileText(layout_.gsd, layout_.mosaicMinX, layout_.mosaicMaxY, layout_.ox0,
+                                   layout_.oy0))) {
     Abandon(false);
     return OrthoStatus::WorldFileFailed;
   }
@@ -194,7 +194,7 @@ OrthoStatus OrthoWriter::Finish(const RunContext& ctx) {
     Abandon(true);
     return OrthoStatus::Aborted;
   }
-  if (!WritePositionTags(tempPath_, spec_)) {
+  if (!WritePositionTags(tempPath_, layout_)) {
     Abandon(false);
     return OrthoStatus::TagsFailed;
   }
@@ -207,9 +207,9 @@ OrthoStatus OrthoWriter::Finish(const RunContext& ctx) {
     return OrthoStatus::OverviewsFailed;
   }
   std::error_code ec;
-  const std::string worldPath = fs::path(spec_.path).replace_extension(".tfw").string();
+  const std::string worldPath = fs::path(layout_.path).replace_extension(".tfw").string();
   fs::rename(tempWorldPath_, worldPath, ec);
-  if (!ec) fs::rename(tempPath_, spec_.path, ec);
+  if (!ec) fs::rename(tempPath_, layout_.path, ec);
   if (ec) {
     Abandon(false);
     return OrthoStatus::WriteFailed;

@@ -18,7 +18,7 @@
 
 namespace ortavia {
 
-struct OrthoSpec {
+struct OrthoLayout {
   std::string path;  // final "<folder>/<name>.tif"
   int width = 0, height = 0;
   int bands = 1;     // 1, 3 or 4
@@ -59,7 +59,7 @@ class OrthoWriter {
 
   // Creates the temporary raster with the creation options. No geotransform is stored in the
   // file: the georeferencing is the world file.
-  OrthoStatus Create(const OrthoSpec& spec);
+  OrthoStatus Create(const OrthoLayout& layout);
 
   // Writes block (bx, by) of nominal size bw x bh: channel b - 1 of `block` feeds band b for
   // b <= 3 and `alpha` feeds band 4; only the part inside the ortho is written. Abort check before
@@ -77,7 +77,7 @@ class OrthoWriter {
   const std::string& TempPath() const { return tempPath_; }
 
  private:
-  OrthoSpec spec_;
+  OrthoLayout layout_;
   std::string tempPath_;
   std::string tempWorldPath_;
   GDALDatasetUniquePtr ds_;

@@ -451,25 +451,25 @@ WarpRun::Step WarpRun::ProcessImage(int i, int r) {
 
   w.geo = ComputeOrthoGeometry(b, project.mosaicScale);
   w.grid = {project.mosaicMinX, project.mosaicMaxY, req_.gsd, w.geo.ox0, w.geo.oy0};
-  OrthoSpec spec;
-  spec.path = orthoPath;
-  spec.width = w.geo.outW;
-  spec.height = w.geo.outH;
-  spec.bands = nOut_;
-  spec.type = type_;
-  spec.gsd = req_.gsd;
-  spec.ox0 = w.geo.ox0;
-  spec.oy0 = w.geo.oy0;
-  spec.mosaicMinX = project.mosaicMinX;
-  spec.mosaicMaxY = project.mosaicMaxY;
-  spec.mosaicWidth = req_.mosaicWidth;
-  spec.mosaicHeight = req_.mosaicHeight;
+  OrthoLayout layout;
+  layout.path = orthoPath;
+  layout.width = w.geo.outW;
+  layout.height = w.geo.outH;
+  layout.bands = nOut_;
+  layout.type = type_;
+  layout.gsd = req_.gsd;
+  layout.ox0 = w.geo.ox0;
+  layout.oy0 = w.geo.oy0;
+  layout.mosaicMinX = project.mosaicMinX;
+  layout.mosaicMaxY = project.mosaicMaxY;
+  layout.mosaicWidth = req_.mosaicWidth;
+  layout.mosaicHeight = req_.mosaicHeight;
   OrthoWriter writer;
   const auto cannotWrite = [&](OrthoStatus s) {
     ctx_.Log(Format("%s image can't be written: %s!", item.name.c_str(), OrthoStatusText(s).c_str()));
     return Skip(r, OrthoStatusText(s));
   };
-  if (OrthoStatus s = writer.Create(spec); s != OrthoStatus::Ok) return cannotWrite(s);
+  if (OrthoStatus s = writer.Create(layout); s != OrthoStatus::Ok) return cannotWrite(s);
 
   cv::Mat block(w.geo.bh, w.geo.bw, w.src.type());
   cv::Mat alphaBlock;

@@ -24,7 +24,7 @@ class AddImagesTest : public ::testing::Test {
     const fs::path p = dir / file;
     fs::create_directories(p.parent_path());
     EXPECT_TRUE(test::WriteRaster(
-        p, test::WithMetadata(test::WithGt(test::Spec(w, h, type, bands), std::nullopt), meta),
+        p, test::WithMetadata(test::WithGt(test::Layout(w, h, type, bands), std::nullopt), meta),
         [](int b, int c, int r) { return (b * 7 + c + r) % 200; }));
     return p.string();
   }

@@ -16,7 +16,7 @@ namespace ortavia {
 namespace {
 
 namespace fs = std::filesystem;
-using test::RasterSpec;
+using test::RasterLayout;
 using test::WriteRaster;
 
 TEST(HeightRamp, RunsFromDarkBlueToDarkRed) {
@@ -48,10 +48,10 @@ TEST(HeightRamp, LookupClampsAndScales) {
 
 std::array<double, 6> Gt(double x0, double y0, double px) { return {x0, px, 0, y0, 0, -px}; }
 
-fs::path WriteDem(const fs::path& dir, const std::string& name, RasterSpec spec,
+fs::path WriteDem(const fs::path& dir, const std::string& name, RasterLayout layout,
                   const std::function<double(int, int, int)>& v) {
   const fs::path p = dir / name;
-  EXPECT_TRUE(WriteRaster(p, spec, v));
+  EXPECT_TRUE(WriteRaster(p, layout, v));
   return p;
 }
 
@@ -59,7 +59,7 @@ TEST(Dem, AcceptsOneBandOfSixteenBitOrFloatWithGeotransform) {
   const fs::path dir = test::MakeTempDir("dem");
   for (GDALDataType t : {GDT_UInt16, GDT_Int16, GDT_Float32}) {
     const auto p = WriteDem(dir, std::string("ok") + GDALGetDataTypeName(t) + ".tif",
-                            test::Spec(4, 3, t), [](int, int c, int) { return c; });
+                            test::Layout(4, 3, t), [](int, int c, int) { return c; });
     EXPECT_NE(OpenDem(p.string()), nullptr) << GDALGetDataTypeName(t);
   }
 }
@@ -68,16 +68,16 @@ TEST(Dem, RefusesBadFilesAndLeavesTheProjectWithoutDem) {
   const fs::path dir = test::MakeTempDir("baddem");
   const auto any = [](int, int c, int r) { return c + r; };
   std::vector<fs::path> bad = {
-      WriteDem(dir, "three.tif", test::Spec(4, 4, GDT_UInt16, 3), any),
-      WriteDem(dir, "byte.tif", test::Spec(4, 4, GDT_Byte), any),
-      WriteDem(dir, "double.tif", test::Spec(4, 4, GDT_Float64), any),
-      WriteDem(dir, "nogt.tif", test::WithGt(test::Spec(4, 4), std::nullopt),
+      WriteDem(dir, "three.tif", test::Layout(4, 4, GDT_UInt16, 3), any),
+      WriteDem(dir, "byte.tif", test::Layout(4, 4, GDT_Byte), any),
+      WriteDem(dir, "double.tif", test::Layout(4, 4, GDT_Float64), any),
+      WriteDem(dir, "nogt.tif", test::WithGt(test::Layout(4, 4), std::nullopt),
                any),
-      WriteDem(dir, "flatgt.tif", test::WithGt(test::Spec(4, 4), std::array<double, 6>{0, 0, 0, 0, 0, 0}),
+      WriteDem(dir, "flatgt.tif", test::WithGt(test::Layout(4, 4), std::array<double, 6>{0, 0, 0, 0, 0, 0}),
                any),
       dir / "missing.tif", dir};
   // A truncated DEM: the header survives, the samples do not.
-  const fs::path whole = WriteDem(dir, "whole.tif", test::Spec(300, 300), any);
+  const fs::path whole = WriteDem(dir, "whole.tif", test::Layout(300, 300), any);
   {
     std::ifstream in(whole, std::ios::binary);
     std::string bytes((std::istreambuf_iterator<char>(in)), {});
@@ -89,7 +89,7 @@ TEST(Dem, RefusesBadFilesAndLeavesTheProjectWithoutDem) {
   std::ofstream(dir / "empty.tif");
   bad.push_back(dir / "empty.tif");
 
-  const fs::path good = WriteDem(dir, "good.tif", test::Spec(8, 8), any);
+  const fs::path good = WriteDem(dir, "good.tif", test::Layout(8, 8), any);
   for (const auto& p : bad) {
     WarpProject project;
     ASSERT_EQ(LoadDem(project, good.string(), {}).status, LoadDemStatus::Loaded);
@@ -108,7 +108,7 @@ TEST(Dem, RefusesBadFilesAndLeavesTheProjectWithoutDem) {
 
 TEST(Dem, LoadingPlacesThePictureAndReplacingResetsTheProject) {
   const fs::path dir = test::MakeTempDir("load");
-  const auto p1 = WriteDem(dir, "First.tif", test::WithGt(test::Spec(20, 10), Gt(500, 900, 2)),
+  const auto p1 = WriteDem(dir, "First.tif", test::WithGt(test::Layout(20, 10), Gt(500, 900, 2)),
                            [](int, int c, int) { return 100.0 + c; });
   WarpProject project;
   std::vector<std::string> logged;
@@ -137,7 +137,7 @@ TEST(Dem, LoadingPlacesThePictureAndReplacingResetsTheProject) {
   project.footprints["a"] = project.cad.AddPolyline("Ortho", {{0, 0}, {1, 0}, {1, 1}}, true);
   project.dem.minHeight = 3.0;
 
-  const auto p2 = WriteDem(dir, "second.tif", test::Spec(5, 5, GDT_Int16),
+  const auto p2 = WriteDem(dir, "second.tif", test::Layout(5, 5, GDT_Int16),
                            [](int, int, int) { return 7; });
   ASSERT_EQ(LoadDem(project, p2.string(), {}).status, LoadDemStatus::Loaded);
   EXPECT_TRUE(project.images.empty());
@@ -155,7 +155,7 @@ TEST(Dem, PictureOfSixteenBitDemWithZeroNoData) {
   const fs::path dir = test::MakeTempDir("pic");
   // Heights 0 (no data), 50, 100, ..., and one sample below -200 (Int16).
   const auto p = WriteDem(dir, "nd.tif", test::WithNoData(
-                              test::WithGt(test::Spec(4, 2, GDT_Int16), Gt(1000, 2000, 10)), 0.0),
+                              test::WithGt(test::Layout(4, 2, GDT_Int16), Gt(1000, 2000, 10)), 0.0),
                           [](int, int c, int r) {
                             const int i = r * 4 + c;
                             return i == 0 ? 0.0 : (i == 7 ? -500.0 : 50.0 * i);
@@ -190,9 +190,9 @@ TEST(Dem, PictureOfSixteenBitDemWithZeroNoData) {
 TEST(Dem, PictureIsAtMost2048Square) {
   const fs::path dir = test::MakeTempDir("big");
   const auto flat = [](int, int c, int) { return c % 7; };
-  const auto exact = WriteDem(dir, "exact.tif", test::Spec(2048, 2048, GDT_UInt16),
+  const auto exact = WriteDem(dir, "exact.tif", test::Layout(2048, 2048, GDT_UInt16),
                               flat);
-  const auto big = WriteDem(dir, "big.tif", test::WithGt(test::Spec(4096, 4096, GDT_UInt16), Gt(0, 0, 5)), flat);
+  const auto big = WriteDem(dir, "big.tif", test::WithGt(test::Layout(4096, 4096, GDT_UInt16), Gt(0, 0, 5)), flat);
   const auto g1 = OpenDem(exact.string());
   const auto g2 = OpenDem(big.string());
   ASSERT_TRUE(g1 && g2);
@@ -208,7 +208,7 @@ TEST(Dem, ZeroIsAHeightWhenTheBandHasNoNoDataValue) {
   const fs::path dir = test::MakeTempDir("zero");
   for (GDALDataType t : {GDT_UInt16, GDT_Int16, GDT_Float32}) {
     const auto p = WriteDem(dir, std::string("z") + GDALGetDataTypeName(t) + ".tif",
-                            test::Spec(2, 1, t), [](int, int c, int) { return c; });
+                            test::Layout(2, 1, t), [](int, int c, int) { return c; });
     const auto ds = OpenDem(p.string());
     ASSERT_NE(ds, nullptr);
     const cv::Mat h = ReadDemHeights(ds.get(), nullptr, {2, 1});
@@ -219,7 +219,7 @@ TEST(Dem, ZeroIsAHeightWhenTheBandHasNoNoDataValue) {
 
 TEST(Dem, FloatNoDataAndNaNBecomeNoHeight) {
   const fs::path dir = test::MakeTempDir("f32");
-  const auto p = WriteDem(dir, "f.tif", test::WithNoData(test::Spec(3, 1), -32767.0),
+  const auto p = WriteDem(dir, "f.tif", test::WithNoData(test::Layout(3, 1), -32767.0),
                           [](int, int c, int) { return c == 0 ? -32767.0 : (c == 1 ? NAN : 5.5); });
   const auto ds = OpenDem(p.string());
   ASSERT_NE(ds, nullptr);
@@ -235,7 +235,7 @@ class DemPaintTest : public ::testing::Test {
   void SetUp() override {
     const fs::path dir = test::MakeTempDir("paint");
     // 8 x 4 DEM, heights = column (0..7), one no-data sample at (2, 1).
-    const auto p = WriteDem(dir, "p.tif", test::WithNoData(test::Spec(8, 4), -1.0),
+    const auto p = WriteDem(dir, "p.tif", test::WithNoData(test::Layout(8, 4), -1.0),
                             [](int, int c, int r) { return c == 2 && r == 1 ? -1.0 : c; });
     ASSERT_EQ(LoadDem(project, p.string(), {}).status, LoadDemStatus::Loaded);
     project.dem.minHeight = 0.0;

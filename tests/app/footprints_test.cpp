@@ -71,10 +71,10 @@ class FootprintsTest : public ::testing::Test {
   void LoadTerrain(const std::function<double(double x, double y)>& z, double px = 10.0,
                    std::optional<double> noData = std::nullopt) {
     const fs::path file = test::MakeTempDir("fp") / "dem.tif";
-    test::RasterSpec spec = test::WithGt(test::Spec(200, 200), std::array<double, 6>{
+    test::RasterLayout layout = test::WithGt(test::Layout(200, 200), std::array<double, 6>{
                                                                    0, px, 0, 200 * px, 0, -px});
-    if (noData) spec = test::WithNoData(spec, *noData);
-    ASSERT_TRUE(test::WriteRaster(file, spec, [&](int, int c, int r) {
+    if (noData) layout = test::WithNoData(layout, *noData);
+    ASSERT_TRUE(test::WriteRaster(file, layout, [&](int, int c, int r) {
       return z((c + 0.5) * px, 200 * px - (r + 0.5) * px);
     }));
     ASSERT_EQ(LoadDem(project, file.string(), {}).status, LoadDemStatus::Loaded);

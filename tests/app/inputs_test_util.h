@@ -15,7 +15,7 @@
 
 namespace ortavia::test {
 
-struct RasterSpec {
+struct RasterLayout {
   int width = 1, height = 1, bands = 1;
   GDALDataType type = GDT_Float32;
   std::optional<std::array<double, 6>> geoTransform = std::array<double, 6>{0, 1, 0, 0, 0, -1};
@@ -23,52 +23,52 @@ struct RasterSpec {
   std::map<std::string, std::string> metadata;  // default domain (TIFFTAG_* become TIFF tags)
 };
 
-inline RasterSpec Spec(int width, int height, GDALDataType type = GDT_Float32, int bands = 1) {
-  RasterSpec s;
+inline RasterLayout Layout(int width, int height, GDALDataType type = GDT_Float32, int bands = 1) {
+  RasterLayout s;
   s.width = width;
   s.height = height;
   s.type = type;
   s.bands = bands;
   return s;
 }
-inline RasterSpec WithGt(RasterSpec s, std::optional<std::array<double, 6>> gt) {
+inline RasterLayout WithGt(RasterLayout s, std::optional<std::array<double, 6>> gt) {
   s.geoTransform = gt;
   return s;
 }
-inline RasterSpec WithNoData(RasterSpec s, double noData) {
+inline RasterLayout WithNoData(RasterLayout s, double noData) {
   s.noData = noData;
   return s;
 }
-inline RasterSpec WithMetadata(RasterSpec s, std::map<std::string, std::string> metadata) {
+inline RasterLayout WithMetadata(RasterLayout s, std::map<std::string, std::string> metadata) {
   s.metadata = std::move(metadata);
   return s;
 }
 
 // Writes a deflate-compressed GeoTIFF whose sample (band 1-based, column, row) is value(...).
-inline bool WriteRaster(const std::filesystem::path& path, const RasterSpec& spec,
+inline bool WriteRaster(const std::filesystem::path& path, const RasterLayout& layout,
                         const std::function<double(int, int, int)>& value) {
   GDALAllRegister();
   GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("GTiff");
   if (!driver) return false;
   char compress[] = "COMPRESS=DEFLATE";
   char* options[] = {compress, nullptr};
-  GDALDatasetUniquePtr ds(driver->Create(path.string().c_str(), spec.width, spec.height,
-                                         spec.bands, spec.type, options));
+  GDALDatasetUniquePtr ds(driver->Create(path.string().c_str(), layout.width, layout.height,
+                                         layout.bands, layout.type, options));
   if (!ds) return false;
-  if (spec.geoTransform) {
-    auto gt = *spec.geoTransform;
+  if (layout.geoTransform) {
+    auto gt = *layout.geoTransform;
     if (ds->SetGeoTransform(gt.data()) != CE_None) return false;
   }
-  for (const auto& [k, v] : spec.metadata) ds->SetMetadataItem(k.c_str(), v.c_str());
-  std::vector<double> buf(static_cast<std::size_t>(spec.width) * spec.height);
-  for (int b = 1; b <= spec.bands; ++b) {
+  for (const auto& [k, v] : layout.metadata) ds->SetMetadataItem(k.c_str(), v.c_str());
+  std::vector<double> buf(static_cast<std::size_t>(layout.width) * layout.height);
+  for (int b = 1; b <= layout.bands; ++b) {
     GDALRasterBand* band = ds->GetRasterBand(b);
-    if (spec.noData) band->SetNoDataValue(*spec.noData);
-    for (int r = 0; r < spec.height; ++r)
-      for (int c = 0; c < spec.width; ++c)
-        buf[static_cast<std::size_t>(r) * spec.width + c] = value(b, c, r);
-    if (band->RasterIO(GF_Write, 0, 0, spec.width, spec.height, buf.data(), spec.width,
-                       spec.height, GDT_Float64, 0, 0, nullptr) != CE_None)
+    if (layout.noData) band->SetNoDataValue(*layout.noData);
+    for (int r = 0; r < layout.height; ++r)
+      for (int c = 0; c < layout.width; ++c)
+        buf[static_cast<std::size_t>(r) * layout.width + c] = value(b, c, r);
+    if (band->RasterIO(GF_Write, 0, 0, layout.width, layout.height, buf.data(), layout.width,
+                       layout.height, GDT_Float64, 0, 0, nullptr) != CE_None)
       return false;
   }
   return true;

@@ -55,8 +55,8 @@ TEST(OrthoWriter, PositionInInchesAtThreeHundredDpi) {
   EXPECT_FLOAT_EQ(OrthoPositionInches(1), 1.0f / 300.0f);
 }
 
-OrthoSpec Spec(const fs::path& path, int w, int h, int bands) {
-  OrthoSpec s;
+OrthoLayout Layout(const fs::path& path, int w, int h, int bands) {
+  OrthoLayout s;
   s.path = path.string();
   s.width = w;
   s.height = h;
@@ -77,7 +77,7 @@ TEST(OrthoWriter, WritesTiledGeoTiffWithWorldFileTagsAndOverviews) {
   const fs::path dir = test::MakeTempDir("ortho");
   const fs::path path = dir / "img.tif";
   OrthoWriter w;
-  ASSERT_EQ(w.Create(Spec(path, 1028, 1024, 3)), OrthoStatus::Ok);
+  ASSERT_EQ(w.Create(Layout(path, 1028, 1024, 3)), OrthoStatus::Ok);
   EXPECT_FALSE(fs::exists(path));  // only the temporary file exists while writing
   cv::Mat block(1024, 1028, CV_8UC3);
   for (int r = 0; r < block.rows; ++r)
@@ -150,7 +150,7 @@ TEST(OrthoWriter, OneBandOrthoHasNoOverviewsBelowTheThresholdAndIsMinIsBlack) {
   const fs::path dir = test::MakeTempDir("ortho1");
   const fs::path path = dir / "g.tif";
   OrthoWriter w;
-  ASSERT_EQ(w.Create(Spec(path, 1024, 1024, 1)), OrthoStatus::Ok);
+  ASSERT_EQ(w.Create(Layout(path, 1024, 1024, 1)), OrthoStatus::Ok);
   cv::Mat block(1024, 1024, CV_8UC1, cv::Scalar(9));
   RunContext ctx;
   ASSERT_EQ(w.WriteBlock(0, 0, 1024, 1024, block, cv::Mat(), ctx), OrthoStatus::Ok);
@@ -166,9 +166,9 @@ TEST(OrthoWriter, LastBlockOfARowIsWrittenOnlyInsideTheOrtho) {
   const fs::path dir = test::MakeTempDir("blocks");
   const fs::path path = dir / "b.tif";
   OrthoWriter w;
-  OrthoSpec spec = Spec(path, 2100, 40, 4);
-  spec.type = GDT_UInt16;
-  ASSERT_EQ(w.Create(spec), OrthoStatus::Ok);
+  OrthoLayout layout = Layout(path, 2100, 40, 4);
+  layout.type = GDT_UInt16;
+  ASSERT_EQ(w.Create(layout), OrthoStatus::Ok);
   RunContext ctx;
   for (int bx = 0; bx < 2; ++bx) {
     cv::Mat block(40, 2048, CV_16UC3, cv::Scalar(100 + bx, 200 + bx, 300 + bx));
@@ -196,7 +196,7 @@ TEST(OrthoWriter, CreateFailureLeavesNothing) {
   const fs::path dir = test::MakeTempDir("nofolder");
   OrthoWriter w;
   CPLPushErrorHandler(CPLQuietErrorHandler);
-  EXPECT_EQ(w.Create(Spec(dir / "absent" / "x.tif", 64, 64, 1)), OrthoStatus::CreateFailed);
+  EXPECT_EQ(w.Create(Layout(dir / "absent" / "x.tif", 64, 64, 1)), OrthoStatus::CreateFailed);
   CPLPopErrorHandler();
   EXPECT_FALSE(fs::exists(dir / "absent"));
 }
@@ -207,7 +207,7 @@ TEST(OrthoWriter, WorldFileFailureLeavesNoOrthoUnderTheFinalName) {
   const fs::path path = dir / "w.tif";
   fs::create_directories(dir / "w.tfw.part");  // the world file cannot be opened for writing
   OrthoWriter w;
-  ASSERT_EQ(w.Create(Spec(path, 64, 64, 1)), OrthoStatus::Ok);
+  ASSERT_EQ(w.Create(Layout(path, 64, 64, 1)), OrthoStatus::Ok);
   cv::Mat block(64, 64, CV_8UC1, cv::Scalar(1));
   RunContext ctx;
   ASSERT_EQ(w.WriteBlock(0, 0, 64, 64, block, cv::Mat(), ctx), OrthoStatus::Ok);
@@ -226,7 +226,7 @@ TEST(OrthoWriter, StopKeepsThePartialFileUnderItsTemporaryNameOnly) {
   ctx.abort = &stop;
   {
     OrthoWriter w;
-    ASSERT_EQ(w.Create(Spec(path, 64, 64, 1)), OrthoStatus::Ok);
+    ASSERT_EQ(w.Create(Layout(path, 64, 64, 1)), OrthoStatus::Ok);
     cv::Mat block(64, 64, CV_8UC1, cv::Scalar(1));
     stop = true;
     EXPECT_EQ(w.WriteBlock(0, 0, 64, 64, block, cv::Mat(), ctx), OrthoStatus::Aborted);
@@ -243,7 +243,7 @@ TEST(OrthoWriter, UnfinishedWriterRemovesItsTemporaryFile) {
   const fs::path path = dir / "d.tif";
   {
     OrthoWriter w;
-    ASSERT_EQ(w.Create(Spec(path, 64, 64, 1)), OrthoStatus::Ok);
+    ASSERT_EQ(w.Create(Layout(path, 64, 64, 1)), OrthoStatus::Ok);
   }
   EXPECT_TRUE(fs::is_empty(dir));
 }
