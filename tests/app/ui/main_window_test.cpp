@@ -88,6 +88,7 @@ TEST_F(WindowTest, SecondPassportYesEmptiesImagesNoKeepsTheOld) {
   EXPECT_EQ(dlg->PassportEdit()->text(), "RC30 - s.n. 5001");
   EXPECT_EQ(newestLog(), "Passport selected: RC30 (s.n. 5001) - focal length 100.50");
   AddImages({"a", "b"}, true);
+  const CadHandle fp = AddFootprint("a", 1000, 1500, 50);
 
   prompts.QueueYesNo(false);
   auto other = MakePassport("UCX", "77");
@@ -104,6 +105,8 @@ TEST_F(WindowTest, SecondPassportYesEmptiesImagesNoKeepsTheOld) {
   EXPECT_TRUE(project().images.empty());
   EXPECT_TRUE(project().orientations.empty());
   EXPECT_EQ(dlg->ImageList()->topLevelItemCount(), 0);
+  EXPECT_EQ(project().cad.Find(fp), nullptr) << "no polygon of a removed image stays";
+  EXPECT_TRUE(project().footprints.empty());
   EXPECT_TRUE(dlg->StepReady(S::Passport));
   EXPECT_FALSE(dlg->StepReady(S::ImageToProject));
   EXPECT_TRUE(enabled(B::ImageAdd));
@@ -290,6 +293,17 @@ TEST_F(WindowTest, ExitAndCloseAreRefusedWhileTheProcessRuns) {
   dlg->OnExit();
   EXPECT_FALSE(dlg->isVisible());
   EXPECT_EQ(dlg->result(), QDialog::Accepted);
+}
+
+TEST_F(WindowTest, CloseAndEscapeAreRefusedWhileBusy) {
+  dlg->show();
+  dlg->SetBusy(true);
+  EXPECT_FALSE(dlg->close());
+  EXPECT_TRUE(dlg->isVisible());
+  dlg->SetBusy(false);
+  QTest::keyClick(dlg.get(), Qt::Key_Escape);
+  EXPECT_TRUE(dlg->isVisible()) << "Escape does not end the application";
+  EXPECT_TRUE(dlg->close());
 }
 
 TEST_F(WindowTest, OrientationImportNeedsAPassport) {
