@@ -310,11 +310,11 @@ void CadView::RenderCache() {
   cacheRevision_ = drawing_ ? drawing_->Revision() : 0;
 }
 
-void CadView::DrawImageEntity(QPainter& p, const CadEntity& e, const QRect& visible) {
+void CadView::DrawImageEntity(QPainter& p, const CadEntity& e, const QRect& visible, bool ownerPaints) {
   const QPointF tl = GroundToWidget(e.lowerLeft.x, e.lowerLeft.y + e.height);
   const QRectF pictureRect(tl, QSizeF(e.width * scale_, e.height * scale_));
   if (!pictureRect.intersects(QRectF(visible))) return;
-  if (drawImage_ && drawImage_(e.code, p, pictureRect, visible)) return;
+  if (ownerPaints && drawImage_ && drawImage_(e.code, p, pictureRect, visible)) return;
   auto it = pictures_.find(e.handle);
   if (it == pictures_.end()) {
     const QString file = QString::fromStdString(e.file);
@@ -328,11 +328,11 @@ void CadView::DrawImageEntity(QPainter& p, const CadEntity& e, const QRect& visi
   p.restore();
 }
 
-void CadView::DrawEntities(QPainter& p, const QRect& visible) {
+void CadView::DrawEntities(QPainter& p, const QRect& visible, bool ownerPaints) {
   if (!drawing_) return;
   // Images first so that outlines lie on top of the pictures.
   for (const auto& e : drawing_->Entities())
-    if (!e.erased && e.kind == CadEntityKind::Image) DrawImageEntity(p, e, visible);
+    if (!e.erased && e.kind == CadEntityKind::Image) DrawImageEntity(p, e, visible, ownerPaints);
   p.setRenderHint(QPainter::Antialiasing, true);
   for (const auto& e : drawing_->Entities()) {
     if (e.erased || e.kind != CadEntityKind::Polyline || e.points.empty()) continue;
@@ -418,14 +418,22 @@ void CadView::paintEvent(QPaintEvent*) {
   QPainter p(this);
   if (!CacheMatches()) {
     if (interacting_ && cacheState_ && cacheSize_ == size()) {
-      // Move the last full picture with the view until the operator pauses.
-      p.fillRect(rect(), palette().color(QPalette::Base));
+      // Move the last full painting with the view until the operator pauses; what comes into
+      // view meanwhile shows the stored pictures, which cost no raster read.
       const double k = scale_ / cacheState_->scale;
+      QTransform moved;
+      moved.translate(width() / 2.0 + scale_ * (cacheState_->cx - cx_),
+                      height() / 2.0 - scale_ * (cacheState_->cy - cy_));
+      moved.scale(k, k);
+      moved.translate(-width() / 2.0, -height() / 2.0);
+      const QRect covered = moved.mapRect(QRectF(rect())).adjusted(1, 1, -1, -1).toAlignedRect();
+      p.fillRect(rect(), palette().color(QPalette::Base));
       p.save();
-      p.translate(width() / 2.0 + scale_ * (cacheState_->cx - cx_),
-                  height() / 2.0 - scale_ * (cacheState_->cy - cy_));
-      p.scale(k, k);
-      p.translate(-width() / 2.0, -height() / 2.0);
+      p.setClipRegion(QRegion(rect()).subtracted(QRegion(covered)));
+      DrawEntities(p, rect(), false);
+      p.restore();
+      p.save();
+      p.setTransform(moved);
       p.setRenderHint(QPainter::SmoothPixmapTransform, false);
       p.drawPixmap(0, 0, cache_);
       p.restore();

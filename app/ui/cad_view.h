@@ -113,8 +113,9 @@ class CadView : public QWidget {
   void PushHistory();
   void StartInteraction();
   void RenderCache();
-  void DrawEntities(QPainter& p, const QRect& visible);
-  void DrawImageEntity(QPainter& p, const CadEntity& e, const QRect& visible);
+  // ownerPaints = false draws image placements from their picture files only.
+  void DrawEntities(QPainter& p, const QRect& visible, bool ownerPaints = true);
+  void DrawImageEntity(QPainter& p, const CadEntity& e, const QRect& visible, bool ownerPaints);
   void DrawOverlay(QPainter& p);
   void DrawScaleBar(QPainter& p);
   bool CacheMatches() const;
