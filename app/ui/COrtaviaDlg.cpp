@@ -340,6 +340,10 @@ void COrtaviaDlg::ConnectCommands() {
   connect(cadView_, &CadView::EntitySelected, this, [this](CadHandle h) { OnEntitySelected(h, true); });
   connect(cadView_, &CadView::EntityDeselected, this, [this](CadHandle h) { OnEntitySelected(h, false); });
   connect(imageList_, &QTreeWidget::itemSelectionChanged, this, &COrtaviaDlg::OnImageSelectionChanged);
+  connect(imageList_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) {
+    ZoomToFootprint(imageList_->indexOfTopLevelItem(item));
+  });
+  imageList_->installEventFilter(this);
 }
 
 // --- enabling rules ----------------------------------------------------------------------------
@@ -686,6 +690,13 @@ void COrtaviaDlg::OnImageSelectionChanged() {
   syncingSelection_ = false;
 }
 
+void COrtaviaDlg::ZoomToFootprint(int row) {
+  if (row < 0 || row >= static_cast<int>(project_.images.size())) return;
+  auto it = project_.footprints.find(project_.images[static_cast<std::size_t>(row)].name);
+  if (it == project_.footprints.end()) return;
+  if (const auto box = project_.cad.EntityBox(it->second)) cadView_->ZoomToBox(*box);
+}
+
 // --- other commands ----------------------------------------------------------------------------
 
 void COrtaviaDlg::OnFill() {
@@ -729,6 +740,16 @@ void COrtaviaDlg::closeEvent(QCloseEvent* event) {
   }
   event->accept();
   done(QDialog::Rejected);
+}
+
+bool COrtaviaDlg::eventFilter(QObject* watched, QEvent* event) {
+  // Delete in the image list is Remove Selection, when that command is usable.
+  if (watched == imageList_ && event->type() == QEvent::KeyPress &&
+      static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete) {
+    if (GetButton(B::RemoveSelection)->isEnabled()) OnRemoveSelection();
+    return true;
+  }
+  return QDialog::eventFilter(watched, event);
 }
 
 void COrtaviaDlg::keyPressEvent(QKeyEvent* event) {

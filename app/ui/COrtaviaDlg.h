@@ -87,6 +87,8 @@ class COrtaviaDlg : public QDialog {
   void OnTutorial();
   void OnExit();
   void OnExtOrientationsAdd();
+  // Shows the footprint of the image in a list row (double click); nothing when it has none.
+  void ZoomToFootprint(int row);
   // Copies the selected log rows to the clipboard.
   void CopyLogSelection();
 
@@ -104,6 +106,7 @@ class COrtaviaDlg : public QDialog {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   void reject() override;
 

@@ -266,6 +266,30 @@ TEST_F(WindowTest, FootprintSelectionSelectsItsRowOnlyWhenReadyToStart) {
   EXPECT_TRUE(dlg->ImageList()->selectedItems().isEmpty());
 }
 
+TEST_F(WindowTest, DeleteKeyRemovesTheSelectionAndDoubleClickShowsTheFootprint) {
+  LoadDem();
+  ChoosePassport();
+  AddImages({"one", "two", "three"}, true);
+  AddFootprint("one", 1000, 1500, 50);
+  dlg->resize(900, 700);
+  dlg->show();
+  dlg->ZoomToFootprint(0);
+  const CadBox box = dlg->View()->VisibleBox();
+  EXPECT_NEAR((box.left + box.right) / 2, 1025.0, 1e-6);
+  EXPECT_NEAR((box.bottom + box.top) / 2, 1525.0, 1e-6);
+  dlg->ZoomToFootprint(1);  // no footprint: the view stays
+  EXPECT_NEAR(dlg->View()->VisibleBox().left, box.left, 1e-9);
+
+  dlg->ImageList()->setFocus();
+  dlg->ImageList()->topLevelItem(2)->setSelected(true);
+  QTest::keyClick(dlg->ImageList(), Qt::Key_Delete);
+  EXPECT_EQ(ListNames(), (QStringList{"one", "two"}));
+  dlg->SetBundleLock(true);
+  dlg->ImageList()->topLevelItem(0)->setSelected(true);
+  QTest::keyClick(dlg->ImageList(), Qt::Key_Delete);
+  EXPECT_EQ(ListNames().size(), 2) << "a disabled command stays disabled from the keyboard";
+}
+
 TEST_F(WindowTest, FillAppliesToEveryFootprint) {
   LoadDem();
   const CadHandle a = AddFootprint("a", 1000, 1500, 50);
