@@ -3,21 +3,13 @@
 #include <gtest/gtest.h>
 
 #include "support/test_env.h"
+#include "support/test_passport.h"
 
 namespace ortavia {
 namespace {
 
 std::unique_ptr<geo::CCameraPassport> SmallPassport() {
-  auto p = std::make_unique<geo::CBCCCameraPassport>();
-  p->model = "Cam";
-  p->serialNumber = "1";
-  p->focalLength = 50.0;
-  p->pixelSize = 0.01;
-  p->width = 100;
-  p->height = 80;
-  p->principalPointX = 49.5;
-  p->principalPointY = 39.5;
-  return p;
+  return test::MakeTestPassport(100, 80, 50.0, 0.01, "Cam", "1");
 }
 
 GDALDatasetUniquePtr TinyDem() {

@@ -8,6 +8,7 @@
 #include "process/warp.h"
 #include "support/test_env.h"
 #include "support/test_geotiff.h"
+#include "support/test_passport.h"
 
 namespace ortavia {
 namespace {
@@ -175,13 +176,7 @@ struct BoundsSetup {
   DemWindow dem;
   cv::Mat mask;
   BoundsSetup() {
-    auto passport = std::make_unique<geo::CBCCCameraPassport>();
-    passport->focalLength = 100.0;
-    passport->pixelSize = 0.01;
-    passport->width = 1000;
-    passport->height = 1000;
-    passport->principalPointX = 499.5;
-    passport->principalPointY = 499.5;
+    auto passport = test::MakeTestPassport(1000, 1000, 100.0, 0.01);
     orientation.BuildINTWithoutDistortion(passport.get(), 0.0);
     orientation.N = Wml::Point3d(100.0, 100.0, 3000.0);
     project.passport = std::move(passport);

@@ -16,6 +16,7 @@
 #include "app/project.h"
 #include "external/geo/camera_passport.h"
 #include "support/test_geotiff.h"
+#include "support/test_passport.h"
 
 namespace ortavia::test {
 
@@ -64,16 +65,7 @@ struct SyntheticScene {
   }
 
   std::unique_ptr<geo::CCameraPassport> Passport() const {
-    auto p = std::make_unique<geo::CBCCCameraPassport>();
-    p->model = "Synthetic";
-    p->serialNumber = "1";
-    p->focalLength = focal;
-    p->pixelSize = pixelSize;
-    p->width = width;
-    p->height = height;
-    p->principalPointX = (width - 1) / 2.0;
-    p->principalPointY = (height - 1) / 2.0;
-    return p;
+    return MakeTestPassport(width, height, focal, pixelSize, "Synthetic", "1");
   }
 
   geo::COrientation Orientation(const SceneCamera& c) const {

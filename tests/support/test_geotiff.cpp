@@ -9,11 +9,17 @@ bool WriteGeoTiff(const std::filesystem::path& path, const TestRaster& raster,
   GDALAllRegister();
   GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("GTiff");
   if (driver == nullptr) return false;
+  CPLStringList options;
+  if (!raster.compression.empty()) options.SetNameValue("COMPRESS", raster.compression.c_str());
   GDALDatasetUniquePtr ds(driver->Create(path.string().c_str(), raster.width, raster.height,
-                                         raster.bands, raster.type, nullptr));
+                                         raster.bands, raster.type, options.List()));
   if (!ds) return false;
-  auto gt = raster.geoTransform;
-  if (ds->SetGeoTransform(gt.data()) != CE_None) return false;
+  if (raster.georeferenced) {
+    auto gt = raster.geoTransform;
+    if (ds->SetGeoTransform(gt.data()) != CE_None) return false;
+  }
+  for (const auto& [key, text] : raster.metadata)
+    if (ds->SetMetadataItem(key.c_str(), text.c_str()) != CE_None) return false;
   std::vector<double> line(static_cast<std::size_t>(raster.width));
   for (int b = 1; b <= raster.bands; ++b) {
     GDALRasterBand* band = ds->GetRasterBand(b);

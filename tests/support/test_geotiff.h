@@ -5,7 +5,9 @@
 #include <array>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <optional>
+#include <string>
 
 namespace ortavia::test {
 
@@ -16,6 +18,9 @@ struct TestRaster {
   GDALDataType type = GDT_Float32;
   std::array<double, 6> geoTransform{0.0, 1.0, 0.0, 0.0, 0.0, -1.0};
   std::optional<double> noData;
+  bool georeferenced = true;                      // false: no geotransform is written
+  std::map<std::string, std::string> metadata{};  // default domain (TIFFTAG_* become TIFF tags)
+  std::string compression{};                      // GTiff COMPRESS value; empty: none
 };
 
 // Writes a GeoTIFF whose sample (band 1-based, column, row) is value(band, column, row).

@@ -13,20 +13,12 @@
 #include "app/ui/log_model.h"
 #include "app/ui/prompts.h"
 #include "external/geo/camera_passport.h"
+#include "support/test_passport.h"
 
 namespace ortavia::ui::test {
 
 inline std::unique_ptr<geo::CBCCCameraPassport> MakePassport(const std::string& model, const std::string& serial) {
-  auto p = std::make_unique<geo::CBCCCameraPassport>();
-  p->model = model;
-  p->serialNumber = serial;
-  p->focalLength = 100.5;
-  p->pixelSize = 0.006;
-  p->width = 1000;
-  p->height = 800;
-  p->principalPointX = 499.5;
-  p->principalPointY = 399.5;
-  return p;
+  return ortavia::test::MakeTestPassport(1000, 800, 100.5, 0.006, model, serial);
 }
 
 // An in-memory single-band DEM with a north-up geotransform.
