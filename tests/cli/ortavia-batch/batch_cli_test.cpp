@@ -115,7 +115,7 @@ TEST_F(BatchCli, RunsTheSampleIntoGeoreferencedOrthos) {
   const Outcome o = Tool(RunArgs(out));
   ASSERT_EQ(o.code, 0) << o.err;
   EXPECT_NE(o.out.find("- Images warped: 4"), std::string::npos) << o.out;
-  // Log lines carry date and time; the Parts' texts are there.
+  // Log lines carry date and time and the run's own texts.
   EXPECT_NE(o.err.find("Process started"), std::string::npos);
   EXPECT_NE(o.err.find("processing image img_001 0/4 (0%)"), std::string::npos);
   EXPECT_NE(o.err.find("Warp process finished"), std::string::npos);
