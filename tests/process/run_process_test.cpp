@@ -205,6 +205,24 @@ double MeanColourError(const std::string& orthoPath, const SampleScene& scene, d
   return n ? sum / n : 1e9;
 }
 
+// Each ortho shows the ground where GDAL places it: the colour error grows when the ground is
+// looked up half a pixel off in any direction, so the ortho is within a quarter pixel.
+void ExpectOrthosInPlace(const WarpProject& project, const fs::path& folder) {
+  const SampleScene scene(Tiny());
+  for (const auto& image : project.images) {
+    const std::string ortho = (folder / (image.name + ".tif")).string();
+    ASSERT_TRUE(fs::exists(folder / (image.name + ".tfw"))) << ortho;
+    int n = 0;
+    const double at = MeanColourError(ortho, scene, 0, 0, &n);
+    EXPECT_GT(n, 500) << ortho;
+    EXPECT_LT(at, 12.0) << ortho;
+    for (const auto& [dx, dy] : {std::pair{0.5, 0.0}, {-0.5, 0.0}, {0.0, 0.5}, {0.0, -0.5}}) {
+      int m = 0;
+      EXPECT_LT(at, MeanColourError(ortho, scene, dx, dy, &m)) << ortho << " shift " << dx << "," << dy;
+    }
+  }
+}
+
 TEST(RunProcess, WritesGeoreferencedOrthosProductsAndReport) {
   Filled f;
   RunOptions options = f.Options();
@@ -224,21 +242,7 @@ TEST(RunProcess, WritesGeoreferencedOrthosProductsAndReport) {
   // Footprints are drawn unfilled again once the warp is over.
   EXPECT_FALSE(f.project.fillFootprints);
 
-  // Each ortho shows the ground where GDAL places it: the colour error grows when the ground is
-  // looked up half a pixel off in any direction, so the ortho is within a quarter pixel.
-  const SampleScene scene(Tiny());
-  for (const auto& image : f.project.images) {
-    const std::string ortho = (out / (image.name + ".tif")).string();
-    ASSERT_TRUE(fs::exists(out / (image.name + ".tfw"))) << ortho;
-    int n = 0;
-    const double at = MeanColourError(ortho, scene, 0, 0, &n);
-    EXPECT_GT(n, 500) << ortho;
-    EXPECT_LT(at, 12.0) << ortho;
-    for (const auto& [dx, dy] : {std::pair{0.5, 0.0}, {-0.5, 0.0}, {0.0, 0.5}, {0.0, -0.5}}) {
-      int m = 0;
-      EXPECT_LT(at, MeanColourError(ortho, scene, dx, dy, &m)) << ortho << " shift " << dx << "," << dy;
-    }
-  }
+  ExpectOrthosInPlace(f.project, out);
 }
 
 TEST(RunProcess, PixelModeOrthosLandWithinAQuarterPixel) {
@@ -246,18 +250,7 @@ TEST(RunProcess, PixelModeOrthosLandWithinAQuarterPixel) {
   RunOptions options = f.Options("pixel");
   options.tileStep = 1;
   ASSERT_EQ(RunProcess(f.project, options, f.ctx).status, RunStatus::Done);
-  const SampleScene scene(Tiny());
-  for (const auto& image : f.project.images) {
-    const std::string ortho = (fs::path(options.destinationFolder) / (image.name + ".tif")).string();
-    int n = 0;
-    const double at = MeanColourError(ortho, scene, 0, 0, &n);
-    EXPECT_GT(n, 500) << ortho;
-    EXPECT_LT(at, 12.0) << ortho;
-    for (const auto& [dx, dy] : {std::pair{0.5, 0.0}, {-0.5, 0.0}, {0.0, 0.5}, {0.0, -0.5}}) {
-      int m = 0;
-      EXPECT_LT(at, MeanColourError(ortho, scene, dx, dy, &m)) << ortho << " shift " << dx << "," << dy;
-    }
-  }
+  ExpectOrthosInPlace(f.project, options.destinationFolder);
 }
 
 TEST(RunProcess, PresentOrthosAreAskedForThenSkippedOrOverwritten) {
