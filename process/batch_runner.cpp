@@ -131,46 +131,6 @@ int ExitForStatus(RunStatus status) {
   }
 }
 
-int RunRun(const BatchCommand& c, const BatchIo& io) {
-  WarpProject project;
-  if (int code = FillBatchProject(project, c.project, io); code != kBatchDone) return code;
-  const RunResult r = RunProcess(project, c.run, io.ctx);
-  if (r.status == RunStatus::PresentOrthosFound) {
-    std::string list;
-    for (const auto& name : r.presentOrthos) list += "  " + name + "\n";
-    Out(io, "Images present into selected folder:\n" + list);
-    Error(io, "Orthos are already present in " + c.run.destinationFolder +
-                  ": give --skip to keep them or --overwrite to write them again");
-    return kBatchRefused;
-  }
-  if (r.status != RunStatus::Aborted) io.ctx.Log(kWarpProcessFinished);
-  int code = ExitForStatus(r.status);
-  if (r.status == RunStatus::NothingToDo) {
-    Error(io, "No image to process");
-    return code;
-  }
-  if (code != kBatchDone && code != kBatchAborted) {
-    Error(io, r.message);
-    if (r.status != RunStatus::WarpRefused) return code;
-  }
-  // A run reached the warp: the report and the summary follow, whatever its outcome.
-  std::string skipped;
-  for (const auto& image : r.images)
-    if (image.outcome == ImageOutcome::Skipped)
-      skipped += "  " + image.name + (image.reason.empty() ? "" : ": " + image.reason) + "\n";
-  std::string text = r.summary + "\n";
-  if (!skipped.empty()) text += "Skipped:\n" + skipped;
-  text += "Orthos in " + c.run.destinationFolder + "\n";
-  if (r.reportWritten) {
-    text += "Report: " + r.reportPath + "\n";
-  } else {
-    Error(io, r.message.empty() ? "Unable to save detailed report!" : r.message);
-    if (code == kBatchDone) code = kBatchProcessError;
-  }
-  Out(io, text);
-  return code;
-}
-
 }  // namespace
 
 int FillBatchProject(WarpProject& project, const BatchProjectOptions& o, const BatchIo& io) {
@@ -220,6 +180,46 @@ int FillBatchProject(WarpProject& project, const BatchProjectOptions& o, const B
   return kBatchDone;
 }
 
+int RunBatchRun(const BatchCommand& c, const BatchIo& io, const WarpDriver& warp) {
+  WarpProject project;
+  if (int code = FillBatchProject(project, c.project, io); code != kBatchDone) return code;
+  const RunResult r = RunProcess(project, c.run, io.ctx, warp);
+  if (r.status == RunStatus::PresentOrthosFound) {
+    std::string list;
+    for (const auto& name : r.presentOrthos) list += "  " + name + "\n";
+    Out(io, "Images present into selected folder:\n" + list);
+    Error(io, "Orthos are already present in " + c.run.destinationFolder +
+                  ": give --skip to keep them or --overwrite to write them again");
+    return kBatchRefused;
+  }
+  if (r.status != RunStatus::Aborted) io.ctx.Log(kWarpProcessFinished);
+  int code = ExitForStatus(r.status);
+  if (r.status == RunStatus::NothingToDo) {
+    Error(io, "No image to process");
+    return code;
+  }
+  if (code != kBatchDone && code != kBatchAborted) {
+    Error(io, r.message);
+    if (r.status != RunStatus::WarpRefused) return code;
+  }
+  // A run reached the warp: the report and the summary follow, whatever its outcome.
+  std::string skipped;
+  for (const auto& image : r.images)
+    if (image.outcome == ImageOutcome::Skipped)
+      skipped += "  " + image.name + (image.reason.empty() ? "" : ": " + image.reason) + "\n";
+  std::string text = r.summary + "\n";
+  if (!skipped.empty()) text += "Skipped:\n" + skipped;
+  text += "Orthos in " + c.run.destinationFolder + "\n";
+  if (r.reportWritten) {
+    text += "Report: " + r.reportPath + "\n";
+  } else {
+    Error(io, r.message.empty() ? "Unable to save detailed report!" : r.message);
+    if (code == kBatchDone) code = kBatchProcessError;
+  }
+  Out(io, text);
+  return code;
+}
+
 int RunBatchCommand(const std::vector<std::string>& args, const BatchIo& io) {
   BatchCommand command;
   if (const std::string err = ParseBatchCommand(args, &command); !err.empty()) {
@@ -232,7 +232,7 @@ int RunBatchCommand(const std::vector<std::string>& args, const BatchIo& io) {
       return kBatchDone;
     case BatchCommandKind::Sample: return RunSample(command, io);
     case BatchCommandKind::Footprints: return RunFootprints(command, io);
-    case BatchCommandKind::Run: return RunRun(command, io);
+    case BatchCommandKind::Run: return RunBatchRun(command, io);
   }
   return kBatchUsage;
 }

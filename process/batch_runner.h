@@ -10,6 +10,7 @@
 #include "app/project.h"
 #include "app/run_context.h"
 #include "process/batch_options.h"
+#include "process/run_process.h"
 
 namespace ortavia {
 
@@ -33,5 +34,10 @@ int FillBatchProject(WarpProject& project, const BatchProjectOptions& options, c
 
 // Runs one command line (the arguments after the program name); returns the exit code.
 int RunBatchCommand(const std::vector<std::string>& args, const BatchIo& io);
+
+// The run command: fills the project, runs it with `warp` as the warp stage and writes the
+// summary; returns the exit code.
+int RunBatchRun(const BatchCommand& command, const BatchIo& io,
+                const WarpDriver& warp = WarpImages);
 
 }  // namespace ortavia

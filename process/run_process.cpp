@@ -191,7 +191,8 @@ std::string FormatRunSummary(const std::string& elapsed, double gsd, int warped,
   return text;
 }
 
-RunResult RunProcess(WarpProject& project, const RunOptions& options, const RunContext& ctx) {
+RunResult RunProcess(WarpProject& project, const RunOptions& options, const RunContext& ctx,
+                     const WarpDriver& warpDriver) {
   RunResult result;
   auto refuse = [&](RunStatus status, std::string message) {
     result.status = status;
@@ -261,7 +262,7 @@ RunResult RunProcess(WarpProject& project, const RunOptions& options, const RunC
   request.cellSize = mosaic.grid.cellSize;
   request.mosaicWidth = mosaic.grid.mosaicWidth;
   request.mosaicHeight = mosaic.grid.mosaicHeight;
-  warp = WarpImages(request, ctx);
+  warp = warpDriver(request, ctx);
   mosaic.grid.voronoiMap.release();
   if (warp.status == WarpRunStatus::Refused && !warp.refusal.empty()) ctx.Log(warp.refusal);
 

@@ -2,6 +2,7 @@
 // The run: from a filled project to the orthos, the mosaic products and the report, with the
 // operator's answers given as plain options. The window's Start command asks its questions, then
 // calls RunProcess; the batch runner calls it with its command-line options.
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -76,7 +77,11 @@ struct RunResult {
 // destination folder has proved writable. The caller owns the start command around it (abort flag
 // cleared, busy mode, the message box of `message`, the summary box, "Warp process finished"
 // unless aborted) and stores "destinationFolder" in the profile once the answers are settled.
-RunResult RunProcess(WarpProject& project, const RunOptions& options, const RunContext& ctx);
+// warp runs the images once the mosaic stage is done: WarpImages in one process; a cluster
+// driver hands the images out to other processes instead.
+using WarpDriver = std::function<WarpResult(const WarpRequest&, const RunContext&)>;
+RunResult RunProcess(WarpProject& project, const RunOptions& options, const RunContext& ctx,
+                     const WarpDriver& warp = WarpImages);
 
 // The orthos already in a folder: regular files whose extension is ".tif" (in any case), except
 // the mosaic products, whose file names contain "coverage" or "voronoi". Full paths, sorted.

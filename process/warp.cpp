@@ -278,55 +278,45 @@ bool ReadSourceWindow(GDALDataset* image, const std::string& composition, GDALDa
   return true;
 }
 
-class WarpRun {
- public:
-  WarpRun(const WarpRequest& req, const RunContext& ctx) : req_(req), ctx_(ctx) {}
-  WarpResult Run();
+}  // namespace
 
- private:
-  enum class Step { Written, Skipped, Aborted };
-  Step ProcessImage(int i, int r);
-  Step Skip(int r, const std::string& reason) {
-    result_.skippedRows.push_back(r);
-    status_.outcome = ImageOutcome::Skipped;
-    status_.reason = reason;
-    return Step::Skipped;
-  }
-  Step Abort() {
-    ctx_.Log("process aborted by user");
-    status_.outcome = ImageOutcome::Aborted;
-    status_.reason = "process aborted by user";
-    return Step::Aborted;
-  }
-  std::optional<std::string> Refusal();
-  // An image too large for memory, or a raster library failure, skips that image only.
-  Step GuardedProcessImage(int i, int r) {
-    std::string what;
-    try {
-      return ProcessImage(i, r);
-    } catch (const std::bad_alloc&) {
-      what = "not enough memory";
-    } catch (const cv::Exception& e) {
-      what = e.what();
-    }
-    if (status_.name.empty() && r >= 0 && r < static_cast<int>(req_.project->images.size()))
-      status_.name = req_.project->images[r].name;
-    ctx_.Log(Format("%s image can't be projected: %s!", status_.name.c_str(), what.c_str()));
-    return Skip(r, what);
-  }
+ImageWarper::Step ImageWarper::Skip(const std::string& reason) {
+  status_.outcome = ImageOutcome::Skipped;
+  status_.reason = reason;
+  return Step::Skipped;
+}
 
-  const WarpRequest& req_;
-  const RunContext& ctx_;
-  WarpResult result_;
-  ImageStatus status_;
-  int nOut_ = 0;
-  GDALDataType type_ = GDT_Unknown;
-  int depth_ = -1;
-  cv::Mat cellMask_;
-  bool firstWritten_ = true;
-};
+ImageWarper::Step ImageWarper::Abort() {
+  ctx_.Log("process aborted by user");
+  status_.outcome = ImageOutcome::Aborted;
+  status_.reason = "process aborted by user";
+  return Step::Aborted;
+}
 
-std::optional<std::string> WarpRun::Refusal() {
+// An image too large for memory, or a raster library failure, skips that image only.
+ImageWarper::Step ImageWarper::GuardedProcessImage(int i, int r) {
+  std::string what;
+  try {
+    return ProcessImage(i, r);
+  } catch (const std::bad_alloc&) {
+    what = "not enough memory";
+  } catch (const cv::Exception& e) {
+    what = e.what();
+  }
+  if (status_.name.empty() && r >= 0 && r < static_cast<int>(req_.project->images.size()))
+    status_.name = req_.project->images[r].name;
+  ctx_.Log(Format("%s image can't be projected: %s!", status_.name.c_str(), what.c_str()));
+  return Skip(what);
+}
+
+ImageStatus ImageWarper::WarpImage(int i) {
+  status_ = ImageStatus{};
+  status_.row = i >= 0 && i < static_cast<int>(req_.rows.size()) ? req_.rows[i] : -1;
+  GuardedProcessImage(i, status_.row);
+  return status_;
+}
+
+std::optional<std::string> ImageWarper::Refusal() {
   const WarpProject* project = req_.project;
   if (!project || !project->passport || req_.rows.empty()) return "no passport or no images";
   nOut_ = CompositionBands(req_.composition);
@@ -349,41 +339,16 @@ std::optional<std::string> WarpRun::Refusal() {
   return std::nullopt;
 }
 
-WarpResult WarpRun::Run() {
-  if (auto why = Refusal()) {
-    result_.status = WarpRunStatus::Refused;
-    result_.refusal = *why;
-    return result_;
-  }
-  const int count = static_cast<int>(req_.rows.size());
-  ctx_.SetRange(0, count);
-  ctx_.Log("start warping images...");
-  for (int i = 0; i < count; ++i) {
-    const int r = req_.rows[i];
-    status_ = ImageStatus{};
-    status_.row = r;
-    const Step step = GuardedProcessImage(i, r);
-    result_.images.push_back(status_);
-    if (step == Step::Aborted) {
-      result_.status = WarpRunStatus::Aborted;
-      return result_;
-    }
-  }
-  ctx_.Log("end warping images...");
-  result_.status = WarpRunStatus::Done;
-  return result_;
-}
-
-WarpRun::Step WarpRun::ProcessImage(int i, int r) {
+ImageWarper::Step ImageWarper::ProcessImage(int i, int r) {
   WarpProject& project = *req_.project;
-  if (r < 0 || r >= static_cast<int>(project.images.size())) return Skip(r, "not in the image list");
+  if (r < 0 || r >= static_cast<int>(project.images.size())) return Skip("not in the image list");
   const ImageItem& item = project.images[r];
   status_.name = item.name;
   auto oit = project.orientations.find(item.name);
-  if (oit == project.orientations.end()) return Skip(r, "no exterior orientation");
+  if (oit == project.orientations.end()) return Skip("no exterior orientation");
   const geo::COrientation orientation = oit->second;
   const auto footprint = FindFootprint(project, item.name);
-  if (!footprint) return Skip(r, "no footprint");
+  if (!footprint) return Skip("no footprint");
   const std::string orthoPath = (fs::path(req_.destinationFolder) / (item.name + ".tif")).string();
   const std::string cannotProject =
       Format("%s image can't be projected: unable to compute projection bounds!", item.name.c_str());
@@ -391,8 +356,8 @@ WarpRun::Step WarpRun::ProcessImage(int i, int r) {
   DemWindow dem;
   const CadBox& box = footprint->box;
   switch (BuildDemWindow(project.dem.dataset.get(), box.left, box.right, box.top, box.bottom, dem)) {
-    case DemWindowStatus::TooSmall: return Skip(r, "the DEM window is too small");
-    case DemWindowStatus::ReadFailed: ctx_.Log(cannotProject); return Skip(r, "DEM window unreadable");
+    case DemWindowStatus::TooSmall: return Skip("the DEM window is too small");
+    case DemWindowStatus::ReadFailed: ctx_.Log(cannotProject); return Skip("DEM window unreadable");
     case DemWindowStatus::Ok: break;
   }
   project.demWindow = dem.heights;
@@ -402,18 +367,18 @@ WarpRun::Step WarpRun::ProcessImage(int i, int r) {
                                               cellMask_);
   if (!bounds) {
     ctx_.Log(cannotProject);
-    return Skip(r, "unable to compute projection bounds");
+    return Skip("unable to compute projection bounds");
   }
   std::error_code ec;
   if (fs::equivalent(orthoPath, item.path, ec)) {
     ctx_.Log(Format("%s image can't be written: the ortho would replace its source image!",
                     item.name.c_str()));
-    return Skip(r, "the ortho would replace its source image");
+    return Skip("the ortho would replace its source image");
   }
   if (!req_.overwrite && PresentOrtho(orthoPath)) {
     ctx_.Log(Format("Projection of %s image skipped because already present.", item.name.c_str()));
     Recolor(project, footprint->handle, kAciGreen, true);
-    return Skip(r, "already present");
+    return Skip("already present");
   }
   ctx_.SetPos(r);
   const int count = static_cast<int>(req_.rows.size());
@@ -422,17 +387,17 @@ WarpRun::Step WarpRun::ProcessImage(int i, int r) {
   if (ctx_.AbortCheck()) return Abort();
 
   GDALDatasetUniquePtr image(GDALDataset::Open(item.path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
-  if (!image || image->GetRasterCount() < 1) return Skip(r, "the image cannot be opened");
+  if (!image || image->GetRasterCount() < 1) return Skip("the image cannot be opened");
   const ProjectionBounds& b = *bounds;
   if (b.pixMaxX - b.pixMinX + 1 < 64 || b.pixMaxY - b.pixMinY + 1 < 64)
-    return Skip(r, "the image window is smaller than 64 x 64 pixels");
+    return Skip("the image window is smaller than 64 x 64 pixels");
   const int x0 = std::max(b.pixMinX, 0), y0 = std::max(b.pixMinY, 0);
   const int x1 = std::min(b.pixMaxX, image->GetRasterXSize() - 1);
   const int y1 = std::min(b.pixMaxY, image->GetRasterYSize() - 1);
   const int W = x1 - x0 + 1, H = y1 - y0 + 1;
-  if (W < 2 || H < 2) return Skip(r, "the image window lies outside the image");
+  if (W < 2 || H < 2) return Skip("the image window lies outside the image");
   const int bands = image->GetRasterCount();
-  if (bands < nOut_) return Skip(r, "the image has fewer bands than the composition");
+  if (bands < nOut_) return Skip("the image has fewer bands than the composition");
 
   Recolor(project, footprint->handle, kAciMagenta, true);
   if (ctx_.AbortCheck()) return Abort();
@@ -445,7 +410,7 @@ WarpRun::Step WarpRun::ProcessImage(int i, int r) {
   w.src = cv::Mat::zeros(H, W, CV_MAKETYPE(depth_, bands == 1 ? 1 : 3));
   if (nOut_ == 4) w.alpha = cv::Mat::zeros(H, W, CV_MAKETYPE(depth_, 1));
   if (!ReadSourceWindow(image.get(), req_.composition, type_, x0, y0, w.src, w.alpha, ctx_))
-    return Skip(r, "the image cannot be read");
+    return Skip("the image cannot be read");
   image.reset();
   if (ctx_.AbortCheck()) return Abort();
 
@@ -467,7 +432,7 @@ WarpRun::Step WarpRun::ProcessImage(int i, int r) {
   OrthoWriter writer;
   const auto cannotWrite = [&](OrthoStatus s) {
     ctx_.Log(Format("%s image can't be written: %s!", item.name.c_str(), OrthoStatusText(s).c_str()));
-    return Skip(r, OrthoStatusText(s));
+    return Skip(OrthoStatusText(s));
   };
   if (OrthoStatus s = writer.Create(layout); s != OrthoStatus::Ok) return cannotWrite(s);
 
@@ -507,22 +472,46 @@ WarpRun::Step WarpRun::ProcessImage(int i, int r) {
   // The file is complete under its final name: it counts as written even if Stop follows.
   Recolor(project, footprint->handle, kAciGreen, false);
   project.lastOrthoPath = orthoPath;
-  result_.processedRows.push_back(i);
   status_.outcome = ImageOutcome::Written;
   if (req_.orthoWritten) req_.orthoWritten(orthoPath, firstWritten_);
   firstWritten_ = false;
-  if (ctx_.AbortCheck()) {
-    ctx_.Log("process aborted by user");
-    return Step::Aborted;
-  }
   return Step::Written;
 }
 
-}  // namespace
+void AddImageOutcome(WarpResult& result, int position, const ImageStatus& status) {
+  if (status.outcome == ImageOutcome::Written) result.processedRows.push_back(position);
+  if (status.outcome == ImageOutcome::Skipped) result.skippedRows.push_back(status.row);
+  result.images.push_back(status);
+}
 
 WarpResult WarpImages(const WarpRequest& request, const RunContext& ctx) {
-  WarpRun run(request, ctx);
-  return run.Run();
+  WarpResult result;
+  ImageWarper warper(request, ctx);
+  if (auto why = warper.Refusal()) {
+    result.status = WarpRunStatus::Refused;
+    result.refusal = *why;
+    return result;
+  }
+  const int count = static_cast<int>(request.rows.size());
+  ctx.SetRange(0, count);
+  ctx.Log("start warping images...");
+  for (int i = 0; i < count; ++i) {
+    const ImageStatus status = warper.WarpImage(i);
+    AddImageOutcome(result, i, status);
+    if (status.outcome == ImageOutcome::Aborted) {
+      result.status = WarpRunStatus::Aborted;
+      return result;
+    }
+    // A finished ortho counts as written even when Stop follows it.
+    if (status.outcome == ImageOutcome::Written && ctx.AbortCheck()) {
+      ctx.Log("process aborted by user");
+      result.status = WarpRunStatus::Aborted;
+      return result;
+    }
+  }
+  ctx.Log("end warping images...");
+  result.status = WarpRunStatus::Done;
+  return result;
 }
 
 }  // namespace ortavia

@@ -72,6 +72,42 @@ struct WarpResult {
 // (6 filled while warping, 3 when done, 3 filled when kept because present).
 WarpResult WarpImages(const WarpRequest& request, const RunContext& ctx);
 
+// Adds one image's outcome to a run's result, as the warp loop does: a written image adds its
+// position in rows to processedRows, a skipped one its row to skippedRows.
+void AddImageOutcome(WarpResult& result, int position, const ImageStatus& status);
+
+// The warp of single images of one run, for drivers that hand the images out themselves (the
+// loop of WarpImages, the ranks of a cluster run). Refusal() first; when it is empty, WarpImage
+// for positions of request.rows in any order. request and ctx must outlive the warper.
+class ImageWarper {
+ public:
+  ImageWarper(const WarpRequest& request, const RunContext& ctx) : req_(request), ctx_(ctx) {}
+
+  // Why the run cannot start (nothing written, nothing logged); empty when it can.
+  std::optional<std::string> Refusal();
+
+  // Warps the image at position i of request.rows: written, skipped with its reason, or aborted
+  // (the partly written ortho stays as "<name>.tif.part"). Logs as WarpImages does, except the
+  // run's first and last lines; sets the progress position to the image's row.
+  ImageStatus WarpImage(int i);
+
+ private:
+  enum class Step { Written, Skipped, Aborted };
+  Step ProcessImage(int i, int r);
+  Step GuardedProcessImage(int i, int r);
+  Step Skip(const std::string& reason);
+  Step Abort();
+
+  const WarpRequest& req_;
+  const RunContext& ctx_;
+  ImageStatus status_;
+  int nOut_ = 0;
+  GDALDataType type_ = GDT_Unknown;
+  int depth_ = -1;
+  cv::Mat cellMask_;
+  bool firstWritten_ = true;
+};
+
 // The DEM part around one footprint: CV_32F heights, -9999 where there is none, and its
 // geotransform (the DEM's pixel size, origin at the window's top-left pixel corner).
 struct DemWindow {
