@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <filesystem>
 #include <mutex>
 #include <optional>
 
@@ -22,11 +23,11 @@ struct QuietGdal {
   QuietGdal& operator=(const QuietGdal&) = delete;
 };
 
-struct RasterFormat {
-  int bands = 0;
-  GDALDataType type = GDT_Unknown;
-  bool operator==(const RasterFormat&) const = default;
-};
+bool IsPlainFile(const std::string& path) {
+  std::error_code ec;
+  return path.rfind("/vsi", 0) != 0 && path.find('\0') == std::string::npos &&
+         std::filesystem::is_regular_file(path, ec);
+}
 
 GDALDatasetUniquePtr OpenImage(const std::string& path) {
   static std::once_flag once;
@@ -74,6 +75,21 @@ bool IsMarkedUndistorted(GDALDataset* image, const std::string& cameraName) {
          EqualNoCase(*description, cameraName);
 }
 
+ImageVerdict CheckImage(const std::string& path, const geo::CCameraPassport& passport,
+                        bool mustUndistort, const std::string& cameraName,
+                        std::optional<RasterFormat>& reference) {
+  if (!IsPlainFile(path)) return ImageVerdict::NotReadable;
+  GDALDatasetUniquePtr ds = OpenImage(path);
+  if (!ds) return ImageVerdict::NotReadable;
+  if (mustUndistort && !IsMarkedUndistorted(ds.get(), cameraName))
+    return ImageVerdict::NotMatchingPassport;
+  if (ds->GetRasterXSize() != passport.width || ds->GetRasterYSize() != passport.height)
+    return ImageVerdict::NotMatchingPassport;
+  const RasterFormat format = FormatOf(ds.get());
+  if (!reference) reference = format;
+  return format == *reference ? ImageVerdict::Accepted : ImageVerdict::InvalidFormat;
+}
+
 AddImagesResult AddImages(WarpProject& project, const std::vector<std::string>& paths,
                           const RunContext& ctx) {
   AddImagesResult result;
@@ -110,25 +126,12 @@ AddImagesResult AddImages(WarpProject& project, const std::vector<std::string>& 
       ++n.alreadyPresent;
       continue;
     }
-    GDALDatasetUniquePtr ds = OpenImage(path);
-    if (!ds) {
-      ++n.notReadable;
-      continue;
-    }
-    if (mustUndistort && !IsMarkedUndistorted(ds.get(), project.cameraName)) {
-      ++n.notMatchingPassport;
-      continue;
-    }
-    if (ds->GetRasterXSize() != passport.width || ds->GetRasterYSize() != passport.height) {
-      ++n.notMatchingPassport;
-      continue;
-    }
-    const RasterFormat format = FormatOf(ds.get());
-    if (!reference) reference = format;
-    if (!(format == *reference)) {
-      ++n.invalidFormat;
-      continue;
-    }
+    const ImageVerdict verdict =
+        CheckImage(path, passport, mustUndistort, project.cameraName, reference);
+    if (verdict == ImageVerdict::NotReadable) ++n.notReadable;
+    if (verdict == ImageVerdict::NotMatchingPassport) ++n.notMatchingPassport;
+    if (verdict == ImageVerdict::InvalidFormat) ++n.invalidFormat;
+    if (verdict != ImageVerdict::Accepted) continue;
     project.images.push_back({name, path});
     geo::COrientation orientation(1.0);
     orientation.BuildINTWithoutDistortion(&passport, 0.0);

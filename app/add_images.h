@@ -1,6 +1,7 @@
 #pragma once
 // Adding images to the project: every chosen file is checked against the project's passport and
 // the images already listed before it becomes an image row with its own, still empty, orientation.
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,22 @@ struct AddImagesResult {
 // `cameraName` (compared without case): "UNDISTORTED" = "yes" and "CAMERANAME" when both are set,
 // otherwise "TIFFTAG_SOFTWARE" = kUndistortedSoftware and "TIFFTAG_IMAGEDESCRIPTION".
 bool IsMarkedUndistorted(GDALDataset* image, const std::string& cameraName);
+
+struct RasterFormat {
+  int bands = 0;
+  GDALDataType type = GDT_Unknown;
+  bool operator==(const RasterFormat&) const = default;
+};
+
+enum class ImageVerdict { Accepted, NotReadable, NotMatchingPassport, InvalidFormat };
+
+// The checks an image passes before it joins the project: an existing regular file (no folder,
+// FIFO, device or GDAL virtual path) that GDAL opens read-only, the undistortion marks when
+// `mustUndistort`, the passport's width and height, and the band count and band-1 type of
+// `reference` (set from this image when still empty). The file is closed again.
+ImageVerdict CheckImage(const std::string& path, const geo::CCameraPassport& passport,
+                        bool mustUndistort, const std::string& cameraName,
+                        std::optional<RasterFormat>& reference);
 
 // The Add command once the files were chosen (in the order the dialog returned them). Each file is
 // counted as already present (an image of that name is listed), not readable (GDAL cannot open

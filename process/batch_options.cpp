@@ -131,6 +131,8 @@ std::string ParseProjectOrRun(Args& a, BatchCommand* c) {
     const std::string v = a.Next();
     if (opt == "--dem") {
       c->project.dem = v;
+    } else if (opt == "--bundle") {
+      c->project.bundle = v;
     } else if (opt == "--passport") {
       c->project.passport = v;
     } else if (opt == "--eo") {
@@ -167,10 +169,17 @@ std::string ParseProjectOrRun(Args& a, BatchCommand* c) {
     }
   }
   if (c->project.dem.empty()) return "--dem is required";
-  if (c->project.passport.empty()) return "--passport is required";
-  if (c->project.eo.empty()) return "--eo is required";
-  if (c->project.images.empty() == c->project.imageDir.empty())
-    return "give either --images or --image-dir";
+  if (!c->project.bundle.empty()) {
+    if (!c->project.passport.empty() || !c->project.eo.empty() || !c->project.images.empty() ||
+        !c->project.imageDir.empty())
+      return "--bundle brings passport, images and orientations: give no --passport, --eo, "
+             "--images or --image-dir with it";
+  } else {
+    if (c->project.passport.empty()) return "--passport is required (or --bundle)";
+    if (c->project.eo.empty()) return "--eo is required (or --bundle)";
+    if (c->project.images.empty() == c->project.imageDir.empty())
+      return "give either --images or --image-dir";
+  }
   if (run) {
     if (!gsdGiven) return "--gsd is required";
     if (c->run.destinationFolder.empty()) return "--out is required";
@@ -218,8 +227,11 @@ std::string BatchUsage() {
                     (--images F... | --image-dir D) [--tile 16|1] [--bands 1|123|321|412|1234]
                     [--skip|--overwrite] [--eo-separators S] [--eo-comments C]
                     [--eo-columns id,x,y,z,omega,phi,kappa] [--angles rad|deg|grad]
+  ortavia-batch run --dem F --bundle F --gsd G --out DIR [--tile ...] [--bands ...]
+                    [--skip|--overwrite]
   ortavia-batch footprints --dem F --passport F --eo F (--images F... | --image-dir D)
                     [--eo-...] [--angles ...] --geojson FILE
+  ortavia-batch footprints --dem F --bundle F --geojson FILE
   ortavia-batch --help | --version
 
 Exit codes: 0 done, 1 aborted (Ctrl-C), 2 usage, 3 input refused, 4 process error.

@@ -11,6 +11,7 @@ namespace ortavia {
 // Inputs that fill a project, as the windows would: DEM, passport, images, point file.
 struct BatchProjectOptions {
   std::string dem;
+  std::string bundle;  // a bundle file: passport, images and orientations in one
   std::string passport;
   std::string eo;                    // point file: one image per line
   std::vector<std::string> images;   // in the order given

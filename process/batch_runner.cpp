@@ -1,9 +1,11 @@
 #include "process/batch_runner.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 
 #include "app/add_images.h"
+#include "app/bundle_import.h"
 #include "app/dem.h"
 #include "app/footprints.h"
 #include "extor/ext_or_import_model.h"
@@ -91,6 +93,33 @@ std::string JoinNames(const std::vector<std::string>& names) {
   return text;
 }
 
+int FillFromBundle(WarpProject& project, const std::string& path, const BatchIo& io) {
+  BundleImport bundle = PrepareBundleImport(path, project.cameraName, io.ctx);
+  if (bundle.status != BundleImportStatus::Imported) {
+    Error(io, bundle.message + " " + bundle.detail);
+    return kBatchRefused;
+  }
+  const geo::CCameraPassport& p = *bundle.passport;
+  char line[512];
+  std::snprintf(line, sizeof line, "Passport selected: %s (s.n. %s) - focal length %.2f",
+                p.model.c_str(), p.serialNumber.c_str(), p.focalLength);
+  io.ctx.Log(line);
+  for (const std::string& count : bundle.countLines) io.ctx.Log(count);
+  ApplyBundleImport(project, std::move(bundle));
+  io.ctx.Log(std::to_string(project.orientations.size()) + " External Orientation currently loaded");
+  if (project.images.empty()) {
+    Error(io, "No image of " + path + " was accepted: each needs an orientation, must open in "
+              "GDAL, match the passport's size and share the first image's bands and data type");
+    return kBatchRefused;
+  }
+  ComputeFootprints(project, io.ctx);
+  if (Aborted(io)) {
+    Error(io, "process aborted by user");
+    return kBatchAborted;
+  }
+  return kBatchDone;
+}
+
 int RunSample(const BatchCommand& c, const BatchIo& io) {
   SampleFiles files;
   const std::string err = WriteSampleProject(c.sampleDir, c.sample, io.ctx, &files);
@@ -104,7 +133,7 @@ int RunSample(const BatchCommand& c, const BatchIo& io) {
   }
   Out(io, "Sample project written to " + c.sampleDir + "\n  DEM:          " + files.dem +
               "\n  passport:     " + files.passport + "\n  orientations: " + files.orientations +
-              "\n  images:       " + files.imageDir + " (" + std::to_string(files.images.size()) +
+              "\n  bundle:       " + files.bundle + "\n  images:       " + files.imageDir + " (" + std::to_string(files.images.size()) +
               ")\n");
   return kBatchDone;
 }
@@ -139,6 +168,7 @@ int FillBatchProject(WarpProject& project, const BatchProjectOptions& o, const B
     Error(io, std::string(kInvalidDemText) + " " + o.dem);
     return kBatchRefused;
   }
+  if (!o.bundle.empty()) return FillFromBundle(project, o.bundle, io);
   if (int code = LoadPassport(project, o.passport, io); code != kBatchDone) return code;
 
   std::vector<std::string> paths = o.images;

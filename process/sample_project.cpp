@@ -10,6 +10,8 @@
 
 #include <gdal_priv.h>
 
+#include "app/bundle_writer.h"
+
 namespace ortavia {
 namespace {
 
@@ -333,14 +335,26 @@ std::string WriteSampleProject(const std::string& folder, const SampleOptions& o
                 "PrincipalPointX = %.17g\nPrincipalPointY = %.17g\n",
                 scene.focalMm, scene.pixelMm, options.width, options.height, scene.ppx, scene.ppy);
   if (!WriteText(out.passport, text)) return "cannot write " + out.passport;
+  BundleContent bundle;
+  bundle.title = "Ortavia sample project";
+  bundle.passportText = text;
+  bundle.cameraName = "camera.bcc";
 
   std::string eo;
   for (const SampleShot& s : scene.Shots()) {
     std::snprintf(text, sizeof text, "%s %.6f %.6f %.6f %.12f %.12f %.12f\n", s.name.c_str(), s.x,
                   s.y, s.z, s.omega, s.phi, s.kappa);
     eo += text;
+    BundleRecord record;
+    record.path = "images/" + s.name + ".tif";
+    record.hasOrientation = true;
+    record.eo = {s.name, s.x, s.y, s.z, s.omega, s.phi, s.kappa};
+    bundle.records.push_back(std::move(record));
   }
   if (!WriteText(out.orientations, eo)) return "cannot write " + out.orientations;
+  out.bundle = (root / "bundle.bun").string();
+  const std::vector<std::uint8_t> bun = EncodeBundle206(bundle);
+  if (!WriteText(out.bundle, std::string(bun.begin(), bun.end()))) return "cannot write " + out.bundle;
 
   const int count = static_cast<int>(scene.Shots().size());
   context.SetRange(0, count);

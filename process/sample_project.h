@@ -80,11 +80,12 @@ class SampleScene {
 };
 
 struct SampleFiles {
-  std::string dem, passport, orientations, imageDir;
+  std::string dem, passport, orientations, imageDir, bundle;
   std::vector<std::string> images;
 };
 
-// Writes dem.tif, camera.bcc, images/<name>.tif and orientations.txt into the folder (created when
+// Writes dem.tif, camera.bcc, images/<name>.tif, orientations.txt and bundle.bun (version 206, the
+// same passport and orientations, image paths relative to the folder) into the folder (created when
 // missing). Returns an empty text on success, else the cause; `files` receives the paths.
 std::string WriteSampleProject(const std::string& folder, const SampleOptions& options,
                                const RunContext& context, SampleFiles* files);

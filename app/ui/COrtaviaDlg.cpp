@@ -27,10 +27,14 @@
 #include <cmath>
 #include <ogr_spatialref.h>
 
+#include "app/add_images.h"
+#include "app/bundle_import.h"
 #include "app/dem.h"
 #include "app/footprints.h"
 #include "app/ui/CAboutDlg.h"
+#include "app/ui/busy_scope.h"
 #include "app/ui/cad_view.h"
+#include "app/ui/file_filters.h"
 #include "app/ui/icons.h"
 #include "app/ui/log_model.h"
 #include "app/ui/maker.h"
@@ -331,6 +335,8 @@ void COrtaviaDlg::ConnectCommands() {
   connect(GetButton(B::Tutorial), &QPushButton::clicked, this, &COrtaviaDlg::OnTutorial);
   connect(GetButton(B::Exit), &QPushButton::clicked, this, &COrtaviaDlg::OnExit);
   connect(GetButton(B::ExtOrientationsAdd), &QPushButton::clicked, this, &COrtaviaDlg::OnExtOrientationsAdd);
+  connect(GetButton(B::ImageAdd), &QPushButton::clicked, this, &COrtaviaDlg::OnAddImages);
+  connect(GetButton(B::Import), &QPushButton::clicked, this, &COrtaviaDlg::OnImport);
   connect(GetButton(B::Stop), &QPushButton::clicked, this, [this] { project_.abortRequested = true; });
 
   connect(cadView_, &CadView::GroundPositionChanged, this, [this](double x, double y) {
@@ -533,6 +539,75 @@ void COrtaviaDlg::RemoveAllImages() {
   AddLogEntry(QStringLiteral("All imported images removed"));
 }
 
+void COrtaviaDlg::OnAddImages() {
+  if (!project_.passport) {
+    prompts_->Inform(QString::fromUtf8(kSelectPassportText));
+    return;
+  }
+  const QStringList files = prompts_->PickOpenFiles(tr("Add images"), CaseBlindFilter(kImageFileFilter));
+  if (files.isEmpty()) return;
+  std::vector<std::string> paths;
+  paths.reserve(static_cast<std::size_t>(files.size()));
+  for (const QString& f : files) paths.push_back(f.toStdString());
+  AddImagesResult result;
+  {
+    BusyScope busy(*this);
+    result = AddImages(project_, paths, MakeRunContext());
+  }
+  if (result.status == AddImagesStatus::FirstImageUnreadable) {
+    prompts_->Warn(QString::fromUtf8(kFirstImageUnreadableText));
+    return;
+  }
+  ImagesChanged();
+}
+
+bool COrtaviaDlg::OnImport() {
+  const QString path = prompts_->PickOpenFile(tr("Import from Trivane"), CaseBlindFilter(kBundleFileFilter));
+  if (path.isEmpty()) return false;
+  QString failure;
+  {
+    BusyScope busy(*this);
+    BundleImport im = PrepareBundleImport(path.toStdString(), project_.cameraName, MakeRunContext());
+    if (im.status != BundleImportStatus::Imported) {
+      failure = QString::fromStdString(im.message);
+      AddLogEntry(QString::fromStdString(im.message + " " + im.detail));
+    } else {
+      ApplyBundle(std::move(im));
+    }
+  }
+  // A refused file changes nothing, an earlier bundle's lock included.
+  if (!failure.isEmpty()) {
+    prompts_->Warn(failure);
+    return false;
+  }
+  SetBundleLock(true);
+  return true;
+}
+
+void COrtaviaDlg::ShowPassport(const geo::CCameraPassport& p) {
+  passportEdit_->setText(QString::asprintf("%s - s.n. %s", p.model.c_str(), p.serialNumber.c_str()));
+  AddLogEntry(QString::asprintf("Passport selected: %s (s.n. %s) - focal length %.2f", p.model.c_str(),
+                                p.serialNumber.c_str(), p.focalLength));
+}
+
+void COrtaviaDlg::ApplyBundle(BundleImport&& im) {
+  // The log tells the steps in the order the operator knows: a version-202 passport comes from
+  // its own file before the images go, the others from the bundle after.
+  const bool passportFirst = im.version == kBundleMinVersion;
+  const std::vector<std::string> counts = im.countLines;
+  if (passportFirst) ShowPassport(*im.passport);
+  RemoveAllImages();
+  ApplyBundleImport(project_, std::move(im));
+  if (!passportFirst) ShowPassport(*project_.passport);
+  for (const std::string& line : counts) AddLogEntry(QString::fromStdString(line));
+  SetStepState(Step::Passport, project_.passport != nullptr);
+  ImagesChanged();
+  SetStepState(Step::ExternalOrientations, !project_.orientations.empty());
+  UpdateStart();
+  AddLogEntry(QString::asprintf("%d External Orientation currently loaded", static_cast<int>(project_.orientations.size())));
+  ComputeFootprints();
+}
+
 // --- passport and orientations -----------------------------------------------------------------
 
 bool COrtaviaDlg::ApplyPassport(const geo::CCameraPassport& passport, const std::string& file) {
@@ -556,9 +631,7 @@ bool COrtaviaDlg::ApplyPassport(const geo::CCameraPassport& passport, const std:
   project_.cameraName = name;
   SetStepState(Step::Passport, true);
   UpdateStart();
-  passportEdit_->setText(QString::asprintf("%s - s.n. %s", passport.model.c_str(), passport.serialNumber.c_str()));
-  AddLogEntry(QString::asprintf("Passport selected: %s (s.n. %s) - focal length %.2f", passport.model.c_str(),
-                                passport.serialNumber.c_str(), passport.focalLength));
+  ShowPassport(passport);
   cadView_->update();
   return true;
 }

@@ -20,6 +20,10 @@ class QPushButton;
 class QTreeView;
 class QTreeWidget;
 
+namespace ortavia {
+struct BundleImport;
+}
+
 namespace ortavia::ui {
 
 class CadView;
@@ -87,6 +91,12 @@ class COrtaviaDlg : public QDialog {
   void OnTutorial();
   void OnExit();
   void OnExtOrientationsAdd();
+  // Image Add: the file dialog, then the engine's checks with the progress bar, the log lines,
+  // the step and Start.
+  void OnAddImages();
+  // Import: reads a bundle file whole before anything changes; on success it replaces passport,
+  // images and orientations, locks them and computes the footprints. False when nothing changed.
+  bool OnImport();
   // Shows the footprint of the image in a list row (double click); nothing when it has none.
   void ZoomToFootprint(int row);
   // Copies the selected log rows to the clipboard.
@@ -122,6 +132,8 @@ class COrtaviaDlg : public QDialog {
   void OnEntitySelected(CadHandle handle, bool selected);
   void OnImageSelectionChanged();
   void SetTitle();
+  void ShowPassport(const geo::CCameraPassport& passport);
+  void ApplyBundle(BundleImport&& im);
   bool PaintDemPicture(QPainter& painter, const QRectF& pictureRect, const QRect& visibleRect);
   RunContext MakeRunContext();
 

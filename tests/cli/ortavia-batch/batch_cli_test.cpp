@@ -245,4 +245,61 @@ TEST_F(BatchCli, CtrlCAbortsAndTheReportSaysSo) {
   EXPECT_EQ(o.err.find("Warp process finished"), std::string::npos);
 }
 
+
+// The sample's bundle gives the orthos of its point file: the same grid, the same pixels.
+TEST_F(BatchCli, BundleRunsToTheOrthosOfThePointFile) {
+  const fs::path byFile = *root_ / "by_file", byBundle = *root_ / "by_bundle";
+  ASSERT_EQ(Tool(RunArgs(byFile)).code, 0);
+  const Outcome o = Tool({"run", "--dem", P("dem.tif").string(), "--bundle", P("bundle.bun").string(),
+                         "--gsd", "0.5", "--out", byBundle.string()});
+  ASSERT_EQ(o.code, 0) << o.err;
+  EXPECT_NE(o.out.find("- Images warped: 4"), std::string::npos) << o.out;
+  EXPECT_NE(o.err.find("4 images added"), std::string::npos);
+  GDALAllRegister();
+  for (const char* name : {"img_001", "img_002", "img_003", "img_004"}) {
+    const std::string file = std::string(name) + ".tif";
+    GDALDatasetUniquePtr a(GDALDataset::Open((byFile / file).c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
+    GDALDatasetUniquePtr b(GDALDataset::Open((byBundle / file).c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
+    ASSERT_TRUE(a && b) << file;
+    double ga[6], gb[6];
+    ASSERT_EQ(b->GetGeoTransform(gb), CE_None);
+    a->GetGeoTransform(ga);
+    for (int i = 0; i < 6; ++i) EXPECT_NEAR(ga[i], gb[i], 1e-6) << file << " " << i;
+    ASSERT_EQ(a->GetRasterXSize(), b->GetRasterXSize());
+    ASSERT_EQ(a->GetRasterYSize(), b->GetRasterYSize());
+    // The point file rounds positions to 1 um and angles to 1e-12 rad: at most a few pixels of
+    // a few levels may differ.
+    const int w = a->GetRasterXSize(), h = a->GetRasterYSize();
+    std::vector<unsigned char> pa(static_cast<size_t>(w) * h), pb(pa.size());
+    ASSERT_EQ(a->GetRasterBand(1)->RasterIO(GF_Read, 0, 0, w, h, pa.data(), w, h, GDT_Byte, 0, 0), CE_None);
+    ASSERT_EQ(b->GetRasterBand(1)->RasterIO(GF_Read, 0, 0, w, h, pb.data(), w, h, GDT_Byte, 0, 0), CE_None);
+    double diff = 0.0;
+    for (size_t i = 0; i < pa.size(); ++i) diff += std::abs(pa[i] - pb[i]);
+    EXPECT_LT(diff / static_cast<double>(pa.size()), 0.05) << file;
+  }
+}
+
+// Damaged bundles end quickly with exit code 3 and say where they went wrong.
+TEST_F(BatchCli, DamagedBundlesAreRefused) {
+  std::ifstream in(P("bundle.bun"), std::ios::binary);
+  const std::string whole((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_GT(whole.size(), 200u);
+  std::vector<std::string> damaged = {whole.substr(0, 3), whole.substr(0, whole.size() / 2),
+                                      whole.substr(0, whole.size() - 1), whole + "junk",
+                                      std::string("\xC9\0\0\0", 4) + whole.substr(4)};
+  damaged.push_back(std::string("\xCE\0\0\0", 4) + std::string(1, '\xFF') + std::string(6, '\xFF') +
+                    std::string(8, '\x7F'));  // a first text of about 2^63 characters
+  for (size_t i = 0; i < damaged.size(); ++i) {
+    const fs::path bun = *root_ / ("damaged_" + std::to_string(i) + ".bun");
+    std::ofstream(bun, std::ios::binary) << damaged[i];
+    const Outcome o = Tool({"footprints", "--dem", P("dem.tif").string(), "--bundle", bun.string(),
+                           "--geojson", (*root_ / "d.geojson").string()});
+    EXPECT_EQ(o.code, 3) << i << ": " << o.err;
+    const bool version = i == 4;
+    EXPECT_NE(o.err.find(version ? "Invalid BUN file version" : "Unable to read BUN file!"), std::string::npos)
+        << i << ": " << o.err;
+    EXPECT_NE(o.err.find("offset "), std::string::npos) << o.err;
+  }
+}
+
 }  // namespace

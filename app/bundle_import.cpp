@@ -1,0 +1,247 @@
+#include "app/bundle_import.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <optional>
+
+#include "app/add_images.h"
+
+namespace ortavia {
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Lower(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return s;
+}
+
+bool IsRegular(const fs::path& p) {
+  std::error_code ec;
+  return fs::is_regular_file(p, ec);
+}
+
+// The file name of a path of this system or of Windows (folders by '/' or '\', a drive letter).
+std::string FileNamePart(const std::string& path) {
+  const std::size_t slash = path.find_last_of("/\\");
+  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (name.size() >= 2 && name[1] == ':' && std::isalpha(static_cast<unsigned char>(name[0])))
+    name.erase(0, 2);
+  return name;
+}
+
+bool WrittenElsewhere(const std::string& path) {
+  return path.find('\\') != std::string::npos ||
+         (path.size() >= 2 && path[1] == ':' && std::isalpha(static_cast<unsigned char>(path[0])));
+}
+
+// The files of the bundle's folder by lower-case name, listed once and only when needed.
+class FolderIndex {
+ public:
+  explicit FolderIndex(fs::path folder) : folder_(std::move(folder)) {}
+
+  std::string Find(const std::string& recordPath) {
+    if (recordPath.empty() || recordPath.find('\0') != std::string::npos) return {};
+    if (!WrittenElsewhere(recordPath)) {
+      fs::path p(recordPath);
+      if (p.is_relative()) p = folder_ / p;
+      if (IsRegular(p)) return p.string();
+    }
+    const std::string file = FileNamePart(recordPath);
+    if (file.empty() || file == "." || file == "..") return {};
+    const fs::path exact = folder_ / file;
+    if (IsRegular(exact)) return exact.string();
+    if (!byLowerName_) List();
+    const auto [first, last] = byLowerName_->equal_range(Lower(file));
+    if (first == last || std::next(first) != last) return {};  // none, or no single answer
+    return first->second;
+  }
+
+ private:
+  void List() {
+    byLowerName_.emplace();
+    std::error_code ec;
+    for (fs::directory_iterator it(folder_, ec), end; !ec && it != end; it.increment(ec))
+      if (IsRegular(it->path()))
+        byLowerName_->emplace(Lower(it->path().filename().string()), it->path().string());
+  }
+
+  fs::path folder_;
+  std::optional<std::multimap<std::string, std::string>> byLowerName_;
+};
+
+bool FiniteOrientation(const ExtOrientation& eo) {
+  return std::isfinite(eo.x) && std::isfinite(eo.y) && std::isfinite(eo.z) &&
+         std::isfinite(eo.omega) && std::isfinite(eo.phi) && std::isfinite(eo.kappa);
+}
+
+void CountLine(BundleImport& im, int count, const char* format) {
+  if (count <= 0) return;
+  char line[160];
+  std::snprintf(line, sizeof line, format, count);
+  im.countLines.emplace_back(line);
+}
+
+BundleImportStatus ImportStatus(BundleReadStatus s) {
+  switch (s) {
+    case BundleReadStatus::Ok: return BundleImportStatus::Imported;
+    case BundleReadStatus::BadVersion: return BundleImportStatus::BadVersion;
+    case BundleReadStatus::NoPassport: return BundleImportStatus::NoPassport;
+    case BundleReadStatus::BadPassport: return BundleImportStatus::BadPassport;
+    case BundleReadStatus::Damaged: break;
+  }
+  return BundleImportStatus::Damaged;
+}
+
+BundleImport Refused(BundleImportStatus status, const char* message, std::string detail) {
+  BundleImport im;
+  im.status = status;
+  im.message = message;
+  im.detail = std::move(detail);
+  return im;
+}
+
+void CheckRecords(const Bundle& bundle, const fs::path& folder, bool mustUndistort,
+                  const RunContext& ctx, BundleImport& im) {
+  FolderIndex files(folder);
+  std::optional<RasterFormat> reference;
+  BundleImportCounts& n = im.counts;
+  const int count = static_cast<int>(bundle.records.size());
+  ctx.SetRange(0, count);
+  for (int i = 0; i < count; ++i) {
+    ctx.SetPos(i);
+    ctx.Pump();
+    const BundleRecord& r = bundle.records[static_cast<std::size_t>(i)];
+    if (!r.hasOrientation || !FiniteOrientation(r.eo)) {
+      ++n.withoutOrientation;
+      continue;
+    }
+    const std::string name = ImageNameFromPath(FileNamePart(r.path));
+    if (name.empty()) {
+      ++n.notReadable;
+      continue;
+    }
+    if (im.orientations.count(name) != 0) {
+      ++n.alreadyPresent;
+      continue;
+    }
+    const std::string path = files.Find(r.path);
+    const ImageVerdict verdict = path.empty() ? ImageVerdict::NotReadable
+                                              : CheckImage(path, *im.passport, mustUndistort,
+                                                           im.cameraName, reference);
+    if (verdict == ImageVerdict::NotReadable) ++n.notReadable;
+    if (verdict == ImageVerdict::NotMatchingPassport) ++n.notMatchingPassport;
+    if (verdict == ImageVerdict::InvalidFormat) ++n.invalidFormat;
+    if (verdict != ImageVerdict::Accepted) continue;
+    im.images.push_back({name, path});
+    geo::COrientation orientation(1.0);
+    orientation.BuildINTWithoutDistortion(im.passport.get(), 0.0);
+    ApplyExtOrientation(r.eo, orientation);
+    im.orientations.emplace(name, orientation);
+    ++n.added;
+  }
+  ctx.SetPos(0);
+  CountLine(im, n.added, "%d images added");
+  CountLine(im, n.withoutOrientation, "%d images without external orientation data");
+  CountLine(im, n.alreadyPresent, "%d images already present into dataset");
+  CountLine(im, n.notReadable, "%d images not readable or invalid");
+  CountLine(im, n.notMatchingPassport, "%d images not matching the passport specifications");
+  CountLine(im, n.invalidFormat, "%d images have an invalid data format");
+}
+
+}  // namespace
+
+bool ReadFileBytes(const std::string& path, std::vector<std::uint8_t>* bytes, std::string* error) {
+  std::error_code ec;
+  if (!IsRegular(path)) {
+    *error = "not a file";
+    return false;
+  }
+  const std::uintmax_t size = fs::file_size(path, ec);
+  if (ec) {
+    *error = ec.message();
+    return false;
+  }
+  if (size > kMaxBundleFileBytes) {
+    *error = "the file has " + std::to_string(size) + " bytes, more than a bundle can hold";
+    return false;
+  }
+  std::ifstream in(path, std::ios::binary);
+  bytes->resize(static_cast<std::size_t>(size));
+  if (!in || !in.read(reinterpret_cast<char*>(bytes->data()), static_cast<std::streamsize>(size))) {
+    *error = "the file cannot be read";
+    bytes->clear();
+    return false;
+  }
+  return true;
+}
+
+std::string ResolveBundleImagePath(const std::string& recordPath, const fs::path& bundleFolder) {
+  return FolderIndex(bundleFolder).Find(recordPath);
+}
+
+std::string FindCcbPassport(const fs::path& folder) {
+  std::vector<fs::path> found;
+  std::error_code ec;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+    if (IsRegular(it->path()) && Lower(it->path().extension().string()) == ".ccb")
+      found.push_back(it->path());
+  if (found.empty()) return {};
+  return std::min_element(found.begin(), found.end())->string();
+}
+
+BundleImport PrepareBundleImport(const std::string& path, const std::string& cameraName,
+                                 const RunContext& ctx) {
+  std::vector<std::uint8_t> bytes;
+  std::string why;
+  if (!ReadFileBytes(path, &bytes, &why))
+    return Refused(BundleImportStatus::CannotOpen, kUnableToOpenBundleText, path + ": " + why);
+
+  BundleReadResult read = ReadBundle(bytes);
+  bytes = {};
+  if (read.status != BundleReadStatus::Ok)
+    return Refused(ImportStatus(read.status), BundleStatusMessage(read.status),
+                   path + ": " + read.error);
+
+  Bundle& bundle = read.bundle;
+  const fs::path folder = fs::absolute(fs::path(path)).parent_path();
+  BundleImport im;
+  im.version = bundle.version;
+  bool mustUndistort = false;
+  if (bundle.version == kBundleMinVersion) {
+    const std::string ccb = FindCcbPassport(folder);
+    if (ccb.empty())
+      return Refused(BundleImportStatus::NoPassport, BundleStatusMessage(BundleReadStatus::NoPassport),
+                     path + ": no .ccb passport in " + folder.string());
+    auto passport = std::make_unique<geo::CBCCCameraPassport>();
+    if (!geo::CCBtoBCC(ccb, passport.get()))
+      return Refused(BundleImportStatus::BadPassport,
+                     BundleStatusMessage(BundleReadStatus::BadPassport), ccb + ": not a passport");
+    im.passport = std::move(passport);
+    im.cameraName = Lower(fs::path(ccb).filename().string());
+  } else {
+    im.passport = std::move(bundle.passport);
+    im.cameraName = cameraName.empty() ? im.passport->model : cameraName;
+    if (bundle.cameraName) im.cameraName = *bundle.cameraName;
+    mustUndistort = im.passport->MustUndistort() && bundle.undistorted;
+  }
+  CheckRecords(bundle, folder, mustUndistort, ctx, im);
+  im.status = BundleImportStatus::Imported;
+  return im;
+}
+
+void ApplyBundleImport(WarpProject& project, BundleImport&& import) {
+  for (const auto& [name, handle] : project.footprints) project.cad.Erase(handle);
+  if (!project.footprints.empty()) project.cad.Purge();
+  project.footprints.clear();
+  project.passport = std::move(import.passport);
+  project.cameraName = std::move(import.cameraName);
+  project.images = std::move(import.images);
+  project.orientations = std::move(import.orientations);
+}
+
+}  // namespace ortavia
