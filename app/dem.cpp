@@ -10,6 +10,7 @@
 #include <cpl_error.h>
 #include <opencv2/imgcodecs.hpp>
 
+#include "app/dem_crs.h"
 #include "app/height_ramp.h"
 #include "external/geo/gdal_extract_roi.h"
 #include "external/tools/atomic_file.h"
@@ -211,6 +212,13 @@ LoadDemResult LoadDem(WarpProject& project, const std::string& path, const RunCo
   const std::string line = "DTM added: " + std::filesystem::path(path).stem().string();
   result.log.push_back(line);
   ctx.Log(line);
+  // Accepted, so that the operator sees the DEM; the run itself refuses it.
+  const std::string advice =
+      GeographicDemAdvice(project.dem.dataset.get(), DatasetCrsWkt(project.dem.dataset.get()), path);
+  if (!advice.empty()) {
+    result.log.push_back("Warning: " + advice);
+    ctx.Log(result.log.back());
+  }
   return result;
 }
 

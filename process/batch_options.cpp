@@ -9,6 +9,8 @@
 
 #include <gdal_priv.h>
 
+#include "app/dem_crs.h"
+
 namespace ortavia {
 namespace {
 
@@ -162,6 +164,10 @@ std::string ParseProjectOrRun(Args& a, BatchCommand* c) {
       if (v != "1" && v != "123" && v != "321" && v != "412" && v != "1234")
         return "--bands needs 1, 123, 321, 412 or 1234";
       c->run.composition = v;
+    } else if (run && opt == "--crs") {
+      // Read now, so that a definition GDAL cannot take stops the run before any work.
+      if (std::string bad = ParseCrsDefinition(v, nullptr); !bad.empty()) return "--crs: " + bad;
+      c->run.crs = v;
     } else if (!run && opt == "--geojson") {
       c->geojson = v;
     } else {
@@ -227,6 +233,7 @@ std::string BatchUsage() {
                     (--images F... | --image-dir D) [--tile 16|1] [--bands 1|123|321|412|1234]
                     [--skip|--overwrite] [--eo-separators S] [--eo-comments C]
                     [--eo-columns id,x,y,z,omega,phi,kappa] [--angles rad|deg|grad]
+                    [--crs DEFINITION]
   ortavia-batch run --dem F --bundle F --gsd G --out DIR [--tile ...] [--bands ...]
                     [--skip|--overwrite]
   ortavia-batch footprints --dem F --passport F --eo F (--images F... | --image-dir D)

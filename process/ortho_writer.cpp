@@ -9,6 +9,8 @@
 #include <cpl_string.h>
 #include <tiffio.h>
 
+#include "app/dem_crs.h"
+
 namespace ortavia {
 namespace {
 
@@ -143,7 +145,8 @@ OrthoStatus OrthoWriter::Create(const OrthoLayout& layout) {
   ds_.reset(driver->Create(tempPath_.c_str(), layout.width, layout.height, layout.bands, layout.type,
                            options));
   CSLDestroy(options);
-  if (!ds_) {
+  if (!ds_ || !SetDatasetCrs(*ds_, layout.output.crsWkt)) {
+    ds_.reset();
     RemoveQuietly(tempPath_);
     return OrthoStatus::CreateFailed;
   }

@@ -18,6 +18,11 @@
 
 namespace ortavia {
 
+// What the operator chose for the files beyond the Part's layout.
+struct OrthoOutput {
+  std::string crsWkt;  // written as GeoTIFF keys; empty: no CRS (the world file alone georeferences)
+};
+
 struct OrthoLayout {
   std::string path;  // final "<folder>/<name>.tif"
   int width = 0, height = 0;
@@ -27,6 +32,7 @@ struct OrthoLayout {
   int ox0 = 0, oy0 = 0;  // offset in the mosaic, output pixels
   double mosaicMinX = 0.0, mosaicMaxY = 0.0;
   int mosaicWidth = 0, mosaicHeight = 0;
+  OrthoOutput output;
 };
 
 // GTiff creation options in order: TILED=YES, BLOCKXSIZE=256, BLOCKYSIZE=256, TFW=YES, and for
@@ -58,7 +64,7 @@ class OrthoWriter {
   ~OrthoWriter();
 
   // Creates the temporary raster with the creation options. No geotransform is stored in the
-  // file: the georeferencing is the world file.
+  // file: the georeferencing is the world file; the CRS, when given, goes in as GeoTIFF keys.
   OrthoStatus Create(const OrthoLayout& layout);
 
   // Writes block (bx, by) of nominal size bw x bh: channel b - 1 of `block` feeds band b for

@@ -10,6 +10,7 @@
 
 #include <gdal_priv.h>
 
+#include "app/dem_crs.h"
 #include "external/tools/sysinfo.h"
 #include "products/mosaic.h"
 #include "report/process_report.h"
@@ -201,6 +202,15 @@ RunResult RunProcess(WarpProject& project, const RunOptions& options, const RunC
   };
 
   if (!CanStart(project)) return refuse(RunStatus::MissingData, kMissingDataMessage);
+  GDALDataset* dem = project.dem.dataset.get();
+  std::string crsWkt;
+  if (options.crs.empty()) {
+    crsWkt = DatasetCrsWkt(dem);
+  } else if (std::string bad = ParseCrsDefinition(options.crs, &crsWkt); !bad.empty()) {
+    return refuse(RunStatus::InvalidCrs, bad);
+  }
+  if (std::string advice = GeographicDemAdvice(dem, crsWkt, dem->GetDescription()); !advice.empty())
+    return refuse(RunStatus::GeographicCrs, advice);
   for (int r = 0; r < static_cast<int>(project.images.size()); ++r) result.rows.push_back(r);
   if (result.rows.empty()) return refuse(RunStatus::NothingToDo, {});
 
@@ -232,8 +242,8 @@ RunResult RunProcess(WarpProject& project, const RunOptions& options, const RunC
   GT_StartTimer();
   ctx.Log(kProcessStarted);
 
-  MosaicResult mosaic =
-      BuildMosaicOverviews(project, result.rows, options.gsd, options.destinationFolder, ctx);
+  MosaicResult mosaic = BuildMosaicOverviews(project, result.rows, options.gsd,
+                                             options.destinationFolder, ctx, crsWkt);
   WarpResult warp;
   if (mosaic.status == MosaicStatus::Aborted) {
     // Stopped before the first ortho: still a run the report must account for.
@@ -262,6 +272,7 @@ RunResult RunProcess(WarpProject& project, const RunOptions& options, const RunC
   request.cellSize = mosaic.grid.cellSize;
   request.mosaicWidth = mosaic.grid.mosaicWidth;
   request.mosaicHeight = mosaic.grid.mosaicHeight;
+  request.output.crsWkt = crsWkt;
   warp = warpDriver(request, ctx);
   mosaic.grid.voronoiMap.release();
   if (warp.status == WarpRunStatus::Refused && !warp.refusal.empty()) ctx.Log(warp.refusal);

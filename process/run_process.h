@@ -37,6 +37,9 @@ struct RunOptions {
   std::string composition;
   std::string destinationFolder;  // created when missing
   PresentOrthosMode presentOrthos = PresentOrthosMode::Ask;
+  // CRS of the orthos and products, as GDAL reads a definition (EPSG code, WKT, PROJ string);
+  // empty: the DEM's own, or none when the DEM has none.
+  std::string crs;
 };
 
 enum class RunStatus {
@@ -44,6 +47,8 @@ enum class RunStatus {
   Aborted,                 // Stop was confirmed; the report says so
   NothingToDo,             // the image list is empty
   MissingData,             // CanStart is false
+  InvalidCrs,              // the CRS definition cannot be read
+  GeographicCrs,           // the DEM's coordinates are degrees: the camera model needs a projection
   InvalidGsd,              // not above 0, or so small that an ortho would dwarf its image
   BandCheckFailed,         // the first image cannot be opened
   InvalidComposition,

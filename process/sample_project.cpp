@@ -11,6 +11,7 @@
 #include <gdal_priv.h>
 
 #include "app/bundle_writer.h"
+#include "app/dem_crs.h"
 
 namespace ortavia {
 namespace {
@@ -244,6 +245,9 @@ std::string WriteDem(const SampleScene& scene, const std::filesystem::path& path
   double gtCopy[6];
   std::copy(gt.begin(), gt.end(), gtCopy);
   ds->SetGeoTransform(gtCopy);
+  // Metres around (500000, 4500000): the block lies in UTM zone 33N, so GIS software places it.
+  std::string utm33n;
+  if (ParseCrsDefinition("EPSG:32633", &utm33n).empty()) SetDatasetCrs(*ds, utm33n);
   GDALRasterBand* band = ds->GetRasterBand(1);
   band->SetNoDataValue(SampleScene::kDemNoData);
   std::vector<float> line(n);

@@ -429,6 +429,7 @@ ImageWarper::Step ImageWarper::ProcessImage(int i, int r) {
   layout.mosaicMaxY = project.mosaicMaxY;
   layout.mosaicWidth = req_.mosaicWidth;
   layout.mosaicHeight = req_.mosaicHeight;
+  layout.output = req_.output;
   OrthoWriter writer;
   const auto cannotWrite = [&](OrthoStatus s) {
     ctx_.Log(Format("%s image can't be written: %s!", item.name.c_str(), OrthoStatusText(s).c_str()));

@@ -20,6 +20,7 @@
 
 #include "app/project.h"
 #include "app/run_context.h"
+#include "process/ortho_writer.h"
 
 namespace ortavia {
 
@@ -37,6 +38,7 @@ struct WarpRequest {
   double gsd = 0.0;          // ground units per output pixel
   double cellSize = 0.0;     // ground size of one Voronoi cell (gsd * mosaicScale)
   int mosaicWidth = 0, mosaicHeight = 0;  // whole mosaic, in output pixels
+  OrthoOutput output;        // CRS and file options of every ortho
   // Called after each ortho is finished, with its path and whether it is the run's first; the
   // window refreshes its preview from it. May be empty.
   std::function<void(const std::string& orthoPath, bool first)> orthoWritten;

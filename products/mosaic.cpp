@@ -11,6 +11,7 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include "app/dem_crs.h"
 #include "app/footprints.h"
 #include "app/terrain_surface.h"
 #include "external/geo/pgon.h"
@@ -94,7 +95,7 @@ std::vector<cv::Point3d> SurfacePoints(const cv::Mat& heights, const double gt[6
 }
 
 bool WriteProductTiff(const fs::path& path, const cv::Mat& bgr, double minX, double maxY,
-                      double cellSize) {
+                      double cellSize, const std::string& crsWkt) {
   GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("GTiff");
   if (!driver) return false;
   GDALDatasetUniquePtr ds(
@@ -109,6 +110,7 @@ bool WriteProductTiff(const fs::path& path, const cv::Mat& bgr, double minX, dou
   }
   double gt[6] = {minX, cellSize, 0.0, maxY, 0.0, -cellSize};
   ds->SetGeoTransform(gt);
+  if (!SetDatasetCrs(*ds, crsWkt)) return false;
   CPLErrorReset();
   ds.reset();
   return CPLGetLastErrorType() != CE_Failure;
@@ -213,7 +215,8 @@ CoverageCells ComputeCoverageCells(double extentX, double extentY, double gsd) {
 }
 
 MosaicResult BuildMosaicOverviews(WarpProject& project, const std::vector<int>& rows, double gsd,
-                                  const std::string& destinationFolder, const RunContext& ctx) {
+                                  const std::string& destinationFolder, const RunContext& ctx,
+                                  const std::string& crsWkt) {
   if (!project.passport || rows.empty()) return Fail(MosaicStatus::NoImages, "no passport or no images");
   if (!(gsd > 0.0) || !std::isfinite(gsd))
     return Fail(MosaicStatus::BadGsd, "The GSD must be greater than 0");
@@ -354,9 +357,10 @@ MosaicResult BuildMosaicOverviews(WarpProject& project, const std::vector<int>& 
   grid.mosaicMaxY = project.mosaicMaxY;
 
   if (!WriteProductTiff(folder / "coverage.tif", coverageCrop, grid.mosaicMinX, grid.mosaicMaxY,
-                        cellSize))
+                        cellSize, crsWkt))
     return Fail(MosaicStatus::WriteFailed, "coverage.tif cannot be written");
-  if (!WriteProductTiff(folder / "voronoi.tif", voronoi, grid.mosaicMinX, grid.mosaicMaxY, cellSize))
+  if (!WriteProductTiff(folder / "voronoi.tif", voronoi, grid.mosaicMinX, grid.mosaicMaxY, cellSize,
+                        crsWkt))
     return Fail(MosaicStatus::WriteFailed, "voronoi.tif cannot be written");
   grid.voronoiMap = voronoi;
   ctx.Log("end building overviews...");

@@ -51,9 +51,11 @@ struct MosaicResult {
 // "voronoi.tif" and "<name>.bounds" for each taking-part image whose footprint reaches the terrain.
 // rows are image-list rows in list order (a row equals its position). Logs
 // "start building overviews..." and "end building overviews..." through ctx. On success the
-// project's mosaicScale and mosaic extent are set; on failure files already written stay.
+// project's mosaicScale and mosaic extent are set; on failure files already written stay. Both
+// GeoTIFFs carry the CRS of crsWkt (none when empty).
 MosaicResult BuildMosaicOverviews(WarpProject& project, const std::vector<int>& rows, double gsd,
-                                  const std::string& destinationFolder, const RunContext& ctx);
+                                  const std::string& destinationFolder, const RunContext& ctx,
+                                  const std::string& crsWkt = {});
 
 // Robust mean planimetric distance between successive projection centres of the rows that have
 // one (mean of the bases within one standard deviation, integer-accumulated as the products

@@ -56,7 +56,7 @@ TEST(BatchOptions, ParsesRunWithEveryOption) {
                                "--images", "a.tif", "b.tif", "--gsd", "0.25", "--out", "o",
                                "--tile", "1", "--bands", "321", "--overwrite", "--eo-separators",
                                ";", "--eo-comments", "!", "--eo-columns",
-                               "id,-,x,y,z,kappa,phi,omega", "--angles", "grad"},
+                               "id,-,x,y,z,kappa,phi,omega", "--angles", "grad", "--crs", "EPSG:32633"},
                               &c),
             "");
   EXPECT_EQ(c.kind, BatchCommandKind::Run);
@@ -68,6 +68,7 @@ TEST(BatchOptions, ParsesRunWithEveryOption) {
   EXPECT_EQ(c.project.eoColumns.size(), 8u);
   EXPECT_EQ(c.project.angles, "grad");
   EXPECT_EQ(c.run.destinationFolder, "o");
+  EXPECT_EQ(c.run.crs, "EPSG:32633");
 }
 
 TEST(BatchOptions, RefusesWhatCannotBeMeant) {
@@ -88,6 +89,7 @@ TEST(BatchOptions, RefusesWhatCannotBeMeant) {
   EXPECT_NE(with({"--tile", "4"}), "");
   EXPECT_NE(with({"--bands", "12"}), "");
   EXPECT_NE(with({"--angles", "turns"}), "");
+  EXPECT_NE(with({"--crs", "+proj=bogus"}).find("Unknown projection"), std::string::npos);
   EXPECT_NE(with({"--eo-columns", "id,x,y,z,omega,phi"}), "");          // kappa missing
   EXPECT_NE(with({"--eo-columns", "id,x,y,z,omega,phi,kappa,x"}), "");  // x twice
   EXPECT_NE(with({"--geojson", "f.json"}), "");  // not an option of run

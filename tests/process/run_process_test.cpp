@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include <gdal_priv.h>
+#include <ogr_spatialref.h>
 #include <gtest/gtest.h>
 
 #include "process/batch_runner.h"
@@ -338,6 +339,97 @@ TEST(RunProcess, StopBeforeTheWarpReportsTheAbort) {
   EXPECT_FALSE(fs::exists(out / "img_001.tif"));
   EXPECT_NE(ReadAll(out / "report.txt").find("Process aborted by user"), std::string::npos);
   EXPECT_FALSE(f.Logged(kProcessEndedWithErrors));
+}
+
+
+// The six numbers of a world file, read as text.
+std::vector<double> WorldFile(const fs::path& path) {
+  std::ifstream in(path);
+  std::vector<double> v;
+  for (double x; in >> x;) v.push_back(x);
+  return v;
+}
+
+std::string EpsgOfFile(const fs::path& path) {
+  GDALDatasetUniquePtr ds(GDALDataset::Open(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
+  const OGRSpatialReference* srs = ds ? ds->GetSpatialRef() : nullptr;
+  if (!srs) return "none";
+  OGRSpatialReference copy(*srs);
+  copy.AutoIdentifyEPSG();
+  const char* code = copy.GetAuthorityCode(nullptr);
+  return code ? code : "unnamed";
+}
+
+// The project's DEM replaced by an in-memory copy labelled with another CRS (none for "").
+void RelabelDem(WarpProject& project, const std::string& crs) {
+  GDALDriver* mem = GetGDALDriverManager()->GetDriverByName("MEM");
+  GDALDatasetUniquePtr copy(
+      mem->CreateCopy("", project.dem.dataset.get(), FALSE, nullptr, nullptr, nullptr));
+  OGRSpatialReference srs;
+  if (!crs.empty()) srs.SetFromUserInput(crs.c_str());
+  copy->SetSpatialRef(crs.empty() ? nullptr : &srs);
+  project.dem.dataset = std::move(copy);
+}
+
+TEST(RunProcess, OrthosAndProductsCarryTheCrsWhereTheWorldFilePutsThem) {
+  struct Case {
+    std::string demCrs, option, expected;
+  };
+  // The sample DEM is in UTM 33N.
+  const Case cases[] = {{"EPSG:32633", "", "32633"},
+                        {"EPSG:32633", "EPSG:3004", "3004"},
+                        {"", "", "none"},
+                        {"", "+proj=utm +zone=33 +datum=WGS84 +units=m +no_defs", "32633"},
+                        {"EPSG:4326", "EPSG:32633", "32633"}};  // a wrong label put right
+  for (const Case& c : cases) {
+    Filled f;
+    RelabelDem(f.project, c.demCrs);
+    RunOptions options = f.Options();
+    options.crs = c.option;
+    const RunResult r = RunProcess(f.project, options, f.ctx);
+    ASSERT_EQ(r.status, RunStatus::Done) << c.demCrs << " / " << c.option << ": " << r.message;
+    const fs::path out = options.destinationFolder;
+    for (const char* product : {"coverage.tif", "voronoi.tif"})
+      EXPECT_EQ(EpsgOfFile(out / product), c.expected) << product << " " << c.option;
+    for (const auto& image : f.project.images) {
+      const fs::path tif = out / (image.name + ".tif");
+      EXPECT_EQ(EpsgOfFile(tif), c.expected) << tif;
+      // GDAL's corner origin lies half a pixel west and north of the world file's pixel centre.
+      const std::vector<double> tfw = WorldFile(out / (image.name + ".tfw"));
+      ASSERT_EQ(tfw.size(), 6u);
+      GDALDatasetUniquePtr ds(GDALDataset::Open(tif.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
+      double gt[6];
+      ASSERT_EQ(ds->GetGeoTransform(gt), CE_None);
+      EXPECT_NEAR(gt[0], tfw[4] - 0.25, 1e-6);
+      EXPECT_NEAR(gt[3], tfw[5] + 0.25, 1e-6);
+      EXPECT_DOUBLE_EQ(gt[1], tfw[0]);
+      EXPECT_DOUBLE_EQ(gt[5], tfw[3]);
+    }
+  }
+}
+
+TEST(RunProcess, GeographicDemOrBadCrsIsRefusedBeforeAnyWork) {
+  struct Case {
+    std::string demCrs, option;
+    RunStatus status;
+    std::string fragment;
+  };
+  const Case cases[] = {
+      {"EPSG:4326", "", RunStatus::GeographicCrs, "gdalwarp -t_srs EPSG:"},
+      {"EPSG:32633", "EPSG:4258", RunStatus::GeographicCrs, "geographic coordinate system (ETRS89)"},
+      {"EPSG:32633", "EPSG:999999", RunStatus::InvalidCrs, "crs not found"},
+  };
+  for (const Case& c : cases) {
+    Filled f;
+    RelabelDem(f.project, c.demCrs);
+    RunOptions options = f.Options();
+    options.crs = c.option;
+    const RunResult r = RunProcess(f.project, options, f.ctx);
+    EXPECT_EQ(r.status, c.status) << c.demCrs << " / " << c.option;
+    EXPECT_NE(r.message.find(c.fragment), std::string::npos) << r.message;
+    EXPECT_FALSE(fs::exists(options.destinationFolder)) << c.option;
+    EXPECT_FALSE(f.Logged(kProcessStarted));
+  }
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <gdal_priv.h>
+#include <ogr_spatialref.h>
 #include <ogrsf_frmts.h>
 #include <gtest/gtest.h>
 
@@ -302,4 +303,32 @@ TEST_F(BatchCli, DamagedBundlesAreRefused) {
   }
 }
 
+TEST_F(BatchCli, CrsThatCannotBeUsedStopsBeforeAnyWork) {
+  // A definition GDAL cannot read: usage error with GDAL's own reason; nothing created.
+  const fs::path out = *root_ / "crs_bad";
+  Outcome o = Tool(With(RunArgs(out), {"--crs", "EPSG:999999"}));
+  EXPECT_EQ(o.code, 2);
+  EXPECT_NE(o.err.find("crs not found"), std::string::npos) << o.err;
+  EXPECT_FALSE(fs::exists(out));
+
+  // A DEM in degrees: refused with the command that reprojects it.
+  GDALAllRegister();
+  const fs::path geographic = *root_ / "dem_wgs84.tif";
+  {
+    GDALDatasetUniquePtr src(GDALDataset::Open(P("dem.tif").c_str(), GDAL_OF_RASTER));
+    GDALDriver* gtiff = GetGDALDriverManager()->GetDriverByName("GTiff");
+    GDALDatasetUniquePtr copy(
+        gtiff->CreateCopy(geographic.c_str(), src.get(), FALSE, nullptr, nullptr, nullptr));
+    OGRSpatialReference wgs84;
+    wgs84.importFromEPSG(4326);
+    copy->SetSpatialRef(&wgs84);
+  }
+  std::vector<std::string> args = RunArgs(out);
+  args[2] = geographic.string();
+  o = Tool(args);
+  EXPECT_EQ(o.code, 3);
+  EXPECT_NE(o.err.find("gdalwarp -t_srs"), std::string::npos) << o.err;
+  EXPECT_NE(o.err.find(geographic.string()), std::string::npos) << o.err;
+  EXPECT_FALSE(fs::exists(out / "coverage.tif"));
+}
 }  // namespace
