@@ -3,6 +3,8 @@
 #include <QFileDialog>
 #include <QMessageBox>
 
+#include "app/ui/CSelectBandDlg.h"
+
 namespace ortavia::ui {
 
 namespace {
@@ -28,6 +30,25 @@ QStringList QtPrompts::PickOpenFiles(const QString& caption, const QString& filt
 
 QString QtPrompts::PickFolder(const QString& caption) {
   return QFileDialog::getExistingDirectory(parent_, caption);
+}
+
+std::optional<std::vector<int>> Prompts::SelectBandOrder(const QString& imagePath, int bandCount,
+                                                        const std::vector<int>& roles) {
+  return ui::SelectBandOrder(nullptr, imagePath.toStdString(), bandCount, roles);
+}
+
+std::optional<std::vector<int>> QtPrompts::SelectBandOrder(const QString& imagePath, int bandCount,
+                                                          const std::vector<int>& roles) {
+  return ui::SelectBandOrder(parent_, imagePath.toStdString(), bandCount, roles);
+}
+
+std::optional<std::vector<int>> ScriptedPrompts::SelectBandOrder(const QString& imagePath, int,
+                                                                const std::vector<int>&) {
+  shown_.push_back({Kind::BandOrder, imagePath});
+  if (bandOrders_.empty()) return std::nullopt;
+  std::optional<std::vector<int>> chosen = bandOrders_.front();
+  bandOrders_.pop_front();
+  return chosen;
 }
 
 bool ScriptedPrompts::AskYesNo(const QString& text) {

@@ -26,6 +26,10 @@ class Prompts {
   virtual QStringList PickOpenFiles(const QString& caption, const QString& filter) = 0;
   // An existing folder; empty = cancelled.
   virtual QString PickFolder(const QString& caption) = 0;
+  // The band order dialog (CSelectBandDlg) for an image whose bands lack colour roles, proposing
+  // `roles`: the four chosen roles, or nothing when cancelled.
+  virtual std::optional<std::vector<int>> SelectBandOrder(const QString& imagePath, int bandCount,
+                                                          const std::vector<int>& roles);
 };
 
 // Message boxes and file dialogs parented to a window.
@@ -38,6 +42,8 @@ class QtPrompts : public Prompts {
   QString PickOpenFile(const QString& caption, const QString& filter) override;
   QStringList PickOpenFiles(const QString& caption, const QString& filter) override;
   QString PickFolder(const QString& caption) override;
+  std::optional<std::vector<int>> SelectBandOrder(const QString& imagePath, int bandCount,
+                                                  const std::vector<int>& roles) override;
 
  private:
   QWidget* parent_;
@@ -47,7 +53,7 @@ class QtPrompts : public Prompts {
 // answered No and an unqueued file choice is cancelled, so a missing answer cannot loop forever.
 class ScriptedPrompts : public Prompts {
  public:
-  enum class Kind { Question, Information, Warning, OpenFile, OpenFiles, Folder };
+  enum class Kind { Question, Information, Warning, OpenFile, OpenFiles, Folder, BandOrder };
   struct Shown {
     Kind kind;
     QString text;  // the message, or the caption of a file choice
@@ -57,6 +63,8 @@ class ScriptedPrompts : public Prompts {
   void QueueFile(const QString& path) { files_.push_back(QStringList{path}); }
   void QueueFiles(const QStringList& paths) { files_.push_back(paths); }
   void QueueFolder(const QString& path) { folders_.push_back(path); }
+  // Nothing = the band order dialog is cancelled.
+  void QueueBandOrder(std::optional<std::vector<int>> roles) { bandOrders_.push_back(std::move(roles)); }
 
   bool AskYesNo(const QString& text) override;
   void Inform(const QString& text) override;
@@ -64,6 +72,9 @@ class ScriptedPrompts : public Prompts {
   QString PickOpenFile(const QString& caption, const QString& filter) override;
   QStringList PickOpenFiles(const QString& caption, const QString& filter) override;
   QString PickFolder(const QString& caption) override;
+  // Records the image path; an unqueued band order is cancelled.
+  std::optional<std::vector<int>> SelectBandOrder(const QString& imagePath, int bandCount,
+                                                  const std::vector<int>& roles) override;
 
   const std::vector<Shown>& Log() const { return shown_; }
   // Texts shown with one icon, in order.
@@ -75,6 +86,7 @@ class ScriptedPrompts : public Prompts {
   std::deque<bool> answers_;
   std::deque<QStringList> files_;
   std::deque<QString> folders_;
+  std::deque<std::optional<std::vector<int>>> bandOrders_;
   std::vector<Shown> shown_;
   QString lastFilter_;
 };
