@@ -65,7 +65,9 @@ TEST(SelectBandDlg, ListsAndProposalFollowTheBandCount) {
       QComboBox* list = dlg.BandList(band);
       const QString want = c.selected[static_cast<std::size_t>(band - 1)];
       EXPECT_EQ(list->isVisibleTo(&dlg), want != "-") << c.bands << " band " << band;
-      if (want != "-") EXPECT_EQ(list->currentText(), want) << c.bands << " band " << band;
+      if (want != "-") {
+        EXPECT_EQ(list->currentText(), want) << c.bands << " band " << band;
+      }
     }
   }
   std::vector<int> roles;
@@ -145,7 +147,9 @@ TEST(SelectBandDlg, PreviewShowsTheImageInTheChosenRolesAndLeavesItUntouched) {
     dlg.BandList(3)->setCurrentText("Red");
     dlg.UpdateButton()->click();
     EXPECT_EQ(roles, (std::vector<int>{kBlue, kGreen, kRed, 0}));
-    if (type == GDT_Byte) EXPECT_EQ(dlg.Preview()->Source().at<cv::Vec3b>(10, 10), cv::Vec3b(200, 90, 10));
+    if (type == GDT_Byte) {
+      EXPECT_EQ(dlg.Preview()->Source().at<cv::Vec3b>(10, 10), cv::Vec3b(200, 90, 10));
+    }
     EXPECT_FALSE(dlg.Preview()->Source().empty());
     dlg.ShowPreviewBox()->setChecked(false);
     EXPECT_TRUE(dlg.Preview()->Source().empty());
