@@ -122,6 +122,10 @@ std::string ParseProjectOrRun(Args& a, BatchCommand* c) {
       overwrite = true;
       continue;
     }
+    if (run && (opt == "--cog" || opt == "--alpha")) {
+      (opt == "--cog" ? c->run.cog : c->run.alpha) = true;
+      continue;
+    }
     if (opt == "--images") {
       const auto values = a.Values();
       if (values.empty()) return "--images needs at least one file";
@@ -164,6 +168,13 @@ std::string ParseProjectOrRun(Args& a, BatchCommand* c) {
       if (v != "1" && v != "123" && v != "321" && v != "412" && v != "1234")
         return "--bands needs 1, 123, 321, 412 or 1234";
       c->run.composition = v;
+    } else if (run && opt == "--compress") {
+      std::string name = v;
+      std::transform(name.begin(), name.end(), name.begin(),
+                     [](unsigned char ch) { return std::toupper(ch); });
+      if (name.empty() || !IsOrthoCompression(name))
+        return "--compress needs NONE, DEFLATE, LZW, ZSTD or JPEG";
+      c->run.compress = name;
     } else if (run && opt == "--crs") {
       // Read now, so that a definition GDAL cannot take stops the run before any work.
       if (std::string bad = ParseCrsDefinition(v, nullptr); !bad.empty()) return "--crs: " + bad;
@@ -201,8 +212,17 @@ std::string ParseProjectOrRun(Args& a, BatchCommand* c) {
 
 }  // namespace
 
-std::string ParseBatchCommand(const std::vector<std::string>& args, BatchCommand* command) {
+bool BatchQuiet(const std::vector<std::string>& args) {
+  return std::any_of(args.begin(), args.end(),
+                     [](const std::string& a) { return a == "--quiet" || a == "-q"; });
+}
+
+std::string ParseBatchCommand(const std::vector<std::string>& allArgs, BatchCommand* command) {
   *command = BatchCommand{};
+  std::vector<std::string> args;
+  for (const std::string& a : allArgs)
+    if (a != "--quiet" && a != "-q") args.push_back(a);
+  command->quiet = args.size() != allArgs.size();
   if (args.empty()) return "no command given";
   const std::string& name = args.front();
   const std::vector<std::string> rest(args.begin() + 1, args.end());
@@ -233,13 +253,14 @@ std::string BatchUsage() {
                     (--images F... | --image-dir D) [--tile 16|1] [--bands 1|123|321|412|1234]
                     [--skip|--overwrite] [--eo-separators S] [--eo-comments C]
                     [--eo-columns id,x,y,z,omega,phi,kappa] [--angles rad|deg|grad]
-                    [--crs DEFINITION]
+                    [--crs DEFINITION] [--cog] [--compress NONE|DEFLATE|LZW|ZSTD|JPEG] [--alpha]
   ortavia-batch run --dem F --bundle F --gsd G --out DIR [--tile ...] [--bands ...]
-                    [--skip|--overwrite]
+                    [--skip|--overwrite] [--crs ...] [--cog] [--compress ...] [--alpha]
   ortavia-batch footprints --dem F --passport F --eo F (--images F... | --image-dir D)
                     [--eo-...] [--angles ...] --geojson FILE
   ortavia-batch footprints --dem F --bundle F --geojson FILE
   ortavia-batch --help | --version
+  Every command takes --quiet (-q): only errors are printed.
 
 Exit codes: 0 done, 1 aborted (Ctrl-C), 2 usage, 3 input refused, 4 process error.
 )";

@@ -35,12 +35,16 @@ struct BatchCommand {
   BatchProjectOptions project;
   RunOptions run;  // gsd, tileStep, composition, destinationFolder, presentOrthos
   std::string geojson;
+  bool quiet = false;  // --quiet (any command): errors only
 };
 
 // Parses the arguments after the program name. Empty on success, else what is wrong (exit 2).
 std::string ParseBatchCommand(const std::vector<std::string>& args, BatchCommand* command);
 
 std::string BatchUsage();
+
+// Whether the arguments ask for a quiet run (--quiet or -q anywhere).
+bool BatchQuiet(const std::vector<std::string>& args);
 
 // The files of a folder that GDAL opens as rasters, in name order (full paths). World files,
 // overviews and sidecar files are left out.

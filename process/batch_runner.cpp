@@ -25,6 +25,9 @@ void Error(const BatchIo& io, const std::string& text) {
   if (io.error) io.error(text);
 }
 bool Aborted(const BatchIo& io) { return io.ctx.abort && io.ctx.abort->load(); }
+void Stage(const BatchIo& io, const std::string& name, std::size_t images) {
+  if (io.stage) io.stage(name, static_cast<int>(images));
+}
 
 std::string Lower(std::string s) {
   std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
@@ -122,6 +125,7 @@ int FillFromBundle(WarpProject& project, const std::string& path, const BatchIo&
 
 int RunSample(const BatchCommand& c, const BatchIo& io) {
   SampleFiles files;
+  Stage(io, "Rendering images", static_cast<std::size_t>(c.sample.images));
   const std::string err = WriteSampleProject(c.sampleDir, c.sample, io.ctx, &files);
   if (Aborted(io)) {
     Error(io, "process aborted by user");
@@ -179,24 +183,29 @@ int FillBatchProject(WarpProject& project, const BatchProjectOptions& o, const B
       return kBatchRefused;
     }
   }
+  Stage(io, "Checking images", paths.size());
   const AddImagesResult added = AddImages(project, paths, io.ctx);
   if (Aborted(io)) {
     Error(io, "process aborted by user");
     return kBatchAborted;
   }
   if (added.status != AddImagesStatus::Done) {
-    Error(io, added.status == AddImagesStatus::NoPassport ? kSelectPassportText
-                                                          : kFirstImageUnreadableText);
+    Error(io, added.status == AddImagesStatus::NoPassport
+                  ? std::string(kSelectPassportText)
+                  : std::string(kFirstImageUnreadableText) + ": " + paths.front());
     return kBatchRefused;
   }
   if (project.images.empty()) {
     Error(io, "No image was accepted: each must open in GDAL, match the passport's size and share "
-              "the first image's bands and data type");
+              "the first image's bands and data type (" +
+                  (o.imageDir.empty() ? JoinNames(paths) : "in " + o.imageDir) + ")");
     return kBatchRefused;
   }
 
+  Stage(io, "Reading orientations", project.images.size());
   if (int code = ImportOrientations(project, o, io); code != kBatchDone) return code;
 
+  Stage(io, "Footprints", project.images.size());
   ComputeFootprints(project, io.ctx);
   if (Aborted(io)) {
     Error(io, "process aborted by user");
@@ -213,7 +222,9 @@ int FillBatchProject(WarpProject& project, const BatchProjectOptions& o, const B
 int RunBatchRun(const BatchCommand& c, const BatchIo& io, const WarpDriver& warp) {
   WarpProject project;
   if (int code = FillBatchProject(project, c.project, io); code != kBatchDone) return code;
+  Stage(io, "Warping images", project.images.size());
   const RunResult r = RunProcess(project, c.run, io.ctx, warp);
+  if (r.status != RunStatus::Aborted) Stage(io, "", 0);
   if (r.status == RunStatus::PresentOrthosFound) {
     std::string list;
     for (const auto& name : r.presentOrthos) list += "  " + name + "\n";
@@ -229,21 +240,28 @@ int RunBatchRun(const BatchCommand& c, const BatchIo& io, const WarpDriver& warp
     return code;
   }
   if (code != kBatchDone && code != kBatchAborted) {
-    Error(io, r.message);
+    Error(io, r.message + (r.cause.empty() ? "" : ": " + r.cause));
     if (r.status != RunStatus::WarpRefused) return code;
   }
   // A run reached the warp: the report and the summary follow, whatever its outcome.
   std::string skipped;
-  for (const auto& image : r.images)
-    if (image.outcome == ImageOutcome::Skipped)
-      skipped += "  " + image.name + (image.reason.empty() ? "" : ": " + image.reason) + "\n";
+  for (const auto& image : r.images) {
+    if (image.outcome != ImageOutcome::Skipped) continue;
+    skipped += "  " + image.name + (image.reason.empty() ? "" : ": " + image.reason) + "\n";
+    // Quiet runs show no log: an image lost to an error is an error of its own.
+    if (io.quiet && image.reason != kAlreadyPresentReason && image.row >= 0 &&
+        image.row < static_cast<int>(project.images.size()))
+      Error(io, "Image " + image.name + " (" + project.images[image.row].path + ") skipped: " +
+                    (image.reason.empty() ? "not written" : image.reason));
+  }
   std::string text = r.summary + "\n";
   if (!skipped.empty()) text += "Skipped:\n" + skipped;
   text += "Orthos in " + c.run.destinationFolder + "\n";
   if (r.reportWritten) {
     text += "Report: " + r.reportPath + "\n";
   } else {
-    Error(io, r.message.empty() ? "Unable to save detailed report!" : r.message);
+    Error(io, (r.message.empty() ? std::string("Unable to save detailed report!") : r.message) +
+                  ": " + (fs::path(c.run.destinationFolder) / "report.txt").string());
     if (code == kBatchDone) code = kBatchProcessError;
   }
   Out(io, text);

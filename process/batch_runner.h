@@ -26,6 +26,10 @@ struct BatchIo {
   RunContext ctx;                                  // log lines, progress, abort flag
   std::function<void(const std::string&)> out;     // results for the user (stdout)
   std::function<void(const std::string&)> error;  // the failure message (stderr)
+  // A stage begins: its name and how many images it goes through; progress ranges of that many
+  // items count images. An empty name: the stage before ended as it should.
+  std::function<void(const std::string& stage, int images)> stage;
+  bool quiet = false;  // errors only: images that failed are reported as errors too
 };
 
 // Fills an empty project from the options. Returns kBatchDone, or kBatchRefused / kBatchAborted

@@ -1,6 +1,7 @@
 #include "process/ortho_writer.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -10,6 +11,7 @@
 #include <tiffio.h>
 
 #include "app/dem_crs.h"
+#include "process/tiff_tags_in_place.h"
 
 namespace ortavia {
 namespace {
@@ -61,6 +63,21 @@ bool WritePositionTags(const std::string& path, const OrthoLayout& layout) {
   return ok;
 }
 
+// Room the COG's first directory keeps for the position tags: seven entries and three rationals
+// with some to spare.
+constexpr std::size_t kTagRoom = 200;
+
+std::vector<TiffTag> PositionTags(const OrthoLayout& layout) {
+  // The positions as exact fractions of 300 dpi: the offsets in whole pixels.
+  return {TiffTag::Short(TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH),
+          TiffTag::Rational(TIFFTAG_XRESOLUTION, 300, 1),
+          TiffTag::Rational(TIFFTAG_YRESOLUTION, 300, 1),
+          TiffTag::Rational(TIFFTAG_XPOSITION, static_cast<uint32_t>(std::max(layout.ox0, 0)), 300),
+          TiffTag::Rational(TIFFTAG_YPOSITION, static_cast<uint32_t>(std::max(layout.oy0, 0)), 300),
+          TiffTag::Long(TIFFTAG_PIXAR_IMAGEFULLWIDTH, static_cast<uint32_t>(layout.mosaicWidth)),
+          TiffTag::Long(TIFFTAG_PIXAR_IMAGEFULLLENGTH, static_cast<uint32_t>(layout.mosaicHeight))};
+}
+
 bool BuildOverviews(const std::string& path) {
   GDALDatasetUniquePtr ds(GDALDataset::Open(path.c_str(), GDAL_OF_RASTER | GDAL_OF_UPDATE));
   if (!ds) return false;
@@ -75,14 +92,39 @@ bool BuildOverviews(const std::string& path) {
 
 }  // namespace
 
-std::vector<std::pair<std::string, std::string>> OrthoCreationOptions(int bands) {
+bool IsOrthoCompression(const std::string& name) {
+  return name.empty() || name == "NONE" || name == "DEFLATE" || name == "LZW" || name == "ZSTD" ||
+         name == "JPEG";
+}
+
+OrthoAlpha OrthoAlphaKind(int bands, GDALDataType type, const OrthoOutput& output) {
+  if (!output.alpha) return OrthoAlpha::None;
+  const bool bandFits = (bands == 1 || bands == 3) && (type == GDT_Byte || type == GDT_UInt16);
+  return bandFits && output.compress != "JPEG" ? OrthoAlpha::Band : OrthoAlpha::Mask;
+}
+
+std::vector<std::pair<std::string, std::string>> OrthoCreationOptions(int bands, GDALDataType type,
+                                                                      const OrthoOutput& output) {
+  const bool alphaBand = OrthoAlphaKind(bands, type, output) == OrthoAlpha::Band;
+  const bool jpeg = output.compress == "JPEG";
   std::vector<std::pair<std::string, std::string>> opts = {
       {"TILED", "YES"}, {"BLOCKXSIZE", "256"}, {"BLOCKYSIZE", "256"}, {"TFW", "YES"}};
   if (bands > 1) {
-    opts.emplace_back("PHOTOMETRIC", "RGB");
-    opts.emplace_back("ALPHA", "NO");
+    opts.emplace_back("PHOTOMETRIC", jpeg && bands == 3 ? "YCBCR" : "RGB");
+    opts.emplace_back("ALPHA", alphaBand ? "YES" : "NO");
+  } else if (alphaBand) {
+    opts.emplace_back("ALPHA", "YES");
   }
+  if (!output.compress.empty() && output.compress != "NONE")
+    opts.emplace_back("COMPRESS", output.compress);
   return opts;
+}
+
+std::vector<std::pair<std::string, std::string>> OrthoCogOptions(const OrthoOutput& output) {
+  return {{"COMPRESS", output.compress.empty() ? "NONE" : output.compress},
+          {"BLOCKSIZE", "256"},
+          {"RESAMPLING", "NEAREST"},
+          {"OVERVIEWS", "AUTO"}};
 }
 
 std::vector<int> OrthoOverviewLevels(int width, int height) {
@@ -139,12 +181,23 @@ OrthoStatus OrthoWriter::Create(const OrthoLayout& layout) {
   if (!driver) return OrthoStatus::CreateFailed;
   tempPath_ = OrthoTempPath(layout.path);
   tempWorldPath_ = WorldTempPath(layout.path);
+  alphaKind_ = OrthoAlphaKind(layout.bands, layout.type, layout.output);
+  // A COG is copied from this raster: it is written plain and compressed only by the copy.
+  OrthoOutput tempOutput = layout.output;
+  if (tempOutput.cog) tempOutput.compress.clear();
   char** options = nullptr;
-  for (const auto& [key, value] : OrthoCreationOptions(layout.bands))
+  for (const auto& [key, value] : OrthoCreationOptions(layout.bands, layout.type, tempOutput))
     options = CSLSetNameValue(options, key.c_str(), value.c_str());
-  ds_.reset(driver->Create(tempPath_.c_str(), layout.width, layout.height, layout.bands, layout.type,
+  const int fileBands = layout.bands + (alphaKind_ == OrthoAlpha::Band ? 1 : 0);
+  ds_.reset(driver->Create(tempPath_.c_str(), layout.width, layout.height, fileBands, layout.type,
                            options));
   CSLDestroy(options);
+  if (ds_ && alphaKind_ == OrthoAlpha::Mask) {
+    CPLSetThreadLocalConfigOption("GDAL_TIFF_INTERNAL_MASK", "YES");
+    const CPLErr err = ds_->CreateMaskBand(GMF_PER_DATASET);
+    CPLSetThreadLocalConfigOption("GDAL_TIFF_INTERNAL_MASK", nullptr);
+    if (err != CE_None) ds_.reset();
+  }
   if (!ds_ || !SetDatasetCrs(*ds_, layout.output.crsWkt)) {
     ds_.reset();
     RemoveQuietly(tempPath_);
@@ -155,7 +208,8 @@ OrthoStatus OrthoWriter::Create(const OrthoLayout& layout) {
 }
 
 OrthoStatus OrthoWriter::WriteBlock(int bx, int by, int bw, int bh, const cv::Mat& block,
-                                    const cv::Mat& alpha, const RunContext& ctx) {
+                                    const cv::Mat& alpha, const cv::Mat& written,
+                                    const RunContext& ctx) {
   if (!open_ || !ds_) return OrthoStatus::WriteFailed;
   const int x = bx * bw;
   const int y = by * bh;
@@ -176,7 +230,59 @@ OrthoStatus OrthoWriter::WriteBlock(int bx, int by, int bw, int bh, const cv::Ma
         static_cast<GSpacing>(src.step[0]), nullptr);
     if (err != CE_None) return OrthoStatus::WriteFailed;
   }
-  return OrthoStatus::Ok;
+  if (alphaKind_ == OrthoAlpha::None) return OrthoStatus::Ok;
+  if (ctx.AbortCheck()) return OrthoStatus::Aborted;
+  if (!written.empty() && (written.type() != CV_8UC1 || written.cols < w || written.rows < h))
+    return OrthoStatus::WriteFailed;
+  return WriteTransparency(x, y, OpaqueMask(x, y, w, h, written));
+}
+
+cv::Mat OrthoWriter::OpaqueMask(int x, int y, int w, int h, const cv::Mat& written) const {
+  cv::Mat opaque(h, w, CV_8UC1, cv::Scalar(0));
+  const cv::Mat* cells = layout_.voronoiMap;
+  if (!cells || cells->empty() || cells->type() != CV_8UC3 || !(layout_.mosaicScale > 0.0))
+    return opaque;
+  // The cell of each column and row of the block, -1 outside the map.
+  auto cellOf = [&](int mosaicPixel, int limit) {
+    const int cell = static_cast<int>(std::floor(mosaicPixel / layout_.mosaicScale));
+    return cell >= 0 && cell < limit ? cell : -1;
+  };
+  std::vector<int> col(w);
+  for (int c = 0; c < w; ++c) col[c] = cellOf(layout_.ox0 + x + c, cells->cols);
+  const cv::Vec3b own(static_cast<uchar>(layout_.row & 255), static_cast<uchar>((layout_.row >> 8) & 255),
+                      static_cast<uchar>((layout_.row >> 16) & 255));
+  for (int r = 0; r < h; ++r) {
+    const int cellRow = cellOf(layout_.oy0 + y + r, cells->rows);
+    if (cellRow < 0) continue;
+    const cv::Vec3b* codes = cells->ptr<cv::Vec3b>(cellRow);
+    const uchar* wrote = written.empty() ? nullptr : written.ptr<uchar>(r);
+    uchar* out = opaque.ptr<uchar>(r);
+    for (int c = 0; c < w; ++c)
+      if (col[c] >= 0 && codes[col[c]] == own && (!wrote || wrote[c])) out[c] = 255;
+  }
+  return opaque;
+}
+
+OrthoStatus OrthoWriter::WriteTransparency(int x, int y, const cv::Mat& opaque) {
+  const int w = opaque.cols, h = opaque.rows;
+  if (alphaKind_ == OrthoAlpha::Mask) {
+    GDALRasterBand* mask = ds_->GetRasterBand(1)->GetMaskBand();
+    return mask && mask->RasterIO(GF_Write, x, y, w, h, const_cast<uchar*>(opaque.ptr()), w, h,
+                                  GDT_Byte, 1, static_cast<GSpacing>(opaque.step[0]),
+                                  nullptr) == CE_None
+               ? OrthoStatus::Ok
+               : OrthoStatus::WriteFailed;
+  }
+  // An alpha band of the image's own type: full scale where opaque.
+  cv::Mat alpha;
+  opaque.convertTo(alpha, layout_.type == GDT_UInt16 ? CV_16U : CV_8U,
+                   layout_.type == GDT_UInt16 ? 257.0 : 1.0);
+  return ds_->GetRasterBand(layout_.bands + 1)
+                     ->RasterIO(GF_Write, x, y, w, h, alpha.ptr(), w, h, layout_.type,
+                                static_cast<GSpacing>(alpha.elemSize()),
+                                static_cast<GSpacing>(alpha.step[0]), nullptr) == CE_None
+             ? OrthoStatus::Ok
+             : OrthoStatus::WriteFailed;
 }
 
 OrthoStatus OrthoWriter::Finish(const RunContext& ctx) {
@@ -187,6 +293,10 @@ OrthoStatus OrthoWriter::Finish(const RunContext& ctx) {
     Abandon(false);
     return OrthoStatus::WorldFileFailed;
   }
+  // The COG driver copies DocumentName into the first directory, where it keeps room for the
+  // position tags (see tiff_tags_in_place.h).
+  if (layout_.output.cog)
+    ds_->SetMetadataItem("TIFFTAG_DOCUMENTNAME", std::string(kTagRoom, '-').c_str());
   CPLErrorReset();
   ds_.reset();  // flushes the raster
   if (CPLGetLastErrorType() == CE_Failure) {
@@ -197,17 +307,21 @@ OrthoStatus OrthoWriter::Finish(const RunContext& ctx) {
     Abandon(true);
     return OrthoStatus::Aborted;
   }
-  if (!WritePositionTags(tempPath_, layout_)) {
-    Abandon(false);
-    return OrthoStatus::TagsFailed;
-  }
-  if (ctx.AbortCheck()) {
-    Abandon(true);
-    return OrthoStatus::Aborted;
-  }
-  if (!BuildOverviews(tempPath_)) {
-    Abandon(false);
-    return OrthoStatus::OverviewsFailed;
+  if (layout_.output.cog) {
+    if (OrthoStatus s = FinishCog(ctx); s != OrthoStatus::Ok) return s;
+  } else {
+    if (!WritePositionTags(tempPath_, layout_)) {
+      Abandon(false);
+      return OrthoStatus::TagsFailed;
+    }
+    if (ctx.AbortCheck()) {
+      Abandon(true);
+      return OrthoStatus::Aborted;
+    }
+    if (!BuildOverviews(tempPath_)) {
+      Abandon(false);
+      return OrthoStatus::OverviewsFailed;
+    }
   }
   std::error_code ec;
   const std::string worldPath = fs::path(layout_.path).replace_extension(".tfw").string();
@@ -218,6 +332,48 @@ OrthoStatus OrthoWriter::Finish(const RunContext& ctx) {
     return OrthoStatus::WriteFailed;
   }
   open_ = false;
+  return OrthoStatus::Ok;
+}
+
+OrthoStatus OrthoWriter::FinishCog(const RunContext& ctx) {
+  const std::string cogPath = tempPath_ + ".cog";
+  GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("COG");
+  GDALDatasetUniquePtr src(GDALDataset::Open(tempPath_.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
+  if (!driver || !src) {
+    Abandon(false);
+    return OrthoStatus::CreateFailed;
+  }
+  char** options = nullptr;
+  for (const auto& [key, value] : OrthoCogOptions(layout_.output))
+    options = CSLSetNameValue(options, key.c_str(), value.c_str());
+  const auto going = [](double, const char*, void* data) -> int {
+    return !static_cast<const RunContext*>(data)->AbortCheck();
+  };
+  CPLErrorReset();
+  GDALDatasetUniquePtr cog(driver->CreateCopy(cogPath.c_str(), src.get(), FALSE, options, going,
+                                              const_cast<RunContext*>(&ctx)));
+  CSLDestroy(options);
+  const bool copied = cog != nullptr;
+  cog.reset();
+  src.reset();
+  const bool aborted = ctx.abort && ctx.abort->load();
+  if (!copied || aborted || CPLGetLastErrorType() == CE_Failure) {
+    RemoveQuietly(cogPath);
+    Abandon(aborted);
+    return aborted ? OrthoStatus::Aborted : OrthoStatus::OverviewsFailed;
+  }
+  if (!SetTiffTagsInPlace(cogPath, PositionTags(layout_), TIFFTAG_DOCUMENTNAME).empty()) {
+    RemoveQuietly(cogPath);
+    Abandon(false);
+    return OrthoStatus::TagsFailed;
+  }
+  std::error_code ec;
+  fs::rename(cogPath, tempPath_, ec);
+  if (ec) {
+    RemoveQuietly(cogPath);
+    Abandon(false);
+    return OrthoStatus::WriteFailed;
+  }
   return OrthoStatus::Ok;
 }
 

@@ -21,7 +21,19 @@ namespace ortavia {
 // What the operator chose for the files beyond the Part's layout.
 struct OrthoOutput {
   std::string crsWkt;  // written as GeoTIFF keys; empty: no CRS (the world file alone georeferences)
+  std::string compress;  // "" or "NONE" (as the Part), "DEFLATE", "LZW", "ZSTD", "JPEG"
+  bool cog = false;      // a Cloud-Optimized GeoTIFF made by GDAL's COG driver
+  bool alpha = false;    // transparent outside the image's own Voronoi cell and outside the image
 };
+
+// Compression names OrthoOutput takes.
+bool IsOrthoCompression(const std::string& name);
+
+// How transparency is stored: an alpha band after the image bands for 1- and 3-band orthos of
+// 8- or 16-bit unsigned samples; an internal mask for 4-band orthos (band 4 is taken), other
+// sample types and JPEG (whose lossy alpha would bleed into the image).
+enum class OrthoAlpha { None, Band, Mask };
+OrthoAlpha OrthoAlphaKind(int bands, GDALDataType type, const OrthoOutput& output);
 
 struct OrthoLayout {
   std::string path;  // final "<folder>/<name>.tif"
@@ -33,11 +45,21 @@ struct OrthoLayout {
   double mosaicMinX = 0.0, mosaicMaxY = 0.0;
   int mosaicWidth = 0, mosaicHeight = 0;
   OrthoOutput output;
+  // With output.alpha: output pixel (i, j) is opaque only where its mosaic cell
+  // (floor((ox0 + i) / mosaicScale), floor((oy0 + j) / mosaicScale)) of voronoiMap carries `row`.
+  const cv::Mat* voronoiMap = nullptr;
+  int row = -1;
+  double mosaicScale = 40.0;
 };
 
 // GTiff creation options in order: TILED=YES, BLOCKXSIZE=256, BLOCKYSIZE=256, TFW=YES, and for
-// more than one band PHOTOMETRIC=RGB, ALPHA=NO.
-std::vector<std::pair<std::string, std::string>> OrthoCreationOptions(int bands);
+// more than one band PHOTOMETRIC=RGB, ALPHA=NO. An alpha band makes it ALPHA=YES (a 1-band ortho
+// gets ALPHA=YES alone); a compression adds COMPRESS (JPEG of 3 bands: PHOTOMETRIC=YCBCR).
+std::vector<std::pair<std::string, std::string>> OrthoCreationOptions(
+    int bands, GDALDataType type = GDT_Byte, const OrthoOutput& output = {});
+
+// COG driver options: the compression, 256-pixel tiles and nearest-neighbour overviews.
+std::vector<std::pair<std::string, std::string>> OrthoCogOptions(const OrthoOutput& output);
 
 // Overview factors for an ortho: 2, 4, ... 2^n with n the halvings of max(w, h) / 2 above 512.
 std::vector<int> OrthoOverviewLevels(int width, int height);
@@ -71,10 +93,18 @@ class OrthoWriter {
   // b <= 3 and `alpha` feeds band 4; only the part inside the ortho is written. Abort check before
   // each band. block: CV_<depth>C1 or C3 of size bw x bh; alpha: C1 (4-band orthos only).
   OrthoStatus WriteBlock(int bx, int by, int bw, int bh, const cv::Mat& block,
-                         const cv::Mat& alpha, const RunContext& ctx);
+                         const cv::Mat& alpha, const RunContext& ctx) {
+    return WriteBlock(bx, by, bw, bh, block, alpha, cv::Mat(), ctx);
+  }
+  // The same with `written` (CV_8UC1, bw x bh, non-zero where the warp wrote a pixel) for the
+  // transparency of output.alpha; an empty `written` counts every pixel as written.
+  OrthoStatus WriteBlock(int bx, int by, int bw, int bh, const cv::Mat& block,
+                         const cv::Mat& alpha, const cv::Mat& written, const RunContext& ctx);
 
   // World file, close, the seven TIFF tags, overviews, then the rename to the final names.
-  // Abort checks between the steps; on abort the temporary raster stays as far as it got.
+  // Abort checks between the steps; on abort the temporary raster stays as far as it got. A COG
+  // is copied from the finished temporary raster by the COG driver, with its own overviews, and
+  // gets the tags inside its first directory.
   OrthoStatus Finish(const RunContext& ctx);
 
   // Closes without finishing: removes the temporary file (keepPartial false) or leaves it.
@@ -83,6 +113,10 @@ class OrthoWriter {
   const std::string& TempPath() const { return tempPath_; }
 
  private:
+  cv::Mat OpaqueMask(int x, int y, int w, int h, const cv::Mat& written) const;
+  OrthoStatus WriteTransparency(int x, int y, const cv::Mat& opaque);
+  OrthoStatus FinishCog(const RunContext& ctx);
+  OrthoAlpha alphaKind_ = OrthoAlpha::None;
   OrthoLayout layout_;
   std::string tempPath_;
   std::string tempWorldPath_;

@@ -46,4 +46,17 @@ std::string ProgressText(int lo, int hi, int pos, double elapsedSeconds, const s
   return prefix.empty() ? estimate : prefix + " " + estimate;
 }
 
+std::string StageProgressText(const std::string& stage, int pos, int hi, int images,
+                              double elapsedSeconds) {
+  if (hi <= 0) return stage;
+  pos = std::clamp(pos, 0, hi);
+  const int percent = static_cast<int>(std::floor(100.0 * pos / hi));
+  const int current = std::min(pos + 1, hi);
+  char text[256];
+  std::snprintf(text, sizeof text, "%s: %d%% %s %d of %d, ", stage.c_str(), percent,
+                hi == images ? "image" : "step", current, hi);
+  const std::string remaining = pos == hi ? "done" : ProgressText(0, hi, pos, elapsedSeconds, "estimating...");
+  return text + remaining;
+}
+
 }  // namespace ortavia

@@ -22,4 +22,11 @@ std::string ProgressText(int lo, int hi, int pos, double elapsedSeconds,
                          const std::string& idleText = {}, const std::string& prefix = {},
                          bool showTimeRemaining = true);
 
+// The batch runner's line for one stage on a terminal: "Warping images: 33% image 3 of 6, 1 minute,
+// 4 seconds remaining" at position pos of [0, hi] (pos items done, the next one under way). When
+// hi is the stage's image count the items are images, else steps ("step 3 of 7"); below 2 % the
+// time reads "estimating...". pos is kept within [0, hi].
+std::string StageProgressText(const std::string& stage, int pos, int hi, int images,
+                              double elapsedSeconds);
+
 }  // namespace ortavia

@@ -13,6 +13,7 @@
 #include "app/dem_crs.h"
 #include "external/tools/sysinfo.h"
 #include "products/mosaic.h"
+#include "products/mosaic_vrt.h"
 #include "report/process_report.h"
 
 namespace ortavia {
@@ -25,11 +26,13 @@ std::string Lower(std::string s) {
   return s;
 }
 
-// Band count of an image, or 0 when it cannot be opened.
-int ImageBandCount(const std::string& path) {
+// Band count and sample type of an image; 0 bands when it cannot be opened.
+int ImageBandCount(const std::string& path, GDALDataType* type) {
   GDALAllRegister();
   GDALDatasetUniquePtr ds(GDALDataset::Open(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
-  return ds ? ds->GetRasterCount() : 0;
+  if (!ds || ds->GetRasterCount() < 1) return 0;
+  *type = ds->GetRasterBand(1)->GetRasterDataType();
+  return ds->GetRasterCount();
 }
 
 void UnfillFootprints(WarpProject& project) {
@@ -113,6 +116,22 @@ void FinishRun(WarpProject& project, const RunOptions& options, bool overwrite,
     result.status = RunStatus::WarpRefused;
   else
     result.status = RunStatus::Done;
+}
+
+// mosaic.vrt over every ortho of the run's images now in the folder, those kept from before
+// included; a failure costs only that file.
+void WriteRunMosaic(const WarpProject& project, const RunOptions& options, const MosaicGrid& grid,
+                    const std::string& crsWkt, const std::vector<int>& rows, const RunContext& ctx) {
+  const MosaicVrtGrid vrtGrid{project.mosaicMinX, project.mosaicMaxY,  options.gsd, grid.mosaicScale,
+                              grid.mosaicWidth,   grid.mosaicHeight,   crsWkt};
+  std::vector<MosaicVrtOrtho> orthos;
+  for (int r : rows)
+    orthos.push_back(
+        {r, (fs::path(options.destinationFolder) / (project.images[r].name + ".tif")).string()});
+  const MosaicVrtResult vrt =
+      WriteMosaicVrt(options.destinationFolder, grid.voronoiMap, vrtGrid, orthos);
+  for (const std::string& note : vrt.notes) ctx.Log(note);
+  if (!vrt.error.empty()) ctx.Log("mosaic.vrt cannot be written: " + vrt.error);
 }
 
 }  // namespace
@@ -220,12 +239,26 @@ RunResult RunProcess(WarpProject& project, const RunOptions& options, const RunC
     return refuse(RunStatus::InvalidGsd, tooSmall);
 
   // Band composition, decided on the first image.
-  const int bands = ImageBandCount(project.images.front().path);
-  if (bands == 0) return refuse(RunStatus::BandCheckFailed, kBandCheckMessage);
+  GDALDataType type = GDT_Unknown;
+  const int bands = ImageBandCount(project.images.front().path, &type);
+  const std::string& firstImage = project.images.front().path;
+  if (bands == 0) {
+    result.cause = firstImage + " cannot be opened";
+    return refuse(RunStatus::BandCheckFailed, kBandCheckMessage);
+  }
+  if (!IsOrthoCompression(options.compress))
+    return refuse(RunStatus::InvalidOutputOptions, "Unknown compression " + options.compress);
+  if (options.compress == "JPEG" && type != GDT_Byte)
+    return refuse(RunStatus::InvalidOutputOptions,
+                  std::string("JPEG compression takes 8-bit images only; ") +
+                      firstImage + " has " + GDALGetDataTypeName(type) + " samples");
   std::string composition = options.composition.empty() ? DefaultComposition(bands)
                                                         : options.composition;
-  if (!IsAcceptedComposition(composition, bands))
+  if (!IsAcceptedComposition(composition, bands)) {
+    result.cause = composition + " does not fit " + firstImage + " of " + std::to_string(bands) +
+                   " bands";
     return refuse(RunStatus::InvalidComposition, kInvalidCompositionMessage);
+  }
   result.composition = composition;
 
   // The folder must take files before anything is written, so that no run stops half-way.
@@ -255,6 +288,8 @@ RunResult RunProcess(WarpProject& project, const RunOptions& options, const RunC
   if (!mosaic.ok()) {
     if (!mosaic.message.empty()) ctx.Log(mosaic.message);
     ctx.Log(kProcessEndedWithErrors);
+    result.cause = (mosaic.message.empty() ? "the mosaic stage failed" : mosaic.message) + " (in " +
+                   options.destinationFolder + ")";
     return refuse(RunStatus::ProcessError, kProcessErrorMessage);
   }
 
@@ -273,9 +308,16 @@ RunResult RunProcess(WarpProject& project, const RunOptions& options, const RunC
   request.mosaicWidth = mosaic.grid.mosaicWidth;
   request.mosaicHeight = mosaic.grid.mosaicHeight;
   request.output.crsWkt = crsWkt;
+  request.output.cog = options.cog;
+  request.output.compress = options.compress;
+  request.output.alpha = options.alpha;
   warp = warpDriver(request, ctx);
+  WriteRunMosaic(project, options, mosaic.grid, crsWkt, result.rows, ctx);
   mosaic.grid.voronoiMap.release();
-  if (warp.status == WarpRunStatus::Refused && !warp.refusal.empty()) ctx.Log(warp.refusal);
+  if (warp.status == WarpRunStatus::Refused && !warp.refusal.empty()) {
+    ctx.Log(warp.refusal);
+    result.cause = warp.refusal + " (" + firstImage + ")";
+  }
 
   FinishRun(project, options, overwrite, warp, ctx, result);
   return result;

@@ -40,6 +40,9 @@ struct RunOptions {
   // CRS of the orthos and products, as GDAL reads a definition (EPSG code, WKT, PROJ string);
   // empty: the DEM's own, or none when the DEM has none.
   std::string crs;
+  bool cog = false;       // Cloud-Optimized GeoTIFF orthos
+  std::string compress;   // "" (as today: none), "NONE", "DEFLATE", "LZW", "ZSTD", "JPEG" (8-bit only)
+  bool alpha = false;     // transparent outside each image's own cell and outside the image
 };
 
 enum class RunStatus {
@@ -52,6 +55,7 @@ enum class RunStatus {
   InvalidGsd,              // not above 0, or so small that an ortho would dwarf its image
   BandCheckFailed,         // the first image cannot be opened
   InvalidComposition,
+  InvalidOutputOptions,    // a compression the images' sample type cannot take
   DestinationNotWritable,  // nothing was written
   PresentOrthosFound,      // mode Ask and orthos are present: see presentOrthos
   ProcessError,            // the mosaic stage failed: no orthos, no report
@@ -62,6 +66,7 @@ struct RunResult {
   RunStatus status = RunStatus::NothingToDo;
   // What the operator must see: the message box text of a refusal or failure; empty otherwise.
   std::string message;
+  std::string cause;  // what the message is about: the file, the stage's own reason; may be empty
   std::string composition;                // the composition the run used
   std::vector<std::string> presentOrthos;  // names (no folder, no extension), sorted
   std::vector<int> rows;

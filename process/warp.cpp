@@ -83,7 +83,7 @@ void ProjectCornerRow(const ImageWarp& w, int gx0, int gy, int s, int count,
 // Tile mode: one perspective transform per s x s square, from its four projected corners.
 // Returns false when Stop was pressed.
 bool FillBlockTiles(const ImageWarp& w, int bx, int by, int s, cv::Mat& block, cv::Mat& alphaBlock,
-                    const RunContext& ctx) {
+                    cv::Mat& written, const RunContext& ctx) {
   const OrthoGeometry& g = w.geo;
   const int W = w.src.cols, H = w.src.rows;
   const int squares = g.bw / s;
@@ -130,6 +130,7 @@ bool FillBlockTiles(const ImageWarp& w, int bx, int by, int s, cv::Mat& block, c
       cv::Mat dst = block(dstRect);
       cv::warpPerspective(patch, dst, m, dstRect.size(), cv::INTER_LINEAR | cv::WARP_FILL_OUTLIERS,
                           cv::BORDER_CONSTANT, cv::Scalar::all(0));
+      if (!written.empty()) written(dstRect).setTo(255);
       if (!w.alpha.empty()) {
         w.alpha(srcRect).copyTo(alphaPatch);
         cv::Mat adst = alphaBlock(dstRect);
@@ -199,7 +200,7 @@ void StorePixel(cv::Mat& dst, int c, int r, const double* val) {
 }
 
 void FillPixelRow(const ImageWarp& w, int bx, int by, int r, cv::Mat& block, cv::Mat& alphaBlock,
-                  cv::Mat& subPix, cv::Mat& alphaSubPix) {
+                  cv::Mat& written, cv::Mat& subPix, cv::Mat& alphaSubPix) {
   const OrthoGeometry& g = w.geo;
   const int W = w.src.cols, H = w.src.rows;
   const int gy = by * g.bh + r;
@@ -215,6 +216,7 @@ void FillPixelRow(const ImageWarp& w, int bx, int by, int r, cv::Mat& block, cv:
     const float u = static_cast<float>(x), v = static_cast<float>(y);
     SamplePixel(w.src, u, v, val, subPix);
     StorePixel(block, c, r, val);
+    if (!written.empty()) written.at<uchar>(r, c) = 255;
     if (!w.alpha.empty()) {
       SamplePixel(w.alpha, u, v, aval, alphaSubPix);
       StorePixel(alphaBlock, c, r, aval);
@@ -226,14 +228,14 @@ void FillPixelRow(const ImageWarp& w, int bx, int by, int r, cv::Mat& block, cv:
 // between two abort checks are shared among threads; the result does not depend on their number.
 // Returns false when Stop was pressed.
 bool FillBlockPixels(const ImageWarp& w, int bx, int by, cv::Mat& block, cv::Mat& alphaBlock,
-                     const RunContext& ctx) {
+                     cv::Mat& written, const RunContext& ctx) {
   const int rows = w.geo.bh;
   for (int r0 = 0; r0 < rows; r0 += 100) {
     if (ctx.AbortCheck()) return false;
     cv::parallel_for_(cv::Range(r0, std::min(rows, r0 + 100)), [&](const cv::Range& range) {
       cv::Mat subPix, alphaSubPix;
       for (int r = range.start; r < range.end; ++r)
-        FillPixelRow(w, bx, by, r, block, alphaBlock, subPix, alphaSubPix);
+        FillPixelRow(w, bx, by, r, block, alphaBlock, written, subPix, alphaSubPix);
     });
   }
   return true;
@@ -378,7 +380,7 @@ ImageWarper::Step ImageWarper::ProcessImage(int i, int r) {
   if (!req_.overwrite && PresentOrtho(orthoPath)) {
     ctx_.Log(Format("Projection of %s image skipped because already present.", item.name.c_str()));
     Recolor(project, footprint->handle, kAciGreen, true);
-    return Skip("already present");
+    return Skip(kAlreadyPresentReason);
   }
   ctx_.SetPos(r);
   const int count = static_cast<int>(req_.rows.size());
@@ -430,6 +432,9 @@ ImageWarper::Step ImageWarper::ProcessImage(int i, int r) {
   layout.mosaicWidth = req_.mosaicWidth;
   layout.mosaicHeight = req_.mosaicHeight;
   layout.output = req_.output;
+  layout.voronoiMap = req_.voronoiMap;
+  layout.row = r;
+  layout.mosaicScale = project.mosaicScale;
   OrthoWriter writer;
   const auto cannotWrite = [&](OrthoStatus s) {
     ctx_.Log(Format("%s image can't be written: %s!", item.name.c_str(), OrthoStatusText(s).c_str()));
@@ -440,18 +445,23 @@ ImageWarper::Step ImageWarper::ProcessImage(int i, int r) {
   cv::Mat block(w.geo.bh, w.geo.bw, w.src.type());
   cv::Mat alphaBlock;
   if (nOut_ == 4) alphaBlock.create(w.geo.bh, w.geo.bw, w.alpha.type());
+  cv::Mat written;  // where the warp wrote, for the transparency of the ortho
+  if (req_.output.alpha) written.create(w.geo.bh, w.geo.bw, CV_8UC1);
   for (int by = 0; by < w.geo.nBy; ++by) {
     for (int bx = 0; bx < w.geo.nBx; ++bx) {
       block.setTo(cv::Scalar::all(0));
       if (!alphaBlock.empty()) alphaBlock.setTo(cv::Scalar::all(0));
-      const bool going = req_.tileStep > 1
-                             ? FillBlockTiles(w, bx, by, req_.tileStep, block, alphaBlock, ctx_)
-                             : FillBlockPixels(w, bx, by, block, alphaBlock, ctx_);
+      if (!written.empty()) written.setTo(cv::Scalar::all(0));
+      const bool going =
+          req_.tileStep > 1
+              ? FillBlockTiles(w, bx, by, req_.tileStep, block, alphaBlock, written, ctx_)
+              : FillBlockPixels(w, bx, by, block, alphaBlock, written, ctx_);
       if (!going) {
         writer.Abandon(true);
         return Abort();
       }
-      const OrthoStatus s = writer.WriteBlock(bx, by, w.geo.bw, w.geo.bh, block, alphaBlock, ctx_);
+      const OrthoStatus s =
+          writer.WriteBlock(bx, by, w.geo.bw, w.geo.bh, block, alphaBlock, written, ctx_);
       if (s == OrthoStatus::Aborted) {
         writer.Abandon(true);
         return Abort();

@@ -46,6 +46,9 @@ struct WarpRequest {
 
 enum class ImageOutcome { Written, Skipped, Aborted };
 
+// The reason of an image kept because its ortho is already there: skipped by choice, not failed.
+inline constexpr const char* kAlreadyPresentReason = "already present";
+
 struct ImageStatus {
   int row = -1;
   std::string name;

@@ -1,5 +1,7 @@
-// ortavia-batch: the engine from the command line. Log lines with date and time and a progress
-// line with the remaining time go to stderr, results to stdout; Ctrl-C asks the run to stop.
+// ortavia-batch: the engine from the command line. Log lines with date and time go to stderr,
+// results to stdout; Ctrl-C asks the run to stop. On a terminal each stage keeps one progress
+// line that is rewritten in place below the log; on a pipe or a file progress is dated lines.
+// --quiet prints errors only.
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -33,41 +35,66 @@ std::string Now() {
   return text;
 }
 
-// Progress on stderr: rewritten in place on a terminal, one line per step otherwise.
 class ProgressLine {
  public:
-  ProgressLine() : tty_(isatty(STDERR_FILENO) != 0) {}
+  explicit ProgressLine(bool quiet) : tty_(isatty(STDERR_FILENO) != 0), quiet_(quiet) {}
+
+  // The stage before ended as it should: its line is left at 100 %.
+  void Stage(const std::string& name, int images) {
+    End(true);
+    stage_ = name;
+    images_ = images;
+  }
   void Range(int lo, int hi) {
     lo_ = lo;
     hi_ = hi;
     start_ = std::chrono::steady_clock::now();
   }
   void Pos(int pos) {
-    if (hi_ <= lo_) return;
+    if (quiet_ || hi_ <= lo_) return;
     const double elapsed =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-    const std::string remaining = ortavia::ProgressText(lo_, hi_, pos, elapsed, "estimating...");
-    const std::string text = "progress " + std::to_string(pos) + "/" + std::to_string(hi_) + ": " +
-                             remaining;
     if (tty_) {
-      std::fprintf(stderr, "\r%s\033[K", text.c_str());
-      open_ = true;
-    } else if (pos > 0 && text != last_) {
-      // Without a terminal only steps past the first are worth a line each.
-      std::fprintf(stderr, "%s  %s\n", Now().c_str(), text.c_str());
+      line_ = ortavia::StageProgressText(stage_.empty() ? "progress" : stage_, pos - lo_, hi_ - lo_,
+                                         images_, elapsed);
+      Draw();
+      return;
     }
+    const std::string text = "progress " + std::to_string(pos) + "/" + std::to_string(hi_) + ": " +
+                             ortavia::ProgressText(lo_, hi_, pos, elapsed, "estimating...");
+    // Without a terminal only steps past the first are worth a line each.
+    if (pos > 0 && text != last_) std::fprintf(stderr, "%s  %s\n", Now().c_str(), text.c_str());
     last_ = text;
   }
-  // Ends an in-place line before another line is written.
-  void Break() {
+  // A dated line above the progress line, which is drawn again below it.
+  void Print(std::FILE* stream, const std::string& text, bool dated) {
+    if (open_) std::fputs("\r\033[K", stderr);
+    if (dated)
+      std::fprintf(stream, "%s  %s\n", Now().c_str(), text.c_str());
+    else
+      std::fputs(text.c_str(), stream);
+    std::fflush(stream);
+    if (open_) Draw();
+  }
+  // Leaves the stage's line, completed or as it stands, and moves below it.
+  void End(bool complete) {
+    if (open_ && complete) Pos(hi_);
     if (open_) std::fputc('\n', stderr);
     open_ = false;
+    line_.clear();
   }
 
  private:
-  bool tty_;
+  void Draw() {
+    std::fprintf(stderr, "\r%s\033[K", line_.c_str());
+    std::fflush(stderr);
+    open_ = true;
+  }
+
+  bool tty_, quiet_;
   bool open_ = false;
-  std::string last_;
+  std::string stage_, line_, last_;
+  int images_ = 0;
   int lo_ = 0, hi_ = 0;
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
@@ -76,26 +103,21 @@ class ProgressLine {
 
 int main(int argc, char** argv) {
   std::signal(SIGINT, OnInterrupt);
-  ProgressLine progress;
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  const bool quiet = ortavia::BatchQuiet(args);
+  ProgressLine progress(quiet);
   ortavia::BatchIo io;
+  io.quiet = quiet;
   io.ctx.abort = &g_abort;
-  io.ctx.log = [&](const std::string& text) {
-    progress.Break();
-    std::fprintf(stderr, "%s  %s\n", Now().c_str(), text.c_str());
-  };
+  if (!quiet) {
+    io.ctx.log = [&](const std::string& text) { progress.Print(stderr, text, true); };
+    io.out = [&](const std::string& text) { progress.Print(stdout, text, false); };
+  }
   io.ctx.progressRange = [&](int lo, int hi) { progress.Range(lo, hi); };
   io.ctx.progressPos = [&](int pos) { progress.Pos(pos); };
-  io.out = [&](const std::string& text) {
-    progress.Break();
-    std::fputs(text.c_str(), stdout);
-    std::fflush(stdout);
-  };
-  io.error = [&](const std::string& text) {
-    progress.Break();
-    std::fprintf(stderr, "%s  %s\n", Now().c_str(), text.c_str());
-  };
-  const std::vector<std::string> args(argv + 1, argv + argc);
+  io.stage = [&](const std::string& name, int images) { progress.Stage(name, images); };
+  io.error = [&](const std::string& text) { progress.Print(stderr, text, true); };
   const int code = ortavia::RunBatchCommand(args, io);
-  progress.Break();
+  progress.End(code == ortavia::kBatchDone);
   return code;
 }

@@ -56,7 +56,8 @@ TEST(BatchOptions, ParsesRunWithEveryOption) {
                                "--images", "a.tif", "b.tif", "--gsd", "0.25", "--out", "o",
                                "--tile", "1", "--bands", "321", "--overwrite", "--eo-separators",
                                ";", "--eo-comments", "!", "--eo-columns",
-                               "id,-,x,y,z,kappa,phi,omega", "--angles", "grad", "--crs", "EPSG:32633"},
+                               "id,-,x,y,z,kappa,phi,omega", "--angles", "grad", "--crs", "EPSG:32633",
+                               "--cog", "--compress", "zstd", "--alpha"},
                               &c),
             "");
   EXPECT_EQ(c.kind, BatchCommandKind::Run);
@@ -69,6 +70,9 @@ TEST(BatchOptions, ParsesRunWithEveryOption) {
   EXPECT_EQ(c.project.angles, "grad");
   EXPECT_EQ(c.run.destinationFolder, "o");
   EXPECT_EQ(c.run.crs, "EPSG:32633");
+  EXPECT_TRUE(c.run.cog);
+  EXPECT_TRUE(c.run.alpha);
+  EXPECT_EQ(c.run.compress, "ZSTD");
 }
 
 TEST(BatchOptions, RefusesWhatCannotBeMeant) {
@@ -77,6 +81,8 @@ TEST(BatchOptions, RefusesWhatCannotBeMeant) {
                                          "--image-dir", "i", "--gsd", "1", "--out", "o"};
   EXPECT_EQ(ParseBatchCommand(base, &c), "");
   EXPECT_EQ(c.run.presentOrthos, PresentOrthosMode::Ask);
+  EXPECT_FALSE(c.run.cog || c.run.alpha);  // today's files unless asked
+  EXPECT_EQ(c.run.compress, "");
   auto with = [&](std::vector<std::string> more) {
     std::vector<std::string> a = base;
     a.insert(a.end(), more.begin(), more.end());
@@ -90,6 +96,8 @@ TEST(BatchOptions, RefusesWhatCannotBeMeant) {
   EXPECT_NE(with({"--bands", "12"}), "");
   EXPECT_NE(with({"--angles", "turns"}), "");
   EXPECT_NE(with({"--crs", "+proj=bogus"}).find("Unknown projection"), std::string::npos);
+  EXPECT_NE(with({"--compress", "WEBP"}), "");
+  EXPECT_NE(with({"--compress"}), "");
   EXPECT_NE(with({"--eo-columns", "id,x,y,z,omega,phi"}), "");          // kappa missing
   EXPECT_NE(with({"--eo-columns", "id,x,y,z,omega,phi,kappa,x"}), "");  // x twice
   EXPECT_NE(with({"--geojson", "f.json"}), "");  // not an option of run

@@ -13,7 +13,9 @@
 
 #include "process/batch_runner.h"
 #include "process/sample_project.h"
+#include "support/test_cog.h"
 #include "support/test_env.h"
+#include "support/test_geotiff.h"
 
 namespace ortavia {
 namespace {
@@ -430,6 +432,116 @@ TEST(RunProcess, GeographicDemOrBadCrsIsRefusedBeforeAnyWork) {
     EXPECT_FALSE(fs::exists(options.destinationFolder)) << c.option;
     EXPECT_FALSE(f.Logged(kProcessStarted));
   }
+}
+
+
+// All bands of a raster, band-interleaved by pixel, as bytes.
+cv::Mat ReadBytes(GDALDataset* ds) {
+  const int n = ds->GetRasterCount();
+  cv::Mat m(ds->GetRasterYSize(), ds->GetRasterXSize(), CV_8UC(n));
+  EXPECT_EQ(ds->RasterIO(GF_Read, 0, 0, m.cols, m.rows, m.ptr(), m.cols, m.rows, GDT_Byte, n,
+                         nullptr, n, static_cast<GSpacing>(m.step[0]), 1, nullptr),
+            CE_None);
+  return m;
+}
+
+TEST(RunProcess, CogOrthosAreTransparentOutsideTheirCellAndUnchangedInside) {
+  Filled f;
+  const RunOptions plain = f.Options("plain");
+  ASSERT_EQ(RunProcess(f.project, plain, f.ctx).status, RunStatus::Done);
+  RunOptions gis = f.Options("gis");
+  gis.cog = true;
+  gis.alpha = true;
+  gis.compress = "DEFLATE";
+  const RunResult r = RunProcess(f.project, gis, f.ctx);
+  ASSERT_EQ(r.status, RunStatus::Done) << r.message;
+
+  // The Voronoi cells as the product file gives them: code = blue + 256 green + 65536 red.
+  const fs::path out = gis.destinationFolder;
+  GDALDatasetUniquePtr voronoi(GDALDataset::Open((out / "voronoi.tif").c_str(), GDAL_OF_RASTER));
+  ASSERT_TRUE(voronoi);
+  double vgt[6];
+  ASSERT_EQ(voronoi->GetGeoTransform(vgt), CE_None);
+  const cv::Mat codes = ReadBytes(voronoi.get());
+  const double scale = vgt[1] / gis.gsd;
+
+  for (size_t k = 0; k < f.project.images.size(); ++k) {
+    const std::string name = f.project.images[k].name;
+    const fs::path cog = out / (name + ".tif");
+    const test::CogCheck check = test::ValidateCog(cog);
+    EXPECT_TRUE(check.valid) << cog << ": " << check.output;
+    GDALDatasetUniquePtr g(GDALDataset::Open(cog.c_str(), GDAL_OF_RASTER));
+    GDALDatasetUniquePtr p(
+        GDALDataset::Open((fs::path(plain.destinationFolder) / (name + ".tif")).c_str(), GDAL_OF_RASTER));
+    ASSERT_TRUE(g && p);
+    ASSERT_EQ(g->GetRasterCount(), 4);
+    EXPECT_EQ(g->GetRasterBand(4)->GetColorInterpretation(), GCI_AlphaBand);
+    const cv::Mat a = ReadBytes(g.get()), b = ReadBytes(p.get());
+    ASSERT_EQ(a.size(), b.size());
+    double gt[6];
+    ASSERT_EQ(g->GetGeoTransform(gt), CE_None);
+    const int ox0 = static_cast<int>(std::lround((gt[0] + gis.gsd / 2 - vgt[0]) / gis.gsd));
+    const int oy0 = static_cast<int>(std::lround((vgt[3] - gt[3] + gis.gsd / 2) / gis.gsd));
+    int opaque = 0, clear = 0, wrong = 0;
+    for (int j = 0; j < a.rows; ++j)
+      for (int i = 0; i < a.cols; ++i) {
+        const uchar* pa = a.ptr<uchar>(j) + 4 * i;
+        const uchar* pb = b.ptr<uchar>(j) + 3 * i;
+        const int cx = static_cast<int>(std::floor((ox0 + i) / scale));
+        const int cy = static_cast<int>(std::floor((oy0 + j) / scale));
+        const uchar* c = codes.ptr<uchar>(cy) + 3 * cx;
+        const bool own = c[2] + 256 * c[1] + 65536 * c[0] == static_cast<int>(k);
+        const bool imaged = pb[0] || pb[1] || pb[2];
+        if (pa[3] == 255) {
+          ++opaque;
+          // Inside: the plain ortho's very pixels, and only in the image's own cell.
+          wrong += !own || pa[0] != pb[0] || pa[1] != pb[1] || pa[2] != pb[2];
+        } else {
+          ++clear;
+          wrong += pa[3] != 0 || (own && imaged);
+        }
+      }
+    EXPECT_EQ(wrong, 0) << cog;
+    EXPECT_GT(opaque, 1000) << cog;
+    EXPECT_GT(clear, 1000) << cog;
+  }
+  // One virtual mosaic over the block in each folder; with transparency it has an alpha band.
+  for (const auto& [folder, bands] : {std::pair{plain.destinationFolder, 3}, {gis.destinationFolder, 4}}) {
+    GDALDatasetUniquePtr vrt(
+        GDALDataset::Open((fs::path(folder) / "mosaic.vrt").c_str(), GDAL_OF_RASTER));
+    ASSERT_TRUE(vrt) << folder;
+    EXPECT_EQ(vrt->GetRasterCount(), bands);
+    EXPECT_NEAR(vrt->GetRasterXSize(), voronoi->GetRasterXSize() * scale, 1.0);
+  }
+}
+
+TEST(RunProcess, JpegTakesEightBitImagesOnly) {
+  Filled f;
+  RunOptions options = f.Options();
+  options.compress = "JPEG";
+  options.alpha = true;
+  ASSERT_EQ(RunProcess(f.project, options, f.ctx).status, RunStatus::Done);
+  GDALDatasetUniquePtr ds(GDALDataset::Open(
+      (fs::path(options.destinationFolder) / "img_002.tif").c_str(), GDAL_OF_RASTER));
+  ASSERT_TRUE(ds);
+  EXPECT_STREQ(ds->GetMetadataItem("COMPRESSION", "IMAGE_STRUCTURE"), "YCbCr JPEG");
+  EXPECT_EQ(ds->GetRasterBand(1)->GetMaskFlags(), GMF_PER_DATASET);  // JPEG's alpha: a mask
+
+  // The first image turned 16-bit: refused, naming it, before anything is written.
+  const std::string first = f.project.images[0].path;
+  test::TestRaster sixteen;
+  sixteen.width = 240;
+  sixteen.height = 180;
+  sixteen.bands = 3;
+  sixteen.type = GDT_UInt16;
+  sixteen.georeferenced = false;
+  ASSERT_TRUE(test::WriteGeoTiff(first, sixteen, [](int, int, int) { return 1000.0; }));
+  options.destinationFolder = (f.dir / "jpeg16").string();
+  const RunResult r = RunProcess(f.project, options, f.ctx);
+  EXPECT_EQ(r.status, RunStatus::InvalidOutputOptions);
+  EXPECT_NE(r.message.find(first), std::string::npos) << r.message;
+  EXPECT_NE(r.message.find("UInt16"), std::string::npos) << r.message;
+  EXPECT_FALSE(fs::exists(options.destinationFolder));
 }
 
 }  // namespace

@@ -50,5 +50,27 @@ TEST(EstimateRemainingSeconds, Extrapolates) {
   EXPECT_TRUE(std::isinf(EstimateRemainingSeconds(10.0, 0.0)));
 }
 
+
+TEST(StageProgressText, PercentItemAndRemainingTime) {
+  struct Case {
+    int pos, hi, images;
+    double elapsed;
+    std::string expected;
+  };
+  const Case cases[] = {
+      // 2 of 6 images done in 40 s: 20 s each, 4 left = 80 s.
+      {2, 6, 6, 40.0, "Warping images: 33% image 3 of 6, 1 minute, 20 seconds remaining"},
+      {0, 6, 6, 0.0, "Warping images: 0% image 1 of 6, estimating..."},
+      {1, 100, 100, 3.0, "Warping images: 1% image 2 of 100, estimating..."},  // 1 % is under 2 %
+      {3, 4, 4, 30.0, "Warping images: 75% image 4 of 4, 10 seconds remaining"},
+      {6, 6, 6, 60.0, "Warping images: 100% image 6 of 6, done"},
+      {9, 6, 6, 60.0, "Warping images: 100% image 6 of 6, done"},             // kept within range
+      {3, 7, 6, 6.0, "Warping images: 42% step 4 of 7, 8 seconds remaining"},  // not images
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(StageProgressText("Warping images", c.pos, c.hi, c.images, c.elapsed), c.expected);
+  EXPECT_EQ(StageProgressText("Footprints", 0, 0, 3, 0.0), "Footprints");
+}
+
 }  // namespace
 }  // namespace ortavia

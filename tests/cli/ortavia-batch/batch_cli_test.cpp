@@ -11,6 +11,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <pty.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,6 +20,7 @@
 #include <ogrsf_frmts.h>
 #include <gtest/gtest.h>
 
+#include "support/test_cog.h"
 #include "support/test_env.h"
 
 namespace {
@@ -331,4 +333,93 @@ TEST_F(BatchCli, CrsThatCannotBeUsedStopsBeforeAnyWork) {
   EXPECT_NE(o.err.find(geographic.string()), std::string::npos) << o.err;
   EXPECT_FALSE(fs::exists(out / "coverage.tif"));
 }
+
+
+// Runs the tool with stderr on a pseudo-terminal (stdout to a file); returns what the terminal showed.
+Outcome OnTerminal(const std::vector<std::string>& args) {
+  const fs::path dir = ortavia::test::MakeTempDir("tty");
+  int master = -1;
+  const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+  if (pid == 0) {
+    const int out = open((dir / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(out, 1);
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(TOOL_PATH));
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(TOOL_PATH, argv.data());
+    _exit(127);
+  }
+  Outcome o;
+  char buf[4096];
+  for (ssize_t n; (n = read(master, buf, sizeof buf)) > 0;) o.err.append(buf, static_cast<size_t>(n));
+  int status = 0;
+  waitpid(pid, &status, 0);
+  close(master);
+  o.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  o.out = ReadAll(dir / "out");
+  return o;
+}
+
+TEST_F(BatchCli, ProgressOnATerminalInAFileAndQuiet) {
+  // Terminal: one line per stage, rewritten in place, ending at 100 %.
+  const Outcome tty = OnTerminal(RunArgs(*root_ / "tty"));
+  ASSERT_EQ(tty.code, 0) << tty.err;
+  EXPECT_NE(tty.err.find("\rWarping images: 0% image 1 of 4, estimating..."), std::string::npos)
+      << tty.err;
+  EXPECT_NE(tty.err.find("\rWarping images: 100% image 4 of 4, done"), std::string::npos) << tty.err;
+  EXPECT_NE(tty.err.find("\rFootprints: 100%"), std::string::npos) << tty.err;
+  EXPECT_EQ(tty.err.find("progress 1/4"), std::string::npos);
+
+  // File: dated lines, nothing rewritten.
+  const Outcome file = Tool(RunArgs(*root_ / "file"));
+  ASSERT_EQ(file.code, 0) << file.err;
+  EXPECT_EQ(file.err.find('\r'), std::string::npos);
+  EXPECT_TRUE(std::regex_search(file.err, std::regex(R"(\d{2}:\d{2}:\d{2}  progress 1/4: )")))
+      << file.err;
+
+  // Quiet: nothing at all when all goes well, on a terminal or not.
+  const Outcome quiet = Tool(With(RunArgs(*root_ / "quiet"), {"--quiet"}));
+  EXPECT_EQ(quiet.code, 0);
+  EXPECT_EQ(quiet.err, "");
+  EXPECT_EQ(quiet.out, "");
+  EXPECT_TRUE(fs::exists(*root_ / "quiet" / "img_004.tif"));
+  const Outcome quietTty = OnTerminal(With(RunArgs(*root_ / "quiet_tty"), {"-q"}));
+  EXPECT_EQ(quietTty.code, 0);
+  EXPECT_EQ(quietTty.err, "");
+
+  // Quiet still says what went wrong, and about which file.
+  std::vector<std::string> args = With(RunArgs(*root_ / "quiet_bad"), {"--quiet"});
+  args[4] = P("dem.tif").string();  // not a passport
+  const Outcome bad = Tool(args);
+  EXPECT_EQ(bad.code, 3);
+  EXPECT_NE(bad.err.find("Invalid camera passport: " + P("dem.tif").string()), std::string::npos)
+      << bad.err;
+  EXPECT_EQ(bad.err.find("DTM added"), std::string::npos);
+}
+
+TEST_F(BatchCli, CloudOptimizedTransparentOrthosAndTheirMosaic) {
+  const fs::path out = *root_ / "cog";
+  const Outcome o = Tool(With(RunArgs(out), {"--cog", "--alpha", "--compress", "LZW", "--crs", "EPSG:32633"}));
+  ASSERT_EQ(o.code, 0) << o.err;
+  GDALAllRegister();
+  for (const char* name : {"img_001", "img_002", "img_003", "img_004"}) {
+    const fs::path tif = out / (std::string(name) + ".tif");
+    const ortavia::test::CogCheck check = ortavia::test::ValidateCog(tif);
+    EXPECT_TRUE(check.valid) << check.output;
+    GDALDatasetUniquePtr ds(GDALDataset::Open(tif.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
+    ASSERT_TRUE(ds);
+    EXPECT_EQ(ds->GetRasterCount(), 4);
+    EXPECT_STREQ(ds->GetMetadataItem("COMPRESSION", "IMAGE_STRUCTURE"), "LZW");
+    EXPECT_STREQ(ds->GetMetadataItem("LAYOUT", "IMAGE_STRUCTURE"), "COG");
+  }
+  GDALDatasetUniquePtr vrt(
+      GDALDataset::Open((out / "mosaic.vrt").c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
+  ASSERT_TRUE(vrt);
+  EXPECT_EQ(vrt->GetRasterCount(), 4);
+  EXPECT_EQ(vrt->GetRasterBand(4)->GetColorInterpretation(), GCI_AlphaBand);
+  ASSERT_TRUE(vrt->GetSpatialRef());
+  EXPECT_STREQ(vrt->GetSpatialRef()->GetAuthorityCode(nullptr), "32633");
+}
+
 }  // namespace
