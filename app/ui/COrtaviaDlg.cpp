@@ -39,6 +39,7 @@
 #include "app/ui/log_model.h"
 #include "app/ui/maker.h"
 #include "app/ui/prompts.h"
+#include "extor/ui/CImportExtOrDlg.h"
 #include "external/geo/pump.h"
 #include "external/tools/folders.h"
 #include "external/tools/sysinfo.h"
@@ -641,7 +642,11 @@ void COrtaviaDlg::OnExtOrientationsAdd() {
     prompts_->Inform(tr("Select camera passport before!"));
     return;
   }
-  // The import dialog that fills project_.orientations comes with the point-file import.
+  CImportExtOrDlg dlg(&project_.orientations, this);
+  dlg.SetPrompts(prompts_);
+  const int result = dlg.exec();
+  for (const std::string& line : dlg.LogLines()) AddLogEntry(QString::fromStdString(line));
+  if (result == QDialog::Accepted) OrientationsImported();
 }
 
 void COrtaviaDlg::OrientationsImported() {

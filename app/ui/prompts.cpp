@@ -32,6 +32,23 @@ QString QtPrompts::PickFolder(const QString& caption) {
   return QFileDialog::getExistingDirectory(parent_, caption);
 }
 
+QString Prompts::PickSaveFile(const QString& caption, const QString& filter) {
+  return QFileDialog::getSaveFileName(nullptr, caption, QString(), filter);
+}
+
+QString QtPrompts::PickSaveFile(const QString& caption, const QString& filter) {
+  return QFileDialog::getSaveFileName(parent_, caption, QString(), filter);
+}
+
+QString ScriptedPrompts::PickSaveFile(const QString& caption, const QString& filter) {
+  shown_.push_back({Kind::SaveFile, caption});
+  lastFilter_ = filter;
+  if (files_.empty()) return {};
+  const QString chosen = files_.front().value(0);
+  files_.pop_front();
+  return chosen;
+}
+
 std::optional<std::vector<int>> Prompts::SelectBandOrder(const QString& imagePath, int bandCount,
                                                         const std::vector<int>& roles) {
   return ui::SelectBandOrder(nullptr, imagePath.toStdString(), bandCount, roles);

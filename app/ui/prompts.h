@@ -26,6 +26,8 @@ class Prompts {
   virtual QStringList PickOpenFiles(const QString& caption, const QString& filter) = 0;
   // An existing folder; empty = cancelled.
   virtual QString PickFolder(const QString& caption) = 0;
+  // A file to write (the dialog asks before an existing one is replaced); empty = cancelled.
+  virtual QString PickSaveFile(const QString& caption, const QString& filter);
   // The band order dialog (CSelectBandDlg) for an image whose bands lack colour roles, proposing
   // `roles`: the four chosen roles, or nothing when cancelled.
   virtual std::optional<std::vector<int>> SelectBandOrder(const QString& imagePath, int bandCount,
@@ -42,6 +44,7 @@ class QtPrompts : public Prompts {
   QString PickOpenFile(const QString& caption, const QString& filter) override;
   QStringList PickOpenFiles(const QString& caption, const QString& filter) override;
   QString PickFolder(const QString& caption) override;
+  QString PickSaveFile(const QString& caption, const QString& filter) override;
   std::optional<std::vector<int>> SelectBandOrder(const QString& imagePath, int bandCount,
                                                   const std::vector<int>& roles) override;
 
@@ -53,7 +56,7 @@ class QtPrompts : public Prompts {
 // answered No and an unqueued file choice is cancelled, so a missing answer cannot loop forever.
 class ScriptedPrompts : public Prompts {
  public:
-  enum class Kind { Question, Information, Warning, OpenFile, OpenFiles, Folder, BandOrder };
+  enum class Kind { Question, Information, Warning, OpenFile, OpenFiles, Folder, BandOrder, SaveFile };
   struct Shown {
     Kind kind;
     QString text;  // the message, or the caption of a file choice
@@ -72,6 +75,8 @@ class ScriptedPrompts : public Prompts {
   QString PickOpenFile(const QString& caption, const QString& filter) override;
   QStringList PickOpenFiles(const QString& caption, const QString& filter) override;
   QString PickFolder(const QString& caption) override;
+  // Takes the next queued file (QueueFile).
+  QString PickSaveFile(const QString& caption, const QString& filter) override;
   // Records the image path; an unqueued band order is cancelled.
   std::optional<std::vector<int>> SelectBandOrder(const QString& imagePath, int bandCount,
                                                   const std::vector<int>& roles) override;

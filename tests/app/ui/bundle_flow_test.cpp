@@ -1,10 +1,13 @@
 // Image Add and bundle Import as the operator meets them: the dialogs' filters, the messages, the
 // log lines in their order, the steps, Start and the lock that a bundle leaves.
 #include <QApplication>
+#include <QPushButton>
+#include <QTimer>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <fstream>
 
+#include "extor/ui/CImportExtOrDlg.h"
 #include "support/bundle_writer.h"
 #include "support/test_env.h"
 #include "support/test_geotiff.h"
@@ -184,6 +187,31 @@ TEST_F(BundleFlowTest, ImageAddChecksTheFilesAndLogsTheCounts) {
   dlg->OnAddImages();
   EXPECT_EQ(prompts.Texts(K::Warning), QStringList{"Unable to read first image!"});
   EXPECT_EQ(ListNames(), (QStringList{"img_1", "img_2"}));
+}
+
+TEST_F(BundleFlowTest, ExternalOrientationsAddImportsThroughTheDialog) {
+  LoadDem();
+  ChoosePassport();
+  AddImages({"a", "b"}, false);
+  const fs::path points = dir / "eo.txt";
+  std::ofstream(points) << "a 1200 1800 1500 0 0 0\nb 1210 1800 1500 0 0 0\nb 1 1 1 0 0 0\n";
+  prompts.QueueFile(QString::fromStdString(points.string()));
+  QTimer::singleShot(0, [] {
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (auto* d = qobject_cast<CImportExtOrDlg*>(w); d && d->isVisible()) {
+        d->OnBrowse();
+        d->GetButton(CImportExtOrDlg::Button::SelectAll)->click();
+        d->GetButton(CImportExtOrDlg::Button::Import)->click();
+      }
+  });
+  const int before = logRows();
+  dlg->OnExtOrientationsAdd();
+  EXPECT_EQ(prompts.Texts(K::Information), QStringList{"2 External Orientations successfully added."});
+  EXPECT_EQ(LogSince(before).mid(0, 2),
+            (QStringList{"1 rows skipped: an earlier row has the same ID", "2 External Orientation currently loaded"}));
+  EXPECT_EQ(project().orientations.at("b").N.x(), 1210.0);
+  EXPECT_TRUE(dlg->StepReady(S::ExternalOrientations));
+  EXPECT_TRUE(enabled(B::Start));
 }
 
 }  // namespace
