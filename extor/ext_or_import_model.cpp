@@ -1,6 +1,7 @@
 #include "extor/ext_or_import_model.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -24,13 +25,12 @@ std::string Lower(std::string_view text) {
   return out;
 }
 
-std::string Printf(const char* format, double value) {
-  const int n = std::snprintf(nullptr, 0, format, value);
-  if (n <= 0) return {};
-  std::string out(static_cast<std::size_t>(n) + 1, '\0');
-  std::snprintf(out.data(), out.size(), format, value);
-  out.resize(static_cast<std::size_t>(n));
-  return out;
+// The value with a fixed number of decimals and a decimal point, whatever the process locale
+// (printf's "%.3f" and "%f" would write the desktop's decimal comma).
+std::string Fixed(double value, int decimals) {
+  char text[400];
+  const auto [end, ec] = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals);
+  return ec == std::errc() ? std::string(text, end) : std::string();
 }
 
 bool IsCoordinateColumn(int column) { return column >= kX && column <= kZ; }
@@ -230,14 +230,14 @@ bool ExtOrImportModel::ApplyCorrection(int column, Correction correction) {
       case Correction::kChangeSign:
         // A cell without any number stays as it is: turning it into "-0.000" would make a
         // missing coordinate look like a real one.
-        if (HasLeadingNumber(cell)) cell = Printf("%.3f", -LeadingDouble(cell) + 0.0);
+        if (HasLeadingNumber(cell)) cell = Fixed(-LeadingDouble(cell) + 0.0, 3);
         break;
       case Correction::kDegToRad:
       case Correction::kGradToRad: {
         double value = 0.0;
         if (cell.empty() || !geo::StringToDbl(cell, &value)) break;
         const double half = correction == Correction::kDegToRad ? 180.0 : 200.0;
-        cell = Printf("%f", value / half * std::numbers::pi);
+        cell = Fixed(value / half * std::numbers::pi, 6);
         break;
       }
       case Correction::kResetContent:

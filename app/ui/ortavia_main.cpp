@@ -15,6 +15,7 @@
 #include "app/ui/display_info.h"
 #include "app/ui/icons.h"
 #include "app/ui/maker.h"
+#include "app/ui/numeric_locale.h"
 #include "external/geo/pump.h"
 #include "external/tools/folders.h"
 #include "external/tools/sysinfo.h"
@@ -44,6 +45,7 @@ bool InstallCrashReports(const QString& appName, const std::string& version) {
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
+  ortavia::ui::KeepNumbersInCLocale();
   QApplication::setWindowIcon(ortavia::ui::AppIcon());
 
   const QString appName = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();

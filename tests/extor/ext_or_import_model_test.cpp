@@ -13,6 +13,7 @@
 #include "extor/point_file_import.h"
 #include "extor/point_file_settings.h"
 #include "support/test_env.h"
+#include "support/test_locale.h"
 
 namespace {
 
@@ -373,6 +374,19 @@ TEST(PointFileImport, OneCallWithColumnsAndDegrees) {
 
   options.path = "/nonexistent";
   EXPECT_EQ(ex::ImportPointFile(options, map).load.status, LoadResult::Status::kUnreadable);
+}
+
+// The corrections write a decimal point even when the process runs in a comma-decimal locale.
+TEST(ExtOrImportModelLocale, CorrectionsKeepTheDecimalPointInAnyLocale) {
+  if (!ortavia::test::UseCommaDecimalLocale()) GTEST_SKIP() << "no comma-decimal locale can be built here";
+  ExtOrImportModel m = Loaded("img_1 10.5 20 30 180 200 45\n");
+  EXPECT_TRUE(m.ApplyCorrection(ex::kX, Correction::kChangeSign));
+  EXPECT_TRUE(m.ApplyCorrection(ex::kOmega, Correction::kDegToRad));
+  EXPECT_TRUE(m.ApplyCorrection(ex::kPhi, Correction::kGradToRad));
+  EXPECT_TRUE(m.ApplyCorrection(ex::kKappa, Correction::kDegToRad));
+  ortavia::test::UseCLocale();
+  // pi = 3.14159265..., pi / 4 = 0.78539816...
+  EXPECT_EQ(Row(m, 0), (std::vector<std::string>{"img_1", "-10.500", "20", "30", "3.141593", "3.141593", "0.785398"}));
 }
 
 }  // namespace

@@ -4,12 +4,14 @@
 #include <gdal_priv.h>
 #include <gtest/gtest.h>
 
+#include "app/ui/numeric_locale.h"
 #include "support/test_env.h"
 
 int main(int argc, char** argv) {
   ortavia::test::IsolateHome();
   if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   QApplication app(argc, argv);
+  ortavia::ui::KeepNumbersInCLocale();  // as the application does
   GDALAllRegister();
   CPLSetErrorHandler(CPLQuietErrorHandler);
   ::testing::InitGoogleTest(&argc, argv);
