@@ -1,0 +1,97 @@
+// ortavia-mpi: the run of ortavia-batch spread over the ranks of an MPI job sharing one file
+// system. Rank 0 checks the inputs, builds the mosaic products, hands out the images and writes
+// the report and the summary; every rank warps. SIGINT and SIGTERM (mpirun's Ctrl-C, scancel) stop
+// every rank; finished orthos stay complete, the ones in progress stay "<name>.tif.part".
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include <mpi.h>
+
+#include "cluster_master.h"
+#include "cluster_worker.h"
+#include "crash_note.h"
+#include "mpi_link.h"
+#include "process/batch_runner.h"
+#include "process/terminal_log.h"
+
+namespace {
+
+std::atomic<bool> g_abort{false};
+
+extern "C" void OnStop(int sig) {
+  g_abort.store(true);
+  // A second Ctrl-C ends the rank at once.
+  std::signal(sig, SIG_DFL);
+}
+
+std::string Usage() {
+  return "Usage:\n"
+         "  mpirun -n N ortavia-mpi run --dem F --passport F --eo F --gsd G --out DIR\n"
+         "                  (--images F... | --image-dir D) [--tile 16|1] "
+         "[--bands 1|123|321|412|1234]\n"
+         "                  [--skip|--overwrite] [--eo-separators S] [--eo-comments C]\n"
+         "                  [--eo-columns id,x,y,z,omega,phi,kappa] [--angles rad|deg|grad]\n"
+         "  ortavia-mpi --help | --version\n\n"
+         "The options are those of ortavia-batch run; every rank must see the inputs and --out\n"
+         "under the same paths. Exit codes: 0 done, 1 aborted, 2 usage, 3 input refused, 4 process\n"
+         "error (a rank that died included).\n";
+}
+
+int RunRankZero(const std::vector<std::string>& args, int ranks) {
+  ortavia::ProgressLine progress;
+  const ortavia::BatchIo io = ortavia::TerminalIo(progress, &g_abort);
+  ortavia::BatchCommand command;
+  std::string error = ortavia::ParseBatchCommand(args, &command);
+  if (error.empty() && command.kind != ortavia::BatchCommandKind::Run &&
+      command.kind != ortavia::BatchCommandKind::Help &&
+      command.kind != ortavia::BatchCommandKind::Version)
+    error = "ortavia-mpi runs only the run command";
+  if (!error.empty()) {
+    io.error(error + "\n\n" + Usage());
+    return ortavia::kBatchUsage;
+  }
+  if (command.kind == ortavia::BatchCommandKind::Help) {
+    io.out(Usage());
+    return ortavia::kBatchDone;
+  }
+  if (command.kind == ortavia::BatchCommandKind::Version) {
+    io.out(std::string("ortavia-mpi ") + ORTAVIA_VERSION + "\n");
+    return ortavia::kBatchDone;
+  }
+  ortavia::mpi::ClusterMaster master(ranks, g_abort);
+  const int code = ortavia::RunBatchRun(
+      command, io,
+      [&](const ortavia::WarpRequest& request, const ortavia::RunContext& ctx) {
+        return master.Warp(request, ctx);
+      });
+  master.EndBeforeWarp();
+  progress.Break();
+  return code;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int provided = 0;
+  MPI_Init_thread(&argc, &argv, MPI_THREAD_FUNNELED, &provided);
+  std::signal(SIGINT, OnStop);
+  std::signal(SIGTERM, OnStop);
+  ortavia::mpi::InstallCrashNote();
+  const int rank = ortavia::mpi::Rank();
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  int code = 0;
+  if (rank == 0) {
+    code = RunRankZero(args, ortavia::mpi::Size());
+  } else {
+    ortavia::BatchCommand command;
+    if (ortavia::ParseBatchCommand(args, &command).empty() &&
+        command.kind == ortavia::BatchCommandKind::Run)
+      ortavia::mpi::RunClusterWorker(command, rank, g_abort);
+  }
+  MPI_Finalize();
+  // Only rank 0 speaks for the run; mpirun passes its code on.
+  return rank == 0 ? code : 0;
+}
