@@ -294,8 +294,12 @@ std::optional<int> ImageDispenser::Next() {
 
 void ImageDispenser::Record(const ImageReport& report) {
   if (report.position < 0 || report.position >= count_) return;
-  if (!outcomes_[report.position]) ++finished_;
+  const auto counts = [](const std::optional<ImageStatus>& s) {
+    return s && s->outcome != ImageOutcome::Aborted;
+  };
+  finished_ -= counts(outcomes_[report.position]);
   outcomes_[report.position] = report.status;
+  finished_ += counts(outcomes_[report.position]);
 }
 
 WarpResult ImageDispenser::Gather(WarpRunStatus status) const {

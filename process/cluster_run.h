@@ -77,8 +77,8 @@ class ImageDispenser {
   void Stop() { stopped_ = true; }
   bool Stopped() const { return stopped_; }
   void Record(const ImageReport& report);
+  // Images written or skipped; an image stopped half-way is not finished.
   int Finished() const { return finished_; }
-  bool AllFinished() const { return finished_ == count_; }
   // The warp's result as the single-process loop would build it: outcomes in position order,
   // up to the positions reached.
   WarpResult Gather(WarpRunStatus status) const;

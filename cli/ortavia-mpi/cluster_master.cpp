@@ -204,7 +204,6 @@ WarpResult ClusterMaster::Warp(const WarpRequest& request, const RunContext& ctx
         const std::string name = request.project->images[request.rows[w.position]].name;
         const std::string line =
             RankText(w.rank, w.ready.host, w.ready.pid) + " died while warping " + name;
-        ctx.Log(line);
         failure += (failure.empty() ? "" : "\n") + line;
         w.position = -1;
         w.stopped = true;
