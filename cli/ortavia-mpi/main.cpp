@@ -5,6 +5,7 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -27,17 +28,25 @@ extern "C" void OnStop(int sig) {
   std::signal(sig, SIG_DFL);
 }
 
+// The run lines of ortavia-batch's usage, as this tool takes them.
 std::string Usage() {
-  return "Usage:\n"
-         "  mpirun -n N ortavia-mpi run --dem F --passport F --eo F --gsd G --out DIR\n"
-         "                  (--images F... | --image-dir D) [--tile 16|1] "
-         "[--bands 1|123|321|412|1234]\n"
-         "                  [--skip|--overwrite] [--eo-separators S] [--eo-comments C]\n"
-         "                  [--eo-columns id,x,y,z,omega,phi,kappa] [--angles rad|deg|grad]\n"
+  std::istringstream batch(ortavia::BatchUsage());
+  std::string text = "Usage:\n", line;
+  const std::string tool = "  ortavia-batch";
+  bool run = false;
+  while (std::getline(batch, line)) {
+    if (line.rfind(tool, 0) == 0)
+      run = line.rfind(tool + " run", 0) == 0;
+    else if (line.rfind("    ", 0) != 0)
+      run = false;
+    if (run) text += (line.rfind(tool, 0) == 0 ? "  mpirun -n N ortavia-mpi" + line.substr(tool.size())
+                                               : "           " + line) + "\n";
+  }
+  return text +
          "  ortavia-mpi --help | --version\n\n"
-         "The options are those of ortavia-batch run; every rank must see the inputs and --out\n"
-         "under the same paths. Exit codes: 0 done, 1 aborted, 2 usage, 3 input refused, 4 process\n"
-         "error (a rank that died included).\n";
+         "Every rank must see the inputs and --out under the same paths (a shared file system).\n"
+         "Exit codes: 0 done, 1 aborted, 2 usage, 3 input refused, 4 process error (a rank that\n"
+         "died included).\n";
 }
 
 int RunRankZero(const std::vector<std::string>& args, int ranks) {
