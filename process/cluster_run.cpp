@@ -94,7 +94,12 @@ void EachStartField(Io& io, Start& s) {
   io.Get(s.mosaicWidth).Get(s.mosaicHeight).Get(s.mosaicScale).Get(s.mosaicMinX);
   io.Get(s.mosaicMaxX).Get(s.mosaicMinY).Get(s.mosaicMaxY).Get(s.imageCount);
   io.Get(s.voronoiWidth).Get(s.voronoiHeight).Get(s.voronoiHash).Get(s.projectHash);
+  io.Get(s.output.crsWkt);
 }
+
+// Every choice of the ortho files must reach the other ranks, or their orthos would differ.
+static_assert(sizeof(OrthoOutput) == sizeof(std::string),
+              "a field was added to OrthoOutput: carry it in EachStartField too");
 
 // Lets EachStartField drive a Packer too.
 struct PackAll {
@@ -138,6 +143,7 @@ ClusterStart MakeClusterStart(const WarpRequest& request) {
     s.voronoiHash = HashRaster(*request.voronoiMap);
   }
   s.projectHash = ProjectFingerprint(project);
+  s.output = request.output;
   return s;
 }
 
@@ -284,6 +290,7 @@ std::string PrepareClusterWarp(WarpProject& project, const ClusterStart& start,
   request.cellSize = start.cellSize;
   request.mosaicWidth = start.mosaicWidth;
   request.mosaicHeight = start.mosaicHeight;
+  request.output = start.output;
   return {};
 }
 

@@ -31,6 +31,7 @@ struct ClusterStart {
   int voronoiWidth = 0, voronoiHeight = 0;
   std::uint64_t voronoiHash = 0;  // HashRaster of the Voronoi map
   std::uint64_t projectHash = 0;  // ProjectFingerprint of rank 0's project
+  OrthoOutput output;             // CRS and file options of the orthos
 };
 
 // The start message of a warp request of rank 0 (project, rows, grid and answers set).

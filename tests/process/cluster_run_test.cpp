@@ -56,6 +56,7 @@ TEST(ClusterMessages, StartAndReportSurviveEncodingExactly) {
   s.voronoiHeight = 1;
   s.voronoiHash = 0xfedcba9876543210ULL;
   s.projectHash = 1;
+  s.output.crsWkt = "PROJCS[\"WGS 84 / UTM zone 33N\",GEOGCS[\"WGS 84\"]]";
   const std::string bytes = EncodeClusterStart(s);
   const auto back = DecodeClusterStart(bytes);
   ASSERT_TRUE(back);
@@ -77,6 +78,7 @@ TEST(ClusterMessages, StartAndReportSurviveEncodingExactly) {
   EXPECT_EQ(back->voronoiHeight, 1);
   EXPECT_EQ(back->voronoiHash, 0xfedcba9876543210ULL);
   EXPECT_EQ(back->projectHash, 1u);
+  EXPECT_EQ(back->output.crsWkt, s.output.crsWkt);
   // A cut or padded message is refused, not half read.
   EXPECT_FALSE(DecodeClusterStart(bytes.substr(0, bytes.size() - 1)));
   EXPECT_FALSE(DecodeClusterStart(bytes + "x"));
@@ -243,8 +245,8 @@ TEST(ClusterRun, AnotherProjectWarpingOutOfOrderWritesTheSingleRunsFiles) {
   for (const char* ortho : {"img_001.tif", "img_002.tif", "img_003.tif"})
     EXPECT_EQ(files.count(ortho), 1u) << ortho;
   for (const std::string& name : files) {
-    if (name != "report.txt")
-      EXPECT_EQ(Bytes(s.dir / "single" / name), Bytes(s.dir / "cluster" / name)) << name;
+    if (name == "report.txt") continue;
+    EXPECT_EQ(Bytes(s.dir / "single" / name), Bytes(s.dir / "cluster" / name)) << name;
   }
 }
 
