@@ -94,11 +94,15 @@ void EachStartField(Io& io, Start& s) {
   io.Get(s.mosaicWidth).Get(s.mosaicHeight).Get(s.mosaicScale).Get(s.mosaicMinX);
   io.Get(s.mosaicMaxX).Get(s.mosaicMinY).Get(s.mosaicMaxY).Get(s.imageCount);
   io.Get(s.voronoiWidth).Get(s.voronoiHeight).Get(s.voronoiHash).Get(s.projectHash);
-  io.Get(s.output.crsWkt);
+  io.Get(s.output.crsWkt).Get(s.output.compress).Get(s.output.cog).Get(s.output.alpha);
 }
 
 // Every choice of the ortho files must reach the other ranks, or their orthos would differ.
-static_assert(sizeof(OrthoOutput) == sizeof(std::string),
+struct KnownOrthoOutput {
+  std::string crsWkt, compress;
+  bool cog, alpha;
+};
+static_assert(sizeof(OrthoOutput) == sizeof(KnownOrthoOutput),
               "a field was added to OrthoOutput: carry it in EachStartField too");
 
 // Lets EachStartField drive a Packer too.

@@ -32,9 +32,10 @@ void RunClusterWorker(const BatchCommand& command, int rank, std::atomic<bool>& 
   if (!start || !start->go) return;
 
   RunContext ctx;
-  ctx.log = [rank](const std::string& text) {
-    std::fprintf(stderr, "%s  rank %d: %s\n", LocalTimeStamp().c_str(), rank, text.c_str());
-  };
+  if (!command.quiet)
+    ctx.log = [rank](const std::string& text) {
+      std::fprintf(stderr, "%s  rank %d: %s\n", LocalTimeStamp().c_str(), rank, text.c_str());
+    };
   ctx.abort = &abort;
   ctx.pump = [&abort] {
     std::string none;

@@ -50,8 +50,9 @@ std::string Usage() {
 }
 
 int RunRankZero(const std::vector<std::string>& args, int ranks) {
-  ortavia::ProgressLine progress;
-  const ortavia::BatchIo io = ortavia::TerminalIo(progress, &g_abort);
+  const bool quiet = ortavia::BatchQuiet(args);
+  ortavia::ProgressLine progress(quiet);
+  const ortavia::BatchIo io = ortavia::TerminalIo(progress, &g_abort, quiet);
   ortavia::BatchCommand command;
   std::string error = ortavia::ParseBatchCommand(args, &command);
   if (error.empty() && command.kind != ortavia::BatchCommandKind::Run &&
@@ -63,11 +64,11 @@ int RunRankZero(const std::vector<std::string>& args, int ranks) {
     return ortavia::kBatchUsage;
   }
   if (command.kind == ortavia::BatchCommandKind::Help) {
-    io.out(Usage());
+    std::fputs(Usage().c_str(), stdout);
     return ortavia::kBatchDone;
   }
   if (command.kind == ortavia::BatchCommandKind::Version) {
-    io.out(std::string("ortavia-mpi ") + ORTAVIA_VERSION + "\n");
+    std::printf("ortavia-mpi %s\n", ORTAVIA_VERSION);
     return ortavia::kBatchDone;
   }
   ortavia::mpi::ClusterMaster master(ranks, g_abort);
@@ -77,7 +78,7 @@ int RunRankZero(const std::vector<std::string>& args, int ranks) {
         return master.Warp(request, ctx);
       });
   master.EndBeforeWarp();
-  progress.Break();
+  progress.End(code == ortavia::kBatchDone);
   return code;
 }
 

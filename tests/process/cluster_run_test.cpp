@@ -57,6 +57,9 @@ TEST(ClusterMessages, StartAndReportSurviveEncodingExactly) {
   s.voronoiHash = 0xfedcba9876543210ULL;
   s.projectHash = 1;
   s.output.crsWkt = "PROJCS[\"WGS 84 / UTM zone 33N\",GEOGCS[\"WGS 84\"]]";
+  s.output.compress = "ZSTD";
+  s.output.cog = true;
+  s.output.alpha = true;
   const std::string bytes = EncodeClusterStart(s);
   const auto back = DecodeClusterStart(bytes);
   ASSERT_TRUE(back);
@@ -79,6 +82,9 @@ TEST(ClusterMessages, StartAndReportSurviveEncodingExactly) {
   EXPECT_EQ(back->voronoiHash, 0xfedcba9876543210ULL);
   EXPECT_EQ(back->projectHash, 1u);
   EXPECT_EQ(back->output.crsWkt, s.output.crsWkt);
+  EXPECT_EQ(back->output.compress, "ZSTD");
+  EXPECT_TRUE(back->output.cog);
+  EXPECT_TRUE(back->output.alpha);
   // A cut or padded message is refused, not half read.
   EXPECT_FALSE(DecodeClusterStart(bytes.substr(0, bytes.size() - 1)));
   EXPECT_FALSE(DecodeClusterStart(bytes + "x"));

@@ -170,14 +170,14 @@ class MpiCli : public ::testing::Test {
       }
     }
   }
-  void ExpectSameFilesAsSingle(const std::string& out) const {
-    const std::set<std::string> names = Names(root_ / "single");
+  void ExpectSameFilesAsSingle(const std::string& out, const std::string& single = "single") const {
+    const std::set<std::string> names = Names(root_ / single);
     EXPECT_EQ(Names(root_ / out), names);
     for (const std::string& name : names) {
       if (name == "report.txt")
-        EXPECT_EQ(StableReport(root_ / out / name), StableReport(root_ / "single" / name));
+        EXPECT_EQ(StableReport(root_ / out / name), StableReport(root_ / single / name));
       else
-        EXPECT_EQ(Contents(root_ / out / name), Contents(root_ / "single" / name)) << name;
+        EXPECT_EQ(Contents(root_ / out / name), Contents(root_ / single / name)) << name;
     }
   }
   fs::path root_;
@@ -202,6 +202,21 @@ TEST_F(MpiCli, OneAndThreeRanksWriteTheSingleRunsFilesAndSummary) {
     // Progress counts finished images of all ranks.
     EXPECT_NE(run.err.find("progress 6/6"), std::string::npos);
   }
+}
+
+TEST_F(MpiCli, TheOrthoFileOptionsReachEveryRank) {
+  Sample(3, "240x180", "0.5");
+  std::vector<std::string> single = RunArgs("single-options"), ranks = RunArgs("ranks-options");
+  for (auto* args : {&single, &ranks})
+    args->insert(args->end(), {"--compress", "DEFLATE", "--alpha", "--cog", "--crs", "EPSG:32632"});
+  const Command batch = Ran(Batch(single));
+  ASSERT_EQ(batch.code, 0) << batch.err;
+  const Command run = Ran(Mpirun(3, ranks));
+  EXPECT_EQ(run.code, 0) << run.err;
+  ExpectSameFilesAsSingle("ranks-options", "single-options");
+  // The options made a difference: the plain single run's orthos are other files.
+  EXPECT_NE(Contents(root_ / "single-options" / "img_001.tif"),
+            Contents(root_ / "single" / "img_001.tif"));
 }
 
 TEST_F(MpiCli, RefusalsComeOnceWithTheBatchRunnersCode) {
