@@ -74,9 +74,12 @@ class FolderIndex {
   std::optional<std::multimap<std::string, std::string>> byLowerName_;
 };
 
-bool FiniteOrientation(const ExtOrientation& eo) {
+// A centre of (0, 0, 0) is the project's mark of an image without orientation: taken in, such an
+// image would keep Start disabled, and the bundle's lock would not let it be removed.
+bool UsableOrientation(const ExtOrientation& eo) {
   return std::isfinite(eo.x) && std::isfinite(eo.y) && std::isfinite(eo.z) &&
-         std::isfinite(eo.omega) && std::isfinite(eo.phi) && std::isfinite(eo.kappa);
+         std::isfinite(eo.omega) && std::isfinite(eo.phi) && std::isfinite(eo.kappa) &&
+         (eo.x != 0.0 || eo.y != 0.0 || eo.z != 0.0);
 }
 
 void CountLine(BundleImport& im, int count, const char* format) {
@@ -116,7 +119,7 @@ void CheckRecords(const Bundle& bundle, const fs::path& folder, bool mustUndisto
     ctx.SetPos(i);
     ctx.Pump();
     const BundleRecord& r = bundle.records[static_cast<std::size_t>(i)];
-    if (!r.hasOrientation || !FiniteOrientation(r.eo)) {
+    if (!r.hasOrientation || !UsableOrientation(r.eo)) {
       ++n.withoutOrientation;
       continue;
     }

@@ -30,7 +30,7 @@ enum class BundleImportStatus {
 
 struct BundleImportCounts {
   int added = 0;
-  int withoutOrientation = 0;  // flag 0, or a coordinate or angle that is not finite
+  int withoutOrientation = 0;  // flag 0, a value that is not finite, or the centre (0, 0, 0)
   int alreadyPresent = 0;      // a record of the same image name came earlier
   int notReadable = 0;
   int notMatchingPassport = 0;

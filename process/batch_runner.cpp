@@ -96,12 +96,22 @@ std::string JoinNames(const std::vector<std::string>& names) {
   return text;
 }
 
-int FillFromBundle(WarpProject& project, const std::string& path, const BatchIo& io) {
+int LoadBatchDem(WarpProject& project, const std::string& path, const BatchIo& io) {
+  const LoadDemResult dem = LoadDem(project, path, io.ctx);
+  if (dem.status == LoadDemStatus::Loaded) return kBatchDone;
+  Error(io, std::string(kInvalidDemText) + " " + path);
+  return kBatchRefused;
+}
+
+// The bundle is read before the DEM: a damaged file is refused without the DEM's cost.
+int FillFromBundle(WarpProject& project, const BatchProjectOptions& o, const BatchIo& io) {
+  const std::string& path = o.bundle;
   BundleImport bundle = PrepareBundleImport(path, project.cameraName, io.ctx);
   if (bundle.status != BundleImportStatus::Imported) {
     Error(io, bundle.message + " " + bundle.detail);
     return kBatchRefused;
   }
+  if (int code = LoadBatchDem(project, o.dem, io); code != kBatchDone) return code;
   const geo::CCameraPassport& p = *bundle.passport;
   char line[512];
   std::snprintf(line, sizeof line, "Passport selected: %s (s.n. %s) - focal length %.2f",
@@ -167,12 +177,8 @@ int ExitForStatus(RunStatus status) {
 }  // namespace
 
 int FillBatchProject(WarpProject& project, const BatchProjectOptions& o, const BatchIo& io) {
-  const LoadDemResult dem = LoadDem(project, o.dem, io.ctx);
-  if (dem.status != LoadDemStatus::Loaded) {
-    Error(io, std::string(kInvalidDemText) + " " + o.dem);
-    return kBatchRefused;
-  }
-  if (!o.bundle.empty()) return FillFromBundle(project, o.bundle, io);
+  if (!o.bundle.empty()) return FillFromBundle(project, o, io);
+  if (int code = LoadBatchDem(project, o.dem, io); code != kBatchDone) return code;
   if (int code = LoadPassport(project, o.passport, io); code != kBatchDone) return code;
 
   std::vector<std::string> paths = o.images;

@@ -116,6 +116,8 @@ TEST_F(BundleImportTest, RecordClassesEachCountedOnce) {
        "1 images without external orientation data"},
       {"omega infinite", [&](auto& t) { auto r = Record(t.Image("n.tif"), 1); r.omega = inf; return r; },
        "1 images without external orientation data"},
+      {"centre at the origin", [&](auto& t) { auto r = Record(t.Image("n.tif"), 0); r.y = 0; r.z = 0; return r; },
+       "1 images without external orientation data"},
       {"missing file", [](auto& t) { return Record((t.dir / "gone.tif").string(), 1); },
        "1 images not readable or invalid"},
       {"a folder", [](auto& t) { fs::create_directories(t.dir / "sub.tif"); return Record((t.dir / "sub.tif").string(), 1); },
