@@ -2,55 +2,34 @@
 
 namespace ortavia::ui {
 
-namespace {
-QVariant Centred() { return QVariant::fromValue(Qt::AlignCenter); }
-}  // namespace
-
-int ParsedDataModel::rowCount(const QModelIndex& parent) const {
-  return parent.isValid() || held_ ? 0 : static_cast<int>(model_.Parsed().size());
+int PointTableModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() || held_ ? 0 : Rows();
 }
 
-int ParsedDataModel::columnCount(const QModelIndex& parent) const {
-  return parent.isValid() || held_ ? 0 : model_.ParsedColumnCount();
+int PointTableModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() || held_ ? 0 : Columns();
 }
 
-QVariant ParsedDataModel::data(const QModelIndex& index, int role) const {
-  if (role == Qt::TextAlignmentRole) return Centred();
-  if (role != Qt::DisplayRole || !index.isValid()) return {};
-  const auto& row = model_.Parsed()[static_cast<std::size_t>(index.row())];
-  const auto column = static_cast<std::size_t>(index.column());
-  return column < row.size() ? QString::fromStdString(row[column]) : QString();
+QVariant PointTableModel::data(const QModelIndex& index, int role) const {
+  if (role == Qt::TextAlignmentRole) return QVariant::fromValue(Qt::AlignCenter);
+  if (role != Qt::DisplayRole || !index.isValid() || held_) return {};
+  return QString::fromStdString(Cell(index.row(), index.column()));
 }
 
-QVariant ParsedDataModel::headerData(int section, Qt::Orientation orientation, int role) const {
+QVariant PointTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (role != Qt::DisplayRole) return {};
   if (orientation == Qt::Vertical) return section + 1;
-  return QString::fromUtf8(extor::kParsedColumnCaption);
+  return QString::fromStdString(Caption(section));
+}
+
+std::string ParsedDataModel::Cell(int row, int column) const {
+  const auto& cells = model_.Parsed()[static_cast<std::size_t>(row)];
+  const auto c = static_cast<std::size_t>(column);
+  return c < cells.size() ? cells[c] : std::string();
 }
 
 void ImportedPointsModel::ColumnChanged(int column) {
   if (rowCount() > 0) emit dataChanged(index(0, column), index(rowCount() - 1, column));
-}
-
-int ImportedPointsModel::rowCount(const QModelIndex& parent) const {
-  return parent.isValid() || held_ ? 0 : static_cast<int>(model_.Imported().size());
-}
-
-int ImportedPointsModel::columnCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : extor::kQuantityCount;
-}
-
-QVariant ImportedPointsModel::data(const QModelIndex& index, int role) const {
-  if (role == Qt::TextAlignmentRole) return Centred();
-  if (role != Qt::DisplayRole || !index.isValid()) return {};
-  return QString::fromStdString(
-      model_.Imported()[static_cast<std::size_t>(index.row())][static_cast<std::size_t>(index.column())]);
-}
-
-QVariant ImportedPointsModel::headerData(int section, Qt::Orientation orientation, int role) const {
-  if (role != Qt::DisplayRole) return {};
-  if (orientation == Qt::Vertical) return section + 1;
-  return QString::fromUtf8(extor::QuantityCaption(section));
 }
 
 }  // namespace ortavia::ui

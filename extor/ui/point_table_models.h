@@ -8,12 +8,12 @@
 
 namespace ortavia::ui {
 
-class ParsedDataModel : public QAbstractTableModel {
+class PointTableModel : public QAbstractTableModel {
   Q_OBJECT
  public:
-  ParsedDataModel(const extor::ExtOrImportModel& model, QObject* parent)
+  PointTableModel(const extor::ExtOrImportModel& model, QObject* parent)
       : QAbstractTableModel(parent), model_(model) {}
-  // After the grid changed.
+  // After the data changed (row and column counts may change).
   void Refresh() { Hold(held_); }
   // While held the model shows no row: the grid is being rebuilt.
   void Hold(bool held) {
@@ -26,33 +26,43 @@ class ParsedDataModel : public QAbstractTableModel {
   QVariant data(const QModelIndex& index, int role) const override;
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
- private:
+ protected:
+  virtual int Rows() const = 0;
+  virtual int Columns() const = 0;
+  virtual std::string Cell(int row, int column) const = 0;
+  virtual std::string Caption(int column) const = 0;
   const extor::ExtOrImportModel& model_;
+
+ private:
   bool held_ = false;
 };
 
-class ImportedPointsModel : public QAbstractTableModel {
+class ParsedDataModel : public PointTableModel {
   Q_OBJECT
  public:
-  ImportedPointsModel(const extor::ExtOrImportModel& model, QObject* parent)
-      : QAbstractTableModel(parent), model_(model) {}
-  // After the table was rebuilt (row count may change).
-  void Refresh() { Hold(held_); }
-  void Hold(bool held) {
-    beginResetModel();
-    held_ = held;
-    endResetModel();
-  }
+  using PointTableModel::PointTableModel;
+
+ protected:
+  int Rows() const override { return static_cast<int>(model_.Parsed().size()); }
+  int Columns() const override { return model_.ParsedColumnCount(); }
+  std::string Cell(int row, int column) const override;
+  std::string Caption(int) const override { return extor::kParsedColumnCaption; }
+};
+
+class ImportedPointsModel : public PointTableModel {
+  Q_OBJECT
+ public:
+  using PointTableModel::PointTableModel;
   // After a correction of one column (rows unchanged, selection kept).
   void ColumnChanged(int column);
-  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
-  int columnCount(const QModelIndex& parent = QModelIndex()) const override;
-  QVariant data(const QModelIndex& index, int role) const override;
-  QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
- private:
-  const extor::ExtOrImportModel& model_;
-  bool held_ = false;
+ protected:
+  int Rows() const override { return static_cast<int>(model_.Imported().size()); }
+  int Columns() const override { return extor::kQuantityCount; }
+  std::string Cell(int row, int column) const override {
+    return model_.Imported()[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)];
+  }
+  std::string Caption(int column) const override { return extor::QuantityCaption(column); }
 };
 
 }  // namespace ortavia::ui
