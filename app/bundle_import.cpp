@@ -199,6 +199,12 @@ std::string FindCcbPassport(const fs::path& folder) {
 
 BundleImport PrepareBundleImport(const std::string& path, const std::string& cameraName,
                                  const RunContext& ctx) {
+  std::error_code ec;
+  if (const std::uintmax_t size = fs::file_size(path, ec); !ec && size > kMaxBundleFileBytes)
+    return Refused(BundleImportStatus::Damaged, BundleStatusMessage(BundleReadStatus::Damaged),
+                   path + ": offset 0: expected a bundle of at most " +
+                       std::to_string(kMaxBundleFileBytes) + " bytes, the file has " +
+                       std::to_string(size));
   std::vector<std::uint8_t> bytes;
   std::string why;
   if (!ReadFileBytes(path, &bytes, &why))

@@ -278,6 +278,11 @@ TEST_F(BundleImportTest, RefusedFilesSayWhyAndWhere) {
     EXPECT_TRUE(im.images.empty());
     EXPECT_EQ(im.passport, nullptr);
   }
+  // A file beyond the size limit is refused by its size, before a byte is read (sparse here).
+  fs::resize_file(dir / "x.bun", kMaxBundleFileBytes + 1);
+  const BundleImport huge = PrepareBundleImport((dir / "x.bun").string(), "", {});
+  EXPECT_EQ(huge.status, BundleImportStatus::Damaged);
+  EXPECT_NE(huge.detail.find("at most 1073741824 bytes"), std::string::npos) << huge.detail;
   for (const fs::path& p : {dir / "missing.bun", dir}) {
     const BundleImport im = PrepareBundleImport(p.string(), "", {});
     EXPECT_EQ(im.status, BundleImportStatus::CannotOpen);
