@@ -165,6 +165,17 @@ std::string CompositionFromColorRoles(const std::vector<int>& roles) {
   return text;
 }
 
+int ImageBandCount(const std::string& path) {
+  GDALDataType type = GDT_Unknown;
+  return ImageBandCount(path, &type);
+}
+
+std::vector<int> InitialBandRoles(int bandCount) {
+  std::vector<int> roles(static_cast<size_t>(std::max(bandCount, 0)), 0);
+  for (int b = 0; b < bandCount && b < 4; ++b) roles[static_cast<size_t>(b)] = GCI_RedBand + b;
+  return roles;
+}
+
 bool IsAcceptedComposition(const std::string& composition, int bandCount) {
   if (composition == "1") return bandCount == 1;
   if (composition == "123" || composition == "321") return bandCount >= 3;
@@ -311,6 +322,7 @@ RunResult RunProcess(WarpProject& project, const RunOptions& options, const RunC
   request.output.cog = options.cog;
   request.output.compress = options.compress;
   request.output.alpha = options.alpha;
+  request.orthoWritten = options.orthoWritten;
   warp = warpDriver(request, ctx);
   WriteRunMosaic(project, options, mosaic.grid, crsWkt, result.rows, ctx);
   mosaic.grid.voronoiMap.release();

@@ -43,6 +43,8 @@ struct RunOptions {
   bool cog = false;       // Cloud-Optimized GeoTIFF orthos
   std::string compress;   // "" (as today: none), "NONE", "DEFLATE", "LZW", "ZSTD", "JPEG" (8-bit only)
   bool alpha = false;     // transparent outside each image's own cell and outside the image
+  // Called after each ortho is written, with its path and whether it is the run's first.
+  std::function<void(const std::string& orthoPath, bool first)> orthoWritten;
 };
 
 enum class RunStatus {
@@ -101,6 +103,13 @@ std::vector<std::string> FindPresentOrthos(const std::string& folder);
 // colour interpretations: 3 red, 4 green, 5 blue, 6 alpha): digit j at position 0 for red, 1 for
 // green, 2 for blue, 3 for alpha, other roles nothing, trailing blanks removed.
 std::string CompositionFromColorRoles(const std::vector<int>& roles);
+
+// The colour roles the band order dialog proposes for the first image: band 1 red, 2 green, 3 blue,
+// 4 alpha; bands past the fourth undefined (0).
+std::vector<int> InitialBandRoles(int bandCount);
+
+// Band count of an image, or 0 when it cannot be opened.
+int ImageBandCount(const std::string& path);
 
 // Whether a composition can be used on images of bandCount bands.
 bool IsAcceptedComposition(const std::string& composition, int bandCount);

@@ -43,6 +43,9 @@
 #include "external/geo/pump.h"
 #include "external/tools/folders.h"
 #include "external/tools/sysinfo.h"
+#include "process/ui/TProgressTimeToComplete.h"
+#include "process/ui/run_questions.h"
+#include "products/ui/COrthoPreviewDlg.h"
 
 namespace ortavia::ui {
 
@@ -86,6 +89,8 @@ COrtaviaDlg::COrtaviaDlg(QWidget* parent) : QDialog(parent) {
   ownPrompts_ = std::make_unique<QtPrompts>(this);
   prompts_ = ownPrompts_.get();
   openUrl_ = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+  ownRunQuestions_ = std::make_unique<DialogRunQuestions>(this, prompts_);
+  runQuestions_ = ownRunQuestions_.get();
   setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
   setWindowIcon(AppIcon());
@@ -105,6 +110,8 @@ COrtaviaDlg::COrtaviaDlg(QWidget* parent) : QDialog(parent) {
     return code == kDemPictureCode && PaintDemPicture(p, picture, visible);
   });
   cadView_->SetEmptyText(tr("Add a DEM to show the terrain and the image footprints here"));
+  preview_ = new COrthoPreviewDlg(project_, this);
+  preview_->hide();
   // Desktops without a window manager ignore the maximised state: take the screen anyway.
   if (const QScreen* screen = QGuiApplication::primaryScreen())
     setGeometry(screen->availableGeometry());
@@ -122,7 +129,14 @@ COrtaviaDlg::~COrtaviaDlg() {
   cadView_->SetDrawing(nullptr);
 }
 
-void COrtaviaDlg::SetPrompts(Prompts* prompts) { prompts_ = prompts ? prompts : ownPrompts_.get(); }
+void COrtaviaDlg::SetPrompts(Prompts* prompts) {
+  prompts_ = prompts ? prompts : ownPrompts_.get();
+  ownRunQuestions_->SetPrompts(prompts_);
+}
+
+void COrtaviaDlg::SetRunQuestions(RunQuestions* questions) {
+  runQuestions_ = questions ? questions : ownRunQuestions_.get();
+}
 
 void COrtaviaDlg::SetTitle() {
   QString version = QString::fromStdString(GT_GetVersionInfo());
@@ -308,10 +322,10 @@ void COrtaviaDlg::BuildLayout() {
   processLayout->addWidget(split);
 
   // Bottom: progress across the window, then the report and the window commands.
-  progress_ = new QProgressBar(this);
+  timeProgress_ = new TProgressTimeToComplete(this);
+  progress_ = timeProgress_;
   progress_->setRange(0, 100);
   progress_->setValue(0);
-  progress_->setTextVisible(false);
 
   auto* bottom = new QHBoxLayout;
   bottom->addWidget(GetButton(B::FullReport));
@@ -338,7 +352,10 @@ void COrtaviaDlg::ConnectCommands() {
   connect(GetButton(B::ExtOrientationsAdd), &QPushButton::clicked, this, &COrtaviaDlg::OnExtOrientationsAdd);
   connect(GetButton(B::ImageAdd), &QPushButton::clicked, this, &COrtaviaDlg::OnAddImages);
   connect(GetButton(B::Import), &QPushButton::clicked, this, &COrtaviaDlg::OnImport);
-  connect(GetButton(B::Stop), &QPushButton::clicked, this, [this] { project_.abortRequested = true; });
+  connect(GetButton(B::Start), &QPushButton::clicked, this, &COrtaviaDlg::OnStart);
+  connect(GetButton(B::Stop), &QPushButton::clicked, this, &COrtaviaDlg::OnStop);
+  connect(GetButton(B::LastWarp), &QPushButton::clicked, this, &COrtaviaDlg::OnLastWarp);
+  connect(GetButton(B::FullReport), &QPushButton::clicked, this, &COrtaviaDlg::OnFullReport);
 
   connect(cadView_, &CadView::GroundPositionChanged, this, [this](double x, double y) {
     if (!Instance()) return;
@@ -664,10 +681,7 @@ RunContext COrtaviaDlg::MakeRunContext() {
   ctx.log = [this](const std::string& text) { AddLogEntry(QString::fromStdString(text)); };
   ctx.pump = [] { geo::PumpMsgs(); };
   ctx.abort = &project_.abortRequested;
-  ctx.progressRange = [this](int lo, int hi) {
-    progress_->setRange(lo, std::max(lo, hi));
-    progress_->setValue(lo);
-  };
+  ctx.progressRange = [this](int lo, int hi) { timeProgress_->Restart(lo, hi); };
   ctx.progressPos = [this](int pos) { progress_->setValue(pos); };
   return ctx;
 }

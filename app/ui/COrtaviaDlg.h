@@ -27,8 +27,12 @@ struct BundleImport;
 namespace ortavia::ui {
 
 class CadView;
+class COrthoPreviewDlg;
+class DialogRunQuestions;
 class LogModel;
 class Prompts;
+class RunQuestions;
+class TProgressTimeToComplete;
 
 class COrtaviaDlg : public QDialog {
   Q_OBJECT
@@ -51,6 +55,10 @@ class COrtaviaDlg : public QDialog {
 
   // The operator's side of every question and message; the window's own by default. Not owned.
   void SetPrompts(Prompts* prompts);
+  // The dialogs Start asks before a run; the window's own by default. Not owned.
+  void SetRunQuestions(RunQuestions* questions);
+  // The window's own run dialogs (to give them the band order dialog).
+  DialogRunQuestions* OwnRunQuestions() const { return ownRunQuestions_.get(); }
   // How documents are opened (the desktop's browser by default).
   void SetUrlOpener(std::function<bool(const QUrl&)> opener) { openUrl_ = std::move(opener); }
 
@@ -102,6 +110,16 @@ class COrtaviaDlg : public QDialog {
   // Copies the selected log rows to the clipboard.
   void CopyLogSelection();
 
+  // --- the run ---
+  // Start: the questions in their order, the run, the report, the e-mail and the summary.
+  void OnStart();
+  // Stop: asks "Abort process?"; Yes stops the run at its next check.
+  void OnStop();
+  // Shows the ortho preview without reloading it.
+  void OnLastWarp();
+  // Opens the report of the destination folder stored last.
+  void OnFullReport();
+
   // Tutorial file beside the executable: tutorial/<executable name>.html.
   static QString TutorialPath();
 
@@ -113,6 +131,8 @@ class COrtaviaDlg : public QDialog {
   QTreeView* LogView() const { return logView_; }
   QLineEdit* PassportEdit() const { return passportEdit_; }
   QLabel* CoordinateText() const { return coordText_; }
+  TProgressTimeToComplete* TimeProgress() const { return timeProgress_; }
+  COrthoPreviewDlg* Preview() const { return preview_; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -136,11 +156,17 @@ class COrtaviaDlg : public QDialog {
   void ApplyBundle(BundleImport&& im);
   bool PaintDemPicture(QPainter& painter, const QRectF& pictureRect, const QRect& visibleRect);
   RunContext MakeRunContext();
+  // The questions and the run of Start; returns when the run ended or a question was cancelled.
+  void RunFromWindow();
+  // The band composition of the first image; false when cancelled or unreadable.
+  bool AskBandComposition(std::string& composition);
 
   WarpProject project_;
   std::unique_ptr<Prompts> ownPrompts_;
   Prompts* prompts_ = nullptr;
   std::function<bool(const QUrl&)> openUrl_;
+  std::unique_ptr<DialogRunQuestions> ownRunQuestions_;
+  RunQuestions* runQuestions_ = nullptr;
 
   std::array<QPushButton*, 16> buttons_{};
   std::array<QLabel*, 4> stepPictures_{};
@@ -156,6 +182,8 @@ class COrtaviaDlg : public QDialog {
   CadView* cadView_ = nullptr;
   QLabel* coordText_ = nullptr;
   QProgressBar* progress_ = nullptr;
+  TProgressTimeToComplete* timeProgress_ = nullptr;
+  COrthoPreviewDlg* preview_ = nullptr;
 };
 
 // Log callback handed to long operations: keeps the window alive and logs when the window is up.

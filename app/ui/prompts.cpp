@@ -68,6 +68,10 @@ std::optional<std::vector<int>> ScriptedPrompts::SelectBandOrder(const QString& 
   return chosen;
 }
 
+QString QtPrompts::PickFolderAt(const QString& caption, const QString& start) {
+  return QFileDialog::getExistingDirectory(parent_, caption, start);
+}
+
 bool ScriptedPrompts::AskYesNo(const QString& text) {
   shown_.push_back({Kind::Question, text});
   if (answers_.empty()) return false;
@@ -104,6 +108,11 @@ QString ScriptedPrompts::PickFolder(const QString& caption) {
   QString chosen = folders_.front();
   folders_.pop_front();
   return chosen;
+}
+
+QString ScriptedPrompts::PickFolderAt(const QString& caption, const QString& start) {
+  lastFolderStart_ = start;
+  return PickFolder(caption);
 }
 
 QStringList ScriptedPrompts::Texts(Kind kind) const {

@@ -32,6 +32,11 @@ class Prompts {
   // `roles`: the four chosen roles, or nothing when cancelled.
   virtual std::optional<std::vector<int>> SelectBandOrder(const QString& imagePath, int bandCount,
                                                           const std::vector<int>& roles);
+  // An existing folder, the dialog opening at `start`; empty = cancelled.
+  virtual QString PickFolderAt(const QString& caption, const QString& start) {
+    (void)start;
+    return PickFolder(caption);
+  }
 };
 
 // Message boxes and file dialogs parented to a window.
@@ -47,6 +52,7 @@ class QtPrompts : public Prompts {
   QString PickSaveFile(const QString& caption, const QString& filter) override;
   std::optional<std::vector<int>> SelectBandOrder(const QString& imagePath, int bandCount,
                                                   const std::vector<int>& roles) override;
+  QString PickFolderAt(const QString& caption, const QString& start) override;
 
  private:
   QWidget* parent_;
@@ -80,8 +86,11 @@ class ScriptedPrompts : public Prompts {
   // Records the image path; an unqueued band order is cancelled.
   std::optional<std::vector<int>> SelectBandOrder(const QString& imagePath, int bandCount,
                                                   const std::vector<int>& roles) override;
+  QString PickFolderAt(const QString& caption, const QString& start) override;
 
   const std::vector<Shown>& Log() const { return shown_; }
+  // Where the last folder choice opened.
+  QString LastFolderStart() const { return lastFolderStart_; }
   // Texts shown with one icon, in order.
   QStringList Texts(Kind kind) const;
   QString LastFilter() const { return lastFilter_; }
@@ -94,6 +103,7 @@ class ScriptedPrompts : public Prompts {
   std::deque<std::optional<std::vector<int>>> bandOrders_;
   std::vector<Shown> shown_;
   QString lastFilter_;
+  QString lastFolderStart_;
 };
 
 }  // namespace ortavia::ui

@@ -1,0 +1,153 @@
+// The main window's side of a run: Start with its questions, Stop, Last Warp and Full Report.
+#include <QFileInfo>
+#include <QPushButton>
+#include <QStringList>
+#include <filesystem>
+
+#include "app/ui/COrtaviaDlg.h"
+#include "app/ui/cad_view.h"
+#include "app/ui/prompts.h"
+#include "external/geo/pump.h"
+#include "process/run_process.h"
+#include "process/ui/TProgressTimeToComplete.h"
+#include "process/ui/run_questions.h"
+#include "process/warp_settings.h"
+#include "products/ui/COrthoPreviewDlg.h"
+#include "report/process_report.h"
+
+namespace ortavia::ui {
+
+namespace fs = std::filesystem;
+using B = COrtaviaDlg::Button;
+
+void COrtaviaDlg::OnStart() {
+  if (project_.processRunning) return;
+  project_.abortRequested = false;
+  project_.processRunning = true;
+  SetBusy(true);
+  project_.lastOrthoPath.clear();
+  preview_->ShowOrtho(QString());
+  RunFromWindow();
+  if (!project_.abortRequested) AddLogEntry(QString::fromUtf8(kWarpProcessFinished));
+  project_.abortRequested = false;
+  project_.processRunning = false;
+  SetBusy(false);
+  progress_->setValue(progress_->minimum());
+}
+
+void COrtaviaDlg::OnStop() {
+  if (!project_.processRunning) return;
+  if (prompts_->AskYesNo(tr("Abort process?"))) project_.abortRequested = true;
+}
+
+void COrtaviaDlg::OnLastWarp() {
+  preview_->show();
+  preview_->raise();
+  preview_->activateWindow();
+}
+
+void COrtaviaDlg::OnFullReport() {
+  // Only a folder chosen in a run counts: an empty or relative one would name some other file.
+  const std::string folder = ReadDestinationFolder();
+  const std::string path = fs::path(folder).is_absolute() ? ReportPath(folder) : std::string();
+  std::error_code ec;
+  if (path.empty() || !fs::is_regular_file(path, ec)) {
+    prompts_->Inform(QString::fromUtf8(kNoReportFound));
+    return;
+  }
+  if (!openUrl_(QUrl::fromLocalFile(QString::fromStdString(path))))
+    prompts_->Warn(tr("Unable to open the report %1: the desktop has no program to show it.")
+                       .arg(QString::fromStdString(path)));
+}
+
+bool COrtaviaDlg::AskBandComposition(std::string& composition) {
+  const std::string& path = project_.images.front().path;
+  const int bands = ImageBandCount(path);
+  if (bands == 0) {
+    prompts_->Warn(QString::fromUtf8(kBandCheckMessage));
+    return false;
+  }
+  if (bands == 1) {
+    composition = "1";
+    return true;
+  }
+  for (;;) {
+    // Every round starts again from the initial assignment.
+    std::vector<int> roles = InitialBandRoles(bands);
+    if (!runQuestions_->ChooseBandRoles(QString::fromStdString(path), bands, roles)) return false;
+    composition = CompositionFromColorRoles(roles);
+    if (IsAcceptedComposition(composition, bands)) return true;
+    prompts_->Warn(QString::fromUtf8(kInvalidCompositionMessage));
+  }
+}
+
+void COrtaviaDlg::RunFromWindow() {
+  if (!CanStart()) {
+    prompts_->Warn(QString::fromUtf8(kMissingDataMessage));
+    return;
+  }
+  if (project_.images.empty()) return;
+
+  WarpSettings settings = ReadWarpSettings();
+  if (!runQuestions_->EditWarpSettings(settings)) return;
+  if (!WriteWarpSettings(settings)) AddLogEntry(tr("Unable to store the warp settings in the profile"));
+
+  std::string composition;
+  if (!AskBandComposition(composition)) return;
+
+  const QString folder = prompts_->PickFolderAt(tr("Select destination folder"),
+                                                QString::fromStdString(ReadDestinationFolder()));
+  if (folder.isEmpty()) return;
+  const std::string destination = fs::path(folder.toStdString()).lexically_normal().string();
+
+  RunOptions options;
+  options.gsd = settings.gsd;
+  options.tileStep = settings.tileStep;
+  options.composition = composition;
+  options.destinationFolder = destination;
+  options.presentOrthos = PresentOrthosMode::Skip;
+  const std::vector<std::string> present = FindPresentOrthos(destination);
+  if (!present.empty()) {
+    QStringList paths;
+    for (const auto& p : present) paths << QString::fromStdString(p);
+    switch (runQuestions_->ChooseSkipOverwrite(paths)) {
+      case 100: options.presentOrthos = PresentOrthosMode::Skip; break;
+      case 200: options.presentOrthos = PresentOrthosMode::Overwrite; break;
+      default: return;
+    }
+  }
+  if (!WriteDestinationFolder(destination))
+    AddLogEntry(tr("Unable to store the destination folder in the profile"));
+
+  QPushButton* fill = GetButton(B::Fill);
+  // While the run pumps, the view shows the footprints as the warp recolours them.
+  auto showProject = [this, fill] {
+    if (fill->isChecked() != project_.fillFootprints) fill->setChecked(project_.fillFootprints);
+    cadView_->update();
+  };
+  options.orthoWritten = [this, showProject](const std::string& path, bool first) {
+    preview_->OrthoWritten(QString::fromStdString(path), first);
+    showProject();
+  };
+  RunContext ctx = MakeRunContext();
+  ctx.pump = [showProject] {
+    showProject();
+    geo::PumpMsgs();
+  };
+  const RunResult result = RunProcess(project_, options, ctx);
+  showProject();
+
+  switch (result.status) {
+    case RunStatus::Done:
+    case RunStatus::Aborted:
+    case RunStatus::WarpRefused:
+      if (!result.reportWritten) prompts_->Warn(QString::fromUtf8(kReportSaveFailed));
+      prompts_->Inform(QString::fromStdString(result.summary));
+      break;
+    default:
+      if (!result.message.empty()) prompts_->Warn(QString::fromStdString(result.message));
+      break;
+  }
+}
+
+}  // namespace ortavia::ui

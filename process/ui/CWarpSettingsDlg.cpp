@@ -1,0 +1,75 @@
+#include "process/ui/CWarpSettingsDlg.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <iterator>
+
+#include "app/ui/prompts.h"
+#include "process/run_process.h"
+
+namespace ortavia::ui {
+
+CWarpSettingsDlg::CWarpSettingsDlg(const WarpSettings& settings, Prompts* prompts, QWidget* parent)
+    : QDialog(parent), settings_(settings), prompts_(prompts) {
+  if (!prompts_) {
+    ownPrompts_ = std::make_unique<QtPrompts>(this);
+    prompts_ = ownPrompts_.get();
+  }
+  setWindowTitle(tr("Warp settings"));
+
+  auto* gsdBox = new QGroupBox(tr("Input Target GSD (Drawing Unit)"), this);
+  gsdEdit_ = new QLineEdit(QString::fromStdString(FormatGsd(settings.gsd)), gsdBox);
+  gsdEdit_->setObjectName(QStringLiteral("gsd"));
+  (new QVBoxLayout(gsdBox))->addWidget(gsdEdit_);
+
+  auto* tileBox = new QGroupBox(tr("Tile Size"), this);
+  tileSizes_ = new QComboBox(tileBox);
+  tileSizes_->setObjectName(QStringLiteral("tileSize"));
+  for (int size : kTileSizes) tileSizes_->addItem(QString::number(size));
+  // A stored position the list does not have leaves it without a selection, as stored.
+  const bool known = settings.tileSizeIndex >= 0 && settings.tileSizeIndex < static_cast<int>(std::size(kTileSizes));
+  tileSizes_->setCurrentIndex(known ? settings.tileSizeIndex : -1);
+  (new QVBoxLayout(tileBox))->addWidget(tileSizes_);
+
+  voronoi_ = new QCheckBox(tr("Use Voronoi map"), this);
+  voronoi_->setChecked(settings.useVoronoi);
+  voronoi_->setVisible(false);
+
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+  ok_ = buttons->button(QDialogButtonBox::Ok);
+  connect(buttons, &QDialogButtonBox::accepted, this, &CWarpSettingsDlg::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &CWarpSettingsDlg::reject);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(gsdBox);
+  layout->addWidget(tileBox);
+  layout->addWidget(voronoi_);
+  layout->addWidget(buttons);
+  gsdEdit_->selectAll();
+  gsdEdit_->setFocus();
+}
+
+CWarpSettingsDlg::~CWarpSettingsDlg() = default;
+
+void CWarpSettingsDlg::accept() {
+  const std::optional<double> gsd = ParseGsd(gsdEdit_->text().toStdString());
+  if (!gsd) {
+    prompts_->Inform(QString::fromUtf8(kInvalidGsdMessage));
+    gsdEdit_->setFocus();
+    gsdEdit_->selectAll();
+    return;
+  }
+  settings_.gsd = *gsd;
+  // Without a selection (a stored position the list lacks) the run takes "16".
+  settings_.tileSizeIndex = ValidTileSizeIndex(tileSizes_->currentIndex());
+  settings_.tileStep = TileStepAt(settings_.tileSizeIndex);
+  settings_.useVoronoi = voronoi_->isChecked();
+  QDialog::accept();
+}
+
+}  // namespace ortavia::ui

@@ -1,0 +1,47 @@
+#pragma once
+// The warp settings asked at every Start: the target GSD and the tile size. Edits a copy of the
+// settings it was given; Settings() holds the confirmed values after OK.
+#include <QDialog>
+#include <memory>
+
+#include "process/warp_settings.h"
+
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
+class QPushButton;
+
+namespace ortavia::ui {
+
+class Prompts;
+
+class CWarpSettingsDlg : public QDialog {
+  Q_OBJECT
+ public:
+  // prompts: where the refusal of a GSD is shown (a message box of the dialog's own when null).
+  CWarpSettingsDlg(const WarpSettings& settings, Prompts* prompts, QWidget* parent = nullptr);
+  ~CWarpSettingsDlg() override;
+
+  const WarpSettings& Settings() const { return settings_; }
+
+  QLineEdit* GsdEdit() const { return gsdEdit_; }
+  QComboBox* TileSizeList() const { return tileSizes_; }
+  QCheckBox* VoronoiCheck() const { return voronoi_; }
+  QPushButton* OkButton() const { return ok_; }
+
+ public slots:
+  // OK: refuses a GSD that is no number above 0 and keeps the dialog open; otherwise takes the
+  // values and closes.
+  void accept() override;
+
+ private:
+  WarpSettings settings_;
+  Prompts* prompts_;
+  std::unique_ptr<Prompts> ownPrompts_;
+  QLineEdit* gsdEdit_ = nullptr;
+  QComboBox* tileSizes_ = nullptr;
+  QCheckBox* voronoi_ = nullptr;
+  QPushButton* ok_ = nullptr;
+};
+
+}  // namespace ortavia::ui

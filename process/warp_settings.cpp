@@ -1,0 +1,83 @@
+#include "process/warp_settings.h"
+
+#include <charconv>
+#include <cmath>
+#include <iterator>
+
+#include "external/tools/profile.h"
+
+namespace ortavia {
+namespace {
+
+std::string Trimmed(const std::string& text) {
+  const auto first = text.find_first_not_of(" \t\r\n");
+  if (first == std::string::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+}
+
+std::optional<long> ParseInteger(const std::string& text) {
+  const std::string t = Trimmed(text);
+  long value = 0;
+  const auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), value);
+  if (ec != std::errc() || end != t.data() + t.size() || t.empty()) return std::nullopt;
+  return value;
+}
+
+}  // namespace
+
+int ValidTileSizeIndex(int index) {
+  return index >= 0 && index < static_cast<int>(std::size(kTileSizes)) ? index : kDefaultTileSizeIndex;
+}
+
+int TileStepAt(int index) { return kTileSizes[ValidTileSizeIndex(index)]; }
+
+std::string FormatGsd(double gsd) {
+  char text[64];
+  const auto [end, ec] = std::to_chars(text, text + sizeof text, gsd, std::chars_format::fixed, 2);
+  return ec == std::errc() ? std::string(text, end) : std::string("0.00");
+}
+
+std::optional<double> ParseGsd(const std::string& text) {
+  std::string t = Trimmed(text);
+  // from_chars takes no sign of its own for positives; a leading '+' is still a number.
+  if (!t.empty() && t.front() == '+') t.erase(0, 1);
+  if (t.empty()) return std::nullopt;
+  double value = 0.0;
+  const auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), value);
+  if (ec != std::errc() || end != t.data() + t.size()) return std::nullopt;
+  if (!std::isfinite(value) || value <= 0.0) return std::nullopt;
+  return value;
+}
+
+WarpSettings ReadWarpSettings() {
+  WarpSettings s;
+  const std::string gsd = GT_GetUserProfileString(kProcessSettingSection, "gsd", "0.0");
+  // A stored GSD that is no usable number opens the dialog at 0.00, to be typed again.
+  s.gsd = ParseGsd(gsd).value_or(0.0);
+  const auto index = ParseInteger(GT_GetUserProfileString(kProcessSettingSection, "iTileSize", "1"));
+  s.tileSizeIndex = index ? ValidTileSizeIndex(static_cast<int>(*index)) : kDefaultTileSizeIndex;
+  s.tileStep = TileStepAt(s.tileSizeIndex);
+  int voronoi = 1;
+  const std::string flag = GT_GetUserProfileString(kProcessSettingSection, "UseVoronoi", "1");
+  if (GT_StringToBoolean(flag.c_str(), &voronoi)) s.useVoronoi = voronoi != 0;
+  return s;
+}
+
+bool WriteWarpSettings(const WarpSettings& settings) {
+  const std::string index = std::to_string(settings.tileSizeIndex);
+  const bool ok = GT_WriteUserProfileString(kProcessSettingSection, "gsd", FormatGsd(settings.gsd).c_str()) &&
+                  GT_WriteUserProfileString(kProcessSettingSection, "iTileSize", index.c_str()) &&
+                  GT_WriteUserProfileString(kProcessSettingSection, "UseVoronoi",
+                                            settings.useVoronoi ? "1" : "0");
+  return ok;
+}
+
+std::string ReadDestinationFolder() {
+  return GT_GetUserProfileString(kProcessSettingSection, "destinationFolder", "");
+}
+
+bool WriteDestinationFolder(const std::string& folder) {
+  return GT_WriteUserProfileString(kProcessSettingSection, "destinationFolder", folder.c_str()) != 0;
+}
+
+}  // namespace ortavia

@@ -1,0 +1,317 @@
+// Start, Stop, Last Warp and Full Report of the main window, with scripted answers.
+#include <QAbstractItemModel>
+#include <QProgressBar>
+#include <QUrl>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "external/tools/profile.h"
+#include "process/batch_runner.h"
+#include "process/sample_project.h"
+#include "process/ui/run_questions.h"
+#include "products/ui/COrthoPreviewDlg.h"
+#include "support/test_env.h"
+#include "window_fixture.h"
+
+namespace ortavia::ui::test {
+namespace {
+
+namespace fs = std::filesystem;
+using B = COrtaviaDlg::Button;
+using S = COrtaviaDlg::Step;
+using Kind = ScriptedPrompts::Kind;
+
+std::string ReadAll(const fs::path& path) {
+  std::ifstream in(path);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::string Stored(const char* key) { return GT_GetUserProfileString("ProcessSetting", key, "<none>"); }
+
+WarpSettings Settings(double gsd, int index = 1) {
+  WarpSettings s;
+  s.gsd = gsd;
+  s.tileSizeIndex = index;
+  s.tileStep = index == 0 ? 1 : 16;
+  return s;
+}
+
+class StartTest : public WindowTest {
+ protected:
+  static void SetUpTestSuite() {
+    SampleOptions o;
+    o.images = 3;
+    o.width = 240;
+    o.height = 180;
+    o.bands = 3;
+    o.demSize = 48;
+    sampleDir_ = new fs::path(ortavia::test::MakeTempDir("sample"));
+    files_ = new SampleFiles;
+    ASSERT_EQ(WriteSampleProject(sampleDir_->string(), o, {}, files_), "");
+  }
+  static void TearDownTestSuite() {
+    delete files_;
+    delete sampleDir_;
+  }
+
+  void SetUp() override {
+    WindowTest::SetUp();
+    dlg->SetRunQuestions(&questions);
+    dlg->SetUrlOpener([this](const QUrl& url) {
+      opened << url;
+      return openerWorks;
+    });
+    out = ortavia::test::MakeTempDir("out");
+    GT_WriteUserProfileString("ProcessSetting", "gsd", "7.00");
+    GT_WriteUserProfileString("ProcessSetting", "destinationFolder", "/stored/before");
+  }
+
+  // The project as the steps leave it: DEM, passport, three images, orientations, footprints.
+  void FillProject() {
+    BatchIo io;
+    BatchProjectOptions o;
+    o.dem = files_->dem;
+    o.passport = files_->passport;
+    o.eo = files_->orientations;
+    o.images = files_->images;
+    ASSERT_EQ(FillBatchProject(project(), o, io), kBatchDone);
+    dlg->SetStepState(S::Dem, true);
+    dlg->SetStepState(S::Passport, true);
+    dlg->ImagesChanged();
+    dlg->SetStepState(S::ExternalOrientations, true);
+    dlg->UpdateStart();
+    ASSERT_TRUE(enabled(B::Start));
+  }
+
+  // The answers of a whole Start sequence.
+  void QueueRun(double gsd, int conditions = -1) {
+    questions.QueueSettings(Settings(gsd));
+    questions.QueueBandRoles(std::vector<int>{3, 4, 5});
+    prompts.QueueFolder(QString::fromStdString(out.string()));
+    if (conditions >= 0) questions.QueueSkipOverwrite(conditions);
+  }
+
+  bool Logged(const QString& text) const {
+    for (int r = 0; r < logRows(); ++r)
+      if (dlg->Log()->Operation(r).contains(text)) return true;
+    return false;
+  }
+  // The window is back at rest after Start.
+  void ExpectIdle() {
+    EXPECT_FALSE(project().processRunning);
+    EXPECT_FALSE(project().abortRequested.load());
+    EXPECT_FALSE(dlg->IsBusy());
+    EXPECT_FALSE(enabled(B::Stop));
+    EXPECT_FALSE(enabled(B::LastWarp));
+    EXPECT_EQ(dlg->Progress()->value(), 0);
+  }
+
+  static fs::path* sampleDir_;
+  static SampleFiles* files_;
+  ScriptedRunQuestions questions;
+  fs::path out;
+  QList<QUrl> opened;
+  bool openerWorks = true;
+};
+
+fs::path* StartTest::sampleDir_ = nullptr;
+SampleFiles* StartTest::files_ = nullptr;
+
+TEST_F(StartTest, MissingDataIsRefusedAndTheRunStillEnds) {
+  dlg->OnStart();
+  EXPECT_EQ(prompts.Texts(Kind::Warning),
+            QStringList{"Unable to start process. Missing data (DTM, camera passport, images or external orientations)"});
+  EXPECT_TRUE(questions.asked.isEmpty());
+  EXPECT_EQ(newestLog(), "Warp process finished");
+  ExpectIdle();
+}
+
+TEST_F(StartTest, EachCancelEndsTheRunQuietlyAtItsQuestion) {
+  FillProject();
+  fs::path present = ortavia::test::MakeTempDir("present");
+  std::ofstream(present / "img_001.tif") << "x";
+  std::ofstream(present / "coverage.tif") << "x";
+  struct Case {
+    int stage;  // which question is cancelled: 0 settings, 1 bands, 2 folder, 3 "Warp conditions"
+    QStringList asked;
+    int folderPicks;
+    const char* storedGsd;
+  };
+  const Case cases[] = {
+      {0, {"settings"}, 0, "7.00"},
+      {1, {"settings", "bands"}, 0, "0.50"},
+      {2, {"settings", "bands"}, 1, "0.50"},
+      {3, {"settings", "bands", "conditions"}, 1, "0.50"},
+  };
+  for (const Case& c : cases) {
+    GT_WriteUserProfileString("ProcessSetting", "gsd", "7.00");
+    questions = ScriptedRunQuestions();
+    prompts.Clear();
+    questions.QueueSettings(c.stage == 0 ? std::nullopt : std::optional<WarpSettings>(Settings(0.5)));
+    if (c.stage >= 2) questions.QueueBandRoles(std::vector<int>{3, 4, 5});
+    if (c.stage >= 3) prompts.QueueFolder(QString::fromStdString(present.string()));
+    dlg->OnStart();
+    EXPECT_EQ(questions.asked, c.asked) << c.stage;
+    EXPECT_EQ(prompts.Texts(Kind::Folder).size(), c.folderPicks) << c.stage;
+    EXPECT_EQ(Stored("gsd"), c.storedGsd) << c.stage;
+    EXPECT_EQ(Stored("destinationFolder"), "/stored/before") << c.stage;
+    EXPECT_TRUE(prompts.Texts(Kind::Information).isEmpty()) << c.stage;
+    EXPECT_TRUE(prompts.Texts(Kind::Warning).isEmpty()) << c.stage;
+    EXPECT_FALSE(fs::exists(present / "report.txt")) << c.stage;
+    EXPECT_FALSE(Logged("Process started")) << c.stage;
+    EXPECT_EQ(newestLog(), "Warp process finished") << c.stage;
+    ExpectIdle();
+  }
+  // The folder question opens at the folder stored last; "Warp conditions" lists the orthos only.
+  EXPECT_EQ(prompts.LastFolderStart(), "/stored/before");
+  ASSERT_EQ(questions.presentShown.size(), 1u);
+  EXPECT_EQ(questions.presentShown[0], QStringList{QString::fromStdString((present / "img_001.tif").string())});
+}
+
+TEST_F(StartTest, TheBandDialogComesBackUntilTheCompositionFits) {
+  FillProject();
+  questions.QueueSettings(Settings(0.5));
+  questions.QueueBandRoles(std::vector<int>{3, 0, 0});  // "1" on a 3-band image
+  questions.QueueBandRoles(std::vector<int>{0, 3, 4});  // "23"
+  questions.QueueBandRoles(std::nullopt);
+  dlg->OnStart();
+  EXPECT_EQ(prompts.Texts(Kind::Warning), (QStringList{"Invalid Band Composition!", "Invalid Band Composition!"}));
+  // Every round starts again from red, green, blue.
+  ASSERT_EQ(questions.bandProposals.size(), 3u);
+  for (const auto& proposal : questions.bandProposals) EXPECT_EQ(proposal, (std::vector<int>{3, 4, 5}));
+  EXPECT_TRUE(prompts.Texts(Kind::Folder).isEmpty());
+  EXPECT_EQ(newestLog(), "Warp process finished");
+}
+
+TEST_F(StartTest, AnUnreadableFirstImageEndsTheRun) {
+  FillProject();
+  project().images.front().path = (out / "gone.tif").string();
+  questions.QueueSettings(Settings(0.5));
+  dlg->OnStart();
+  EXPECT_EQ(prompts.Texts(Kind::Warning), QStringList{"Unable to check images bands composition"});
+  EXPECT_EQ(questions.asked, QStringList{"settings"});
+}
+
+TEST_F(StartTest, AWholeRunWritesOrthosReportAndSummary) {
+  FillProject();
+  dlg->GetButton(B::Fill)->setChecked(true);
+  dlg->OnFill();
+  QueueRun(0.4567);
+  dlg->OnStart();
+
+  for (const char* name : {"img_001", "img_002", "img_003"}) {
+    EXPECT_TRUE(fs::exists(out / (std::string(name) + ".tif"))) << name;
+    EXPECT_TRUE(fs::exists(out / (std::string(name) + ".tfw"))) << name;
+  }
+  EXPECT_NE(ReadAll(out / "report.txt").find("Process DONE"), std::string::npos);
+  EXPECT_TRUE(prompts.Texts(Kind::Warning).isEmpty()) << prompts.Texts(Kind::Warning).join("|").toStdString();
+  const QStringList info = prompts.Texts(Kind::Information);
+  ASSERT_EQ(info.size(), 1);
+  EXPECT_TRUE(info[0].startsWith("- Process time: ")) << info[0].toStdString();
+  EXPECT_TRUE(info[0].contains("\n- GSD: 0.457 (d.u.)\n- Images warped: 3\n- Images skipped: 0")) << info[0].toStdString();
+  // The GSD is used as typed and stored with two decimals; the folder is stored.
+  EXPECT_EQ(Stored("gsd"), "0.46");
+  EXPECT_EQ(Stored("destinationFolder"), out.string());
+  EXPECT_TRUE(Logged("Process started"));
+  EXPECT_EQ(newestLog(), "Warp process finished");
+  // Footprints end unfilled, and the toggle says so.
+  EXPECT_FALSE(dlg->GetButton(B::Fill)->isChecked());
+  for (const auto& [name, handle] : project().footprints) EXPECT_FALSE(project().cad.Find(handle)->filled) << name;
+  // The preview came up with the first ortho and followed the run.
+  EXPECT_TRUE(dlg->Preview()->isVisible());
+  EXPECT_EQ(dlg->Preview()->ShownPath(), QString::fromStdString((out / "img_003.tif").string()));
+  EXPECT_EQ(project().lastOrthoPath, (out / "img_003.tif").string());
+  ExpectIdle();
+
+  // Full Report opens the report of the stored folder.
+  dlg->OnFullReport();
+  ASSERT_EQ(opened.size(), 1);
+  EXPECT_EQ(opened[0], QUrl::fromLocalFile(QString::fromStdString((out / "report.txt").string())));
+}
+
+TEST_F(StartTest, PresentOrthosAreSkippedOrOverwrittenAsAnswered) {
+  FillProject();
+  QueueRun(0.5);
+  dlg->OnStart();
+  ASSERT_TRUE(fs::exists(out / "img_002.tif"));
+  struct Case {
+    int code;
+    const char* mode;
+  };
+  for (const Case& c : {Case{100, "Skip previous data"}, Case{200, "Overwrite previous data"}}) {
+    questions = ScriptedRunQuestions();
+    QueueRun(0.5, c.code);
+    dlg->OnStart();
+    ASSERT_EQ(questions.presentShown.size(), 1u);
+    EXPECT_EQ(questions.presentShown[0].size(), 3) << "the products are not listed";
+    EXPECT_NE(ReadAll(out / "report.txt").find(c.mode), std::string::npos) << c.mode;
+  }
+}
+
+TEST_F(StartTest, StopAnsweredNoGoesOnAndYesEndsWithReportAndSummary) {
+  FillProject();
+  dlg->OnStop();  // nothing runs: nothing is asked
+  EXPECT_TRUE(prompts.Texts(Kind::Question).isEmpty());
+  prompts.QueueYesNo(false);
+  prompts.QueueYesNo(true);
+  bool liveDuringRun = false;
+  QObject::connect(dlg->Log(), &QAbstractItemModel::rowsInserted, dlg.get(), [&] {
+    const QString line = newestLog();
+    if (line.startsWith("processing image img_001")) {
+      liveDuringRun = enabled(B::Stop) && enabled(B::LastWarp) && !enabled(B::Start) && !enabled(B::Exit);
+      dlg->OnStop();
+    }
+    if (line.startsWith("processing image img_002")) dlg->OnStop();
+  });
+  QueueRun(0.5);
+  dlg->OnStart();
+  EXPECT_TRUE(liveDuringRun);
+  EXPECT_EQ(prompts.Texts(Kind::Question), (QStringList{"Abort process?", "Abort process?"}));
+  EXPECT_TRUE(fs::exists(out / "img_001.tif"));
+  EXPECT_FALSE(fs::exists(out / "img_002.tif"));
+  EXPECT_FALSE(fs::exists(out / "img_003.tif"));
+  EXPECT_NE(ReadAll(out / "report.txt").find("Process aborted by user"), std::string::npos);
+  const QStringList info = prompts.Texts(Kind::Information);
+  ASSERT_EQ(info.size(), 1);
+  EXPECT_TRUE(info[0].contains("- Images warped: 1")) << info[0].toStdString();
+  EXPECT_TRUE(Logged("process aborted by user"));
+  EXPECT_FALSE(Logged("Warp process finished"));
+  ExpectIdle();
+}
+
+TEST_F(StartTest, FullReportFindsOnlyAReportOfAStoredAbsoluteFolder) {
+  const fs::path withReport = ortavia::test::MakeTempDir("rep");
+  std::ofstream(withReport / "report.txt") << "report";
+  const fs::path empty = ortavia::test::MakeTempDir("norep");
+  struct Case {
+    std::string folder;
+    bool opener;
+    const char* info;
+    const char* warning;
+  };
+  const Case cases[] = {
+      {"", true, "No report found", nullptr},
+      {"relative/folder", true, "No report found", nullptr},
+      {empty.string(), true, "No report found", nullptr},
+      {withReport.string(), true, nullptr, nullptr},
+      {withReport.string(), false, nullptr, "Unable to open the report"},
+  };
+  for (const Case& c : cases) {
+    prompts.Clear();
+    opened.clear();
+    openerWorks = c.opener;
+    GT_WriteUserProfileString("ProcessSetting", "destinationFolder", c.folder.c_str());
+    dlg->OnFullReport();
+    EXPECT_EQ(prompts.Texts(Kind::Information), c.info ? QStringList{c.info} : QStringList{}) << c.folder;
+    const QStringList warnings = prompts.Texts(Kind::Warning);
+    EXPECT_EQ(warnings.size(), c.warning ? 1 : 0) << c.folder;
+    if (c.warning && !warnings.isEmpty()) EXPECT_TRUE(warnings[0].startsWith(c.warning));
+    EXPECT_EQ(opened.size(), c.info ? 0 : 1) << c.folder;
+  }
+}
+
+}  // namespace
+}  // namespace ortavia::ui::test

@@ -1,0 +1,118 @@
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include "app/ui/prompts.h"
+#include "process/ui/CSelectionSkipOverwriteDlg.h"
+#include "process/ui/CWarpSettingsDlg.h"
+
+namespace ortavia::ui {
+namespace {
+
+using Kind = ScriptedPrompts::Kind;
+
+WarpSettings Given(double gsd = 0.25, int index = 1, bool voronoi = true) {
+  WarpSettings s;
+  s.gsd = gsd;
+  s.tileSizeIndex = index;
+  s.tileStep = index == 0 ? 1 : 16;
+  s.useVoronoi = voronoi;
+  return s;
+}
+
+TEST(WarpSettingsDlg, OpensWithTheGivenValues) {
+  ScriptedPrompts prompts;
+  CWarpSettingsDlg dlg(Given(0.1234, 0, false), &prompts);
+  EXPECT_EQ(dlg.GsdEdit()->text(), "0.12");
+  EXPECT_EQ(dlg.TileSizeList()->count(), 2);
+  EXPECT_EQ(dlg.TileSizeList()->itemText(0), "1");
+  EXPECT_EQ(dlg.TileSizeList()->itemText(1), "16");
+  EXPECT_EQ(dlg.TileSizeList()->currentText(), "1");
+  EXPECT_FALSE(dlg.VoronoiCheck()->isChecked());
+  EXPECT_TRUE(dlg.VoronoiCheck()->isHidden());
+}
+
+TEST(WarpSettingsDlg, OkRefusesEveryGsdThatIsNoNumberAboveZero) {
+  struct Case {
+    const char* text;
+    bool accepted;
+    double gsd;
+  };
+  const Case cases[] = {
+      {"0.1234", true, 0.1234}, {"2", true, 2.0}, {" 0.5 ", true, 0.5},
+      {"", false, 0}, {"-1", false, 0}, {"0", false, 0}, {"0.00", false, 0}, {"abc", false, 0},
+      {"0,5", false, 0}, {"nan", false, 0}, {"inf", false, 0}, {"1e999", false, 0},
+  };
+  for (const Case& c : cases) {
+    ScriptedPrompts prompts;
+    CWarpSettingsDlg dlg(Given(), &prompts);
+    dlg.show();
+    dlg.GsdEdit()->setText(QString::fromUtf8(c.text));
+    QTest::mouseClick(dlg.OkButton(), Qt::LeftButton);
+    if (c.accepted) {
+      EXPECT_EQ(dlg.result(), QDialog::Accepted) << c.text;
+      EXPECT_DOUBLE_EQ(dlg.Settings().gsd, c.gsd) << c.text;
+      EXPECT_TRUE(prompts.Log().empty()) << c.text;
+    } else {
+      EXPECT_TRUE(dlg.isVisible()) << "'" << c.text << "' must keep the dialog open";
+      EXPECT_EQ(prompts.Texts(Kind::Information), QStringList{"Input a valid GSD value"}) << c.text;
+      EXPECT_DOUBLE_EQ(dlg.Settings().gsd, 0.25) << c.text;
+    }
+  }
+}
+
+TEST(WarpSettingsDlg, TileSizeAndCancel) {
+  ScriptedPrompts prompts;
+  {
+    CWarpSettingsDlg dlg(Given(0.25, 1), &prompts);
+    dlg.TileSizeList()->setCurrentIndex(0);
+    dlg.accept();
+    EXPECT_EQ(dlg.Settings().tileSizeIndex, 0);
+    EXPECT_EQ(dlg.Settings().tileStep, 1);
+  }
+  {
+    // A stored position the list does not have: no selection, and OK takes "16".
+    CWarpSettingsDlg dlg(Given(0.25, 5), &prompts);
+    EXPECT_EQ(dlg.TileSizeList()->currentIndex(), -1);
+    dlg.accept();
+    EXPECT_EQ(dlg.Settings().tileSizeIndex, 1);
+    EXPECT_EQ(dlg.Settings().tileStep, 16);
+  }
+  {
+    CWarpSettingsDlg dlg(Given(0.25, 0), &prompts);
+    dlg.GsdEdit()->setText("9");
+    dlg.TileSizeList()->setCurrentIndex(1);
+    dlg.reject();
+    EXPECT_EQ(dlg.result(), QDialog::Rejected);
+    EXPECT_DOUBLE_EQ(dlg.Settings().gsd, 0.25);
+    EXPECT_EQ(dlg.Settings().tileSizeIndex, 0);
+  }
+}
+
+TEST(SelectionSkipOverwriteDlg, ListsNamesSortedAndEndsWithItsCodes) {
+  const QStringList present = {"/out/img_3.tif", "/out/img_1.TIF", "/out/b.tif"};
+  struct Case {
+    int which;  // 0 skip, 1 overwrite, 2 close
+    int code;
+  };
+  for (const Case& c : {Case{0, 100}, Case{1, 200}, Case{2, 0}}) {
+    CSelectionSkipOverwriteDlg dlg(present);
+    ASSERT_EQ(dlg.List()->count(), 3);
+    EXPECT_EQ(dlg.List()->item(0)->text(), "b");
+    EXPECT_EQ(dlg.List()->item(1)->text(), "img_1");
+    EXPECT_EQ(dlg.List()->item(2)->text(), "img_3");
+    EXPECT_EQ(dlg.List()->selectionMode(), QAbstractItemView::NoSelection);
+    dlg.show();
+    if (c.which == 0) QTest::mouseClick(dlg.SkipButton(), Qt::LeftButton);
+    if (c.which == 1) QTest::mouseClick(dlg.OverwriteButton(), Qt::LeftButton);
+    if (c.which == 2) dlg.reject();
+    EXPECT_EQ(dlg.result(), c.code);
+  }
+}
+
+}  // namespace
+}  // namespace ortavia::ui

@@ -1,0 +1,93 @@
+#include "process/warp_settings.h"
+
+#include <clocale>
+#include <cmath>
+#include <gtest/gtest.h>
+
+#include "external/tools/profile.h"
+
+namespace ortavia {
+namespace {
+
+std::string Stored(const char* key) { return GT_GetUserProfileString("ProcessSetting", key, "<none>"); }
+
+TEST(WarpSettings, GsdTextsAcceptedOnlyWhenAFiniteNumberAboveZero) {
+  struct Case {
+    const char* text;
+    double expected;  // 0 = refused
+  };
+  const Case cases[] = {
+      {"0.12", 0.12}, {" 1.5 ", 1.5}, {"+2", 2.0}, {"1e-2", 0.01}, {"0.1234", 0.1234},
+      {"", 0}, {"   ", 0}, {"0", 0}, {"0.0", 0}, {"-1", 0}, {"-0.5", 0}, {"abc", 0},
+      {"0,12", 0}, {"1.5x", 0}, {"nan", 0}, {"NaN", 0}, {"inf", 0}, {"-inf", 0}, {"1e400", 0},
+  };
+  for (const Case& c : cases) {
+    const auto gsd = ParseGsd(c.text);
+    if (c.expected == 0) {
+      EXPECT_FALSE(gsd.has_value()) << "'" << c.text << "'";
+    } else {
+      ASSERT_TRUE(gsd.has_value()) << "'" << c.text << "'";
+      EXPECT_DOUBLE_EQ(*gsd, c.expected) << "'" << c.text << "'";
+    }
+  }
+}
+
+TEST(WarpSettings, GsdIsWrittenWithTwoDecimalsWhateverTheLocale) {
+  // A locale with a decimal comma, when the machine has one; the C.UTF-8 fallback still checks
+  // the text.
+  const std::string before = std::setlocale(LC_NUMERIC, nullptr);
+  for (const char* name : {"de_DE.UTF-8", "fr_FR.UTF-8", "it_IT.UTF-8"})
+    if (std::setlocale(LC_NUMERIC, name)) break;
+  EXPECT_EQ(FormatGsd(0.1234), "0.12");
+  EXPECT_EQ(FormatGsd(0.125), "0.12");  // 0.125 is stored as 0.12499.. in binary
+  EXPECT_EQ(FormatGsd(2.0), "2.00");
+  EXPECT_EQ(FormatGsd(1234.567), "1234.57");
+
+  WarpSettings s;
+  s.gsd = 0.1234;
+  s.tileSizeIndex = 0;
+  s.useVoronoi = false;
+  ASSERT_TRUE(WriteWarpSettings(s));
+  EXPECT_EQ(Stored("gsd"), "0.12");
+  EXPECT_EQ(Stored("iTileSize"), "0");
+  EXPECT_EQ(Stored("UseVoronoi"), "0");
+  ASSERT_TRUE(ParseGsd(Stored("gsd")).has_value());
+  std::setlocale(LC_NUMERIC, before.c_str());
+}
+
+TEST(WarpSettings, ReadBackFromTheProfileWithFallbacks) {
+  struct Case {
+    const char* gsd;
+    const char* tile;
+    const char* voronoi;
+    double gsdRead;
+    int index, step;
+    bool voronoiRead;
+  };
+  const Case cases[] = {
+      {"0.50", "0", "1", 0.5, 0, 1, true},
+      {"0.50", "1", "0", 0.5, 1, 16, false},
+      {"0.0", "7", "1", 0.0, 1, 16, true},    // unknown position: 16
+      {"-3", "abc", "x", 0.0, 1, 16, true},   // refused GSD opens at 0; broken flag: default on
+      {"nan", "-1", "0", 0.0, 1, 16, false},
+  };
+  for (const Case& c : cases) {
+    GT_WriteUserProfileString("ProcessSetting", "gsd", c.gsd);
+    GT_WriteUserProfileString("ProcessSetting", "iTileSize", c.tile);
+    GT_WriteUserProfileString("ProcessSetting", "UseVoronoi", c.voronoi);
+    const WarpSettings s = ReadWarpSettings();
+    EXPECT_DOUBLE_EQ(s.gsd, c.gsdRead) << c.gsd;
+    EXPECT_EQ(s.tileSizeIndex, c.index) << c.tile;
+    EXPECT_EQ(s.tileStep, c.step) << c.tile;
+    EXPECT_EQ(s.useVoronoi, c.voronoiRead) << c.voronoi;
+  }
+}
+
+TEST(WarpSettings, DestinationFolderKeepsItsText) {
+  ASSERT_TRUE(WriteDestinationFolder("/data/run 1/orthos"));
+  EXPECT_EQ(ReadDestinationFolder(), "/data/run 1/orthos");
+  EXPECT_EQ(Stored("destinationFolder"), "/data/run 1/orthos");
+}
+
+}  // namespace
+}  // namespace ortavia
