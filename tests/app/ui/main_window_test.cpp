@@ -235,8 +235,13 @@ TEST_F(WindowTest, StopAndLastWarpOnlyWhileTheProcessRuns) {
   dlg->SetBusy(true);
   EXPECT_TRUE(enabled(B::Stop));
   EXPECT_TRUE(enabled(B::LastWarp));
+  prompts.QueueYesNo(false);
+  dlg->GetButton(B::Stop)->click();
+  EXPECT_FALSE(project().abortRequested) << "No keeps the run going";
+  prompts.QueueYesNo(true);
   dlg->GetButton(B::Stop)->click();
   EXPECT_TRUE(project().abortRequested);
+  EXPECT_EQ(prompts.Texts(ScriptedPrompts::Kind::Question), (QStringList{"Abort process?", "Abort process?"}));
   dlg->SetBusy(false);
   EXPECT_FALSE(enabled(B::Stop));
 }

@@ -26,7 +26,7 @@ QString WriteOrtho(const fs::path& folder, const std::string& name, int w, int h
   return QString::fromStdString(path.string());
 }
 
-class PreviewTest : public ::testing::Test {
+class OrthoPreviewTest : public ::testing::Test {
  protected:
   void SetUp() override {
     dir = test::MakeTempDir("preview");
@@ -51,7 +51,7 @@ class PreviewTest : public ::testing::Test {
   std::unique_ptr<COrthoPreviewDlg> preview;
 };
 
-TEST_F(PreviewTest, ShowOrthoPlacesOnePixelPerDrawingUnitOrEmpties) {
+TEST_F(OrthoPreviewTest, ShowOrthoPlacesOnePixelPerDrawingUnitOrEmpties) {
   preview->ShowOrtho(a);
   ASSERT_TRUE(preview->HasOrtho());
   const CadEntity* e = preview->Drawing().Find(preview->ImageEntity());
@@ -73,7 +73,7 @@ TEST_F(PreviewTest, ShowOrthoPlacesOnePixelPerDrawingUnitOrEmpties) {
   }
 }
 
-TEST_F(PreviewTest, AutoUpdateRules) {
+TEST_F(OrthoPreviewTest, AutoUpdateRules) {
   // Off: the first ortho of a run still shows and opens the window; later ones do not replace it.
   preview->AutoUpdateCheck()->setChecked(false);
   EXPECT_FALSE(preview->isVisible());
@@ -95,7 +95,7 @@ TEST_F(PreviewTest, AutoUpdateRules) {
   EXPECT_EQ(preview->ImageEntity(), shown);
 }
 
-TEST_F(PreviewTest, ClosingOnlyHides) {
+TEST_F(OrthoPreviewTest, ClosingOnlyHides) {
   Written(a, true);
   ASSERT_TRUE(preview->isVisible());
   QCloseEvent close;
