@@ -57,8 +57,6 @@ class COrtaviaDlg : public QDialog {
   void SetPrompts(Prompts* prompts);
   // The dialogs Start asks before a run; the window's own by default. Not owned.
   void SetRunQuestions(RunQuestions* questions);
-  // The window's own run dialogs (to give them the band order dialog).
-  DialogRunQuestions* OwnRunQuestions() const { return ownRunQuestions_.get(); }
   // How documents are opened (the desktop's browser by default).
   void SetUrlOpener(std::function<bool(const QUrl&)> opener) { openUrl_ = std::move(opener); }
 

@@ -1,5 +1,6 @@
 #include "process/ui/run_questions.h"
 
+#include "app/ui/prompts.h"
 #include "process/ui/CSelectionSkipOverwriteDlg.h"
 #include "process/ui/CWarpSettingsDlg.h"
 
@@ -13,8 +14,10 @@ bool DialogRunQuestions::EditWarpSettings(WarpSettings& settings) {
 }
 
 bool DialogRunQuestions::ChooseBandRoles(const QString& imagePath, int bandCount, std::vector<int>& roles) {
-  // Without a band order dialog the proposal stands as the choice.
-  return bandDialog_ ? bandDialog_(imagePath, bandCount, roles) : true;
+  const std::optional<std::vector<int>> chosen = prompts_->SelectBandOrder(imagePath, bandCount, roles);
+  if (!chosen) return false;
+  roles = *chosen;
+  return true;
 }
 
 int DialogRunQuestions::ChooseSkipOverwrite(const QStringList& presentOrthos) {

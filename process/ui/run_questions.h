@@ -4,7 +4,6 @@
 #include <QString>
 #include <QStringList>
 #include <deque>
-#include <functional>
 #include <optional>
 #include <vector>
 
@@ -31,10 +30,8 @@ class RunQuestions {
 // The real dialogs, parented to the main window.
 class DialogRunQuestions : public RunQuestions {
  public:
-  using BandDialogFn = std::function<bool(const QString& imagePath, int bandCount, std::vector<int>& roles)>;
   DialogRunQuestions(QWidget* parent, Prompts* prompts) : parent_(parent), prompts_(prompts) {}
-  // The band order dialog; set by the window that owns it.
-  void SetBandDialog(BandDialogFn fn) { bandDialog_ = std::move(fn); }
+  // The band order dialog and the settings' messages go through these.
   void SetPrompts(Prompts* prompts) { prompts_ = prompts; }
 
   bool EditWarpSettings(WarpSettings& settings) override;
@@ -44,7 +41,6 @@ class DialogRunQuestions : public RunQuestions {
  private:
   QWidget* parent_;
   Prompts* prompts_;
-  BandDialogFn bandDialog_;
 };
 
 // Answers queued in advance; what was asked is recorded. An unqueued question is cancelled.

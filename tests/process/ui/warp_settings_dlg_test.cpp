@@ -9,6 +9,7 @@
 #include "app/ui/prompts.h"
 #include "process/ui/CSelectionSkipOverwriteDlg.h"
 #include "process/ui/CWarpSettingsDlg.h"
+#include "process/ui/run_questions.h"
 
 namespace ortavia::ui {
 namespace {
@@ -112,6 +113,26 @@ TEST(SelectionSkipOverwriteDlg, ListsNamesSortedAndEndsWithItsCodes) {
     if (c.which == 2) dlg.reject();
     EXPECT_EQ(dlg.result(), c.code);
   }
+}
+
+}  // namespace
+}  // namespace ortavia::ui
+
+namespace ortavia::ui {
+namespace {
+
+TEST(DialogRunQuestions, BandOrderGoesThroughTheBandDialogOfThePrompts) {
+  ScriptedPrompts prompts;
+  DialogRunQuestions questions(nullptr, &prompts);
+  prompts.QueueBandOrder(std::vector<int>{5, 4, 3, 0});
+  prompts.QueueBandOrder(std::nullopt);
+  std::vector<int> roles{3, 4, 5};
+  EXPECT_TRUE(questions.ChooseBandRoles("/img/a.tif", 3, roles));
+  EXPECT_EQ(roles, (std::vector<int>{5, 4, 3, 0}));
+  std::vector<int> kept{3, 4, 5};
+  EXPECT_FALSE(questions.ChooseBandRoles("/img/a.tif", 3, kept));
+  EXPECT_EQ(kept, (std::vector<int>{3, 4, 5})) << "Cancel leaves the roles alone";
+  EXPECT_EQ(prompts.Texts(ScriptedPrompts::Kind::BandOrder), (QStringList{"/img/a.tif", "/img/a.tif"}));
 }
 
 }  // namespace
