@@ -90,6 +90,15 @@ ImageVerdict CheckImage(const std::string& path, const geo::CCameraPassport& pas
   return format == *reference ? ImageVerdict::Accepted : ImageVerdict::InvalidFormat;
 }
 
+bool IsMosaicProductName(const std::string& name) {
+  return name == "coverage" || name == "voronoi";
+}
+
+std::string ProductNameRefusal(const std::string& path, const std::string& name) {
+  return "Image " + path + " refused: its ortho would overwrite the mosaic product \"" + name +
+         "\"; rename the image";
+}
+
 AddImagesResult AddImages(WarpProject& project, const std::vector<std::string>& paths,
                           const RunContext& ctx) {
   AddImagesResult result;
@@ -111,6 +120,10 @@ AddImagesResult AddImages(WarpProject& project, const std::vector<std::string>& 
   }
 
   AddImagesCounts& n = result.counts;
+  const auto refuse = [&](int& count, const std::string& path, const std::string& cause) {
+    ++count;
+    result.refused.push_back({path, cause});
+  };
   ctx.SetRange(0, static_cast<int>(paths.size()));
   for (std::size_t i = 0; i < paths.size(); ++i) {
     ctx.SetPos(static_cast<int>(i));
@@ -118,19 +131,28 @@ AddImagesResult AddImages(WarpProject& project, const std::vector<std::string>& 
     const std::string& path = paths[i];
     const std::string name = ImageNameFromPath(path);
     if (name.empty()) {  // a folder, not an image file
-      ++n.notReadable;
+      refuse(n.notReadable, path, "not an image file");
+      continue;
+    }
+    // Its ortho and world file would take the place of a product of the run.
+    if (IsMosaicProductName(name)) {
+      ctx.Log(ProductNameRefusal(path, name));
+      refuse(n.notReadable, path, "its name is that of a mosaic product");
       continue;
     }
     // Files added earlier in this command count too: a name stays unique in the project.
     if (FindImage(project, name) >= 0) {
-      ++n.alreadyPresent;
+      refuse(n.alreadyPresent, path, "an image named " + name + " is already listed");
       continue;
     }
     const ImageVerdict verdict =
         CheckImage(path, passport, mustUndistort, project.cameraName, reference);
-    if (verdict == ImageVerdict::NotReadable) ++n.notReadable;
-    if (verdict == ImageVerdict::NotMatchingPassport) ++n.notMatchingPassport;
-    if (verdict == ImageVerdict::InvalidFormat) ++n.invalidFormat;
+    if (verdict == ImageVerdict::NotReadable)
+      refuse(n.notReadable, path, "GDAL cannot open it as a raster");
+    if (verdict == ImageVerdict::NotMatchingPassport)
+      refuse(n.notMatchingPassport, path, "its size or undistortion marks do not match the passport");
+    if (verdict == ImageVerdict::InvalidFormat)
+      refuse(n.invalidFormat, path, "its bands or data type differ from the first image's");
     if (verdict != ImageVerdict::Accepted) continue;
     project.images.push_back({name, path});
     geo::COrientation orientation(1.0);

@@ -32,9 +32,15 @@ struct AddImagesCounts {
   int invalidFormat = 0;
 };
 
+struct RefusedImage {
+  std::string path;
+  std::string cause;
+};
+
 struct AddImagesResult {
   AddImagesStatus status = AddImagesStatus::Done;
   AddImagesCounts counts;
+  std::vector<RefusedImage> refused;  // every file not added, with why, in the order given
   std::vector<std::string> log;  // the count lines, in order, only counts above 0 (also to ctx)
 };
 
@@ -59,9 +65,16 @@ ImageVerdict CheckImage(const std::string& path, const geo::CCameraPassport& pas
                         bool mustUndistort, const std::string& cameraName,
                         std::optional<RasterFormat>& reference);
 
+// True for the names of the run's mosaic products ("coverage", "voronoi"): an image of that name
+// would write its ortho over them.
+bool IsMosaicProductName(const std::string& name);
+// The log line of an image refused for such a name.
+std::string ProductNameRefusal(const std::string& path, const std::string& name);
+
 // The Add command once the files were chosen (in the order the dialog returned them). Each file is
-// counted as already present (an image of that name is listed), not readable (GDAL cannot open
-// it), not matching the passport (undistortion marks when the passport requires them, width and
+// counted as already present (an image of that name is listed), not readable or invalid (GDAL
+// cannot open it, or its name is that of a mosaic product, which is also logged), not matching the
+// passport (undistortion marks when the passport requires them, width and
 // height in pixels), invalid data format (band count or band-1 type differ from the first listed
 // image, or from the first file of this command that passed the size check) or added: an image row
 // (name = lower-case file name without folder and extension; path kept as given, since file names

@@ -124,7 +124,8 @@ void CheckRecords(const Bundle& bundle, const fs::path& folder, bool mustUndisto
       continue;
     }
     const std::string name = ImageNameFromPath(FileNamePart(r.path));
-    if (name.empty()) {
+    if (name.empty() || IsMosaicProductName(name)) {
+      if (!name.empty()) im.countLines.push_back(ProductNameRefusal(r.path, name));
       ++n.notReadable;
       continue;
     }

@@ -11,6 +11,7 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "app/dem_crs.h"
+#include "app/dem_geotransform.h"
 #include "app/height_ramp.h"
 #include "external/geo/gdal_extract_roi.h"
 #include "external/tools/atomic_file.h"
@@ -55,12 +56,8 @@ bool IsAcceptableDem(GDALDataset* dataset) {
   if (dataset->GetRasterXSize() <= 0 || dataset->GetRasterYSize() <= 0) return false;
   const GDALDataType type = dataset->GetRasterBand(1)->GetRasterDataType();
   if (type != GDT_UInt16 && type != GDT_Int16 && type != GDT_Float32) return false;
-  // A zero or non-finite pixel size places the DEM nowhere: no usable geotransform either.
-  double gt[6];
-  if (dataset->GetGeoTransform(gt) != CE_None) return false;
-  for (double v : gt)
-    if (!std::isfinite(v)) return false;
-  return gt[1] * gt[5] - gt[2] * gt[4] != 0.0;
+  // A transform that folds the DEM onto a line places it nowhere: no usable geotransform either.
+  return DemGeoTransform::Of(dataset).has_value();
 }
 
 GDALDatasetUniquePtr OpenDem(const std::string& path) {
@@ -177,13 +174,21 @@ std::string WriteDemPicture(const DemPicture& picture, const std::string& folder
 
 DemExtent DemGroundExtent(GDALDataset* dem) {
   DemExtent e;
-  double gt[6];
-  if (!dem || dem->GetGeoTransform(gt) != CE_None) return e;
-  const double x1 = gt[0] + dem->GetRasterXSize() * gt[1];
-  const double y1 = gt[3] + dem->GetRasterYSize() * gt[5];
-  e.lowerLeft = {std::min(gt[0], x1), std::min(gt[3], y1)};
-  e.width = std::abs(x1 - gt[0]);
-  e.height = std::abs(y1 - gt[3]);
+  const auto transform = DemGeoTransform::Of(dem);
+  if (!transform) return e;
+  // The box around the four outer corners, whichever way rows and columns run.
+  const double w = dem->GetRasterXSize(), h = dem->GetRasterYSize();
+  double minX = HUGE_VAL, minY = HUGE_VAL, maxX = -HUGE_VAL, maxY = -HUGE_VAL;
+  for (const cv::Point2d& px : {cv::Point2d(0, 0), cv::Point2d(w, 0), cv::Point2d(w, h), cv::Point2d(0, h)}) {
+    const cv::Point2d g = transform->PixelToGround(px.x, px.y);
+    minX = std::min(minX, g.x);
+    maxX = std::max(maxX, g.x);
+    minY = std::min(minY, g.y);
+    maxY = std::max(maxY, g.y);
+  }
+  e.lowerLeft = {minX, minY};
+  e.width = maxX - minX;
+  e.height = maxY - minY;
   return e;
 }
 

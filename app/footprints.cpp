@@ -12,28 +12,6 @@ namespace {
 
 constexpr int kStages = 8;
 
-struct Samples {
-  std::vector<cv::Point3d> points;
-  double minHeight = std::numeric_limits<double>::max();
-  double maxHeight = std::numeric_limits<double>::lowest();
-};
-
-Samples CollectSamples(const cv::Mat& heights, const double gt[6], const TerrainGrid& grid) {
-  Samples s;
-  s.points.reserve(heights.total());
-  for (int r = 0; r < heights.rows; ++r) {
-    const float* row = heights.ptr<float>(r);
-    for (int c = 0; c < heights.cols; ++c) {
-      if (row[c] == kNoHeight) continue;
-      const cv::Point2d g = GridSampleGround(gt, grid, c, r);
-      s.points.emplace_back(g.x, g.y, row[c]);
-      s.minHeight = std::min(s.minHeight, static_cast<double>(row[c]));
-      s.maxHeight = std::max(s.maxHeight, static_cast<double>(row[c]));
-    }
-  }
-  return s;
-}
-
 // The ground polygon of one image, or nothing when a border ray misses the terrain.
 bool TraceFootprint(const geo::COrientation& o, const std::array<cv::Point2d, 12>& border,
                     const TerrainSurface& surface, std::vector<cv::Point2d>& polygon) {
@@ -71,9 +49,36 @@ TerrainGrid PlanTerrainGrid(int demWidth, int demHeight, std::size_t imageCount)
   return g;
 }
 
-cv::Point2d GridSampleGround(const double gt[6], const TerrainGrid& grid, int col, int row) {
-  const double u = (col + 0.5) / grid.scaleX, v = (row + 0.5) / grid.scaleY;
-  return {gt[0] + u * gt[1] + v * gt[2], gt[3] + u * gt[4] + v * gt[5]};
+cv::Point2d GridSampleGround(const DemGeoTransform& dem, const TerrainGrid& grid, int col, int row) {
+  return dem.Resampled(grid.scaleX, grid.scaleY).SampleToGround(col, row);
+}
+
+TerrainSamples SampleTerrain(GDALDataset* dem, std::size_t imageCount) {
+  TerrainSamples s;
+  const auto transform = DemGeoTransform::Of(dem);
+  if (!transform) return s;
+  s.grid = PlanTerrainGrid(dem->GetRasterXSize(), dem->GetRasterYSize(), imageCount);
+  const cv::Mat heights = ReadDemHeights(dem, nullptr, cv::Size(s.grid.cols, s.grid.rows));
+  if (heights.empty()) return s;
+  s.read = true;
+  const DemGeoTransform grid = transform->Resampled(s.grid.scaleX, s.grid.scaleY);
+  const GeoTransform& gt = grid.Coefficients();
+  // The triangulation of co-circular grid points depends on their order: keep it a ground order.
+  const bool rowsRunNorth = gt[5] > 0.0, colsRunWest = gt[1] < 0.0;
+  s.points.reserve(heights.total());
+  for (int i = 0; i < heights.rows; ++i) {
+    const int r = rowsRunNorth ? heights.rows - 1 - i : i;
+    const float* row = heights.ptr<float>(r);
+    for (int j = 0; j < heights.cols; ++j) {
+      const int c = colsRunWest ? heights.cols - 1 - j : j;
+      if (row[c] == kNoHeight) continue;
+      const cv::Point2d g = grid.SampleToGround(c, r);
+      s.points.emplace_back(g.x, g.y, row[c]);
+      s.minHeight = std::min(s.minHeight, static_cast<double>(row[c]));
+      s.maxHeight = std::max(s.maxHeight, static_cast<double>(row[c]));
+    }
+  }
+  return s;
 }
 
 std::array<cv::Point2d, 12> FootprintBorderPoints(int width, int height) {
@@ -106,14 +111,9 @@ FootprintResult ComputeFootprints(WarpProject& project, const RunContext& ctx) {
     ctx.Pump();
   };
 
-  double gt[6];
-  dem->GetGeoTransform(gt);
   advance();
-  const TerrainGrid grid = PlanTerrainGrid(dem->GetRasterXSize(), dem->GetRasterYSize(),
-                                           project.images.size());
-  const cv::Mat heights = ReadDemHeights(dem, nullptr, cv::Size(grid.cols, grid.rows));
+  TerrainSamples samples = SampleTerrain(dem, project.images.size());
   advance();
-  Samples samples = heights.empty() ? Samples{} : CollectSamples(heights, gt, grid);
   project.dem.minHeight = samples.minHeight;
   project.dem.maxHeight = samples.maxHeight;
   result.terrainPoints = samples.points.size();

@@ -8,10 +8,12 @@
 // DEM's geotransform gt; a DEM or grid sample stands for the centre of its pixel.
 #include <array>
 #include <cstddef>
+#include <limits>
 #include <vector>
 
 #include <opencv2/core/types.hpp>
 
+#include "app/dem_geotransform.h"
 #include "app/project.h"
 #include "app/run_context.h"
 
@@ -35,7 +37,20 @@ TerrainGrid PlanTerrainGrid(int demWidth, int demHeight, std::size_t imageCount)
 
 // Ground point of grid sample (col, row): the centre of that grid pixel,
 // gt0 + (col + 0.5) * gt1 / scaleX + (row + 0.5) * gt2 / scaleY, and likewise for y.
-cv::Point2d GridSampleGround(const double gt[6], const TerrainGrid& grid, int col, int row);
+cv::Point2d GridSampleGround(const DemGeoTransform& dem, const TerrainGrid& grid, int col, int row);
+
+// The terrain points of the reduced grid: each valid sample at the ground point of its grid pixel's
+// centre, holes left out. They come in ground order, rows from north to south and columns from
+// west to east (along the grid's own axes when it is turned), whichever way the DEM's rows and
+// columns run, so that a DEM and its flipped copy give the same surface.
+struct TerrainSamples {
+  bool read = false;  // false: no DEM, no usable geotransform, or a read failure
+  TerrainGrid grid;
+  std::vector<cv::Point3d> points;
+  double minHeight = std::numeric_limits<double>::max();
+  double maxHeight = std::numeric_limits<double>::lowest();
+};
+TerrainSamples SampleTerrain(GDALDataset* dem, std::size_t imageCount);
 
 // The 12 border points of a W x H image, clockwise from the top-left outer corner, at thirds of
 // each side (pixel convention above).

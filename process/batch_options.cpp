@@ -58,16 +58,19 @@ std::string CheckColumns(const std::vector<std::string>& columns) {
   return {};
 }
 
+bool IsOption(const std::string& arg) { return arg.rfind("--", 0) == 0; }
+
 class Args {
  public:
   explicit Args(const std::vector<std::string>& args) : args_(args) {}
   bool Done() const { return pos_ >= args_.size(); }
   const std::string& Next() { return args_[pos_++]; }
-  bool HasValue() const { return pos_ < args_.size(); }
+  // An option right after an option is not its value ("--out --overwrite" lacks the folder).
+  bool HasValue() const { return pos_ < args_.size() && !IsOption(args_[pos_]); }
   // The values up to the next option.
   std::vector<std::string> Values() {
     std::vector<std::string> values;
-    while (pos_ < args_.size() && args_[pos_].rfind("--", 0) != 0) values.push_back(args_[pos_++]);
+    while (pos_ < args_.size() && !IsOption(args_[pos_])) values.push_back(args_[pos_++]);
     return values;
   }
 
@@ -79,7 +82,7 @@ class Args {
 std::string ParseSample(Args& a, BatchCommand* c) {
   while (!a.Done()) {
     const std::string opt = a.Next();
-    if (opt.rfind("--", 0) != 0) {
+    if (!IsOption(opt)) {
       if (!c->sampleDir.empty()) return "unexpected argument '" + opt + "'";
       c->sampleDir = opt;
       continue;
@@ -132,7 +135,7 @@ std::string ParseProjectOrRun(Args& a, BatchCommand* c) {
       c->project.images.insert(c->project.images.end(), values.begin(), values.end());
       continue;
     }
-    if (opt.rfind("--", 0) != 0) return "unexpected argument '" + opt + "'";
+    if (!IsOption(opt)) return "unexpected argument '" + opt + "'";
     if (!a.HasValue()) return "option " + opt + " needs a value";
     const std::string v = a.Next();
     if (opt == "--dem") {
@@ -262,7 +265,8 @@ std::string BatchUsage() {
   ortavia-batch --help | --version
   Every command takes --quiet (-q): only errors are printed.
 
-Exit codes: 0 done, 1 aborted (Ctrl-C), 2 usage, 3 input refused, 4 process error.
+Exit codes: 0 done, 1 aborted (Ctrl-C), 2 usage, 3 input refused, 4 process error or an
+image failed (named in the log and the report).
 )";
 }
 

@@ -176,7 +176,8 @@ int ExitForStatus(RunStatus status) {
 
 }  // namespace
 
-int FillBatchProject(WarpProject& project, const BatchProjectOptions& o, const BatchIo& io) {
+int FillBatchProject(WarpProject& project, const BatchProjectOptions& o, const BatchIo& io,
+                     std::vector<RefusedImage>* refused) {
   if (!o.bundle.empty()) return FillFromBundle(project, o, io);
   if (int code = LoadBatchDem(project, o.dem, io); code != kBatchDone) return code;
   if (int code = LoadPassport(project, o.passport, io); code != kBatchDone) return code;
@@ -191,6 +192,12 @@ int FillBatchProject(WarpProject& project, const BatchProjectOptions& o, const B
   }
   Stage(io, "Checking images", paths.size());
   const AddImagesResult added = AddImages(project, paths, io.ctx);
+  for (const RefusedImage& image : added.refused) {
+    // A product name is logged by the check itself.
+    if (!IsMosaicProductName(ImageNameFromPath(image.path)))
+      io.ctx.Log("Image " + image.path + " not added: " + image.cause);
+    if (refused) refused->push_back(image);
+  }
   if (Aborted(io)) {
     Error(io, "process aborted by user");
     return kBatchAborted;
@@ -227,7 +234,8 @@ int FillBatchProject(WarpProject& project, const BatchProjectOptions& o, const B
 
 int RunBatchRun(const BatchCommand& c, const BatchIo& io, const WarpDriver& warp) {
   WarpProject project;
-  if (int code = FillBatchProject(project, c.project, io); code != kBatchDone) return code;
+  std::vector<RefusedImage> refused;
+  if (int code = FillBatchProject(project, c.project, io, &refused); code != kBatchDone) return code;
   Stage(io, "Warping images", project.images.size());
   const RunResult r = RunProcess(project, c.run, io.ctx, warp);
   if (r.status != RunStatus::Aborted) Stage(io, "", 0);
@@ -255,13 +263,26 @@ int RunBatchRun(const BatchCommand& c, const BatchIo& io, const WarpDriver& warp
     if (image.outcome != ImageOutcome::Skipped) continue;
     skipped += "  " + image.name + (image.reason.empty() ? "" : ": " + image.reason) + "\n";
     // Quiet runs show no log: an image lost to an error is an error of its own.
-    if (io.quiet && image.reason != kAlreadyPresentReason && image.row >= 0 &&
+    if (io.quiet && image.failed && image.row >= 0 &&
         image.row < static_cast<int>(project.images.size()))
-      Error(io, "Image " + image.name + " (" + project.images[image.row].path + ") skipped: " +
+      Error(io, "Image " + image.name + " (" + project.images[image.row].path + ") failed: " +
                     (image.reason.empty() ? "not written" : image.reason));
   }
+  std::string failed;
+  for (const auto& image : refused) failed += "  " + image.path + ": " + image.cause + "\n";
+  for (const auto& image : r.images)
+    if (image.outcome == ImageOutcome::Skipped && image.failed)
+      failed += "  " + image.name + ": " + image.reason + "\n";
   std::string text = r.summary + "\n";
   if (!skipped.empty()) text += "Skipped:\n" + skipped;
+  if (!failed.empty()) {
+    text += "Failed:\n" + failed;
+    // Scripts must see that not every listed image became an ortho.
+    if (code == kBatchDone) {
+      Error(io, "Some images failed: see the list of failed images and the report");
+      code = kBatchProcessError;
+    }
+  }
   text += "Orthos in " + c.run.destinationFolder + "\n";
   if (r.reportWritten) {
     text += "Report: " + r.reportPath + "\n";

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/add_images.h"
 #include "app/project.h"
 #include "app/run_context.h"
 #include "process/batch_options.h"
@@ -19,7 +20,8 @@ enum BatchExit : int {
   kBatchAborted = 1,
   kBatchUsage = 2,
   kBatchRefused = 3,       // an input or the destination was refused; nothing was run
-  kBatchProcessError = 4,  // the run failed (mosaic stage, warp refused, report not written)
+  kBatchProcessError = 4,  // the run failed (mosaic stage, warp refused, report not written), or
+                           // an image failed: refused at import or not written because of an error
 };
 
 struct BatchIo {
@@ -33,8 +35,10 @@ struct BatchIo {
 };
 
 // Fills an empty project from the options. Returns kBatchDone, or kBatchRefused / kBatchAborted
-// with the cause given to io.error.
-int FillBatchProject(WarpProject& project, const BatchProjectOptions& options, const BatchIo& io);
+// with the cause given to io.error. Each image file not added is logged with its cause and, when
+// refused is given, appended to it.
+int FillBatchProject(WarpProject& project, const BatchProjectOptions& options, const BatchIo& io,
+                     std::vector<RefusedImage>* refused = nullptr);
 
 // Runs one command line (the arguments after the program name); returns the exit code.
 int RunBatchCommand(const std::vector<std::string>& args, const BatchIo& io);

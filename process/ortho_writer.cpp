@@ -12,6 +12,7 @@
 
 #include "app/dem_crs.h"
 #include "process/tiff_tags_in_place.h"
+#include "external/geo/gdal_extract_roi.h"
 
 namespace ortavia {
 namespace {
@@ -216,17 +217,18 @@ OrthoStatus OrthoWriter::WriteBlock(int bx, int by, int bw, int bh, const cv::Ma
   const int w = std::min(bw, layout_.width - x);
   const int h = std::min(bh, layout_.height - y);
   if (w <= 0 || h <= 0) return OrthoStatus::WriteFailed;
-  const int bytes = GDALGetDataTypeSizeBytes(layout_.type);
   for (int b = 1; b <= layout_.bands; ++b) {
     if (ctx.AbortCheck()) return OrthoStatus::Aborted;
     const cv::Mat& src = b <= 3 ? block : alpha;
     const int channel = b <= 3 ? b - 1 : 0;
+    // A wider working depth (32-bit integers are warped as doubles) is rounded by GDAL on writing.
+    const GDALDataType bufferType = geo::GdalTypeOfDepth(src.depth());
     if (src.empty() || channel >= src.channels() || src.cols < w || src.rows < h ||
-        static_cast<int>(src.elemSize1()) != bytes)
+        bufferType == GDT_Unknown)
       return OrthoStatus::WriteFailed;
-    auto* data = const_cast<uchar*>(src.ptr()) + channel * bytes;
+    auto* data = const_cast<uchar*>(src.ptr()) + channel * src.elemSize1();
     CPLErr err = ds_->GetRasterBand(b)->RasterIO(
-        GF_Write, x, y, w, h, data, w, h, layout_.type, static_cast<GSpacing>(src.elemSize()),
+        GF_Write, x, y, w, h, data, w, h, bufferType, static_cast<GSpacing>(src.elemSize()),
         static_cast<GSpacing>(src.step[0]), nullptr);
     if (err != CE_None) return OrthoStatus::WriteFailed;
   }
@@ -323,13 +325,20 @@ OrthoStatus OrthoWriter::Finish(const RunContext& ctx) {
       return OrthoStatus::OverviewsFailed;
     }
   }
+  // The raster first: when it cannot take its final name, the older ortho keeps its own world
+  // file. When the world file then fails, no stale one stays beside the new raster.
   std::error_code ec;
   const std::string worldPath = fs::path(layout_.path).replace_extension(".tfw").string();
-  fs::rename(tempWorldPath_, worldPath, ec);
-  if (!ec) fs::rename(tempPath_, layout_.path, ec);
+  fs::rename(tempPath_, layout_.path, ec);
   if (ec) {
     Abandon(false);
     return OrthoStatus::WriteFailed;
+  }
+  fs::rename(tempWorldPath_, worldPath, ec);
+  if (ec) {
+    RemoveQuietly(worldPath);
+    Abandon(false);
+    return OrthoStatus::WorldFileFailed;
   }
   open_ = false;
   return OrthoStatus::Ok;

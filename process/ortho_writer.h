@@ -101,10 +101,10 @@ class OrthoWriter {
   OrthoStatus WriteBlock(int bx, int by, int bw, int bh, const cv::Mat& block,
                          const cv::Mat& alpha, const cv::Mat& written, const RunContext& ctx);
 
-  // World file, close, the seven TIFF tags, overviews, then the rename to the final names.
-  // Abort checks between the steps; on abort the temporary raster stays as far as it got. A COG
-  // is copied from the finished temporary raster by the COG driver, with its own overviews, and
-  // gets the tags inside its first directory.
+  // World file, close, the seven TIFF tags, overviews, then the rename to the final names (the
+  // raster before its world file). Abort checks between the steps; on abort the temporary raster
+  // stays as far as it got. A COG is copied from the finished temporary raster by the COG driver,
+  // with its own overviews, and gets the tags inside its first directory.
   OrthoStatus Finish(const RunContext& ctx);
 
   // Closes without finishing: removes the temporary file (keepPartial false) or leaves it.

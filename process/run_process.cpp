@@ -84,9 +84,13 @@ void FinishRun(WarpProject& project, const RunOptions& options, bool overwrite,
                const WarpResult& warp, const RunContext& ctx, RunResult& result) {
   // Every skipped image is named once more with its cause: the warp itself is silent about
   // some (an image that vanished or cannot be read after it was listed).
-  for (const ImageStatus& image : warp.images)
-    if (image.outcome == ImageOutcome::Skipped)
-      ctx.Log("Image " + image.name + " skipped: " + (image.reason.empty() ? "not written" : image.reason));
+  std::vector<std::string> failed;
+  for (const ImageStatus& image : warp.images) {
+    if (image.outcome != ImageOutcome::Skipped) continue;
+    const std::string cause = image.reason.empty() ? "not written" : image.reason;
+    ctx.Log("Image " + image.name + (image.failed ? " failed: " : " skipped: ") + cause);
+    if (image.failed) failed.push_back(image.name + ": " + cause);
+  }
 
   result.processedRows = warp.processedRows;
   result.skippedRows = warp.skippedRows;
@@ -100,6 +104,7 @@ void FinishRun(WarpProject& project, const RunOptions& options, bool overwrite,
   report.inProcess = NamesOf(project, result.rows);
   report.processed = NamesOf(project, warp.processedRows);
   report.skipped = NamesOf(project, warp.skippedRows);
+  report.failed = failed;
   const ProcessReportResult written = WriteProcessReport(report);
   result.reportWritten = written.written;
   result.reportPath = written.path;

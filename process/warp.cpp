@@ -10,7 +10,9 @@
 #include <opencv2/core/utility.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "external/geo/gdal_extract_roi.h"
 #include "process/ortho_writer.h"
+#include "products/mosaic.h"
 
 namespace ortavia {
 namespace {
@@ -55,7 +57,7 @@ struct ImageWarp {
 // Source-window position of an output pixel, or false where no height or no image reaches it.
 bool ProjectOutputPixel(const ImageWarp& w, int gx, int gy, double& x, double& y) {
   const cv::Point2d g = w.grid.At(gx, gy);
-  const double z = SampleDemHeight(w.dem->gt, w.dem->heights, g.x, g.y);
+  const double z = SampleDemHeight(w.dem->transform, w.dem->heights, g.x, g.y);
   if (z == kNoHeightD) return false;
   const cv::Point2d p = w.orientation->Pt3dToPix(cv::Point3d(g.x, g.y, z));
   if (!std::isfinite(p.x) || !std::isfinite(p.y)) return false;
@@ -150,7 +152,8 @@ T SaturateRound(double v) {
 }
 
 // Bilinear value at (u, v), the centre of the 3 x 3 neighbourhood getRectSubPix would take;
-// used for the depths getRectSubPix does not take (16-bit, 32-bit signed, 64-bit float). A
+// used for the depths getRectSubPix does not take (16-bit, and 64-bit float, which also carries
+// 32-bit integer images). A
 // distance-weighted mean of the 3 x 3 pixels around trunc(u), trunc(v) would pull the sample up
 // to 0.7 pixel toward that pixel, so 16-bit unsigned images are interpolated like the others.
 template <class T>
@@ -180,7 +183,6 @@ void SamplePixel(const cv::Mat& src, float u, float v, double* out, cv::Mat& sub
       return;
     }
     case CV_16S: SampleBilinear<int16_t>(src, u, v, out); return;
-    case CV_32S: SampleBilinear<int32_t>(src, u, v, out); return;
     default: SampleBilinear<double>(src, u, v, out); return;
   }
 }
@@ -192,7 +194,6 @@ void StorePixel(cv::Mat& dst, int c, int r, const double* val) {
       case CV_8U: dst.ptr<uchar>(r)[c * ch + k] = SaturateRound<uchar>(val[k]); break;
       case CV_16U: dst.ptr<uint16_t>(r)[c * ch + k] = SaturateRound<uint16_t>(val[k]); break;
       case CV_16S: dst.ptr<int16_t>(r)[c * ch + k] = SaturateRound<int16_t>(val[k]); break;
-      case CV_32S: dst.ptr<int32_t>(r)[c * ch + k] = SaturateRound<int32_t>(val[k]); break;
       case CV_32F: dst.ptr<float>(r)[c * ch + k] = static_cast<float>(val[k]); break;
       default: dst.ptr<double>(r)[c * ch + k] = val[k]; break;
     }
@@ -254,6 +255,14 @@ void Recolor(WarpProject& project, CadHandle handle, int color, bool filled) {
   project.cad.SetFilled(handle, filled);
 }
 
+bool OwnsVoronoiCell(const cv::Mat& voronoiMap, int row) {
+  if (voronoiMap.empty() || voronoiMap.type() != CV_8UC3) return false;
+  const cv::Vec3b code = RowColorCode(row);
+  cv::Mat cells;
+  cv::inRange(voronoiMap, code, code, cells);
+  return cv::countNonZero(cells) > 0;
+}
+
 bool PresentOrtho(const std::string& path) {
   std::error_code ec;
   if (!fs::is_regular_file(path, ec)) return false;
@@ -262,9 +271,11 @@ bool PresentOrtho(const std::string& path) {
 }
 
 // Reads window (x0, y0, W, H) of the composition's bands into the source and alpha windows.
-bool ReadSourceWindow(GDALDataset* image, const std::string& composition, GDALDataType type,
-                      int x0, int y0, cv::Mat& src, cv::Mat& alpha, const RunContext& ctx) {
-  const int bytes = GDALGetDataTypeSizeBytes(type);
+bool ReadSourceWindow(GDALDataset* image, const std::string& composition, int x0, int y0,
+                      cv::Mat& src, cv::Mat& alpha, const RunContext& ctx) {
+  const GDALDataType type = geo::GdalTypeOfDepth(src.depth());
+  const int bytes = static_cast<int>(src.elemSize1());
+  if (type == GDT_Unknown) return false;
   for (std::size_t k = 0; k < composition.size(); ++k) {
     ctx.Pump();
     const int band = composition[k] - '0';
@@ -283,6 +294,11 @@ bool ReadSourceWindow(GDALDataset* image, const std::string& composition, GDALDa
 }  // namespace
 
 ImageWarper::Step ImageWarper::Skip(const std::string& reason) {
+  status_.failed = true;
+  return LeaveOut(reason);
+}
+
+ImageWarper::Step ImageWarper::LeaveOut(const std::string& reason) {
   status_.outcome = ImageOutcome::Skipped;
   status_.reason = reason;
   return Step::Skipped;
@@ -350,7 +366,7 @@ ImageWarper::Step ImageWarper::ProcessImage(int i, int r) {
   if (oit == project.orientations.end()) return Skip("no exterior orientation");
   const geo::COrientation orientation = oit->second;
   const auto footprint = FindFootprint(project, item.name);
-  if (!footprint) return Skip("no footprint");
+  if (!footprint) return LeaveOut("its footprint does not reach the terrain");
   const std::string orthoPath = (fs::path(req_.destinationFolder) / (item.name + ".tif")).string();
   const std::string cannotProject =
       Format("%s image can't be projected: unable to compute projection bounds!", item.name.c_str());
@@ -358,7 +374,7 @@ ImageWarper::Step ImageWarper::ProcessImage(int i, int r) {
   DemWindow dem;
   const CadBox& box = footprint->box;
   switch (BuildDemWindow(project.dem.dataset.get(), box.left, box.right, box.top, box.bottom, dem)) {
-    case DemWindowStatus::TooSmall: return Skip("the DEM window is too small");
+    case DemWindowStatus::TooSmall: return LeaveOut("the DEM window is too small");
     case DemWindowStatus::ReadFailed: ctx_.Log(cannotProject); return Skip("DEM window unreadable");
     case DemWindowStatus::Ok: break;
   }
@@ -369,6 +385,8 @@ ImageWarper::Step ImageWarper::ProcessImage(int i, int r) {
                                               cellMask_);
   if (!bounds) {
     ctx_.Log(cannotProject);
+    // An image the mosaic left out (too close to another) owns no cell: nothing failed.
+    if (!OwnsVoronoiCell(voronoi, r)) return LeaveOut("it owns no cell of the Voronoi map");
     return Skip("unable to compute projection bounds");
   }
   std::error_code ec;
@@ -380,7 +398,7 @@ ImageWarper::Step ImageWarper::ProcessImage(int i, int r) {
   if (!req_.overwrite && PresentOrtho(orthoPath)) {
     ctx_.Log(Format("Projection of %s image skipped because already present.", item.name.c_str()));
     Recolor(project, footprint->handle, kAciGreen, true);
-    return Skip(kAlreadyPresentReason);
+    return LeaveOut(kAlreadyPresentReason);
   }
   ctx_.SetPos(r);
   const int count = static_cast<int>(req_.rows.size());
@@ -392,12 +410,12 @@ ImageWarper::Step ImageWarper::ProcessImage(int i, int r) {
   if (!image || image->GetRasterCount() < 1) return Skip("the image cannot be opened");
   const ProjectionBounds& b = *bounds;
   if (b.pixMaxX - b.pixMinX + 1 < 64 || b.pixMaxY - b.pixMinY + 1 < 64)
-    return Skip("the image window is smaller than 64 x 64 pixels");
+    return LeaveOut("the image window is smaller than 64 x 64 pixels");
   const int x0 = std::max(b.pixMinX, 0), y0 = std::max(b.pixMinY, 0);
   const int x1 = std::min(b.pixMaxX, image->GetRasterXSize() - 1);
   const int y1 = std::min(b.pixMaxY, image->GetRasterYSize() - 1);
   const int W = x1 - x0 + 1, H = y1 - y0 + 1;
-  if (W < 2 || H < 2) return Skip("the image window lies outside the image");
+  if (W < 2 || H < 2) return LeaveOut("the image window lies outside the image");
   const int bands = image->GetRasterCount();
   if (bands < nOut_) return Skip("the image has fewer bands than the composition");
 
@@ -411,7 +429,7 @@ ImageWarper::Step ImageWarper::ProcessImage(int i, int r) {
   w.y0 = y0;
   w.src = cv::Mat::zeros(H, W, CV_MAKETYPE(depth_, bands == 1 ? 1 : 3));
   if (nOut_ == 4) w.alpha = cv::Mat::zeros(H, W, CV_MAKETYPE(depth_, 1));
-  if (!ReadSourceWindow(image.get(), req_.composition, type_, x0, y0, w.src, w.alpha, ctx_))
+  if (!ReadSourceWindow(image.get(), req_.composition, x0, y0, w.src, w.alpha, ctx_))
     return Skip("the image cannot be read");
   image.reset();
   if (ctx_.AbortCheck()) return Abort();

@@ -8,7 +8,8 @@
 //   Y = mosaicMaxY - (oy0 + j) * gsd: that is the centre of the pixel.
 // - Image pixels: x = column, y = row, centre of the top-left pixel at (0, 0) (OpenCV's).
 // - DEM samples stand for the centres of their pixels: sample (c, r) of a raster with geotransform
-//   gt lies at X = gt0 + (c + 0.5) * gt1, Y = gt3 + (r + 0.5) * gt5.
+//   gt lies at X = gt0 + (c + 0.5) * gt1 + (r + 0.5) * gt2, Y = gt3 + (c + 0.5) * gt4 + (r + 0.5) * gt5
+//   (app/dem_geotransform.h).
 #include <array>
 #include <functional>
 #include <optional>
@@ -18,13 +19,12 @@
 #include <gdal.h>
 #include <opencv2/core/mat.hpp>
 
+#include "app/dem_geotransform.h"
 #include "app/project.h"
 #include "app/run_context.h"
 #include "process/ortho_writer.h"
 
 namespace ortavia {
-
-using GeoTransform = std::array<double, 6>;
 
 // The inputs of one warp run. project, composition and voronoiMap must outlive the call.
 struct WarpRequest {
@@ -54,6 +54,9 @@ struct ImageStatus {
   std::string name;
   ImageOutcome outcome = ImageOutcome::Skipped;
   std::string reason;  // why it was skipped or aborted; empty when written
+  // Skipped because of an error; false for an ortho kept because present and for an image with no
+  // ground of its own (no footprint on the terrain, no Voronoi cell, a window too small to warp).
+  bool failed = false;
 };
 
 enum class WarpRunStatus {
@@ -100,7 +103,10 @@ class ImageWarper {
   enum class Step { Written, Skipped, Aborted };
   Step ProcessImage(int i, int r);
   Step GuardedProcessImage(int i, int r);
+  // An image that could not be made because of an error.
   Step Skip(const std::string& reason);
+  // An image kept by choice, or one that has no ground of its own to show.
+  Step LeaveOut(const std::string& reason);
   Step Abort();
 
   const WarpRequest& req_;
@@ -114,23 +120,26 @@ class ImageWarper {
 };
 
 // The DEM part around one footprint: CV_32F heights, -9999 where there is none, and its
-// geotransform (the DEM's pixel size, origin at the window's top-left pixel corner).
+// geotransform (the DEM's pixel size and rotation, origin at the window's pixel (0, 0) corner).
 struct DemWindow {
   cv::Mat heights;
   GeoTransform gt{};
+  DemGeoTransform transform;  // the same, with its inverse
 };
 
 enum class DemWindowStatus { Ok, TooSmall, ReadFailed };
 
-// Cuts the DEM window for a footprint bounding box (ground units): the box's pixel range widened
-// by its own size on every side, clamped to the DEM, width rounded up to a multiple of 4 (columns
-// past the DEM's edge hold -9999).
+// Cuts the DEM window for a footprint bounding box (ground units): the pixel range of the box's
+// four corners (any signs and rotation of the geotransform) widened by its own size on every side,
+// clamped to the DEM, width rounded up to a multiple of 4 (columns past the DEM's edge hold -9999).
 DemWindowStatus BuildDemWindow(GDALDataset* dem, double left, double right, double top,
                                double bottom, DemWindow& out);
 
-// Terrain height at ground point (x, y), or -9999. The sample coordinates are
-// col = (x - wgt0) / wgt1 - 0.5, row = (y - wgt3) / wgt5 - 0.5 (sample centres); bicubic inside,
-// bilinear over holes, the truncated sample within four samples of the window's edge.
+// Terrain height at ground point (x, y), or -9999. The sample coordinates are those of the inverse
+// geotransform at sample centres (north-up: col = (x - wgt0) / wgt1 - 0.5,
+// row = (y - wgt3) / wgt5 - 0.5); bicubic inside, bilinear over holes, the truncated sample within
+// four samples of the window's edge.
+double SampleDemHeight(const DemGeoTransform& wgt, const cv::Mat& demWindow, double x, double y);
 double SampleDemHeight(const GeoTransform& wgt, const cv::Mat& demWindow, double x, double y);
 double SampleDemHeight(const GeoTransform& wgt, const WarpProject& project, double x, double y);
 
@@ -141,7 +150,7 @@ struct ProjectionBounds {
 };
 
 // Bounds of list row `row` with orientation `orientation`: its Voronoi cell grown by 16 cells,
-// cells over DEM holes dropped (nearest DEM sample by centre), corners projected into the image.
+// cells over DEM holes dropped (nearest DEM sample by centre, through the window's transform), corners projected into the image.
 // cellMask is reused between calls (recreated when the map's size changes). Cell (j, k) stands
 // for the ground point (mosaicMinX + j * cellSize, mosaicMaxY - k * cellSize). Empty on failure.
 std::optional<ProjectionBounds> ComputeProjectionBounds(const WarpProject& project, int row,
@@ -162,6 +171,7 @@ OrthoGeometry ComputeOrthoGeometry(const ProjectionBounds& bounds, double mosaic
 // Number of output bands of a composition (1, 3 or 4), 0 for an unknown text.
 int CompositionBands(const std::string& composition);
 // OpenCV depth of the working rasters for a GDAL sample type, or -1 when the type is refused.
+// 32-bit integers, signed or not, work as 64-bit floats and are rounded back on writing.
 int WarpWorkingDepth(GDALDataType type);
 
 }  // namespace ortavia

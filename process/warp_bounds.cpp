@@ -25,8 +25,9 @@ int WarpWorkingDepth(GDALDataType type) {
     case GDT_Byte: return CV_8U;
     case GDT_UInt16: return CV_16U;
     case GDT_Int16: return CV_16S;
+    // Doubles hold every 32-bit integer, signed or not, and OpenCV's warps take them.
     case GDT_UInt32:
-    case GDT_Int32: return CV_32S;
+    case GDT_Int32: return CV_64F;
     case GDT_Float32: return CV_32F;
     case GDT_Float64: return CV_64F;
     default: return -1;
@@ -48,18 +49,18 @@ std::optional<ProjectionBounds> ComputeProjectionBounds(const WarpProject& proje
   cv::inRange(voronoiMap, code, code, cellMask);
   cv::dilate(cellMask, cellMask, cv::Mat(), cv::Point(-1, -1), 16);
 
-  const GeoTransform& wgt = demWindow.gt;
+  const DemGeoTransform& wgt = demWindow.transform;
   const cv::Mat& dem = demWindow.heights;
   int minCol = INT_MAX, minRow = INT_MAX, maxCol = -INT_MAX, maxRow = -INT_MAX;
   for (int k = 0; k < cellMask.rows; ++k) {
     uchar* m = cellMask.ptr<uchar>(k);
     const double y = project.mosaicMaxY - k * cellSize;
-    const double dr = std::nearbyint((y - wgt[3]) / wgt[5] - 0.5);
     for (int j = 0; j < cellMask.cols; ++j) {
       if (!m[j]) continue;
       const double x = project.mosaicMinX + j * cellSize;
       // The nearest DEM sample, by sample centre.
-      const double dc = std::nearbyint((x - wgt[0]) / wgt[1] - 0.5);
+      const cv::Point2d s = wgt.GroundToSample(x, y);
+      const double dc = std::nearbyint(s.x), dr = std::nearbyint(s.y);
       if (dc < 0 || dr < 0 || dc >= dem.cols || dr >= dem.rows) continue;
       if (dem.at<float>(static_cast<int>(dr), static_cast<int>(dc)) == kNoHeight) {
         m[j] = 0;

@@ -19,17 +19,24 @@ double CubicAt(double a0, double a1, double a2, double a3, double f) {
 DemWindowStatus BuildDemWindow(GDALDataset* dem, double left, double right, double top,
                                double bottom, DemWindow& out) {
   if (!dem || dem->GetRasterCount() < 1) return DemWindowStatus::ReadFailed;
-  double gt[6];
-  if (dem->GetGeoTransform(gt) != CE_None || gt[1] == 0.0 || gt[5] == 0.0)
-    return DemWindowStatus::ReadFailed;
-  const double edges[4] = {(left - gt[0]) / gt[1], (top - gt[3]) / gt[5],
-                           (right - gt[0]) / gt[1], (bottom - gt[3]) / gt[5]};
-  for (double e : edges)
-    if (!std::isfinite(e) || std::abs(e) > 1e9) return DemWindowStatus::TooSmall;
-  long long c0 = static_cast<long long>(std::trunc(edges[0]));
-  long long r0 = static_cast<long long>(std::trunc(edges[1]));
-  long long c1 = static_cast<long long>(std::trunc(edges[2])) + 1;
-  long long r1 = static_cast<long long>(std::trunc(edges[3])) + 1;
+  const auto transform = DemGeoTransform::Of(dem);
+  if (!transform) return DemWindowStatus::ReadFailed;
+  // The box's corners in DEM pixels: rows may run north and columns west, or the grid be turned.
+  double minC = HUGE_VAL, minR = HUGE_VAL, maxC = -HUGE_VAL, maxR = -HUGE_VAL;
+  for (const cv::Point2d& g : {cv::Point2d(left, top), cv::Point2d(right, top),
+                               cv::Point2d(right, bottom), cv::Point2d(left, bottom)}) {
+    const cv::Point2d p = transform->GroundToPixel(g.x, g.y);
+    if (!std::isfinite(p.x) || !std::isfinite(p.y) || std::abs(p.x) > 1e9 || std::abs(p.y) > 1e9)
+      return DemWindowStatus::TooSmall;
+    minC = std::min(minC, p.x);
+    maxC = std::max(maxC, p.x);
+    minR = std::min(minR, p.y);
+    maxR = std::max(maxR, p.y);
+  }
+  long long c0 = static_cast<long long>(std::trunc(minC));
+  long long r0 = static_cast<long long>(std::trunc(minR));
+  long long c1 = static_cast<long long>(std::trunc(maxC)) + 1;
+  long long r1 = static_cast<long long>(std::trunc(maxR)) + 1;
   const long long w = c1 - c0, h = r1 - r0;
   c0 -= w;
   c1 += w;
@@ -44,7 +51,8 @@ DemWindowStatus BuildDemWindow(GDALDataset* dem, double left, double right, doub
   if (W < 2 || H < 2) return DemWindowStatus::TooSmall;
   const long long readW = W;
   if (W % 4 != 0) W += 4 - W % 4;
-  out.gt = {gt[0] + c0 * gt[1], gt[1], gt[2], gt[3] + r0 * gt[5], gt[4], gt[5]};
+  out.transform = transform->Window(static_cast<double>(c0), static_cast<double>(r0));
+  out.gt = out.transform.Coefficients();
   out.heights.create(static_cast<int>(H), static_cast<int>(W), CV_32F);
   // Columns added to reach a multiple of 4 lie past the DEM: no height there.
   out.heights.setTo(cv::Scalar::all(kNoHeightD));
@@ -69,11 +77,11 @@ DemWindowStatus BuildDemWindow(GDALDataset* dem, double left, double right, doub
   return DemWindowStatus::Ok;
 }
 
-double SampleDemHeight(const GeoTransform& wgt, const cv::Mat& dem, double x, double y) {
-  if (dem.empty() || dem.type() != CV_32F || wgt[1] == 0.0 || wgt[5] == 0.0) return kNoHeightD;
+double SampleDemHeight(const DemGeoTransform& wgt, const cv::Mat& dem, double x, double y) {
+  if (dem.empty() || dem.type() != CV_32F) return kNoHeightD;
   // A sample stands for its pixel's centre.
-  const double col = (x - wgt[0]) / wgt[1] - 0.5;
-  const double row = (y - wgt[3]) / wgt[5] - 0.5;
+  const cv::Point2d s = wgt.GroundToSample(x, y);
+  const double col = s.x, row = s.y;
   if (!(std::abs(col) < 1e9) || !(std::abs(row) < 1e9)) return kNoHeightD;
   const int ic = static_cast<int>(col), ir = static_cast<int>(row);
   const int W = dem.cols, H = dem.rows;
@@ -103,6 +111,11 @@ double SampleDemHeight(const GeoTransform& wgt, const cv::Mat& dem, double x, do
     sz += wts[k] * z[k];
   }
   return sw > 0.0 ? sz / sw : kNoHeightD;
+}
+
+double SampleDemHeight(const GeoTransform& wgt, const cv::Mat& dem, double x, double y) {
+  const auto transform = DemGeoTransform::From(wgt);
+  return transform ? SampleDemHeight(*transform, dem, x, y) : kNoHeightD;
 }
 
 double SampleDemHeight(const GeoTransform& wgt, const WarpProject& project, double x, double y) {

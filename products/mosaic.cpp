@@ -11,6 +11,7 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include "app/dem.h"
 #include "app/dem_crs.h"
 #include "app/footprints.h"
 #include "app/terrain_surface.h"
@@ -22,7 +23,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr float kNoData = -9999.0f;
 constexpr double kMaxCoverageCells = 100000000.0;
 constexpr double kRayLength = 1000000.0;
 
@@ -60,38 +60,6 @@ bool WriteBoundsFile(const fs::path& path, double minX, double minY, double maxX
       << "MaxY=" << FixedSix(maxY) << "\n";
   out.close();
   return !out.fail();
-}
-
-// Heights of the reduced DEM grid, -9999 where there is none. The DEM's own resampling is nearest.
-bool ReadSurfaceSamples(GDALDataset* dem, cv::Size size, cv::Mat& heights) {
-  GDALRasterBand* band = dem->GetRasterBand(1);
-  heights.create(size, CV_32F);
-  if (band->RasterIO(GF_Read, 0, 0, dem->GetRasterXSize(), dem->GetRasterYSize(), heights.ptr(),
-                     size.width, size.height, GDT_Float32, 0,
-                     static_cast<GSpacing>(heights.step[0]), nullptr) != CE_None)
-    return false;
-  int hasNoData = 0;
-  const float noData = static_cast<float>(band->GetNoDataValue(&hasNoData));
-  heights.forEach<float>([&](float& v, const int*) {
-    if (!std::isfinite(v) || (hasNoData && v == noData)) v = kNoData;
-  });
-  return true;
-}
-
-// Terrain points of the reduced grid; each stands at the centre of its (reduced) pixel.
-std::vector<cv::Point3d> SurfacePoints(const cv::Mat& heights, const double gt[6],
-                                       const TerrainGrid& grid) {
-  std::vector<cv::Point3d> points;
-  points.reserve(heights.total());
-  for (int i = 0; i < heights.rows; ++i) {
-    const float* row = heights.ptr<float>(i);
-    for (int j = 0; j < heights.cols; ++j) {
-      if (row[j] == kNoData) continue;
-      const cv::Point2d g = GridSampleGround(gt, grid, j, i);
-      points.emplace_back(g.x, g.y, row[j]);
-    }
-  }
-  return points;
 }
 
 bool WriteProductTiff(const fs::path& path, const cv::Mat& bgr, double minX, double maxY,
@@ -230,19 +198,12 @@ MosaicResult BuildMosaicOverviews(WarpProject& project, const std::vector<int>& 
   std::vector<int> selected;
   SelectMosaicImages(project, rows, selected, base * 0.5);
 
-  // Terrain surface from a reduced grid of the DEM.
-  double gt[6];
-  if (dem->GetGeoTransform(gt) != CE_None) return Fail(MosaicStatus::NoDem, "the elevation model has no geotransform");
-  const int W = dem->GetRasterXSize(), H = dem->GetRasterYSize();
-  // Each axis keeps its own ratio, so that the reduced grid covers the DEM exactly (the same grid
-  // as the footprints').
-  const TerrainGrid terrainGrid = PlanTerrainGrid(W, H, rows.size());
-  cv::Mat heights;
-  if (!ReadSurfaceSamples(dem, cv::Size(terrainGrid.cols, terrainGrid.rows), heights))
-    return Fail(MosaicStatus::NoSurface, "the elevation model cannot be read");
-  const std::vector<cv::Point3d> points = SurfacePoints(heights, gt, terrainGrid);
-  heights.release();
-  TerrainSurface surface = TerrainSurface::Build(points, TerrainSurfaceOptions{}, &ctx);
+  // Terrain surface from a reduced grid of the DEM (the same grid as the footprints').
+  if (!DemGeoTransform::Of(dem)) return Fail(MosaicStatus::NoDem, kInvalidDemText);
+  TerrainSamples samples = SampleTerrain(dem, rows.size());
+  if (!samples.read) return Fail(MosaicStatus::NoSurface, "the elevation model cannot be read");
+  TerrainSurface surface = TerrainSurface::Build(samples.points, TerrainSurfaceOptions{}, &ctx);
+  samples.points = {};
   if (ctx.abort && ctx.abort->load()) return Fail(MosaicStatus::Aborted, "process aborted by user");
   if (surface.Empty()) return Fail(MosaicStatus::NoSurface, "the elevation model gives no terrain surface");
 

@@ -32,6 +32,8 @@ ProcessReportResult WriteProcessReport(const ProcessReportInput& input) {
   GT_ReportAddValue("In process", input.inProcess);
   GT_ReportAddValue("Processed", input.processed);
   GT_ReportAddValue("Skipped", input.skipped);
+  // Which of the skipped images failed, and why: a run with failures must not read as clean.
+  if (!input.failed.empty()) GT_ReportAddValue("Failed", input.failed);
   GT_ReportFillCommonData();
   GT_ReportSetTXTPath(result.path);
   result.written = GT_ReportBuild() != 0;

@@ -17,6 +17,7 @@ struct ProcessReportInput {
   std::vector<std::string> inProcess;  // names of every row of the run, in order
   std::vector<std::string> processed;
   std::vector<std::string> skipped;
+  std::vector<std::string> failed;  // "name: cause" of each image skipped because of an error
 };
 
 struct ProcessReportResult {

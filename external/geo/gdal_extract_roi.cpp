@@ -276,6 +276,11 @@ int GDALExtractROI(GDALDataset* dataset, cv::Mat& image, const cv::Rect* rect, d
                              : ExtractDisplay(dataset, image, w, bands);
 }
 
+GDALDataType GdalTypeOfDepth(int depth) {
+  GDALDataType type = GDT_Unknown;
+  return BufferTypeOf(depth, &type) ? type : GDT_Unknown;
+}
+
 int GetCVDepth(int gdalDataType) {
   switch (gdalDataType) {
     case GDT_Byte: return CV_8U;

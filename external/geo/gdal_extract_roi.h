@@ -33,4 +33,8 @@ int GDALExtractROI(GDALDataset* dataset, cv::Mat& image, const cv::Rect* rect, d
 // UInt32 -> CV_32F, Int32 -> CV_32S, Float32 -> CV_32F, Float64 -> CV_64F); others unchanged.
 int GetCVDepth(int gdalDataType);
 
+// GDAL buffer type of an image depth (CV_8U -> Byte ... CV_64F -> Float64); GDT_Unknown for the
+// depths GDAL has no type for.
+GDALDataType GdalTypeOfDepth(int depth);
+
 }  // namespace geo
