@@ -103,6 +103,26 @@ TEST_F(AddImagesTest, RejectionClassesAreCountedAndLoggedInOrder) {
   EXPECT_EQ(project.images.size(), 2u);
 }
 
+// An image named like a mosaic product would write its ortho over that product.
+TEST_F(AddImagesTest, ProductNamesAreRefusedAsInvalidWithTheirCause) {
+  std::vector<std::string> logged;
+  ctx.log = [&](const std::string& s) { logged.push_back(s); };
+  const std::string coverage = Image("a/Coverage.tif"), voronoi = Image("b/voronoi.tif");
+  const auto r = Add({coverage, Image("coverage_01.tif"), voronoi});
+  EXPECT_EQ(r.counts.added, 1);
+  EXPECT_EQ(r.counts.notReadable, 2);
+  ASSERT_EQ(project.images.size(), 1u);
+  EXPECT_EQ(project.images[0].name, "coverage_01");
+  ASSERT_EQ(r.refused.size(), 2u);
+  EXPECT_EQ(r.refused[0].path, coverage);
+  EXPECT_EQ(r.refused[1].path, voronoi);
+  EXPECT_EQ(r.refused[1].cause, "its name is that of a mosaic product");
+  EXPECT_EQ(logged.front(), "Image " + coverage +
+                                " refused: its ortho would overwrite the mosaic product \"coverage\"; "
+                                "rename the image");
+  EXPECT_EQ(logged.back(), "2 images not readable or invalid");
+}
+
 TEST_F(AddImagesTest, ReferenceFormatComesFromTheFirstImageThatPassesTheSizeCheck) {
   const auto r = Add({Image("small.tif", 10, 10, 3), Image("rgb.tif", 30, 20, 3),
                       Image("gray.tif"), Image("rgb2.tif", 30, 20, 3)});

@@ -75,6 +75,9 @@ TEST(Dem, RefusesBadFilesAndLeavesTheProjectWithoutDem) {
                any),
       WriteDem(dir, "flatgt.tif", test::WithGt(test::Layout(4, 4), std::array<double, 6>{0, 0, 0, 0, 0, 0}),
                any),
+      // Pixel sizes that are not 0, yet every sample on one line: determinant 0.
+      WriteDem(dir, "foldedgt.tif",
+               test::WithGt(test::Layout(4, 4), std::array<double, 6>{0, 1, 2, 0, 1, 2}), any),
       dir / "missing.tif", dir};
   // A truncated DEM: the header survives, the samples do not.
   const fs::path whole = WriteDem(dir, "whole.tif", test::Layout(300, 300), any);

@@ -47,10 +47,48 @@ TEST(TerrainGrid, BudgetExamples) {
 }
 
 TEST(TerrainGrid, SamplesStandAtTheirPixelCentres) {
-  const double gt[6] = {1000.0, 10.0, 0.0, 5000.0, 0.0, -10.0};
+  const auto gt = DemGeoTransform::From(GeoTransform{1000.0, 10.0, 0.0, 5000.0, 0.0, -10.0});
+  ASSERT_TRUE(gt);
   const TerrainGrid g = PlanTerrainGrid(1000, 1000, 10);  // grid pixels of 20 m
-  EXPECT_EQ(GridSampleGround(gt, g, 0, 0), cv::Point2d(1010.0, 4990.0));
-  EXPECT_EQ(GridSampleGround(gt, g, 3, 2), cv::Point2d(1070.0, 4950.0));
+  EXPECT_EQ(GridSampleGround(*gt, g, 0, 0), cv::Point2d(1010.0, 4990.0));
+  EXPECT_EQ(GridSampleGround(*gt, g, 3, 2), cv::Point2d(1070.0, 4950.0));
+}
+
+// The same ground stored with rows running north or columns running west gives the very same
+// terrain points in the same order (the surface's triangulation depends on it); a hole stays out.
+TEST(TerrainGrid, FlippedDemsGiveTheSamePointsInGroundOrder) {
+  const fs::path dir = test::MakeTempDir("flip");
+  const auto height = [](double x, double y) {
+    return x == 1015.0 && y == 4985.0 ? -9999.0 : x * 0.01 + y * 0.001;
+  };
+  const struct {
+    const char* file;
+    std::array<double, 6> gt;
+  } layouts[] = {{"north.tif", {1000, 10, 0, 5000, 0, -10}},
+                 {"south.tif", {1000, 10, 0, 4940, 0, 10}},
+                 {"west.tif", {1040, -10, 0, 5000, 0, -10}}};
+  std::vector<std::vector<cv::Point3d>> points;
+  for (const auto& l : layouts) {
+    const fs::path p = dir / l.file;
+    ASSERT_TRUE(test::WriteRaster(p, test::WithNoData(test::WithGt(test::Layout(4, 6), l.gt), -9999),
+                                  [&](int, int c, int r) {
+                                    return height(l.gt[0] + (c + 0.5) * l.gt[1],
+                                                  l.gt[3] + (r + 0.5) * l.gt[5]);
+                                  }));
+    GDALDatasetUniquePtr dem = OpenDem(p.string());
+    ASSERT_TRUE(dem);
+    const TerrainSamples s = SampleTerrain(dem.get(), 3);
+    ASSERT_TRUE(s.read);
+    points.push_back(s.points);
+  }
+  // 4 x 6 samples, one of them the hole at (1015, 4985); the first from the north-west corner.
+  ASSERT_EQ(points[0].size(), 23u);
+  const auto stored = [](double z) { return static_cast<double>(static_cast<float>(z)); };
+  EXPECT_EQ(points[0][0], cv::Point3d(1005, 4995, stored(1005 * 0.01 + 4995 * 0.001)));
+  EXPECT_EQ(points[0][1], cv::Point3d(1015, 4995, stored(1015 * 0.01 + 4995 * 0.001)));
+  EXPECT_EQ(points[0][5], cv::Point3d(1025, 4985, stored(1025 * 0.01 + 4985 * 0.001)));
+  EXPECT_EQ(points[1], points[0]);
+  EXPECT_EQ(points[2], points[0]);
 }
 
 TEST(FootprintBorder, TwelvePointsClockwiseOnTheOuterBorder) {

@@ -220,6 +220,33 @@ TEST(OrthoWriter, WorldFileFailureLeavesNoOrthoUnderTheFinalName) {
   EXPECT_FALSE(fs::exists(OrthoTempPath(path.string())));
 }
 
+// The raster takes its final name before its world file: when it cannot (here a folder stands in
+// the way), the older ortho keeps the world file that belongs to it.
+TEST(OrthoWriter, RasterThatCannotTakeItsNameLeavesTheOlderWorldFile) {
+  GDALAllRegister();
+  const fs::path dir = test::MakeTempDir("rename");
+  const fs::path path = dir / "r.tif";
+  fs::create_directories(path / "inside");
+  std::ofstream(dir / "r.tfw") << "older\n";
+  OrthoLayout layout;
+  layout.path = path.string();
+  layout.width = layout.height = 64;
+  layout.gsd = 0.5;
+  OrthoWriter w;
+  ASSERT_EQ(w.Create(layout), OrthoStatus::Ok);
+  cv::Mat block(64, 64, CV_8UC1, cv::Scalar(1));
+  RunContext ctx;
+  ASSERT_EQ(w.WriteBlock(0, 0, 64, 64, block, cv::Mat(), ctx), OrthoStatus::Ok);
+  EXPECT_EQ(w.Finish(ctx), OrthoStatus::WriteFailed);
+  std::ifstream tfw(dir / "r.tfw");
+  std::string line;
+  std::getline(tfw, line);
+  EXPECT_EQ(line, "older");
+  EXPECT_TRUE(fs::is_directory(path));
+  EXPECT_FALSE(fs::exists(OrthoTempPath(path.string())));
+  EXPECT_FALSE(fs::exists(dir / "r.tfw.part"));
+}
+
 TEST(OrthoWriter, StopKeepsThePartialFileUnderItsTemporaryNameOnly) {
   GDALAllRegister();
   const fs::path dir = test::MakeTempDir("abort");

@@ -11,6 +11,7 @@
 #include "process/batch_options.h"
 #include "process/batch_runner.h"
 #include "process/footprints_geojson.h"
+#include "process/run_process.h"
 #include "process/sample_project.h"
 #include "support/bundle_writer.h"
 #include "support/test_env.h"
@@ -105,6 +106,11 @@ TEST(BatchOptions, RefusesWhatCannotBeMeant) {
   EXPECT_NE(with({"--eo-columns", "id,x,y,z,omega,phi,kappa,x"}), "");  // x twice
   EXPECT_NE(with({"--geojson", "f.json"}), "");  // not an option of run
   EXPECT_NE(with({"--out"}), "");
+  // An option where a value is due is the value missing, not a folder named like the option.
+  EXPECT_EQ(with({"--out", "--overwrite"}), "option --out needs a value");
+  EXPECT_EQ(with({"--eo", "--skip", "e2"}), "option --eo needs a value");
+  EXPECT_EQ(ParseBatchCommand({"sample", "d", "--images", "--seed", "3"}, &c),
+            "option --images needs a value");
   EXPECT_NE(ParseBatchCommand({"sample", "d", "--size", "800"}, &c), "");
   EXPECT_NE(ParseBatchCommand({"sample", "d", "--images", "many"}, &c), "");
   EXPECT_NE(ParseBatchCommand({"sample", "d", "e"}, &c), "");
@@ -210,6 +216,67 @@ TEST(BatchRunner, MissingListedFileIsCountedAndTheRestGoesOn) {
   bool counted = false;
   for (const auto& l : s.log) counted |= l.find("1 images not readable or invalid") != std::string::npos;
   EXPECT_TRUE(counted);
+}
+
+std::string ReadText(const fs::path& path) {
+  std::ifstream in(path);
+  return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
+// Exit 0 only when every listed image became an ortho or was left out for a reason that is not an
+// error; otherwise 4, with each failed image named with its cause in the log, on stdout and in
+// the report.
+TEST(BatchRunner, ExitCodeTellsWhetherEveryImageBecameAnOrtho) {
+  Sample s;
+  const fs::path out = s.dir / "out";
+  std::vector<std::string> args = {"run", "--dem", s.files.dem, "--passport", s.files.passport,
+                                   "--eo", s.files.orientations, "--gsd", "0.5", "--out",
+                                   out.string(), "--images"};
+  args.insert(args.end(), s.files.images.begin(), s.files.images.end());
+  std::string stdoutText;
+  s.io.out = [&](const std::string& t) { stdoutText += t; };
+  const auto logged = [&](const std::string& line) {
+    return std::find(s.log.begin(), s.log.end(), line) != s.log.end();
+  };
+  ASSERT_EQ(RunBatchCommand(args, s.io), kBatchDone) << s.Errors();
+
+  // Kept by choice: an ortho above 10,000,000 bytes with --skip.
+  fs::resize_file(out / "img_001.tif", 10000001);
+  std::vector<std::string> skip = args;
+  skip.insert(skip.begin() + 1, "--skip");
+  EXPECT_EQ(RunBatchCommand(skip, s.io), kBatchDone) << s.Errors();
+  EXPECT_TRUE(logged("Image img_001 skipped: already present"));
+
+  // An image gone once the run started cannot be read: an error.
+  std::vector<std::string> overwrite = args;
+  overwrite.insert(overwrite.begin() + 1, "--overwrite");
+  s.io.ctx.log = [&](const std::string& line) {
+    s.log.push_back(line);
+    if (line == kProcessStarted) fs::remove(s.files.images[1]);
+  };
+  stdoutText.clear();
+  EXPECT_EQ(RunBatchCommand(overwrite, s.io), kBatchProcessError);
+  EXPECT_TRUE(logged("Image img_002 failed: the image cannot be opened"));
+  EXPECT_NE(stdoutText.find("Failed:\n  img_002: the image cannot be opened\n"), std::string::npos);
+  const std::string report = ReadText(out / "report.txt");
+  EXPECT_NE(report.find("Process DONE"), std::string::npos);
+  EXPECT_NE(report.find("img_002: the image cannot be opened", report.find("Failed")),
+            std::string::npos);
+  EXPECT_TRUE(fs::exists(out / "img_003.tif"));
+
+  // A listed file refused when the images are checked is a failed image too.
+  s.io.ctx.log = [&](const std::string& line) { s.log.push_back(line); };
+  std::ofstream(s.dir / "notes.tif") << "not a raster";
+  std::vector<std::string> refused = {"run", "--dem", s.files.dem, "--passport", s.files.passport,
+                                      "--eo", s.files.orientations, "--gsd", "0.5", "--out",
+                                      (s.dir / "out2").string(), "--images", s.files.images[0],
+                                      (s.dir / "notes.tif").string()};
+  stdoutText.clear();
+  EXPECT_EQ(RunBatchCommand(refused, s.io), kBatchProcessError);
+  EXPECT_TRUE(fs::exists(s.dir / "out2" / "img_001.tif"));
+  EXPECT_TRUE(logged("Image " + (s.dir / "notes.tif").string() +
+                     " not added: GDAL cannot open it as a raster"));
+  EXPECT_NE(stdoutText.find("notes.tif: GDAL cannot open it as a raster"), std::string::npos);
 }
 
 TEST(FootprintsGeoJson, OnePolygonPerFootprintWithEscapedNames) {

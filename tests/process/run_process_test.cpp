@@ -293,11 +293,15 @@ TEST(RunProcess, ImageGoneAfterListingIsSkippedAndLogged) {
   ASSERT_EQ(r.status, RunStatus::Done);
   EXPECT_EQ(r.processedRows, (std::vector<int>{0, 2}));
   EXPECT_EQ(r.skippedRows, (std::vector<int>{1}));
-  EXPECT_TRUE(f.Logged("Image img_002 skipped"));
+  EXPECT_TRUE(f.Logged("Image img_002 failed: the image cannot be opened"));
+  ASSERT_EQ(r.images.size(), 3u);
+  EXPECT_TRUE(r.images[1].failed);
   EXPECT_FALSE(fs::exists(f.dir / "orthos" / "img_002.tif"));
   const std::string report = ReadAll(f.dir / "orthos" / "report.txt");
   EXPECT_NE(report.find("Process DONE"), std::string::npos);
   EXPECT_NE(report.find("img_002", report.find("Skipped")), std::string::npos);
+  EXPECT_NE(report.find("img_002: the image cannot be opened", report.find("Failed")),
+            std::string::npos);
 }
 
 TEST(RunProcess, StopDuringTheWarpStillReports) {

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 #include <opencv2/core.hpp>
 #include <opencv2/core/utility.hpp>
@@ -32,7 +33,9 @@ struct SceneRun {
 
   double gsd = 0.1;
 
-  explicit SceneRun(GDALDataType type = GDT_Byte, double holeRadius = 0.0, double gsd_ = 0.1)
+  explicit SceneRun(GDALDataType type = GDT_Byte, double holeRadius = 0.0, double gsd_ = 0.1,
+                    SyntheticScene::DemLayout layout = SyntheticScene::DemLayout::NorthUp,
+                    double imageOffset = 0.0)
       : gsd(gsd_) {
     folder = test::MakeTempDir("scene");
     out = folder / "orthos";
@@ -40,6 +43,8 @@ struct SceneRun {
     scene.holeX = scene.CentreX() + 3.0;
     scene.holeY = scene.CentreY() - 2.0;
     scene.holeRadius = holeRadius;
+    scene.demLayout = layout;
+    scene.imageOffset = imageOffset;
     EXPECT_TRUE(scene.Fill(project, folder, scene.Strip(), 1, type));
     ctx.log = [this](const std::string& s) { log.push_back(s); };
     ctx.abort = &project.abortRequested;
@@ -77,6 +82,7 @@ struct SceneRun {
 struct MarkStats {
   int measured = 0;
   double worst = 0.0;
+  double mean = 0.0;
 };
 
 // Centroid of every complete mark in the ortho against the position its georeferencing gives.
@@ -87,10 +93,11 @@ MarkStats MeasureMarks(const SyntheticScene& scene, const fs::path& ortho, int r
   double gt[6];
   if (ds->GetGeoTransform(gt) != CE_None) return stats;
   const int w = ds->GetRasterXSize(), h = ds->GetRasterYSize();
-  cv::Mat img(h, w, CV_8U);
-  if (ds->GetRasterBand(1)->RasterIO(GF_Read, 0, 0, w, h, img.data, w, h, GDT_Byte, 0, 0,
+  cv::Mat img(h, w, CV_64F);
+  if (ds->GetRasterBand(1)->RasterIO(GF_Read, 0, 0, w, h, img.data, w, h, GDT_Float64, 0, 0,
                                      nullptr) != CE_None)
     return stats;
+  double sum = 0.0;
   for (double my = scene.y0 - scene.markSpacing / 2; my > scene.y0 - scene.demRows * scene.posting;
        my -= scene.markSpacing) {
     for (double mx = scene.x0 + scene.markSpacing / 2;
@@ -104,12 +111,12 @@ MarkStats MeasureMarks(const SyntheticScene& scene, const fs::path& ortho, int r
       bool complete = true;
       for (int y = ir - r; y <= ir + r && complete; ++y)
         for (int x = ic - r; x <= ic + r; ++x) {
-          const int v = img.at<uchar>(y, x);
+          const double v = img.at<double>(y, x);
           if (v == 0) {
             complete = false;
             break;
           }
-          const double wgt = std::max(0.0, v - scene.background - 3.0);
+          const double wgt = std::max(0.0, v - scene.imageOffset - scene.background - 3.0);
           sw += wgt;
           sx += wgt * x;
           sy += wgt * y;
@@ -117,9 +124,11 @@ MarkStats MeasureMarks(const SyntheticScene& scene, const fs::path& ortho, int r
       if (!complete || sw <= 0) continue;
       const double err = std::hypot(sx / sw - col, sy / sw - row);
       stats.worst = std::max(stats.worst, err);
+      sum += err;
       ++stats.measured;
     }
   }
+  if (stats.measured > 0) stats.mean = sum / stats.measured;
   return stats;
 }
 
@@ -154,19 +163,82 @@ TEST(WarpScene, PixelModeOrthosLandWithinAQuarterPixel) {
   ExpectMarksInPlace(run, 1);
 }
 
-// Pixel mode samples 8-bit and 32-bit float images with getRectSubPix and the other types
-// bilinearly (16-bit unsigned included); all land in place, and so does tile mode.
-TEST(WarpScene, EverySampleTypeLandsInPlace) {
-  for (GDALDataType type : {GDT_UInt16, GDT_Int16, GDT_Int32, GDT_Float32, GDT_Float64}) {
-    SCOPED_TRACE(GDALGetDataTypeName(type));
-    SceneRun run(type);
-    ExpectMarksInPlace(run, 1);
-    GDALDatasetUniquePtr ds = test::OpenRaster(run.out / "img_b.tif");
-    ASSERT_TRUE(ds);
-    EXPECT_EQ(ds->GetRasterBand(1)->GetRasterDataType(), type);
+// Every sample type lands in place in both modes and keeps its type. The 32-bit integer images
+// straddle a sign boundary: UInt32 values around 2^31 (a signed reading would wrap them), Int32
+// values below 0.
+TEST(WarpScene, EverySampleTypeLandsInPlaceInBothModes) {
+  const struct {
+    GDALDataType type;
+    double offset;
+  } cases[] = {{GDT_UInt16, 0.0},          {GDT_Int16, 0.0},    {GDT_Int32, -1000000.0},
+               {GDT_UInt32, 2147483548.0}, {GDT_Float32, 0.0},  {GDT_Float64, 0.0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(GDALGetDataTypeName(c.type));
+    SceneRun run(c.type, 0.0, 0.1, SyntheticScene::DemLayout::NorthUp, c.offset);
+    for (int tileStep : {1, 16}) {
+      WarpRequest r = run.Request(tileStep);
+      r.overwrite = true;
+      const WarpResult result = WarpImages(r, run.ctx);
+      ASSERT_EQ(result.processedRows, (std::vector<int>{0, 1, 2})) << "tile step " << tileStep;
+      const MarkStats s = MeasureMarks(run.scene, run.out / "img_b.tif");
+      EXPECT_GT(s.measured, 40) << "tile step " << tileStep;
+      EXPECT_LT(s.worst, 0.25) << "tile step " << tileStep;
+      GDALDatasetUniquePtr ds = test::OpenRaster(run.out / "img_b.tif");
+      ASSERT_TRUE(ds);
+      EXPECT_EQ(ds->GetRasterBand(1)->GetRasterDataType(), c.type);
+      // Values keep their offset: the darkest is the background (30), the brightest a mark's peak
+      // (190 above it). Empty pixels are 0, beyond the values of a negative offset.
+      double minMax[2];
+      ASSERT_EQ(ds->GetRasterBand(1)->ComputeRasterMinMax(FALSE, minMax), CE_None);
+      if (c.offset < 0)
+        EXPECT_NEAR(minMax[0] - c.offset, 30.0, 5.0) << "tile step " << tileStep;
+      else
+        EXPECT_NEAR(minMax[1] - c.offset, 220.0, 25.0) << "tile step " << tileStep;
+    }
   }
-  SceneRun run(GDT_Int16);
-  ExpectMarksInPlace(run, 16);
+}
+
+// Rows running north, columns running west or a turned grid: the same terrain gives the orthos
+// of the north-up DEM. Flipped grids hold the very same samples, so their orthos are the same
+// pixels; the turned grid samples the terrain elsewhere and must only be as accurate.
+TEST(WarpScene, FlippedAndTurnedDemsGiveTheNorthUpOrthos) {
+  using Layout = SyntheticScene::DemLayout;
+  std::map<int, std::map<std::string, cv::Mat>> northUp;  // by tile step, by image
+  std::map<int, MarkStats> northStats;
+  for (Layout layout : {Layout::NorthUp, Layout::SouthUp, Layout::WestRunning, Layout::Turned}) {
+    SCOPED_TRACE(static_cast<int>(layout));
+    SceneRun run(GDT_Byte, 0.0, 0.1, layout);
+    for (int tileStep : {16, 1}) {
+      WarpRequest r = run.Request(tileStep);
+      r.overwrite = true;
+      const WarpResult result = WarpImages(r, run.ctx);
+      ASSERT_EQ(result.processedRows, (std::vector<int>{0, 1, 2})) << "tile step " << tileStep;
+      for (const auto& image : run.project.images) {
+        const fs::path ortho = run.out / (image.name + ".tif");
+        const MarkStats s = MeasureMarks(run.scene, ortho);
+        EXPECT_GT(s.measured, 40) << image.name;
+        double gt[6];
+        const cv::Mat pixels = ReadBand1(ortho, gt);
+        if (layout == Layout::NorthUp) {
+          northUp[tileStep][image.name] = pixels;
+          northStats[tileStep].worst = std::max(northStats[tileStep].worst, s.worst);
+          northStats[tileStep].mean = std::max(northStats[tileStep].mean, s.mean);
+        } else if (layout == Layout::Turned) {
+          EXPECT_LT(s.worst, std::max(0.25, northStats[tileStep].worst + 0.02)) << image.name;
+          EXPECT_LT(s.mean, northStats[tileStep].mean + 0.02) << image.name;
+        } else {
+          const cv::Mat& expected = northUp[tileStep][image.name];
+          ASSERT_EQ(pixels.size(), expected.size()) << image.name;
+          cv::Mat diff;
+          cv::absdiff(pixels, expected, diff);
+          double worst = 0.0;
+          cv::minMaxLoc(diff, nullptr, &worst);
+          EXPECT_LE(worst, 1.0) << image.name << " tile step " << tileStep;
+          EXPECT_LT(cv::countNonZero(diff), static_cast<int>(diff.total() / 1000)) << image.name;
+        }
+      }
+    }
+  }
 }
 
 TEST(WarpScene, PixelModeGivesTheSameBytesOnOneThreadAndOnMany) {
@@ -296,6 +368,56 @@ TEST(WarpScene, PresentOrthoIsKeptOnlyAboveTenMillionBytes) {
   again.overwrite = true;
   EXPECT_EQ(WarpImages(again, run.ctx).processedRows, (std::vector<int>{0, 1, 2}));
   EXPECT_LT(fs::file_size(run.out / "img_a.tif"), 10000000u);
+}
+
+// A skipped image failed only when an error kept it from its ortho: not when it was kept because
+// present, has no footprint on the terrain, or was left out of the mosaic as too close to another.
+TEST(WarpScene, OnlyErrorsMarkSkippedImagesAsFailed) {
+  SyntheticScene scene;
+  WarpProject project;
+  const fs::path folder = test::MakeTempDir("failed");
+  std::vector<test::SceneCamera> cameras = scene.Strip();
+  test::SceneCamera twin = cameras[1];
+  twin.name = "img_d";
+  twin.x += 0.5;
+  cameras.push_back(twin);
+  ASSERT_TRUE(scene.Fill(project, folder, cameras));
+  RunContext ctx;
+  const MosaicResult m = BuildMosaicOverviews(project, {0, 1, 2, 3}, 0.1, folder.string(), ctx);
+  ASSERT_TRUE(m.ok()) << m.message;
+  const fs::path out = folder / "out";
+  fs::create_directories(out);
+  std::ofstream(out / "img_a.tif").close();
+  fs::resize_file(out / "img_a.tif", 10000001);
+  project.footprints.erase("img_b");
+  fs::remove(project.images[2].path);
+  WarpRequest r;
+  r.project = &project;
+  r.rows = {0, 1, 2, 3};
+  r.composition = "1";
+  r.destinationFolder = out.string();
+  r.voronoiMap = &m.grid.voronoiMap;
+  r.gsd = 0.1;
+  r.cellSize = m.grid.cellSize;
+  r.mosaicWidth = m.grid.mosaicWidth;
+  r.mosaicHeight = m.grid.mosaicHeight;
+  const WarpResult result = WarpImages(r, ctx);
+  ASSERT_EQ(result.status, WarpRunStatus::Done);
+  const struct {
+    const char* name;
+    bool failed;
+    const char* reason;
+  } expected[] = {{"img_a", false, "already present"},
+                  {"img_b", false, "its footprint does not reach the terrain"},
+                  {"img_c", true, "the image cannot be opened"},
+                  {"img_d", false, "it owns no cell of the Voronoi map"}};
+  ASSERT_EQ(result.images.size(), 4u);
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(result.images[i].name, expected[i].name);
+    EXPECT_EQ(result.images[i].outcome, ImageOutcome::Skipped) << expected[i].name;
+    EXPECT_EQ(result.images[i].failed, expected[i].failed) << expected[i].name;
+    EXPECT_EQ(result.images[i].reason, expected[i].reason) << expected[i].name;
+  }
 }
 
 TEST(WarpScene, VanishedImageIsSkippedAndTheRunGoesOn) {

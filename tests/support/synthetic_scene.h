@@ -6,6 +6,7 @@
 // ortho can be measured to a fraction of a pixel.
 //
 // Header-only: it needs the project types, which the support library does not link.
+#include <array>
 #include <cmath>
 #include <filesystem>
 #include <string>
@@ -42,6 +43,33 @@ struct SyntheticScene {
   double holeX = 0.0, holeY = 0.0, holeRadius = 0.0;
   bool InHole(double x, double y) const {
     return holeRadius > 0.0 && std::hypot(x - holeX, y - holeY) < holeRadius;
+  }
+
+  // Which way the DEM's rows and columns run over the same ground: north-up, rows running north,
+  // columns running west, or the north-up grid turned by demTurnDeg (counter-clockwise) about the
+  // scene's centre. Every layout samples the same terrain at its own sample centres.
+  enum class DemLayout { NorthUp, SouthUp, WestRunning, Turned };
+  DemLayout demLayout = DemLayout::NorthUp;
+  double demTurnDeg = 20.0;
+  // Added to every image sample (to reach past 2^31 in 32-bit images, or below 0).
+  double imageOffset = 0.0;
+
+  std::array<double, 6> DemTransform() const {
+    const double p = posting, w = demCols * p, h = demRows * p;
+    switch (demLayout) {
+      case DemLayout::SouthUp: return {x0, p, 0.0, y0 - h, 0.0, p};
+      case DemLayout::WestRunning: return {x0 + w, -p, 0.0, y0, 0.0, -p};
+      case DemLayout::Turned: {
+        // Columns run along (cos a, sin a), rows along (sin a, -cos a).
+        const double a = demTurnDeg * 3.14159265358979323846 / 180.0;
+        const double g1 = p * std::cos(a), g4 = p * std::sin(a), g2 = p * std::sin(a),
+                     g5 = -p * std::cos(a);
+        const double hc = demCols / 2.0, hr = demRows / 2.0;
+        return {CentreX() - hc * g1 - hr * g2, g1, g2, CentreY() - hc * g4 - hr * g5, g4, g5};
+      }
+      case DemLayout::NorthUp: break;
+    }
+    return {x0, p, 0.0, y0, 0.0, -p};
   }
 
   double CentreX() const { return x0 + demCols * posting / 2; }
@@ -97,10 +125,12 @@ struct SyntheticScene {
     r.width = demCols;
     r.height = demRows;
     r.type = type;
-    r.geoTransform = {x0, posting, 0.0, y0, 0.0, -posting};
+    const std::array<double, 6> gt = DemTransform();
+    r.geoTransform = gt;
     r.noData = -9999.0;
     return WriteGeoTiff(path, r, [&](int, int c, int row) {
-      const double x = x0 + (c + 0.5) * posting, y = y0 - (row + 0.5) * posting;
+      const double x = gt[0] + (c + 0.5) * gt[1] + (row + 0.5) * gt[2];
+      const double y = gt[3] + (c + 0.5) * gt[4] + (row + 0.5) * gt[5];
       return InHole(x, y) ? -9999.0 : Height(x, y);
     });
   }
@@ -121,7 +151,8 @@ struct SyntheticScene {
     r.bands = bands;
     r.type = type;
     return WriteGeoTiff(path, r, [&](int b, int col, int row) {
-      return std::round(values[static_cast<std::size_t>(row) * width + col]) + 10.0 * (b - 1);
+      return std::round(values[static_cast<std::size_t>(row) * width + col]) + 10.0 * (b - 1) +
+             imageOffset;
     });
   }
 

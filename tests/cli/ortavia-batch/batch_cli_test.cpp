@@ -111,6 +111,12 @@ TEST(BatchCliUsage, ExitCodesOfTheCommandLine) {
                  "1", "--out", "o", "--tile", "8"})
                 .code,
             2);
+  // An option is never taken as the value of the option before it.
+  const Outcome optionAsValue = Tool({"run", "--dem", "a", "--passport", "b", "--eo", "c",
+                                      "--images", "d", "--gsd", "1", "--out", "--overwrite"});
+  EXPECT_EQ(optionAsValue.code, 2);
+  EXPECT_NE(optionAsValue.err.find("option --out needs a value"), std::string::npos);
+  EXPECT_FALSE(fs::exists("--overwrite"));
 }
 
 TEST_F(BatchCli, RunsTheSampleIntoGeoreferencedOrthos) {
