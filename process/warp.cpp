@@ -47,6 +47,7 @@ struct Footprint {
 struct ImageWarp {
   const geo::COrientation* orientation = nullptr;
   const DemWindow* dem = nullptr;
+  DemGeoTransform demTransform;  // of dem->gt
   GroundGrid grid{};
   OrthoGeometry geo{};
   cv::Mat src;    // W x H, 1 or 3 channels, working depth
@@ -57,7 +58,7 @@ struct ImageWarp {
 // Source-window position of an output pixel, or false where no height or no image reaches it.
 bool ProjectOutputPixel(const ImageWarp& w, int gx, int gy, double& x, double& y) {
   const cv::Point2d g = w.grid.At(gx, gy);
-  const double z = SampleDemHeight(w.dem->transform, w.dem->heights, g.x, g.y);
+  const double z = SampleDemHeight(w.demTransform, w.dem->heights, g.x, g.y);
   if (z == kNoHeightD) return false;
   const cv::Point2d p = w.orientation->Pt3dToPix(cv::Point3d(g.x, g.y, z));
   if (!std::isfinite(p.x) || !std::isfinite(p.y)) return false;
@@ -425,6 +426,7 @@ ImageWarper::Step ImageWarper::ProcessImage(int i, int r) {
   ImageWarp w;
   w.orientation = &orientation;
   w.dem = &dem;
+  if (const auto t = DemGeoTransform::From(dem.gt)) w.demTransform = *t;
   w.x0 = x0;
   w.y0 = y0;
   w.src = cv::Mat::zeros(H, W, CV_MAKETYPE(depth_, bands == 1 ? 1 : 3));

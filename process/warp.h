@@ -124,7 +124,6 @@ class ImageWarper {
 struct DemWindow {
   cv::Mat heights;
   GeoTransform gt{};
-  DemGeoTransform transform;  // the same, with its inverse
 };
 
 enum class DemWindowStatus { Ok, TooSmall, ReadFailed };

@@ -49,7 +49,8 @@ std::optional<ProjectionBounds> ComputeProjectionBounds(const WarpProject& proje
   cv::inRange(voronoiMap, code, code, cellMask);
   cv::dilate(cellMask, cellMask, cv::Mat(), cv::Point(-1, -1), 16);
 
-  const DemGeoTransform& wgt = demWindow.transform;
+  const auto wgt = DemGeoTransform::From(demWindow.gt);
+  if (!wgt) return std::nullopt;
   const cv::Mat& dem = demWindow.heights;
   int minCol = INT_MAX, minRow = INT_MAX, maxCol = -INT_MAX, maxRow = -INT_MAX;
   for (int k = 0; k < cellMask.rows; ++k) {
@@ -59,7 +60,7 @@ std::optional<ProjectionBounds> ComputeProjectionBounds(const WarpProject& proje
       if (!m[j]) continue;
       const double x = project.mosaicMinX + j * cellSize;
       // The nearest DEM sample, by sample centre.
-      const cv::Point2d s = wgt.GroundToSample(x, y);
+      const cv::Point2d s = wgt->GroundToSample(x, y);
       const double dc = std::nearbyint(s.x), dr = std::nearbyint(s.y);
       if (dc < 0 || dr < 0 || dc >= dem.cols || dr >= dem.rows) continue;
       if (dem.at<float>(static_cast<int>(dr), static_cast<int>(dc)) == kNoHeight) {
@@ -87,12 +88,12 @@ std::optional<ProjectionBounds> ComputeProjectionBounds(const WarpProject& proje
   double fill = kNoHeightD;
   for (int c = 0; c < 4; ++c) {
     const cv::Point2d g = ground(cells[c].x, cells[c].y);
-    corners[c] = {g.x, g.y, SampleDemHeight(wgt, dem, g.x, g.y)};
+    corners[c] = {g.x, g.y, SampleDemHeight(*wgt, dem, g.x, g.y)};
     if (fill == kNoHeightD && corners[c].z != kNoHeightD) fill = corners[c].z;
   }
   if (fill == kNoHeightD) {
     const cv::Point2d g = ground((minCol + maxCol) / 2, (minRow + maxRow) / 2);
-    fill = SampleDemHeight(wgt, dem, g.x, g.y);
+    fill = SampleDemHeight(*wgt, dem, g.x, g.y);
     if (fill == kNoHeightD) return std::nullopt;
   }
   const double Wp = project.passport->width, Hp = project.passport->height;

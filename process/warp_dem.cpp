@@ -51,8 +51,7 @@ DemWindowStatus BuildDemWindow(GDALDataset* dem, double left, double right, doub
   if (W < 2 || H < 2) return DemWindowStatus::TooSmall;
   const long long readW = W;
   if (W % 4 != 0) W += 4 - W % 4;
-  out.transform = transform->Window(static_cast<double>(c0), static_cast<double>(r0));
-  out.gt = out.transform.Coefficients();
+  out.gt = transform->Window(static_cast<double>(c0), static_cast<double>(r0)).Coefficients();
   out.heights.create(static_cast<int>(H), static_cast<int>(W), CV_32F);
   // Columns added to reach a multiple of 4 lie past the DEM: no height there.
   out.heights.setTo(cv::Scalar::all(kNoHeightD));
