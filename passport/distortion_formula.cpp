@@ -86,7 +86,7 @@ CurveOutcome SampleDistortionCurve(FormulaParser& fp, CurveKind kind, const Pass
   std::string formula = table[formulaRow].value;
   if (formula.empty()) {
     out.status = Status::kNoFormula;
-    out.message = "Please insert a formula into the related row";
+    out.message = kNoFormulaText;
     return out;
   }
   formula = Lower(formula);

@@ -15,6 +15,7 @@ inline constexpr const char* kParserCreationCaption = "Parser Creation Error";
 inline constexpr const char* kParserInitializeCaption = "Parser Initialize Error";
 inline constexpr const char* kParserNotCreatedText = "Unable to create the formula parser!";
 inline constexpr const char* kFormulaErrorCaption = "Formula Error";
+inline constexpr const char* kNoFormulaText = "Please insert a formula into the related row";
 inline constexpr int kCurvePoints = 15;
 
 // A failure the operator sees in an error box: caption and the parser's message.
