@@ -52,7 +52,7 @@ CSelectPassportDlg::CSelectPassportDlg(Prompts* prompts, QWidget* parent) : QDia
   if (!prompts) ownPrompts_ = std::make_unique<QtPrompts>(this);
   prompts_ = prompts ? prompts : ownPrompts_.get();
   setWindowTitle(QStringLiteral("Select your Passport"));
-  resize(720, 520);
+  resize(760, 600);
 
   combo_ = new QComboBox(this);
   combo_->setEditable(false);
@@ -132,7 +132,7 @@ void CSelectPassportDlg::BuildTable() {
   tableWidget_->setSelectionMode(QAbstractItemView::SingleSelection);
   tableWidget_->setShowGrid(true);
   tableWidget_->setWordWrap(false);
-  tableWidget_->installEventFilter(this);
+  tableWidget_->viewport()->installEventFilter(this);
   table_ = passport::InitialPassportTable();
   for (int row = 0; row < passport::kTableRows; ++row)
     for (int column = 0; column < 3; ++column) {
@@ -147,6 +147,11 @@ void CSelectPassportDlg::BuildTable() {
       tableWidget_->setItem(row, column, item);
     }
   PaintTable();
+  // Room for every row, so the formulas at the bottom need no scrolling.
+  tableWidget_->resizeRowsToContents();
+  tableWidget_->setMinimumHeight(tableWidget_->verticalHeader()->length() +
+                                 tableWidget_->horizontalHeader()->sizeHint().height() +
+                                 2 * tableWidget_->frameWidth() + 2);
   FitColumns();
 }
 
@@ -158,15 +163,16 @@ void CSelectPassportDlg::PaintTable() {
   }
 }
 
+// Shares of the list's client width, as the columns were laid out for.
 void CSelectPassportDlg::FitColumns() {
-  const int width = tableWidget_->width();
+  const int width = tableWidget_->viewport()->width();
   tableWidget_->setColumnWidth(0, static_cast<int>(width * 0.38));
   tableWidget_->setColumnWidth(1, static_cast<int>(width * 0.38));
   tableWidget_->setColumnWidth(2, static_cast<int>(width * 0.237));
 }
 
 bool CSelectPassportDlg::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == tableWidget_ && event->type() == QEvent::Resize) FitColumns();
+  if (watched == tableWidget_->viewport() && event->type() == QEvent::Resize) FitColumns();
   return QDialog::eventFilter(watched, event);
 }
 

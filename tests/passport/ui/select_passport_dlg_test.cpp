@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QFrame>
 #include <QHeaderView>
+#include <QScrollBar>
 #include <QPushButton>
 #include <QTableWidget>
 #include <cstdlib>
@@ -135,11 +136,13 @@ TEST_F(SelectPassportTest, TableIsAReadOnlyViewWithTheRowColours) {
   d->resize(1100, 600);
   d->show();
   QCoreApplication::processEvents();
-  const int width = t->width();
+  const int width = t->viewport()->width();
   ASSERT_GT(width, 500);
   EXPECT_EQ(t->columnWidth(0), width * 38 / 100);
   EXPECT_EQ(t->columnWidth(1), width * 38 / 100);
   EXPECT_EQ(t->columnWidth(2), width * 237 / 1000);
+  EXPECT_FALSE(t->horizontalScrollBar()->isVisible()) << "the columns fit the list";
+  EXPECT_FALSE(t->verticalScrollBar()->isVisible()) << "every row fits, the formulas included";
   d->hide();
 }
 
