@@ -52,7 +52,7 @@ CSelectPassportDlg::CSelectPassportDlg(Prompts* prompts, QWidget* parent) : QDia
   if (!prompts) ownPrompts_ = std::make_unique<QtPrompts>(this);
   prompts_ = prompts ? prompts : ownPrompts_.get();
   setWindowTitle(QStringLiteral("Select your Passport"));
-  resize(760, 600);
+  resize(760, 470);  // grows to the table's full height
 
   combo_ = new QComboBox(this);
   combo_->setEditable(false);

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -124,6 +125,40 @@ TEST_F(BatchPassportTest, CurveSamplesRZeroToFourteen) {
   std::string zeros;
   for (int r = 0; r <= 14; ++r) zeros += std::to_string(r) + "\t0\n";
   EXPECT_EQ(cli.out, zeros);
+}
+
+// The source tree's docs/passports.md; __FILE__ may be relative to the build folder, the parent of
+// the folder the tests run in.
+std::string PassportsDoc() {
+  const fs::path self(__FILE__);
+  for (const fs::path& base : {fs::path(), fs::current_path().parent_path(), fs::current_path()}) {
+    const fs::path doc = (base / self).parent_path().parent_path().parent_path() / "docs" / "passports.md";
+    if (fs::exists(doc)) return test::ReadText(doc);
+  }
+  return {};
+}
+
+// The indented block that follows the first line holding `marker`, without its indentation.
+std::string BlockAfter(const std::string& doc, const std::string& marker) {
+  std::istringstream in(doc.substr(doc.find(marker) + marker.size()));
+  std::string line, block;
+  std::getline(in, line);  // the rest of the marker's line
+  while (std::getline(in, line)) {
+    if (line.rfind("    ", 0) == 0) block += line.substr(4) + "\n";
+    else if (!block.empty()) break;
+  }
+  return block;
+}
+
+TEST_F(BatchPassportTest, TheWorkedExampleOfTheDocsIsWhatShowPrints) {
+  const std::string doc = PassportsDoc();
+  ASSERT_FALSE(doc.empty()) << "docs/passports.md not found from " << __FILE__;
+  const std::string passport = BlockAfter(doc, "Write this passport as `rc30.bcc`:");
+  const std::string shown = BlockAfter(doc, "$ ortavia-batch passport show rc30.bcc");
+  ASSERT_NE(passport.find("[BCC Camera Passport]"), std::string::npos);
+  test::WriteText(in / "rc30.bcc", passport);
+  ASSERT_EQ(cli.Run({"passport", "show", (in / "rc30.bcc").string()}), kBatchDone) << cli.err;
+  EXPECT_EQ(cli.out, shown);
 }
 
 TEST(BatchPassportOptions, ActionsAndTheirArguments) {
