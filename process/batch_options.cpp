@@ -213,6 +213,33 @@ std::string ParseProjectOrRun(Args& a, BatchCommand* c) {
   return {};
 }
 
+std::string ParsePassport(const std::vector<std::string>& args, BatchPassportOptions* p) {
+  if (args.empty()) return "passport needs list, show, import or curve";
+  p->action = args[0];
+  std::vector<std::string> rest(args.begin() + 1, args.end());
+  if (p->action == "import") {
+    const auto flag = std::find(rest.begin(), rest.end(), "--overwrite");
+    if (flag != rest.end()) {
+      p->overwrite = true;
+      rest.erase(flag);
+    }
+  } else if (p->action == "curve") {
+    if (rest.empty() || (rest[0] != "radial" && rest[0] != "tangential"))
+      return "passport curve needs radial or tangential";
+    p->tangential = rest[0] == "tangential";
+    rest.erase(rest.begin());
+  } else if (p->action == "list") {
+    if (!rest.empty()) return "passport list takes no argument";
+    return {};
+  } else if (p->action != "show") {
+    return "unknown passport action '" + p->action + "'";
+  }
+  if (rest.size() != 1 || rest[0].rfind("--", 0) == 0)
+    return "passport " + p->action + " needs one passport file";
+  p->file = rest[0];
+  return {};
+}
+
 }  // namespace
 
 bool BatchQuiet(const std::vector<std::string>& args) {
@@ -246,6 +273,10 @@ std::string ParseBatchCommand(const std::vector<std::string>& allArgs, BatchComm
     command->kind = name == "run" ? BatchCommandKind::Run : BatchCommandKind::Footprints;
     return ParseProjectOrRun(a, command);
   }
+  if (name == "passport") {
+    command->kind = BatchCommandKind::Passport;
+    return ParsePassport(rest, &command->passport);
+  }
   return "unknown command '" + name + "'";
 }
 
@@ -262,6 +293,8 @@ std::string BatchUsage() {
   ortavia-batch footprints --dem F --passport F --eo F (--images F... | --image-dir D)
                     [--eo-...] [--angles ...] --geojson FILE
   ortavia-batch footprints --dem F --bundle F --geojson FILE
+  ortavia-batch passport list | show FILE | import FILE [--overwrite]
+                        | curve radial|tangential FILE
   ortavia-batch --help | --version
   Every command takes --quiet (-q): only errors are printed.
 

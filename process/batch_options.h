@@ -24,7 +24,15 @@ struct BatchProjectOptions {
   std::string angles = "rad";  // unit of the angles in the point file: rad, deg or grad
 };
 
-enum class BatchCommandKind { Help, Version, Sample, Run, Footprints };
+enum class BatchCommandKind { Help, Version, Sample, Run, Footprints, Passport };
+
+// ortavia-batch passport list | show FILE | import FILE [--overwrite] | curve radial|tangential FILE
+struct BatchPassportOptions {
+  std::string action;  // list, show, import, curve
+  std::string file;
+  bool overwrite = false;
+  bool tangential = false;  // curve: radial unless tangential
+};
 
 struct BatchCommand {
   BatchCommandKind kind = BatchCommandKind::Help;
@@ -36,6 +44,8 @@ struct BatchCommand {
   RunOptions run;  // gsd, tileStep, composition, destinationFolder, presentOrthos
   std::string geojson;
   bool quiet = false;  // --quiet (any command): errors only
+  // passport
+  BatchPassportOptions passport;
 };
 
 // Parses the arguments after the program name. Empty on success, else what is wrong (exit 2).

@@ -9,6 +9,8 @@
 #include "app/dem.h"
 #include "app/footprints.h"
 #include "extor/ext_or_import_model.h"
+#include "passport/passport_database.h"
+#include "process/batch_passport.h"
 #include "process/footprints_geojson.h"
 #include "process/run_process.h"
 #include "process/sample_project.h"
@@ -35,12 +37,12 @@ std::string Lower(std::string s) {
 }
 
 int LoadPassport(WarpProject& project, const std::string& path, const BatchIo& io) {
-  auto passport = geo::CCameraPassport::New(path);
-  if (!passport) {
+  auto opened = passport::OpenPassport(path);
+  if (!opened) {
     Error(io, "Invalid camera passport: " + path);
     return kBatchRefused;
   }
-  project.passport = std::move(passport);
+  project.passport = std::move(opened);
   project.cameraName = Lower(fs::path(path).filename().string());
   io.ctx.Log("Camera passport selected: " + project.cameraName);
   return kBatchDone;
@@ -308,6 +310,7 @@ int RunBatchCommand(const std::vector<std::string>& args, const BatchIo& io) {
     case BatchCommandKind::Sample: return RunSample(command, io);
     case BatchCommandKind::Footprints: return RunFootprints(command, io);
     case BatchCommandKind::Run: return RunBatchRun(command, io);
+    case BatchCommandKind::Passport: return RunPassportCommand(command.passport, io);
   }
   return kBatchUsage;
 }

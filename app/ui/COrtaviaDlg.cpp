@@ -43,6 +43,7 @@
 #include "external/geo/pump.h"
 #include "external/tools/folders.h"
 #include "external/tools/sysinfo.h"
+#include "passport/ui/CSelectPassportDlg.h"
 #include "process/ui/TProgressTimeToComplete.h"
 #include "process/ui/run_questions.h"
 #include "products/ui/COrthoPreviewDlg.h"
@@ -356,6 +357,7 @@ void COrtaviaDlg::ConnectCommands() {
   connect(GetButton(B::Stop), &QPushButton::clicked, this, &COrtaviaDlg::OnStop);
   connect(GetButton(B::LastWarp), &QPushButton::clicked, this, &COrtaviaDlg::OnLastWarp);
   connect(GetButton(B::FullReport), &QPushButton::clicked, this, &COrtaviaDlg::OnFullReport);
+  connect(GetButton(B::PassportAdd), &QPushButton::clicked, this, &COrtaviaDlg::OnPassportAdd);
 
   connect(cadView_, &CadView::GroundPositionChanged, this, [this](double x, double y) {
     if (!Instance()) return;
@@ -652,6 +654,12 @@ bool COrtaviaDlg::ApplyPassport(const geo::CCameraPassport& passport, const std:
   ShowPassport(passport);
   cadView_->update();
   return true;
+}
+
+void COrtaviaDlg::OnPassportAdd() {
+  CSelectPassportDlg dialog(prompts_, this);
+  if (dialog.exec() != QDialog::Accepted || !dialog.Passport()) return;
+  ApplyPassport(*dialog.Passport(), dialog.SelectedPath());
 }
 
 void COrtaviaDlg::OnExtOrientationsAdd() {

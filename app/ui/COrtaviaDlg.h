@@ -103,6 +103,8 @@ class COrtaviaDlg : public QDialog {
   // Import: reads a bundle file whole before anything changes; on success it replaces passport,
   // images and orientations, locks them and computes the footprints. False when nothing changed.
   bool OnImport();
+  // Passport Add: the passport dialog; OK applies the chosen passport.
+  void OnPassportAdd();
   // Shows the footprint of the image in a list row (double click); nothing when it has none.
   void ZoomToFootprint(int row);
   // Copies the selected log rows to the clipboard.

@@ -20,6 +20,15 @@ void QtPrompts::Inform(const QString& text) { QMessageBox::information(parent_, 
 
 void QtPrompts::Warn(const QString& text) { QMessageBox::warning(parent_, Title(), text); }
 
+void QtPrompts::Error(const QString& caption, const QString& text) {
+  QMessageBox::critical(parent_, caption.isEmpty() ? Title() : caption, text);
+}
+
+void QtPrompts::Plain(const QString& caption, const QString& text) {
+  QMessageBox box(QMessageBox::NoIcon, caption.isEmpty() ? Title() : caption, text, QMessageBox::Ok, parent_);
+  box.exec();
+}
+
 QString QtPrompts::PickOpenFile(const QString& caption, const QString& filter) {
   return QFileDialog::getOpenFileName(parent_, caption, QString(), filter);
 }
@@ -83,6 +92,16 @@ bool ScriptedPrompts::AskYesNo(const QString& text) {
 void ScriptedPrompts::Inform(const QString& text) { shown_.push_back({Kind::Information, text}); }
 
 void ScriptedPrompts::Warn(const QString& text) { shown_.push_back({Kind::Warning, text}); }
+
+void ScriptedPrompts::Error(const QString& caption, const QString& text) {
+  shown_.push_back({Kind::Error, text});
+  captions_ << caption;
+}
+
+void ScriptedPrompts::Plain(const QString& caption, const QString& text) {
+  shown_.push_back({Kind::Plain, text});
+  captions_ << caption;
+}
 
 QString ScriptedPrompts::PickOpenFile(const QString& caption, const QString& filter) {
   shown_.push_back({Kind::OpenFile, caption});

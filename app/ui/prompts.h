@@ -20,6 +20,10 @@ class Prompts {
   virtual void Inform(const QString& text) = 0;
   // Failure the operator must see, with the warning icon.
   virtual void Warn(const QString& text) = 0;
+  // Error box (critical icon) under its own caption.
+  virtual void Error(const QString& caption, const QString& text) = 0;
+  // Message without icon; an empty caption gives the application's.
+  virtual void Plain(const QString& caption, const QString& text) = 0;
   // One existing file; filter in Qt's form ("Desc (*.a *.b);;..."). Empty = cancelled.
   virtual QString PickOpenFile(const QString& caption, const QString& filter) = 0;
   // Several existing files; empty = cancelled.
@@ -46,6 +50,8 @@ class QtPrompts : public Prompts {
   bool AskYesNo(const QString& text) override;
   void Inform(const QString& text) override;
   void Warn(const QString& text) override;
+  void Error(const QString& caption, const QString& text) override;
+  void Plain(const QString& caption, const QString& text) override;
   QString PickOpenFile(const QString& caption, const QString& filter) override;
   QStringList PickOpenFiles(const QString& caption, const QString& filter) override;
   QString PickFolder(const QString& caption) override;
@@ -62,7 +68,9 @@ class QtPrompts : public Prompts {
 // answered No and an unqueued file choice is cancelled, so a missing answer cannot loop forever.
 class ScriptedPrompts : public Prompts {
  public:
-  enum class Kind { Question, Information, Warning, OpenFile, OpenFiles, Folder, BandOrder, SaveFile };
+  enum class Kind {
+    Question, Information, Warning, OpenFile, OpenFiles, Folder, BandOrder, SaveFile, Error, Plain
+  };
   struct Shown {
     Kind kind;
     QString text;  // the message, or the caption of a file choice
@@ -78,6 +86,8 @@ class ScriptedPrompts : public Prompts {
   bool AskYesNo(const QString& text) override;
   void Inform(const QString& text) override;
   void Warn(const QString& text) override;
+  void Error(const QString& caption, const QString& text) override;
+  void Plain(const QString& caption, const QString& text) override;
   QString PickOpenFile(const QString& caption, const QString& filter) override;
   QStringList PickOpenFiles(const QString& caption, const QString& filter) override;
   QString PickFolder(const QString& caption) override;
@@ -91,10 +101,15 @@ class ScriptedPrompts : public Prompts {
   const std::vector<Shown>& Log() const { return shown_; }
   // Where the last folder choice opened.
   QString LastFolderStart() const { return lastFolderStart_; }
+  // Captions of the error and plain boxes, in the order shown.
+  QStringList Captions() const { return captions_; }
   // Texts shown with one icon, in order.
   QStringList Texts(Kind kind) const;
   QString LastFilter() const { return lastFilter_; }
-  void Clear() { shown_.clear(); }
+  void Clear() {
+    shown_.clear();
+    captions_.clear();
+  }
 
  private:
   std::deque<bool> answers_;
@@ -102,6 +117,7 @@ class ScriptedPrompts : public Prompts {
   std::deque<QString> folders_;
   std::deque<std::optional<std::vector<int>>> bandOrders_;
   std::vector<Shown> shown_;
+  QStringList captions_;
   QString lastFilter_;
   QString lastFolderStart_;
 };
