@@ -5,6 +5,7 @@
 
 #include "process/run_process.h"
 #include "process/sample_project.h"
+#include "report/notification.h"
 
 namespace ortavia {
 
@@ -36,6 +37,8 @@ struct BatchCommand {
   RunOptions run;  // gsd, tileStep, composition, destinationFolder, presentOrthos
   std::string geojson;
   bool quiet = false;  // --quiet (any command): errors only
+  // run: --mail-to, --smtp-server, --subject; sendEmail is on when both addresses are given.
+  MailSettings mail{false, {}, {}, {}};
 };
 
 // Parses the arguments after the program name. Empty on success, else what is wrong (exit 2).
