@@ -46,6 +46,18 @@ std::vector<std::string> SplitComma(const std::string& text) {
   return parts;
 }
 
+// Both addresses or neither; each must be usable before the run starts.
+std::string CheckMailOptions(MailSettings& mail, bool subjectGiven) {
+  const bool to = !mail.recipients.empty(), server = !mail.smtpServer.empty();
+  if (!to && !server) return subjectGiven ? "--subject needs --mail-to and --smtp-server" : "";
+  if (!to || !server) return "--mail-to and --smtp-server go together";
+  std::string error;
+  if (!SplitRecipients(mail.recipients, nullptr, &error)) return "--mail-to: " + error;
+  if (const SmtpTarget t = ParseSmtpServer(mail.smtpServer); t.url.empty()) return "--smtp-server: " + t.error;
+  mail.sendEmail = true;
+  return {};
+}
+
 std::string CheckColumns(const std::vector<std::string>& columns) {
   static const std::set<std::string> known = {"id", "x", "y", "z", "omega", "phi", "kappa", "-"};
   std::set<std::string> seen;
@@ -114,7 +126,7 @@ std::string ParseSample(Args& a, BatchCommand* c) {
 
 std::string ParseProjectOrRun(Args& a, BatchCommand* c) {
   const bool run = c->kind == BatchCommandKind::Run;
-  bool gsdGiven = false, skip = false, overwrite = false;
+  bool gsdGiven = false, skip = false, overwrite = false, subjectGiven = false;
   while (!a.Done()) {
     const std::string opt = a.Next();
     if (opt == "--skip") {
@@ -182,6 +194,13 @@ std::string ParseProjectOrRun(Args& a, BatchCommand* c) {
       // Read now, so that a definition GDAL cannot take stops the run before any work.
       if (std::string bad = ParseCrsDefinition(v, nullptr); !bad.empty()) return "--crs: " + bad;
       c->run.crs = v;
+    } else if (run && opt == "--mail-to") {
+      c->mail.recipients = v;
+    } else if (run && opt == "--smtp-server") {
+      c->mail.smtpServer = v;
+    } else if (run && opt == "--subject") {
+      c->mail.subject = v;
+      subjectGiven = true;
     } else if (!run && opt == "--geojson") {
       c->geojson = v;
     } else {
@@ -207,6 +226,7 @@ std::string ParseProjectOrRun(Args& a, BatchCommand* c) {
     c->run.presentOrthos = skip        ? PresentOrthosMode::Skip
                            : overwrite ? PresentOrthosMode::Overwrite
                                        : PresentOrthosMode::Ask;
+    if (std::string bad = CheckMailOptions(c->mail, subjectGiven); !bad.empty()) return bad;
   } else if (c->geojson.empty()) {
     return "--geojson is required";
   }
@@ -288,8 +308,10 @@ std::string BatchUsage() {
                     [--skip|--overwrite] [--eo-separators S] [--eo-comments C]
                     [--eo-columns id,x,y,z,omega,phi,kappa] [--angles rad|deg|grad]
                     [--crs DEFINITION] [--cog] [--compress NONE|DEFLATE|LZW|ZSTD|JPEG] [--alpha]
+                    [--mail-to LIST --smtp-server S [--subject T]]
   ortavia-batch run --dem F --bundle F --gsd G --out DIR [--tile ...] [--bands ...]
                     [--skip|--overwrite] [--crs ...] [--cog] [--compress ...] [--alpha]
+                    [--mail-to ... --smtp-server ... [--subject ...]]
   ortavia-batch footprints --dem F --passport F --eo F (--images F... | --image-dir D)
                     [--eo-...] [--angles ...] --geojson FILE
   ortavia-batch footprints --dem F --bundle F --geojson FILE
@@ -297,6 +319,10 @@ std::string BatchUsage() {
                         | curve radial|tangential FILE
   ortavia-batch --help | --version
   Every command takes --quiet (-q): only errors are printed.
+
+  --mail-to LIST --smtp-server S mails the short report with report.txt attached after every run
+  that wrote its report (S: host, host:port, smtp://host:port or smtps://host:port); a mail that
+  cannot be sent is reported and leaves the exit code as it was.
 
 Exit codes: 0 done, 1 aborted (Ctrl-C), 2 usage, 3 input refused, 4 process error or an
 image failed (named in the log and the report).

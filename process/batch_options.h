@@ -5,6 +5,7 @@
 
 #include "process/run_process.h"
 #include "process/sample_project.h"
+#include "report/notification.h"
 
 namespace ortavia {
 
@@ -46,6 +47,8 @@ struct BatchCommand {
   bool quiet = false;  // --quiet (any command): errors only
   // passport
   BatchPassportOptions passport;
+  // run: --mail-to, --smtp-server, --subject; sendEmail is on when both addresses are given.
+  MailSettings mail{false, {}, {}, {}};
 };
 
 // Parses the arguments after the program name. Empty on success, else what is wrong (exit 2).

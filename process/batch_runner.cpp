@@ -166,6 +166,21 @@ int RunFootprints(const BatchCommand& c, const BatchIo& io) {
   return kBatchDone;
 }
 
+// The e-mail after a run that reached its report; a failure is told and changes no exit code.
+void NotifyBatchRunEnd(const MailSettings& mail, const RunResult& r, const BatchIo& io) {
+  MailOptions options;
+  options.pump = io.ctx.pump;
+  const NotificationResult sent =
+      SendRunNotification(mail, r.elapsed, r.resultText, r.reportWritten ? r.reportPath : "", options);
+  if (!sent.attempted) return;
+  if (sent.mail.sent) {
+    io.ctx.Log(kMailSentLog);
+    return;
+  }
+  io.ctx.Log("Unable to send email: " + sent.mail.error);
+  Error(io, "Unable to send email to " + mail.recipients + " through " + mail.smtpServer + ": " + sent.mail.error);
+}
+
 int ExitForStatus(RunStatus status) {
   switch (status) {
     case RunStatus::Done: return kBatchDone;
@@ -294,6 +309,7 @@ int RunBatchRun(const BatchCommand& c, const BatchIo& io, const WarpDriver& warp
     if (code == kBatchDone) code = kBatchProcessError;
   }
   Out(io, text);
+  NotifyBatchRunEnd(c.mail, r, io);
   return code;
 }
 

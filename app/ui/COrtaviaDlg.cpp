@@ -92,6 +92,8 @@ COrtaviaDlg::COrtaviaDlg(QWidget* parent) : QDialog(parent) {
   openUrl_ = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
   ownRunQuestions_ = std::make_unique<DialogRunQuestions>(this, prompts_);
   runQuestions_ = ownRunQuestions_.get();
+  mailSettings_ = ReadMailSettings();
+  mailOptions_.pump = [] { geo::PumpMsgs(); };
   setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
   setWindowIcon(AppIcon());
@@ -358,6 +360,7 @@ void COrtaviaDlg::ConnectCommands() {
   connect(GetButton(B::LastWarp), &QPushButton::clicked, this, &COrtaviaDlg::OnLastWarp);
   connect(GetButton(B::FullReport), &QPushButton::clicked, this, &COrtaviaDlg::OnFullReport);
   connect(GetButton(B::PassportAdd), &QPushButton::clicked, this, &COrtaviaDlg::OnPassportAdd);
+  connect(GetButton(B::Settings), &QPushButton::clicked, this, &COrtaviaDlg::OnSettings);
 
   connect(cadView_, &CadView::GroundPositionChanged, this, [this](double x, double y) {
     if (!Instance()) return;

@@ -11,6 +11,7 @@
 
 #include "app/project.h"
 #include "app/run_context.h"
+#include "report/notification.h"
 
 class QLabel;
 class QPainter;
@@ -33,6 +34,13 @@ class LogModel;
 class Prompts;
 class RunQuestions;
 class TProgressTimeToComplete;
+}  // namespace ortavia::ui
+
+namespace ortavia {
+struct RunResult;
+}  // namespace ortavia
+
+namespace ortavia::ui {
 
 class COrtaviaDlg : public QDialog {
   Q_OBJECT
@@ -119,6 +127,12 @@ class COrtaviaDlg : public QDialog {
   void OnLastWarp();
   // Opens the report of the destination folder stored last.
   void OnFullReport();
+  // Settings: the e-mail notification dialog on a copy of the settings in force.
+  void OnSettings();
+  // The notification settings in force (read from the profile at start-up).
+  const MailSettings& MailSettingsInForce() const { return mailSettings_; }
+  // Time-outs of the notification and the test message.
+  void SetMailOptions(const MailOptions& options);
 
   // Tutorial file beside the executable: tutorial/<executable name>.html.
   static QString TutorialPath();
@@ -160,6 +174,8 @@ class COrtaviaDlg : public QDialog {
   void RunFromWindow();
   // The band composition of the first image; false when cancelled or unreadable.
   bool AskBandComposition(std::string& composition);
+  // The e-mail after a run that wrote its report (or tried to), when it is switched on.
+  void NotifyRunEnd(const RunResult& result);
 
   WarpProject project_;
   std::unique_ptr<Prompts> ownPrompts_;
@@ -167,6 +183,8 @@ class COrtaviaDlg : public QDialog {
   std::function<bool(const QUrl&)> openUrl_;
   std::unique_ptr<DialogRunQuestions> ownRunQuestions_;
   RunQuestions* runQuestions_ = nullptr;
+  MailSettings mailSettings_;
+  MailOptions mailOptions_;
 
   std::array<QPushButton*, 16> buttons_{};
   std::array<QLabel*, 4> stepPictures_{};

@@ -14,6 +14,7 @@
 #include "process/warp_settings.h"
 #include "products/ui/COrthoPreviewDlg.h"
 #include "report/process_report.h"
+#include "report/ui/CProcessSettingsDlg.h"
 
 namespace ortavia::ui {
 
@@ -58,6 +59,35 @@ void COrtaviaDlg::OnFullReport() {
   if (!openUrl_(QUrl::fromLocalFile(QString::fromStdString(path))))
     prompts_->Warn(tr("Unable to open the report %1: the desktop has no program to show it.")
                        .arg(QString::fromStdString(path)));
+}
+
+void COrtaviaDlg::SetMailOptions(const MailOptions& options) {
+  mailOptions_ = options;
+  if (!mailOptions_.pump) mailOptions_.pump = [] { geo::PumpMsgs(); };
+}
+
+void COrtaviaDlg::OnSettings() {
+  CProcessSettingsDlg dlg(mailSettings_, prompts_, this);
+  dlg.SetMailOptions(mailOptions_);
+  if (dlg.exec() != QDialog::Accepted) return;
+  mailSettings_ = dlg.Settings();
+  if (!WriteMailSettings(mailSettings_)) AddLogEntry(tr("Unable to store the e-mail settings in the profile"));
+}
+
+void COrtaviaDlg::NotifyRunEnd(const RunResult& result) {
+  if (!NotificationWanted(mailSettings_)) return;
+  // Only a report that was written goes along.
+  const NotificationResult sent = SendRunNotification(mailSettings_, result.elapsed, result.resultText,
+                                                      result.reportWritten ? result.reportPath : std::string(),
+                                                      mailOptions_);
+  if (!sent.mail.sent) {
+    const QString cause = QString::fromStdString(sent.mail.error);
+    AddLogEntry(tr("Unable to send email: %1").arg(cause));
+    prompts_->Warn(QString::fromUtf8(kNotificationFailed) + QLatin1Char('\n') + cause);
+    return;
+  }
+  geo::PumpMsgs();
+  if (Instance()) AddLogEntry(QString::fromUtf8(kMailSentLog));
 }
 
 bool COrtaviaDlg::AskBandComposition(std::string& composition) {
@@ -142,6 +172,7 @@ void COrtaviaDlg::RunFromWindow() {
     case RunStatus::Aborted:
     case RunStatus::WarpRefused:
       if (!result.reportWritten) prompts_->Warn(QString::fromUtf8(kReportSaveFailed));
+      NotifyRunEnd(result);
       prompts_->Inform(QString::fromStdString(result.summary));
       break;
     default:

@@ -53,6 +53,9 @@ void TProgressTimeToComplete::paintEvent(QPaintEvent*) {
   // QWidget paints through a back buffer already, so frequent updates do not flicker.
   QPainter p(this);
   p.fillRect(r, palette().brush(QPalette::Window));
+  // An outline, so that the empty bar still shows where it is; chunks paint over it.
+  p.setPen(palette().color(QPalette::Mid));
+  p.drawRect(r.adjusted(0, 0, -1, -1));
   p.setClipRect(r);
   if (smooth_) p.fillRect(filledRect, barColour_);
   for (const ProgressChunk& c : smooth_ ? std::vector<ProgressChunk>{} : ProgressChunks(length, fraction)) {

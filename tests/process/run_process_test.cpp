@@ -550,3 +550,30 @@ TEST(RunProcess, JpegTakesEightBitImagesOnly) {
 
 }  // namespace
 }  // namespace ortavia
+
+namespace ortavia {
+namespace {
+
+TEST(RunProcess, ADestinationFolderRemovedDuringTheRunStillGetsItsReport) {
+  Filled f;
+  const fs::path out = f.dir / "vanishing";
+  RunContext ctx = f.ctx;
+  ctx.log = [&](const std::string& line) {
+    f.log.push_back(line);
+    if (line.find("processing image img_002") != std::string::npos) fs::remove_all(out);
+  };
+  const RunResult r = RunProcess(f.project, f.Options("vanishing"), ctx);
+  ASSERT_EQ(r.status, RunStatus::Done) << r.message;
+  EXPECT_EQ(r.processedRows, (std::vector<int>{0}));
+  EXPECT_EQ(r.skippedRows, (std::vector<int>{1, 2}));
+  // The report is written where the orthos were to go and names the images that were lost.
+  ASSERT_TRUE(r.reportWritten);
+  const std::string report = ReadAll(out / "report.txt");
+  const size_t skipped = report.find("Skipped");
+  ASSERT_NE(skipped, std::string::npos);
+  EXPECT_NE(report.find("img_002", skipped), std::string::npos);
+  EXPECT_NE(report.find("img_003", skipped), std::string::npos);
+}
+
+}  // namespace
+}  // namespace ortavia

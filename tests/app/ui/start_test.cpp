@@ -1,5 +1,9 @@
 // Start, Stop, Last Warp and Full Report of the main window, with scripted answers.
 #include <QAbstractItemModel>
+#include <QApplication>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QTimer>
 #include <QProgressBar>
 #include <QUrl>
 #include <filesystem>
@@ -11,6 +15,8 @@
 #include "process/sample_project.h"
 #include "process/ui/run_questions.h"
 #include "products/ui/COrthoPreviewDlg.h"
+#include "report/ui/CProcessSettingsDlg.h"
+#include "support/fake_smtp.h"
 #include "support/test_env.h"
 #include "window_fixture.h"
 
@@ -92,6 +98,21 @@ class StartTest : public WindowTest {
     questions.QueueBandRoles(std::vector<int>{3, 4, 5});
     prompts.QueueFolder(QString::fromStdString(out.string()));
     if (conditions >= 0) questions.QueueSkipOverwrite(conditions);
+  }
+
+  // Settings, as the operator fills the e-mail dialog and presses OK (or Cancel).
+  void ConfigureMail(const MailSettings& s, bool ok = true) {
+    QTimer::singleShot(0, [s, ok] {
+      auto* d = qobject_cast<CProcessSettingsDlg*>(QApplication::activeModalWidget());
+      ASSERT_NE(d, nullptr);
+      d->SendCheck()->setChecked(s.sendEmail);
+      d->ToEdit()->setText(QString::fromStdString(s.recipients));
+      d->ServerEdit()->setText(QString::fromStdString(s.smtpServer));
+      d->SubjectEdit()->setText(QString::fromStdString(s.subject));
+      if (ok) d->accept();
+      if (d->isVisible()) d->reject();
+    });
+    dlg->OnSettings();
   }
 
   bool Logged(const QString& text) const {
@@ -311,6 +332,100 @@ TEST_F(StartTest, FullReportFindsOnlyAReportOfAStoredAbsoluteFolder) {
     if (c.warning && !warnings.isEmpty()) EXPECT_TRUE(warnings[0].startsWith(c.warning));
     EXPECT_EQ(opened.size(), c.info ? 0 : 1) << c.folder;
   }
+}
+
+TEST_F(StartTest, SettingsKeepTheValuesInForceUnlessConfirmed) {
+  const MailSettings first{true, "ops@a.example", "mail.a.example:2525", "Block 7"};
+  ConfigureMail(first);
+  EXPECT_EQ(dlg->MailSettingsInForce(), first);
+  EXPECT_EQ(ReadMailSettings(), first);
+  // Sending on without a server: refused, then cancelled; nothing changes.
+  ConfigureMail({true, "other@b.example", "", ""});
+  EXPECT_EQ(prompts.Texts(Kind::Information), QStringList{"You must provide a SMTP server address"});
+  EXPECT_EQ(dlg->MailSettingsInForce(), first);
+  EXPECT_EQ(ReadMailSettings(), first);
+  // Sending off keeps the other fields as typed, an empty server included.
+  const MailSettings off{false, "x@c.example", "", "s"};
+  ConfigureMail(off);
+  EXPECT_EQ(dlg->MailSettingsInForce(), off);
+  EXPECT_EQ(ReadMailSettings(), off);
+}
+
+TEST_F(StartTest, TheNotificationCarriesTheReport) {
+  FillProject();
+  ortavia::test::FakeSmtpServer server;
+  ConfigureMail({true, "ops@a.example", server.Address(), ""});
+  QueueRun(0.5);
+  dlg->OnStart();
+  ASSERT_EQ(server.Messages().size(), 1u);
+  const std::string data = server.Messages()[0];
+  EXPECT_NE(data.find("\nSubject: Ortavia - Process Finished\n"), std::string::npos);
+  EXPECT_NE(data.find("- Process DONE"), std::string::npos);
+  const size_t part = data.find("filename=\"report.txt\"");
+  ASSERT_NE(part, std::string::npos);
+  const size_t body = data.find("\n\n", part) + 2;
+  EXPECT_EQ(ortavia::test::DecodeBase64(data.substr(body, data.find("\n--", body) - body)),
+            ReadAll(out / "report.txt"));
+  EXPECT_TRUE(Logged("email sent!"));
+  EXPECT_TRUE(prompts.Texts(Kind::Warning).isEmpty());
+}
+
+TEST_F(StartTest, AStoppedRunIsMailedAsAborted) {
+  FillProject();
+  ortavia::test::FakeSmtpServer server;
+  ConfigureMail({true, "ops@a.example", server.Address(), "Block 7"});
+  prompts.QueueYesNo(true);
+  QObject::connect(dlg->Log(), &QAbstractItemModel::rowsInserted, dlg.get(), [&] {
+    if (newestLog().startsWith("processing image img_002")) dlg->OnStop();
+  });
+  QueueRun(0.5);
+  dlg->OnStart();
+  ASSERT_EQ(server.Messages().size(), 1u);
+  EXPECT_NE(server.Messages()[0].find("\nSubject: Block 7\n"), std::string::npos);
+  EXPECT_NE(server.Messages()[0].find("- Process aborted by user"), std::string::npos);
+}
+
+TEST_F(StartTest, AFailedNotificationWarnsAndLeavesTheRunComplete) {
+  FillProject();
+  struct Case {
+    ortavia::test::FakeSmtpServer::Mode mode;
+    const char* cause;
+  };
+  for (const Case& c : {Case{ortavia::test::FakeSmtpServer::Mode::Silent, "imed out"},
+                        Case{ortavia::test::FakeSmtpServer::Mode::RefuseRecipient, "550"}}) {
+    ortavia::test::FakeSmtpServer server(c.mode);
+    MailOptions quick;
+    quick.connectTimeoutMs = 1000;
+    quick.totalTimeoutMs = 1500;
+    dlg->SetMailOptions(quick);
+    ConfigureMail({true, "ops@a.example", server.Address(), ""});
+    prompts.Clear();
+    questions = ScriptedRunQuestions();
+    QueueRun(0.5, 200);
+    fs::remove(out / "report.txt");
+    dlg->OnStart();
+    const QStringList warnings = prompts.Texts(Kind::Warning);
+    ASSERT_EQ(warnings.size(), 1);
+    EXPECT_TRUE(warnings[0].startsWith("Unable to send email. Please check your settings\n")) << warnings[0].toStdString();
+    EXPECT_TRUE(warnings[0].contains(c.cause)) << warnings[0].toStdString();
+    EXPECT_TRUE(Logged("Unable to send email: "));
+    EXPECT_TRUE(fs::exists(out / "report.txt"));
+    EXPECT_TRUE(fs::exists(out / "img_003.tif"));
+    ASSERT_EQ(prompts.Texts(Kind::Information).size(), 1) << "the summary still follows";
+    EXPECT_EQ(newestLog(), "Warp process finished");
+    ExpectIdle();
+  }
+}
+
+TEST_F(StartTest, NoRecipientsMeansNoMailAndNoMessage) {
+  FillProject();
+  ortavia::test::FakeSmtpServer server;
+  ConfigureMail({true, "", server.Address(), ""});
+  QueueRun(0.5);
+  dlg->OnStart();
+  EXPECT_EQ(server.Connections(), 0);
+  EXPECT_TRUE(prompts.Texts(Kind::Warning).isEmpty());
+  EXPECT_EQ(prompts.Texts(Kind::Information).size(), 1);
 }
 
 }  // namespace

@@ -1,0 +1,113 @@
+#include "report/ui/CProcessSettingsDlg.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStyle>
+#include <QVBoxLayout>
+
+#include "app/ui/prompts.h"
+#include "external/geo/pump.h"
+
+namespace ortavia::ui {
+
+CProcessSettingsDlg::CProcessSettingsDlg(const MailSettings& settings, Prompts* prompts, QWidget* parent)
+    : QDialog(parent), settings_(settings), prompts_(prompts) {
+  if (!prompts_) {
+    ownPrompts_ = std::make_unique<QtPrompts>(this);
+    prompts_ = ownPrompts_.get();
+  }
+  mailOptions_.pump = [] { geo::PumpMsgs(); };
+  setWindowTitle(tr("Settings"));
+
+  send_ = new QCheckBox(tr("Send an email when process is completed"), this);
+  to_ = new QLineEdit(QString::fromStdString(settings.recipients), this);
+  to_->setPlaceholderText(tr("Separate multiple recipients using comma"));
+  server_ = new QLineEdit(QString::fromStdString(settings.smtpServer), this);
+  server_->setPlaceholderText(tr("host, host:port, smtp://host:port or smtps://host:port"));
+  subject_ = new QLineEdit(QString::fromStdString(settings.subject), this);
+  auto* hint = new QLabel(tr("Separate multiple recipients using comma"), this);
+  hint->setEnabled(false);
+
+  auto* form = new QFormLayout;
+  form->addRow(tr("To:"), to_);
+  form->addRow(QString(), hint);
+  form->addRow(tr("SMTP Server:"), server_);
+  form->addRow(tr("Subject:"), subject_);
+
+  QStyle* st = style();
+  test_ = new QPushButton(st->standardIcon(QStyle::SP_ArrowRight), tr("Test"), this);
+  test_->setAutoDefault(false);
+  connect(test_, &QPushButton::clicked, this, &CProcessSettingsDlg::OnTest);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+  buttons->addButton(test_, QDialogButtonBox::ActionRole);
+  ok_ = buttons->button(QDialogButtonBox::Ok);
+  connect(buttons, &QDialogButtonBox::accepted, this, &CProcessSettingsDlg::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &CProcessSettingsDlg::reject);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(send_);
+  layout->addLayout(form);
+  layout->addWidget(buttons);
+  resize(460, sizeHint().height());
+
+  send_->setChecked(settings.sendEmail);
+  EnableFields(settings.sendEmail);
+  connect(send_, &QCheckBox::toggled, this, &CProcessSettingsDlg::EnableFields);
+}
+
+CProcessSettingsDlg::~CProcessSettingsDlg() = default;
+
+void CProcessSettingsDlg::EnableFields(bool on) {
+  for (QWidget* w : std::initializer_list<QWidget*>{to_, server_, subject_, test_}) w->setEnabled(on);
+}
+
+MailSettings CProcessSettingsDlg::Fields() const {
+  MailSettings f;
+  f.sendEmail = send_->isChecked();
+  f.recipients = to_->text().trimmed().toStdString();
+  f.smtpServer = server_->text().trimmed().toStdString();
+  f.subject = subject_->text().toStdString();
+  return f;
+}
+
+void CProcessSettingsDlg::accept() {
+  const MailSettings fields = Fields();
+  if (fields.sendEmail && fields.smtpServer.empty()) {
+    prompts_->Inform(QString::fromUtf8(kNeedServerMessage));
+    server_->setFocus();
+    return;
+  }
+  settings_ = fields;
+  QDialog::accept();
+}
+
+void CProcessSettingsDlg::OnTest() {
+  const MailSettings fields = Fields();
+  if (fields.recipients.empty() || fields.smtpServer.empty()) {
+    prompts_->Inform(QString::fromUtf8(kNeedAddressesMessage));
+    return;
+  }
+  MailMessage m;
+  m.server = fields.smtpServer;
+  m.recipients = fields.recipients;
+  m.sender = kMailSender;
+  m.subject = fields.subject;
+  m.body = kTestMailBody;
+  // The window stays alive while the server is asked; the dialog waits for its answer.
+  setEnabled(false);
+  QApplication::setOverrideCursor(Qt::BusyCursor);
+  const MailResult r = SendMail(m, mailOptions_);
+  QApplication::restoreOverrideCursor();
+  setEnabled(true);
+  if (r.sent)
+    prompts_->Inform(QString::fromUtf8(kTestMailSent));
+  else
+    prompts_->Inform(QString::fromUtf8(kTestMailFailed) + QLatin1Char('\n') + QString::fromStdString(r.error));
+}
+
+}  // namespace ortavia::ui
