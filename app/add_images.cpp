@@ -128,10 +128,7 @@ AddImagesResult AddImages(WarpProject& project, const std::vector<std::string>& 
     }
     const ImageVerdict verdict =
         CheckImage(path, passport, mustUndistort, project.cameraName, reference);
-    if (verdict == ImageVerdict::NotReadable) ++n.notReadable;
-    if (verdict == ImageVerdict::NotMatchingPassport) ++n.notMatchingPassport;
-    if (verdict == ImageVerdict::InvalidFormat) ++n.invalidFormat;
-    if (verdict != ImageVerdict::Accepted) continue;
+    if (!CountVerdict(verdict, n)) continue;
     project.images.push_back({name, path});
     geo::COrientation orientation(1.0);
     orientation.BuildINTWithoutDistortion(&passport, 0.0);

@@ -59,6 +59,16 @@ ImageVerdict CheckImage(const std::string& path, const geo::CCameraPassport& pas
                         bool mustUndistort, const std::string& cameraName,
                         std::optional<RasterFormat>& reference);
 
+// Counts a refused image in its class (Counts has notReadable, notMatchingPassport and
+// invalidFormat); false for a refused one, true for an accepted one.
+template <class Counts>
+bool CountVerdict(ImageVerdict verdict, Counts& n) {
+  if (verdict == ImageVerdict::NotReadable) ++n.notReadable;
+  if (verdict == ImageVerdict::NotMatchingPassport) ++n.notMatchingPassport;
+  if (verdict == ImageVerdict::InvalidFormat) ++n.invalidFormat;
+  return verdict == ImageVerdict::Accepted;
+}
+
 // The Add command once the files were chosen (in the order the dialog returned them). Each file is
 // counted as already present (an image of that name is listed), not readable (GDAL cannot open
 // it), not matching the passport (undistortion marks when the passport requires them, width and

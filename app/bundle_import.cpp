@@ -161,10 +161,7 @@ void CheckRecords(const Bundle& bundle, const fs::path& folder, bool mustUndisto
     const ImageVerdict verdict = path.empty() ? ImageVerdict::NotReadable
                                               : CheckImage(path, *im.passport, mustUndistort,
                                                            im.cameraName, reference);
-    if (verdict == ImageVerdict::NotReadable) ++n.notReadable;
-    if (verdict == ImageVerdict::NotMatchingPassport) ++n.notMatchingPassport;
-    if (verdict == ImageVerdict::InvalidFormat) ++n.invalidFormat;
-    if (verdict != ImageVerdict::Accepted) continue;
+    if (!CountVerdict(verdict, n)) continue;
     im.images.push_back({name, path});
     geo::COrientation orientation(1.0);
     orientation.BuildINTWithoutDistortion(im.passport.get(), 0.0);
