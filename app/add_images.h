@@ -70,6 +70,15 @@ ImageVerdict CheckImage(const std::string& path, const geo::CCameraPassport& pas
 bool IsMosaicProductName(const std::string& name);
 // The log line of an image refused for such a name.
 std::string ProductNameRefusal(const std::string& path, const std::string& name);
+// Counts a refused image in its class (Counts has notReadable, notMatchingPassport and
+// invalidFormat); false for a refused one, true for an accepted one.
+template <class Counts>
+bool CountVerdict(ImageVerdict verdict, Counts& n) {
+  if (verdict == ImageVerdict::NotReadable) ++n.notReadable;
+  if (verdict == ImageVerdict::NotMatchingPassport) ++n.notMatchingPassport;
+  if (verdict == ImageVerdict::InvalidFormat) ++n.invalidFormat;
+  return verdict == ImageVerdict::Accepted;
+}
 
 // The Add command once the files were chosen (in the order the dialog returned them). Each file is
 // counted as already present (an image of that name is listed), not readable or invalid (GDAL

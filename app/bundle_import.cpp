@@ -39,6 +39,8 @@ bool WrittenElsewhere(const std::string& path) {
          (path.size() >= 2 && path[1] == ':' && std::isalpha(static_cast<unsigned char>(path[0])));
 }
 
+constexpr std::size_t kMaxTailFolders = 3;
+
 // The files of the bundle's folder by lower-case name, listed once and only when needed.
 class FolderIndex {
  public:
@@ -57,11 +59,34 @@ class FolderIndex {
     if (IsRegular(exact)) return exact.string();
     if (!byLowerName_) List();
     const auto [first, last] = byLowerName_->equal_range(Lower(file));
-    if (first == last || std::next(first) != last) return {};  // none, or no single answer
-    return first->second;
+    if (first != last && std::next(first) == last) return first->second;
+    if (first != last) return {};  // no single answer
+    return BelowFolder(recordPath);
   }
 
  private:
+  // The block moved as a whole: the path's last folders and file name below the bundle's folder
+  // ("C:\\block\\images\\a.tif" -> <folder>/images/a.tif), the longest tail first.
+  std::string BelowFolder(const std::string& recordPath) const {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= recordPath.size(); ++i)
+      if (i == recordPath.size() || recordPath[i] == '/' || recordPath[i] == '\\') {
+        if (i > start) parts.push_back(recordPath.substr(start, i - start));
+        start = i + 1;
+      }
+    for (std::size_t k = std::min<std::size_t>(parts.size(), kMaxTailFolders + 1); k >= 2; --k) {
+      fs::path p = folder_;
+      for (std::size_t j = parts.size() - k; j < parts.size(); ++j) {
+        if (parts[j] == "." || parts[j] == ".." || parts[j].find(':') != std::string::npos) p.clear();
+        if (p.empty()) break;
+        p /= parts[j];
+      }
+      if (!p.empty() && IsRegular(p)) return p.string();
+    }
+    return {};
+  }
+
   void List() {
     byLowerName_.emplace();
     std::error_code ec;
@@ -137,10 +162,7 @@ void CheckRecords(const Bundle& bundle, const fs::path& folder, bool mustUndisto
     const ImageVerdict verdict = path.empty() ? ImageVerdict::NotReadable
                                               : CheckImage(path, *im.passport, mustUndistort,
                                                            im.cameraName, reference);
-    if (verdict == ImageVerdict::NotReadable) ++n.notReadable;
-    if (verdict == ImageVerdict::NotMatchingPassport) ++n.notMatchingPassport;
-    if (verdict == ImageVerdict::InvalidFormat) ++n.invalidFormat;
-    if (verdict != ImageVerdict::Accepted) continue;
+    if (!CountVerdict(verdict, n)) continue;
     im.images.push_back({name, path});
     geo::COrientation orientation(1.0);
     orientation.BuildINTWithoutDistortion(im.passport.get(), 0.0);

@@ -56,7 +56,8 @@ bool ReadFileBytes(const std::string& path, std::vector<std::uint8_t>* bytes, st
 // Where the image of a record path is, or empty: a path of this system as written (relative
 // ones from the bundle's folder); a path written on another system (drive letter, backslashes,
 // UNC) or not found as written, by its file name in the bundle's folder (exact, else the one
-// file whose name differs only in case). Only regular files count.
+// file whose name differs only in case), else by its last folders and file name below the
+// bundle's folder (a block moved as a whole). Only regular files count.
 std::string ResolveBundleImagePath(const std::string& recordPath,
                                    const std::filesystem::path& bundleFolder);
 

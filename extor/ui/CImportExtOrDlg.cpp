@@ -241,8 +241,11 @@ void CImportExtOrDlg::LoadFile() {
   QApplication::restoreOverrideCursor();
   loading_ = false;
   ParsedChanged();
-  if (result.status == extor::LoadResult::Status::kUnreadable)
-    prompts_->Warn(QString::fromUtf8(extor::kUnableToOpenMessage));
+  if (result.status != extor::LoadResult::Status::kUnreadable) return;
+  // The message is fixed; the main log gets the file and the reason.
+  logLines_.push_back(std::string(extor::kUnableToOpenMessage) + " " + model_.FilePath() +
+                      (result.detail.empty() ? "" : ": " + result.detail));
+  prompts_->Warn(QString::fromUtf8(extor::kUnableToOpenMessage));
 }
 
 void CImportExtOrDlg::ParsedChanged() {
@@ -321,7 +324,7 @@ void CImportExtOrDlg::OnImport() {
   progress_->setValue(progress_->minimum());
   QApplication::restoreOverrideCursor();
   loading_ = false;
-  logLines_ = result.logLines;
+  logLines_.insert(logLines_.end(), result.logLines.begin(), result.logLines.end());
   if (result.status != extor::ImportResult::Status::kOk) return;  // nothing matched: stay open
   prompts_->Inform(QString::fromStdString(extor::ImportedMessage(result.imported)));
   accept();

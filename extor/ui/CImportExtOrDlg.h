@@ -39,7 +39,8 @@ class CImportExtOrDlg : public QDialog {
   void SetPrompts(Prompts* prompts);
   void SetMenuChooser(MenuChooser chooser) { chooseMenu_ = std::move(chooser); }
 
-  // The lines the main window logs after the dialog: rows skipped by the last Import, by kind.
+  // The lines the main window logs after the dialog: files that could not be loaded (with the
+  // reason) and the rows each Import skipped, by kind.
   const std::vector<std::string>& LogLines() const { return logLines_; }
   const extor::ExtOrImportModel& Model() const { return model_; }
 

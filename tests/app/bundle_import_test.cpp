@@ -173,6 +173,9 @@ TEST_F(BundleImportTest, RecordPathsLeadToTheBundlesFolderWhenWrittenElsewhere) 
       {"D:IMG_0002.tif", "IMG_0002.tif"},
       {"/elsewhere/IMG_0003.TIF", "img_0003.tif"},  // not found as written: name in any case
       {"C:\\x\\Strasse_ü.tif", "Strasse_ü.tif"},
+      {"C:\\Block\\Flight\\IMG_0001.TIF", "Flight/IMG_0001.TIF"},  // the block moved whole
+      {"/old/disk/Flight/IMG_0001.TIF", "Flight/IMG_0001.TIF"},
+      {"C:\\Block\\..\\IMG_0001.TIF", ""},                          // no climbing out
       {"/elsewhere/img_9999.tif", ""},
       {"C:\\", ""},
       {"", ""},

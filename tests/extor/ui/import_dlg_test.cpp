@@ -98,6 +98,9 @@ TEST_F(ImportDlgTest, BrowseLoadsAndEveryBoxChangeReloads) {
   prompts.QueueFile(QString::fromStdString((fs::path(WriteFile("")).parent_path() / "missing.txt").string()));
   dlg->OnBrowse();
   EXPECT_EQ(prompts.Texts(K::Warning), QStringList{"Unable to open the selected file!"});
+  ASSERT_EQ(dlg->LogLines().size(), 1u);
+  EXPECT_EQ(dlg->LogLines()[0].rfind("Unable to open the selected file! /", 0), 0u) << dlg->LogLines()[0];
+  EXPECT_NE(dlg->LogLines()[0].find("missing.txt: "), std::string::npos) << "the reason follows the file";
   EXPECT_EQ(parsed->model()->rowCount(), 0);
   EXPECT_EQ(parsed->model()->columnCount(), 0) << "the columns of the first file are gone";
 }
