@@ -31,7 +31,7 @@ stamp() { while IFS= read -r line; do printf '%s %s\n' "$EPOCHREALTIME" "$line";
 
 # Seconds from the first stamped line holding $2 to the first one holding $3 ($2 empty: the start).
 span() {
-  awk -v a="$2" -v b="$3" -v t0="$4" '
+  awk -v a="$2" -v b="$3" -v t0="${4:-}" '
     ta == "" && (a == "" || index($0, a)) { ta = (a == "" ? t0 : $1) }
     tb == "" && index($0, b) { tb = $1 }
     END { if (ta == "" || tb == "") print "-"; else printf "%.2f", tb - ta }' "$1"

@@ -271,7 +271,10 @@ int RunBatchRun(const BatchCommand& c, const BatchIo& io, const WarpDriver& warp
     return code;
   }
   if (code != kBatchDone && code != kBatchAborted) {
-    Error(io, r.message + (r.cause.empty() ? "" : ": " + r.cause));
+    // A refused warp has no message of its own, only its cause.
+    Error(io, r.message.empty()   ? r.cause
+              : r.cause.empty() ? r.message
+                                : r.message + ": " + r.cause);
     if (r.status != RunStatus::WarpRefused) return code;
   }
   // A run reached the warp: the report and the summary follow, whatever its outcome.

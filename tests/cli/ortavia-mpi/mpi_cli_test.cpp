@@ -312,6 +312,8 @@ TEST_F(MpiCli, ARankWithoutTheSharedFolderIsNamedBeforeTheWarp) {
   EXPECT_TRUE(std::regex_search(run.err, std::regex("rank 2 \\(pid \\d+ on [^)]+\\): cannot open .*voronoi.tif")))
       << run.err;
   EXPECT_EQ(run.err.find("rank 1 (pid"), std::string::npos) << run.err;
+  // The error line is the cause itself, without an empty message and a colon before it.
+  EXPECT_EQ(run.err.find("  : Ranks"), std::string::npos) << run.err;
   EXPECT_EQ(run.err.find("processing image"), std::string::npos);
   EXPECT_FALSE(fs::exists(out / "img_001.tif"));
   EXPECT_FALSE(fs::exists(out / "img_001.tif.part"));
