@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "external/tools/profile.h"
+#include "process/ortho_writer.h"
 
 namespace ortavia {
 namespace {
@@ -21,6 +22,13 @@ std::optional<long> ParseInteger(const std::string& text) {
   const auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), value);
   if (ec != std::errc() || end != t.data() + t.size() || t.empty()) return std::nullopt;
   return value;
+}
+
+// An off flag unless the profile says on.
+bool ReadFlag(const char* key) {
+  int flag = 0;
+  const std::string text = GT_GetUserProfileString(kProcessSettingSection, key, "0");
+  return GT_StringToBoolean(text.c_str(), &flag) && flag != 0;
 }
 
 }  // namespace
@@ -60,6 +68,10 @@ WarpSettings ReadWarpSettings() {
   int voronoi = 1;
   const std::string flag = GT_GetUserProfileString(kProcessSettingSection, "UseVoronoi", "1");
   if (GT_StringToBoolean(flag.c_str(), &voronoi)) s.useVoronoi = voronoi != 0;
+  s.cog = ReadFlag("bCog");
+  s.alpha = ReadFlag("bAlpha");
+  s.compress = GT_GetUserProfileString(kProcessSettingSection, "Compress", "");
+  if (!IsOrthoCompression(s.compress) || s.compress == "NONE") s.compress.clear();
   return s;
 }
 
@@ -68,7 +80,11 @@ bool WriteWarpSettings(const WarpSettings& settings) {
   const bool ok = GT_WriteUserProfileString(kProcessSettingSection, "gsd", FormatGsd(settings.gsd).c_str()) &&
                   GT_WriteUserProfileString(kProcessSettingSection, "iTileSize", index.c_str()) &&
                   GT_WriteUserProfileString(kProcessSettingSection, "UseVoronoi",
-                                            settings.useVoronoi ? "1" : "0");
+                                            settings.useVoronoi ? "1" : "0") &&
+                  GT_WriteUserProfileString(kProcessSettingSection, "bCog", settings.cog ? "1" : "0") &&
+                  GT_WriteUserProfileString(kProcessSettingSection, "Compress",
+                                            settings.compress.c_str()) &&
+                  GT_WriteUserProfileString(kProcessSettingSection, "bAlpha", settings.alpha ? "1" : "0");
   return ok;
 }
 

@@ -17,6 +17,10 @@ struct WarpSettings {
   int tileSizeIndex = kDefaultTileSizeIndex;
   int tileStep = 16;  // the tile size at tileSizeIndex
   bool useVoronoi = true;  // carried through the dialog and the profile only
+  // How the orthos are stored (the batch runner's --cog, --compress, --alpha).
+  bool cog = false;
+  std::string compress;  // "" (none) or DEFLATE, LZW, ZSTD, JPEG
+  bool alpha = false;
 };
 
 // The tile size at a list position; an index outside the list falls back to 16.
@@ -30,9 +34,11 @@ std::string FormatGsd(double gsd);
 // allowed), not finite, or not above 0: such a GSD leaves the mosaic grid undefined.
 std::optional<double> ParseGsd(const std::string& text);
 
-// Reads "gsd", "iTileSize" and "UseVoronoi" (defaults "0.0", "1", "1").
+// Reads "gsd", "iTileSize" and "UseVoronoi" (defaults "0.0", "1", "1"), and "bCog", "Compress",
+// "bAlpha" (defaults "0", "", "0"; a compression the orthos do not take reads as none).
 WarpSettings ReadWarpSettings();
-// Writes "gsd" ("%.2f"), "iTileSize" and "UseVoronoi"; false when the profile cannot be written.
+// Writes "gsd" ("%.2f"), "iTileSize", "UseVoronoi", "bCog", "Compress" and "bAlpha"; false when
+// the profile cannot be written.
 bool WriteWarpSettings(const WarpSettings& settings);
 
 // "destinationFolder" of the section; empty when never chosen.

@@ -133,6 +133,9 @@ void COrtaviaDlg::RunFromWindow() {
   RunOptions options;
   options.gsd = settings.gsd;
   options.tileStep = settings.tileStep;
+  options.cog = settings.cog;
+  options.compress = settings.compress;
+  options.alpha = settings.alpha;
   options.composition = composition;
   options.destinationFolder = destination;
   options.presentOrthos = PresentOrthosMode::Skip;

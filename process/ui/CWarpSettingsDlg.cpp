@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <iterator>
 
 #include "app/ui/prompts.h"
@@ -40,6 +41,24 @@ CWarpSettingsDlg::CWarpSettingsDlg(const WarpSettings& settings, Prompts* prompt
   voronoi_->setChecked(settings.useVoronoi);
   voronoi_->setVisible(false);
 
+  auto* filesBox = new QGroupBox(tr("Ortho files"), this);
+  auto* files = new QVBoxLayout(filesBox);
+  cog_ = new QCheckBox(tr("Cloud-Optimized GeoTIFF"), filesBox);
+  cog_->setObjectName(QStringLiteral("cog"));
+  cog_->setChecked(settings.cog);
+  compress_ = new QComboBox(filesBox);
+  compress_->setObjectName(QStringLiteral("compress"));
+  compress_->addItem(tr("No compression"), QString());
+  for (const char* name : {"DEFLATE", "LZW", "ZSTD", "JPEG"})
+    compress_->addItem(QString::fromLatin1(name), QString::fromLatin1(name));
+  compress_->setCurrentIndex(std::max(0, compress_->findData(QString::fromStdString(settings.compress))));
+  alpha_ = new QCheckBox(tr("Transparent outside each image's own cell"), filesBox);
+  alpha_->setObjectName(QStringLiteral("alpha"));
+  alpha_->setChecked(settings.alpha);
+  files->addWidget(cog_);
+  files->addWidget(compress_);
+  files->addWidget(alpha_);
+
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   ok_ = buttons->button(QDialogButtonBox::Ok);
   connect(buttons, &QDialogButtonBox::accepted, this, &CWarpSettingsDlg::accept);
@@ -49,6 +68,7 @@ CWarpSettingsDlg::CWarpSettingsDlg(const WarpSettings& settings, Prompts* prompt
   layout->addWidget(gsdBox);
   layout->addWidget(tileBox);
   layout->addWidget(voronoi_);
+  layout->addWidget(filesBox);
   layout->addWidget(buttons);
   gsdEdit_->selectAll();
   gsdEdit_->setFocus();
@@ -69,6 +89,9 @@ void CWarpSettingsDlg::accept() {
   settings_.tileSizeIndex = ValidTileSizeIndex(tileSizes_->currentIndex());
   settings_.tileStep = TileStepAt(settings_.tileSizeIndex);
   settings_.useVoronoi = voronoi_->isChecked();
+  settings_.cog = cog_->isChecked();
+  settings_.compress = compress_->currentData().toString().toStdString();
+  settings_.alpha = alpha_->isChecked();
   QDialog::accept();
 }
 

@@ -27,6 +27,9 @@ class CWarpSettingsDlg : public QDialog {
   QLineEdit* GsdEdit() const { return gsdEdit_; }
   QComboBox* TileSizeList() const { return tileSizes_; }
   QCheckBox* VoronoiCheck() const { return voronoi_; }
+  QCheckBox* CogCheck() const { return cog_; }
+  QComboBox* CompressionList() const { return compress_; }
+  QCheckBox* AlphaCheck() const { return alpha_; }
   QPushButton* OkButton() const { return ok_; }
 
  public slots:
@@ -41,6 +44,9 @@ class CWarpSettingsDlg : public QDialog {
   QLineEdit* gsdEdit_ = nullptr;
   QComboBox* tileSizes_ = nullptr;
   QCheckBox* voronoi_ = nullptr;
+  QCheckBox* cog_ = nullptr;
+  QComboBox* compress_ = nullptr;
+  QCheckBox* alpha_ = nullptr;
   QPushButton* ok_ = nullptr;
 };
 

@@ -491,5 +491,31 @@ TEST(OrthoWriter, CloudOptimizedOrthoKeepsTagsCrsAndPixels) {
   }
 }
 
+
+TEST(OrthoWriter, StopDuringTheCogCopyLeavesOnlyThePartialRaster) {
+  GDALAllRegister();
+  const fs::path dir = test::MakeTempDir("cogstop");
+  const fs::path path = dir / "s.tif";
+  OrthoLayout layout = Layout(path, 1100, 700, 3);
+  layout.output.cog = true;
+  std::atomic<bool> stop{false};
+  int checks = 0;
+  RunContext ctx;
+  ctx.abort = &stop;
+  OrthoWriter w;
+  ASSERT_EQ(w.Create(layout), OrthoStatus::Ok);
+  cv::Mat block(700, 1100, CV_8UC3, cv::Scalar::all(60));
+  ASSERT_EQ(w.WriteBlock(0, 0, 1100, 700, block, cv::Mat(), ctx), OrthoStatus::Ok);
+  // The first check follows the close of the raster; the next ones come from the COG copy.
+  ctx.pump = [&] { stop = ++checks >= 2; };
+  EXPECT_EQ(w.Finish(ctx), OrthoStatus::Aborted);
+  EXPECT_GE(checks, 2);
+  EXPECT_FALSE(fs::exists(path));
+  EXPECT_FALSE(fs::exists(dir / "s.tfw"));
+  EXPECT_TRUE(fs::exists(OrthoTempPath(path.string())));
+  for (const auto& entry : fs::directory_iterator(dir))
+    EXPECT_EQ(entry.path(), fs::path(OrthoTempPath(path.string()))) << entry.path();
+}
+
 }  // namespace
 }  // namespace ortavia

@@ -530,6 +530,11 @@ TEST(RunProcess, JpegTakesEightBitImagesOnly) {
   ASSERT_TRUE(ds);
   EXPECT_STREQ(ds->GetMetadataItem("COMPRESSION", "IMAGE_STRUCTURE"), "YCbCr JPEG");
   EXPECT_EQ(ds->GetRasterBand(1)->GetMaskFlags(), GMF_PER_DATASET);  // JPEG's alpha: a mask
+  GDALDatasetUniquePtr vrt(GDALDataset::Open(
+      (fs::path(options.destinationFolder) / "mosaic.vrt").c_str(), GDAL_OF_RASTER));
+  ASSERT_TRUE(vrt);
+  EXPECT_EQ(vrt->GetRasterCount(), 3);
+  EXPECT_EQ(vrt->GetRasterBand(1)->GetMaskFlags(), GMF_PER_DATASET);  // the orthos' masks
 
   // The first image turned 16-bit: refused, naming it, before anything is written.
   const std::string first = f.project.images[0].path;

@@ -89,5 +89,47 @@ TEST(WarpSettings, DestinationFolderKeepsItsText) {
   EXPECT_EQ(Stored("destinationFolder"), "/data/run 1/orthos");
 }
 
+
+TEST(WarpSettings, OrthoFileOptionsGoThroughTheProfile) {
+  struct Case {
+    bool cog;
+    std::string compress;
+    bool alpha;
+  };
+  for (const Case& c : {Case{true, "ZSTD", false}, Case{false, "", true}, Case{true, "JPEG", true},
+                        Case{false, "DEFLATE", false}}) {
+    WarpSettings s;
+    s.gsd = 0.5;
+    s.cog = c.cog;
+    s.compress = c.compress;
+    s.alpha = c.alpha;
+    ASSERT_TRUE(WriteWarpSettings(s));
+    EXPECT_EQ(Stored("bCog"), c.cog ? "1" : "0");
+    EXPECT_EQ(Stored("Compress"), c.compress);
+    EXPECT_EQ(Stored("bAlpha"), c.alpha ? "1" : "0");
+    const WarpSettings r = ReadWarpSettings();
+    EXPECT_EQ(r.cog, c.cog);
+    EXPECT_EQ(r.compress, c.compress);
+    EXPECT_EQ(r.alpha, c.alpha);
+  }
+  // Edited by hand: what the orthos cannot take reads as today's files.
+  struct Raw {
+    const char *cog, *compress, *alpha;
+    bool cogRead;
+    std::string compressRead;
+    bool alphaRead;
+  };
+  for (const Raw& r : {Raw{"abc", "webp", "2", false, "", false}, Raw{"yes", "NONE", "on", true, "", true},
+                       Raw{"0", "LZW", "0", false, "LZW", false}, Raw{"1", "deflate", "1", true, "", true}}) {
+    GT_WriteUserProfileString("ProcessSetting", "bCog", r.cog);
+    GT_WriteUserProfileString("ProcessSetting", "Compress", r.compress);
+    GT_WriteUserProfileString("ProcessSetting", "bAlpha", r.alpha);
+    const WarpSettings s = ReadWarpSettings();
+    EXPECT_EQ(s.cog, r.cogRead) << r.cog;
+    EXPECT_EQ(s.compress, r.compressRead) << r.compress;
+    EXPECT_EQ(s.alpha, r.alphaRead) << r.alpha;
+  }
+}
+
 }  // namespace
 }  // namespace ortavia

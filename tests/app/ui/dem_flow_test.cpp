@@ -4,6 +4,8 @@
 #include <QProgressBar>
 #include <cmath>
 
+#include <ogr_spatialref.h>
+
 #include "app/dem.h"
 #include "app/ui/cad_view.h"
 #include "support/test_env.h"
@@ -192,6 +194,26 @@ TEST_F(DemFlowTest, FootprintsAreDrawnForOrientedImagesWithTheFillFlag) {
   EXPECT_EQ(fp->points.size(), 12u);
   EXPECT_TRUE(enabled(B::Exit));
   EXPECT_FALSE(enabled(B::Start)) << "one image is still without orientation";
+}
+
+
+TEST_F(DemFlowTest, GeographicDemIsShownWithAWarningInTheLog) {
+  const auto path = MakeTempDir("dem") / "wgs84.tif";
+  TestRaster r;
+  r.width = r.height = 30;
+  r.geoTransform = {14.5, 0.001, 0.0, 45.2, 0.0, -0.001};
+  ASSERT_TRUE(WriteGeoTiff(path, r, [](int, int c, int row) { return 100.0 + c + row; }));
+  {
+    GDALDatasetUniquePtr ds(GDALDataset::Open(path.c_str(), GDAL_OF_RASTER | GDAL_OF_UPDATE));
+    OGRSpatialReference wgs84;
+    wgs84.importFromEPSG(4326);
+    ASSERT_EQ(ds->SetSpatialRef(&wgs84), CE_None);
+  }
+  PickDem(path.string());
+  ASSERT_TRUE(project().dem.dataset);  // loaded and drawn; the run is what refuses it
+  EXPECT_TRUE(newestLog().startsWith("Warning: DEM ")) << newestLog().toStdString();
+  EXPECT_TRUE(newestLog().contains("gdalwarp -t_srs EPSG:32633")) << newestLog().toStdString();
+  EXPECT_TRUE(prompts.Texts(ScriptedPrompts::Kind::Warning).isEmpty());
 }
 
 }  // namespace

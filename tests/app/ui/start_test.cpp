@@ -10,6 +10,8 @@
 #include <fstream>
 #include <sstream>
 
+#include <gdal_priv.h>
+
 #include "external/tools/profile.h"
 #include "process/batch_runner.h"
 #include "process/sample_project.h"
@@ -426,6 +428,32 @@ TEST_F(StartTest, NoRecipientsMeansNoMailAndNoMessage) {
   EXPECT_EQ(server.Connections(), 0);
   EXPECT_TRUE(prompts.Texts(Kind::Warning).isEmpty());
   EXPECT_EQ(prompts.Texts(Kind::Information).size(), 1);
+
+TEST_F(StartTest, OrthoFileSettingsReachTheRunAndTheProfile) {
+  FillProject();
+  WarpSettings settings = Settings(0.5);
+  settings.cog = true;
+  settings.compress = "DEFLATE";
+  settings.alpha = true;
+  questions.QueueSettings(settings);
+  questions.QueueBandRoles(std::vector<int>{3, 4, 5});
+  prompts.QueueFolder(QString::fromStdString(out.string()));
+  dlg->OnStart();
+
+  EXPECT_EQ(Stored("bCog"), "1");
+  EXPECT_EQ(Stored("Compress"), "DEFLATE");
+  EXPECT_EQ(Stored("bAlpha"), "1");
+  GDALAllRegister();
+  for (const char* name : {"img_001", "img_002", "img_003"}) {
+    const fs::path tif = out / (std::string(name) + ".tif");
+    GDALDatasetUniquePtr ds(GDALDataset::Open(tif.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
+    ASSERT_TRUE(ds) << tif;
+    EXPECT_EQ(ds->GetRasterCount(), 4) << tif;  // RGB and alpha
+    EXPECT_STREQ(ds->GetMetadataItem("LAYOUT", "IMAGE_STRUCTURE"), "COG") << tif;
+    EXPECT_STREQ(ds->GetMetadataItem("COMPRESSION", "IMAGE_STRUCTURE"), "DEFLATE") << tif;
+  }
+  EXPECT_TRUE(fs::exists(out / "mosaic.vrt"));
+  ExpectIdle();
 }
 
 }  // namespace

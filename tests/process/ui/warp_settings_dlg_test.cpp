@@ -135,5 +135,32 @@ TEST(DialogRunQuestions, BandOrderGoesThroughTheBandDialogOfThePrompts) {
   EXPECT_EQ(prompts.Texts(ScriptedPrompts::Kind::BandOrder), (QStringList{"/img/a.tif", "/img/a.tif"}));
 }
 
+
+TEST(WarpSettingsDlg, OrthoFileOptionsShownAndTaken) {
+  ScriptedPrompts prompts;
+  WarpSettings given = Given();
+  given.cog = true;
+  given.compress = "ZSTD";
+  given.alpha = false;
+  CWarpSettingsDlg dlg(given, &prompts);
+  EXPECT_TRUE(dlg.CogCheck()->isChecked());
+  ASSERT_EQ(dlg.CompressionList()->count(), 5);
+  EXPECT_EQ(dlg.CompressionList()->currentText(), "ZSTD");
+  EXPECT_FALSE(dlg.AlphaCheck()->isChecked());
+  dlg.CogCheck()->setChecked(false);
+  dlg.CompressionList()->setCurrentIndex(0);
+  dlg.AlphaCheck()->setChecked(true);
+  dlg.accept();
+  EXPECT_FALSE(dlg.Settings().cog);
+  EXPECT_EQ(dlg.Settings().compress, "");
+  EXPECT_TRUE(dlg.Settings().alpha);
+
+  CWarpSettingsDlg jpeg(given, &prompts);
+  jpeg.CompressionList()->setCurrentIndex(4);
+  jpeg.accept();
+  EXPECT_EQ(jpeg.Settings().compress, "JPEG");
+  EXPECT_TRUE(jpeg.Settings().cog);  // untouched values stay
+}
+
 }  // namespace
 }  // namespace ortavia::ui
