@@ -428,6 +428,7 @@ TEST_F(StartTest, NoRecipientsMeansNoMailAndNoMessage) {
   EXPECT_EQ(server.Connections(), 0);
   EXPECT_TRUE(prompts.Texts(Kind::Warning).isEmpty());
   EXPECT_EQ(prompts.Texts(Kind::Information).size(), 1);
+}
 
 TEST_F(StartTest, OrthoFileSettingsReachTheRunAndTheProfile) {
   FillProject();
