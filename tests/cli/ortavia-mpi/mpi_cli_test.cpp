@@ -249,27 +249,34 @@ TEST_F(MpiCli, RefusalsComeOnceWithTheBatchRunnersCode) {
   EXPECT_FALSE(fs::exists(root_ / "fresh1" / "img_001.tif"));
 }
 
+std::string OrthoName(int k) {
+  char name[32];
+  std::snprintf(name, sizeof name, "img_%03d.tif", k);
+  return name;
+}
+
 TEST_F(MpiCli, StopLeavesOnlyCompleteOrthosAndSkipResumes) {
-  Sample(8, "1600x1200", "0.25");
+  // Enough images that a quiet machine cannot finish them all before the stop arrives.
+  Sample(24, "1600x1200", "0.25");
   Command run(Mpirun(3, RunArgs("stopped")));
   // The fill reports progress too: wait for the first finished ortho.
-  ASSERT_TRUE(run.WaitForErr(std::regex("start warping images[^]*progress 1/8")))
+  ASSERT_TRUE(run.WaitForErr(std::regex("start warping images[^]*progress 1/24")))
       << run.ErrSoFar();
   kill(run.pid, SIGINT);  // Ctrl-C on mpirun
   run.Wait();
   EXPECT_EQ(run.code, 1) << run.err;
   ExpectOnlyCompleteOrthos("stopped");
   int complete = 0;
-  for (int k = 1; k <= 8; ++k) complete += fs::exists(root_ / "stopped" / ("img_00" + std::to_string(k) + ".tif"));
+  for (int k = 1; k <= 24; ++k) complete += fs::exists(root_ / "stopped" / OrthoName(k));
   EXPECT_GE(complete, 1);
-  EXPECT_LT(complete, 8);
+  EXPECT_LT(complete, 24);
 
   std::vector<std::string> again = RunArgs("stopped");
   again.push_back("--skip");
   const Command resumed = Ran(Mpirun(3, again));
   EXPECT_EQ(resumed.code, 0) << resumed.err;
-  for (int k = 1; k <= 8; ++k) {
-    const std::string name = "img_00" + std::to_string(k) + ".tif";
+  for (int k = 1; k <= 24; ++k) {
+    const std::string name = OrthoName(k);
     EXPECT_EQ(Contents(root_ / "stopped" / name), Contents(root_ / "single" / name)) << name;
   }
 }
