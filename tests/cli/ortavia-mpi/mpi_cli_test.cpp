@@ -282,7 +282,7 @@ TEST_F(MpiCli, StopLeavesOnlyCompleteOrthosAndSkipResumes) {
 }
 
 TEST_F(MpiCli, ACrashingRankFailsTheRunNamingItselfAndItsImage) {
-  Sample(8, "1600x1200", "0.25");
+  Sample(24, "1600x1200", "0.25");
   Command run(Mpirun(3, RunArgs("crashed")));
   ASSERT_TRUE(run.WaitForErr(std::regex("rank 2: processing image"))) << run.ErrSoFar();
   const pid_t victim = RankPid(2);
