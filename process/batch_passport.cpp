@@ -13,12 +13,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void Out(const BatchIo& io, const std::string& text) {
-  if (io.out) io.out(text);
-}
-void Error(const BatchIo& io, const std::string& text) {
-  if (io.error) io.error(text);
-}
 
 // A path as given, or else a file of that name in the database.
 std::string ResolvePassportFile(const std::string& file) {

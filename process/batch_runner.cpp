@@ -20,12 +20,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void Out(const BatchIo& io, const std::string& text) {
-  if (io.out) io.out(text);
-}
-void Error(const BatchIo& io, const std::string& text) {
-  if (io.error) io.error(text);
-}
 bool Aborted(const BatchIo& io) { return io.ctx.abort && io.ctx.abort->load(); }
 void Stage(const BatchIo& io, const std::string& name, std::size_t images) {
   if (io.stage) io.stage(name, static_cast<int>(images));

@@ -34,6 +34,14 @@ struct BatchIo {
   bool quiet = false;  // errors only: images that failed are reported as errors too
 };
 
+// Either stream may be left unset by a caller that does not want it.
+inline void Out(const BatchIo& io, const std::string& text) {
+  if (io.out) io.out(text);
+}
+inline void Error(const BatchIo& io, const std::string& text) {
+  if (io.error) io.error(text);
+}
+
 // Fills an empty project from the options. Returns kBatchDone, or kBatchRefused / kBatchAborted
 // with the cause given to io.error. Each image file not added is logged with its cause and, when
 // refused is given, appended to it.
