@@ -110,6 +110,8 @@ void ResetProjectForNewDem(WarpProject& project) {
   project.passport.reset();
   project.orientations.clear();
   project.dem.dataset.reset();
+  project.dem.path.clear();
+  project.dem.stamp.reset();
 }
 
 DemPicture MakeDemPicture(GDALDataset* dem) {
@@ -195,6 +197,8 @@ DemExtent DemGroundExtent(GDALDataset* dem) {
 LoadDemResult LoadDem(WarpProject& project, const std::string& path, const RunContext& ctx) {
   if (project.dem.dataset) ResetProjectForNewDem(project);
   LoadDemResult result;
+  // Stamped before reading, so that a change while the heights are read is noticed too.
+  const auto stamp = tools::StampOf(path);
   GDALDatasetUniquePtr ds = OpenDem(path);
   // A DEM whose heights cannot be read (a truncated file) is as unusable as a wrong one.
   const DemPicture picture = ds ? MakeDemPicture(ds.get()) : DemPicture{};
@@ -204,6 +208,8 @@ LoadDemResult LoadDem(WarpProject& project, const std::string& path, const RunCo
     return result;
   }
   project.dem.dataset = std::move(ds);
+  project.dem.path = path;
+  project.dem.stamp = stamp;
   result.status = LoadDemStatus::Loaded;
 
   const std::string folder = GT_GetSpecialFolder(kCsidlLocalAppData);
@@ -284,6 +290,11 @@ DemPaint PaintDem(const WarpProject& project, const cv::Rect2d& picture, const c
     for (int c = 0; c < paint.bgr.cols; ++c) out[c] = in[cols[c]];
   }
   return paint;
+}
+
+std::string DemFileChangedMessage(const DemRaster& dem) {
+  if (!dem.dataset || !dem.stamp || tools::StampOf(dem.path) == dem.stamp) return {};
+  return "The DEM file " + dem.path + " has changed since it was loaded: load it again";
 }
 
 }  // namespace ortavia

@@ -86,6 +86,10 @@ struct LoadDemResult {
 // ComputeFootprints() (app/footprints.h).
 LoadDemResult LoadDem(WarpProject& project, const std::string& path, const RunContext& ctx);
 
+// Empty while the DEM file is the one loaded; otherwise the message that ends a run: the file was
+// replaced, rewritten or removed since, so its heights can no longer be trusted.
+std::string DemFileChangedMessage(const DemRaster& dem);
+
 // One painting of the DEM picture entity at screen resolution. Screen coordinates are device
 // pixels, x right, y down. `picture` is the screen rectangle the whole DEM picture occupies (it may
 // reach far outside the view); `redrawn` the part of the view being repainted. The result is the

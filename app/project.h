@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "app/cad_drawing.h"
 #include "external/geo/camera_passport.h"
 #include "external/geo/orientation.h"
+#include "external/tools/file_stamp.h"
 
 namespace ortavia {
 
@@ -38,6 +40,9 @@ struct DemRaster {
   CadHandle pictureEntity = 0;
   double minHeight = 0.0;
   double maxHeight = 4000.0;
+  std::string path;
+  // The file as it was opened: the open dataset would read whatever is written into it later.
+  std::optional<tools::FileStamp> stamp;
 };
 
 struct WarpProject {

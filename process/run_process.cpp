@@ -10,6 +10,7 @@
 
 #include <gdal_priv.h>
 
+#include "app/dem.h"
 #include "app/dem_crs.h"
 #include "external/tools/sysinfo.h"
 #include "products/mosaic.h"
@@ -290,6 +291,11 @@ RunResult RunProcess(WarpProject& project, const RunOptions& options, const RunC
 
   GT_StartTimer();
   ctx.Log(kProcessStarted);
+  if (std::string changed = DemFileChangedMessage(project.dem); !changed.empty()) {
+    ctx.Log(changed);
+    ctx.Log(kProcessEndedWithErrors);
+    return refuse(RunStatus::ProcessError, changed);
+  }
 
   MosaicResult mosaic = BuildMosaicOverviews(project, result.rows, options.gsd,
                                              options.destinationFolder, ctx, crsWkt);

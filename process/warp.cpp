@@ -10,6 +10,7 @@
 #include <opencv2/core/utility.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "app/dem.h"
 #include "external/geo/gdal_extract_roi.h"
 #include "process/ortho_writer.h"
 #include "products/mosaic.h"
@@ -372,6 +373,9 @@ ImageWarper::Step ImageWarper::ProcessImage(int i, int r) {
   const std::string cannotProject =
       Format("%s image can't be projected: unable to compute projection bounds!", item.name.c_str());
 
+  // Heights read from a DEM file rewritten since loading would make a plausible-looking wrong ortho.
+  if (std::string changed = DemFileChangedMessage(project.dem); !changed.empty())
+    return Skip(changed);
   DemWindow dem;
   const CadBox& box = footprint->box;
   switch (BuildDemWindow(project.dem.dataset.get(), box.left, box.right, box.top, box.bottom, dem)) {

@@ -6,7 +6,6 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <map>
 
 #include <opencv2/imgproc.hpp>
@@ -17,6 +16,7 @@
 #include "app/terrain_surface.h"
 #include "external/geo/pgon.h"
 #include "external/geo/voronoi.h"
+#include "external/tools/atomic_file.h"
 
 namespace ortavia {
 namespace {
@@ -52,18 +52,13 @@ std::string FixedSix(double v) {
 
 // Settings-file text of the bounds of one footprint, as the profile functions would write it.
 bool WriteBoundsFile(const fs::path& path, double minX, double minY, double maxX, double maxY) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << "[Bounds]\n"
-      << "MinX=" << FixedSix(minX) << "\n"
-      << "MinY=" << FixedSix(minY) << "\n"
-      << "MaxX=" << FixedSix(maxX) << "\n"
-      << "MaxY=" << FixedSix(maxY) << "\n";
-  out.close();
-  return !out.fail();
+  return tools::WriteFileAtomically(path, "[Bounds]\nMinX=" + FixedSix(minX) + "\nMinY=" +
+                                              FixedSix(minY) + "\nMaxX=" + FixedSix(maxX) +
+                                              "\nMaxY=" + FixedSix(maxY) + "\n");
 }
 
-bool WriteProductTiff(const fs::path& path, const cv::Mat& bgr, double minX, double maxY,
-                      double cellSize, const std::string& crsWkt) {
+bool WriteProductRaster(const fs::path& path, const cv::Mat& bgr, double minX, double maxY,
+                        double cellSize, const std::string& crsWkt) {
   GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("GTiff");
   if (!driver) return false;
   GDALDatasetUniquePtr ds(
@@ -82,6 +77,20 @@ bool WriteProductTiff(const fs::path& path, const cv::Mat& bgr, double minX, dou
   CPLErrorReset();
   ds.reset();
   return CPLGetLastErrorType() != CE_Failure;
+}
+
+// Written under a temporary name and renamed when complete: a full disk or a stop leaves no
+// half-written product under its final name.
+bool WriteProductTiff(const fs::path& path, const cv::Mat& bgr, double minX, double maxY,
+                      double cellSize, const std::string& crsWkt) {
+  const fs::path part = path.string() + ".part";
+  std::error_code ec;
+  if (WriteProductRaster(part, bgr, minX, maxY, cellSize, crsWkt)) {
+    fs::rename(part, path, ec);
+    if (!ec) return true;
+  }
+  fs::remove(part, ec);
+  return false;
 }
 
 struct Extent {
@@ -223,8 +232,7 @@ MosaicResult BuildMosaicOverviews(WarpProject& project, const std::vector<int>& 
 
   // Footprints into the coverage map, the coverage list and the bounds files.
   const fs::path folder(destinationFolder);
-  std::ofstream list(folder / "coverage.txt", std::ios::binary | std::ios::trunc);
-  if (!list) return Fail(MosaicStatus::WriteFailed, "coverage.txt cannot be written");
+  std::string list;  // coverage.txt
   Extent mosaic;
   std::map<int, geo::CPgon> polygons;  // by list row, for the taking-part images
   for (std::size_t i = 0; i < rows.size(); ++i) {
@@ -260,13 +268,13 @@ MosaicResult BuildMosaicOverviews(WarpProject& project, const std::vector<int>& 
     cv::fillPoly(coverage, polys, cv::Scalar(code[0], code[1], code[2]), cv::LINE_8);
     char line[1200];
     std::snprintf(line, sizeof line, "%s %d %d %d\n", name.c_str(), code[2], code[1], code[0]);
-    list << line;
+    list += line;
     cv::polylines(coverage, polys, true, cv::Scalar(128, 128, 128), 5);
     if (!WriteBoundsFile(folder / (name + ".bounds"), own.minX, own.minY, own.maxX, own.maxY))
       return Fail(MosaicStatus::WriteFailed, name + ".bounds cannot be written");
   }
-  list.close();
-  if (list.fail()) return Fail(MosaicStatus::WriteFailed, "coverage.txt cannot be written");
+  if (!tools::WriteFileAtomically(folder / "coverage.txt", list))
+    return Fail(MosaicStatus::WriteFailed, "coverage.txt cannot be written");
   if (mosaic.Empty()) return Fail(MosaicStatus::NoCoverage, "no image footprint reaches the terrain");
 
   // Crop to the mosaic extent.

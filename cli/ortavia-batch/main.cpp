@@ -1,6 +1,7 @@
 // ortavia-batch: the engine from the command line. Log lines with date and time go to stderr,
-// results to stdout; Ctrl-C asks the run to stop. On a terminal each stage keeps one progress
-// line that is rewritten in place below the log; on a pipe or a file progress is dated lines.
+// results to stdout; Ctrl-C or SIGTERM asks the run to stop, so that a job scheduler's stop still
+// leaves the report and no half-written file. On a terminal each stage keeps one progress line
+// that is rewritten in place below the log; on a pipe or a file progress is dated lines.
 // --quiet prints errors only.
 #include <atomic>
 #include <csignal>
@@ -14,16 +15,17 @@ namespace {
 
 std::atomic<bool> g_abort{false};
 
-extern "C" void OnInterrupt(int) {
+extern "C" void OnInterrupt(int sig) {
   g_abort.store(true);
-  // A second Ctrl-C ends the program at once.
-  std::signal(SIGINT, SIG_DFL);
+  // A second Ctrl-C (or SIGTERM) ends the program at once.
+  std::signal(sig, SIG_DFL);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   std::signal(SIGINT, OnInterrupt);
+  std::signal(SIGTERM, OnInterrupt);
   const std::vector<std::string> args(argv + 1, argv + argc);
   const bool quiet = ortavia::BatchQuiet(args);
   ortavia::ProgressLine progress(quiet);

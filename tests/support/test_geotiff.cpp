@@ -1,5 +1,7 @@
 #include "support/test_geotiff.h"
 
+#include <gdal_alg.h>
+
 #include <vector>
 
 namespace ortavia::test {
@@ -38,6 +40,15 @@ GDALDatasetUniquePtr OpenRaster(const std::filesystem::path& path) {
   GDALAllRegister();
   return GDALDatasetUniquePtr(
       GDALDataset::Open(path.string().c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
+}
+
+bool ReadsCompletely(const std::filesystem::path& path) {
+  GDALDatasetUniquePtr ds = OpenRaster(path);
+  if (!ds) return false;
+  CPLErrorReset();
+  for (int b = 1; b <= ds->GetRasterCount(); ++b)
+    GDALChecksumImage(ds->GetRasterBand(b), 0, 0, ds->GetRasterXSize(), ds->GetRasterYSize());
+  return CPLGetLastErrorType() == CE_None;
 }
 
 }  // namespace ortavia::test

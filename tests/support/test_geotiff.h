@@ -31,4 +31,8 @@ bool WriteGeoTiff(const std::filesystem::path& path, const TestRaster& raster,
 // Opens a raster read-only (drivers registered on first use); null when GDAL cannot open it.
 GDALDatasetUniquePtr OpenRaster(const std::filesystem::path& path);
 
+// True when GDAL opens the raster and reads every band through to the end without an error: a
+// file cut short or still being written fails.
+bool ReadsCompletely(const std::filesystem::path& path);
+
 }  // namespace ortavia::test

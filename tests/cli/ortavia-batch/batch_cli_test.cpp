@@ -22,54 +22,21 @@
 
 #include "support/test_cog.h"
 #include "support/test_env.h"
+#include "tool_process.h"
 
 namespace {
 namespace fs = std::filesystem;
 
-struct Outcome {
-  int code = -1;
-  std::string out, err;
-};
+using Outcome = ortavia::test::ToolOutcome;
+using ortavia::test::ReadAll;
 
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-// Starts the tool with stdout and stderr in files; returns its pid.
 pid_t Start(const std::vector<std::string>& args, const fs::path& outFile, const fs::path& errFile) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int out = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(out, 1);
-    dup2(err, 2);
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(TOOL_PATH));
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(TOOL_PATH, argv.data());
-    _exit(127);
-  }
-  return pid;
+  return ortavia::test::StartTool(args, outFile, errFile);
 }
-
 Outcome Finish(pid_t pid, const fs::path& outFile, const fs::path& errFile) {
-  int status = 0;
-  waitpid(pid, &status, 0);
-  Outcome o;
-  o.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  o.out = ReadAll(outFile);
-  o.err = ReadAll(errFile);
-  return o;
+  return ortavia::test::FinishTool(pid, outFile, errFile);
 }
-
-Outcome Tool(const std::vector<std::string>& args) {
-  const fs::path dir = ortavia::test::MakeTempDir("io");
-  return Finish(Start(args, dir / "out", dir / "err"), dir / "out", dir / "err");
-}
+Outcome Tool(const std::vector<std::string>& args) { return ortavia::test::RunTool(args); }
 
 // A small sample project, written once for the whole suite.
 class BatchCli : public ::testing::Test {
