@@ -82,6 +82,43 @@ ToolOutcome ActWhen(const std::vector<std::string>& args, const std::string& lin
   return ortavia::test::FinishTool(pid, outFile, errFile);
 }
 
+TEST(BatchFaults, ADiskThatFillsDuringAnOrthoCostsOnlyThatOrtho) {
+  const fs::path root = ortavia::test::MakeTempDir("diskfull");
+  // Images large enough, in pixel mode, that an ortho takes a while to write.
+  const fs::path project = WriteSample(root / "p", "4", "1200x900", "48");
+  const std::vector<std::string> names = {"img_001", "img_002", "img_003", "img_004"};
+  const fs::path reference = root / "reference";
+  ToolOutcome o = RunTool(RunArgs(project, names, reference, "1"));
+  ASSERT_EQ(o.code, 0) << o.err;
+
+  // The disk "fills" when the third ortho starts: from then on no file may grow past 64 KiB,
+  // so the orthos fail and the report still fits.
+  const fs::path out = root / "full";
+  o = ActWhen(
+      RunArgs(project, names, out, "1"), "processing image img_003", root,
+      [](pid_t pid) {
+        const rlimit rl{65536, 65536};
+        prlimit(pid, RLIMIT_FSIZE, &rl, nullptr);
+      },
+      [] { std::signal(SIGXFSZ, SIG_IGN); });
+  EXPECT_EQ(o.code, 4) << o.err;
+  for (const std::string name : {"img_003", "img_004"}) {
+    // Reported with its cause; nothing under its final name and no leftover.
+    EXPECT_NE(o.out.find(name), std::string::npos) << o.out;
+    EXPECT_NE(o.err.find(name + " image can't be written"), std::string::npos) << o.err;
+    for (const std::string ext : {".tif", ".tfw", ".tif.part", ".tfw.part"})
+      EXPECT_FALSE(fs::exists(out / (name + ext))) << name + ext;
+  }
+  // The orthos written before the disk filled are whole: as in the run without a limit.
+  for (const std::string f : {"img_001.tif", "img_001.tfw", "img_002.tif", "img_002.tfw"})
+    EXPECT_EQ(ReadAll(out / f), ReadAll(reference / f)) << f;
+  // The report says the run ended with errors and which images it lost.
+  const std::string report = ReadAll(out / "report.txt");
+  EXPECT_NE(report.find("img_003"), std::string::npos) << report;
+  EXPECT_EQ(report.find("Process DONE"), std::string::npos) << report;
+  ExpectNothingHalfWritten(out);
+}
+
 TEST(BatchFaults, ADiskFullInTheMosaicStageLeavesNoHalfProduct) {
   const fs::path root = ortavia::test::MakeTempDir("diskfull-mosaic");
   const fs::path project = WriteSample(root / "p", "4", "240x180", "48");
