@@ -9,10 +9,27 @@
 
 namespace ortavia::fuzz {
 
-ScratchFile::ScratchFile(std::string_view extension) {
+namespace {
+
+// A file truncated and rewritten on a disk file system is flushed to the disk when it is closed
+// (ext4 guards against losing a replaced file that way), which made every input wait for the
+// disk: scratch files live in memory where there is a memory file system.
+std::filesystem::path ScratchFolder() {
   std::error_code ec;
+  if (access("/dev/shm", W_OK | X_OK) == 0) return "/dev/shm";
   std::filesystem::path dir = std::filesystem::temp_directory_path(ec);
-  if (ec) dir = "/tmp";
+  return ec ? std::filesystem::path("/tmp") : dir;
+}
+
+}  // namespace
+
+const std::filesystem::path& ScratchFile::Folder() {
+  static const std::filesystem::path folder = ScratchFolder();
+  return folder;
+}
+
+ScratchFile::ScratchFile(std::string_view extension) {
+  const std::filesystem::path& dir = Folder();
   std::string pattern = (dir / "ortavia-fuzz-XXXXXX").string() + std::string(extension);
   const int fd = mkstemps(pattern.data(), static_cast<int>(extension.size()));
   if (fd < 0) Fail("cannot create the scratch file");

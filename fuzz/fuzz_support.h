@@ -3,6 +3,7 @@
 // scratch file for readers that only take a path, and a loud failure for broken invariants.
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -41,6 +42,8 @@ class ScratchFile {
   // Replaces the file's content; aborts when the file cannot be written.
   const std::string& Write(std::string_view content);
   const std::string& Path() const { return path_; }
+  // Where scratch files go: a memory file system when there is one.
+  static const std::filesystem::path& Folder();
 
  private:
   std::string path_;
