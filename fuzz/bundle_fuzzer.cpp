@@ -81,16 +81,23 @@ void CheckRoundTrip(const Bundle& b) {
 
 // The import over a file in a folder that also holds a certificate, for version 202.
 void Import(std::span<const std::uint8_t> bytes, std::size_t records) {
-  static const std::filesystem::path folder = [] {
-    ortavia::fuzz::ScratchFile marker(".dir");
-    std::filesystem::path dir = marker.Path() + ".d";
-    std::filesystem::create_directories(dir);
-    std::ofstream(dir / "camera.ccb")
-        << "[Calibration Certificate]\nCamera = C\nSerial = 2\nFocalLengthMM = 50\n"
-           "PixelSizeMicrons = 5\nColumns = 100\nRows = 80\nPPAxMM = 0\nPPAyMM = 0\n";
-    return dir;
-  }();
-  const std::filesystem::path file = folder / "block.bun";
+  // Removed with the process's static objects; the marker keeps the folder's name unique.
+  struct Folder {
+    ortavia::fuzz::ScratchFile marker{".dir"};
+    std::filesystem::path path = marker.Path() + ".d";
+    Folder() {
+      std::filesystem::create_directories(path);
+      std::ofstream(path / "camera.ccb")
+          << "[Calibration Certificate]\nCamera = C\nSerial = 2\nFocalLengthMM = 50\n"
+             "PixelSizeMicrons = 5\nColumns = 100\nRows = 80\nPPAxMM = 0\nPPAyMM = 0\n";
+    }
+    ~Folder() {
+      std::error_code ec;
+      std::filesystem::remove_all(path, ec);
+    }
+  };
+  static const Folder folder;
+  const std::filesystem::path file = folder.path / "block.bun";
   std::ofstream(file, std::ios::binary | std::ios::trunc)
       .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   const BundleImport import = PrepareBundleImport(file.string(), "", {});
