@@ -169,7 +169,7 @@ std::optional<ClusterStart> DecodeClusterStart(const std::string& bytes) {
 std::string EncodeImageReport(const ImageReport& report) {
   Packer packer;
   packer.Put(report.position).Put(report.status.row).Put(static_cast<int>(report.status.outcome));
-  packer.Put(report.status.name).Put(report.status.reason);
+  packer.Put(report.status.name).Put(report.status.reason).Put(report.status.failed);
   return packer.Bytes();
 }
 
@@ -178,7 +178,7 @@ std::optional<ImageReport> DecodeImageReport(const std::string& bytes) {
   int outcome = -1;
   Unpacker in(bytes);
   in.Get(report.position).Get(report.status.row).Get(outcome);
-  in.Get(report.status.name).Get(report.status.reason);
+  in.Get(report.status.name).Get(report.status.reason).Get(report.status.failed);
   if (!in.Complete() || outcome < static_cast<int>(ImageOutcome::Written) ||
       outcome > static_cast<int>(ImageOutcome::Aborted))
     return std::nullopt;

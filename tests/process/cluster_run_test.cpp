@@ -99,6 +99,13 @@ TEST(ClusterMessages, StartAndReportSurviveEncodingExactly) {
   EXPECT_EQ(rb->status.name, "img 041");
   EXPECT_EQ(rb->status.outcome, ImageOutcome::Skipped);
   EXPECT_EQ(rb->status.reason, std::string("reason with\nnewline and \0 byte", 32));
+  // Whether a skip was a failure crosses too: the run's exit code depends on it.
+  for (const bool failed : {false, true}) {
+    r.status.failed = failed;
+    const auto f = DecodeImageReport(EncodeImageReport(r));
+    ASSERT_TRUE(f);
+    EXPECT_EQ(f->status.failed, failed);
+  }
   // An outcome out of range is refused.
   std::string bad = EncodeImageReport(r);
   bad[8] = 7;  // the outcome follows position and row (two ints)
