@@ -112,6 +112,7 @@ void ResetProjectForNewDem(WarpProject& project) {
   project.dem.dataset.reset();
   project.dem.path.clear();
   project.dem.stamp.reset();
+  project.terrain = {};
 }
 
 DemPicture MakeDemPicture(GDALDataset* dem) {

@@ -90,11 +90,21 @@ std::array<cv::Point2d, 12> FootprintBorderPoints(int width, int height) {
            {x0, y0 + 2 * h / 3}, {x0, y0 + h / 3}}};
 }
 
+std::shared_ptr<TerrainSurface> TakeKeptTerrain(WarpProject& project, const GDALDataset* dem,
+                                                const TerrainGrid& grid) {
+  KeptTerrain kept = std::move(project.terrain);
+  project.terrain = {};
+  if (!kept.surface || kept.dem != dem || kept.cols != grid.cols || kept.rows != grid.rows)
+    return nullptr;
+  return kept.surface;
+}
+
 FootprintResult ComputeFootprints(WarpProject& project, const RunContext& ctx) {
   FootprintResult result;
   for (const auto& [name, handle] : project.footprints) project.cad.Erase(handle);
   project.footprints.clear();
   project.cad.Purge();
+  project.terrain = {};
   GDALDataset* dem = project.dem.dataset.get();
   if (!dem) return result;
   result.ran = true;
@@ -128,8 +138,10 @@ FootprintResult ComputeFootprints(WarpProject& project, const RunContext& ctx) {
   pumpOnly.abort = nullptr;
   advance();
   advance();
-  const TerrainSurface surface = TerrainSurface::Build(samples.points, {}, &pumpOnly);
+  auto built = std::make_shared<TerrainSurface>(TerrainSurface::Build(samples.points, {}, &pumpOnly));
+  const TerrainSurface& surface = *built;
   samples.points = {};
+  project.terrain = {built, dem, samples.grid.cols, samples.grid.rows};
   advance();
   advance();
   result.surfaceBuilt = !surface.Empty();

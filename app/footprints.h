@@ -72,6 +72,12 @@ struct FootprintResult {
 // in project.footprints. An image with a ray that misses the terrain gets no polygon. Progress:
 // range 0..8 over the stages, then 0..images; pending messages are dispatched between them.
 // The window wraps the call in busy mode and regenerates / zooms the view afterwards.
+// The surface is kept in project.terrain for the mosaic stage (TakeKeptTerrain).
 FootprintResult ComputeFootprints(WarpProject& project, const RunContext& ctx);
+
+// The kept surface when it was built from this DEM on a grid of this size (it then leaves the
+// project); null otherwise.
+std::shared_ptr<TerrainSurface> TakeKeptTerrain(WarpProject& project, const GDALDataset* dem,
+                                                const TerrainGrid& grid);
 
 }  // namespace ortavia

@@ -35,6 +35,16 @@ struct ExtOrientation {
   double omega = 0.0, phi = 0.0, kappa = 0.0;
 };
 
+class TerrainSurface;
+
+// The terrain surface of the last footprint pass with what it was built from (the DEM and the size
+// of its reduced grid): the mosaic stage takes it instead of building the same surface again.
+struct KeptTerrain {
+  std::shared_ptr<TerrainSurface> surface;
+  const GDALDataset* dem = nullptr;
+  int cols = 0, rows = 0;
+};
+
 struct DemRaster {
   GDALDatasetUniquePtr dataset;  // one band of UInt16, Int16 or Float32 heights; null = none
   CadHandle pictureEntity = 0;
@@ -61,6 +71,7 @@ struct WarpProject {
   bool processRunning = false;
   double mosaicScale = 40.0;
   DemRaster dem;
+  KeptTerrain terrain;
   std::string lastOrthoPath;
   bool fillFootprints = false;  // the window's Fill toggle, applied to new polygons
 };

@@ -190,6 +190,9 @@ std::string ParseProjectOrRun(Args& a, BatchCommand* c) {
       if (name.empty() || !IsOrthoCompression(name))
         return "--compress needs NONE, DEFLATE, LZW, ZSTD or JPEG";
       c->run.compress = name;
+    } else if (run && opt == "--threads") {
+      if (!ParseInt(v, &c->threads) || c->threads < 1 || c->threads > 1024)
+        return "--threads needs a whole number from 1 to 1024";
     } else if (run && opt == "--crs") {
       // Read now, so that a definition GDAL cannot take stops the run before any work.
       if (std::string bad = ParseCrsDefinition(v, nullptr); !bad.empty()) return "--crs: " + bad;
@@ -309,6 +312,7 @@ std::string BatchUsage() {
                     [--eo-columns id,x,y,z,omega,phi,kappa] [--angles rad|deg|grad]
                     [--crs DEFINITION] [--cog] [--compress NONE|DEFLATE|LZW|ZSTD|JPEG] [--alpha]
                     [--mail-to LIST --smtp-server S [--subject T]]
+                    [--threads N]
   ortavia-batch run --dem F --bundle F --gsd G --out DIR [--tile ...] [--bands ...]
                     [--skip|--overwrite] [--crs ...] [--cog] [--compress ...] [--alpha]
                     [--mail-to ... --smtp-server ... [--subject ...]]

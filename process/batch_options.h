@@ -49,6 +49,7 @@ struct BatchCommand {
   BatchPassportOptions passport;
   // run: --mail-to, --smtp-server, --subject; sendEmail is on when both addresses are given.
   MailSettings mail{false, {}, {}, {}};
+  int threads = 0;  // run: threads of the warp; 0: every core
 };
 
 // Parses the arguments after the program name. Empty on success, else what is wrong (exit 2).

@@ -84,66 +84,83 @@ void ProjectCornerRow(const ImageWarp& w, int gx0, int gy, int s, int count,
   }
 }
 
+// Warps one square from its four projected corners into the block at (sx, sy).
+void WarpSquare(const ImageWarp& w, const Corner (&c)[4], int sx, int sy, int s, cv::Mat& block,
+                cv::Mat& alphaBlock, cv::Mat& written) {
+  int umin = INT_MAX, vmin = INT_MAX, umax = -INT_MAX, vmax = -INT_MAX;
+  for (const Corner& k : c) {
+    if (!k.valid) return;
+    const int tu = static_cast<int>(k.u), tv = static_cast<int>(k.v);
+    umin = std::min(umin, tu);
+    vmin = std::min(vmin, tv);
+    umax = std::max(umax, tu + 1);
+    vmax = std::max(vmax, tv + 1);
+  }
+  if (umin < 0 || vmin < 0 || umax >= w.src.cols || vmax >= w.src.rows) return;
+  const cv::Point2f from[4] = {{c[0].u - umin, c[0].v - vmin}, {c[1].u - umin, c[1].v - vmin},
+                               {c[2].u - umin, c[2].v - vmin}, {c[3].u - umin, c[3].v - vmin}};
+  const float fs = static_cast<float>(s);
+  const cv::Point2f to[4] = {{0.f, 0.f}, {fs, 0.f}, {fs, fs}, {0.f, fs}};
+  const cv::Mat m = cv::getPerspectiveTransform(from, to);
+  // The patch is a view: with a constant border the warp reads nothing outside it.
+  const cv::Rect srcRect(umin, vmin, umax - umin + 1, vmax - vmin + 1);
+  const cv::Rect dstRect(sx, sy, s, s);
+  cv::Mat dst = block(dstRect);
+  cv::warpPerspective(w.src(srcRect), dst, m, dstRect.size(),
+                      cv::INTER_LINEAR | cv::WARP_FILL_OUTLIERS, cv::BORDER_CONSTANT,
+                      cv::Scalar::all(0));
+  if (!written.empty()) written(dstRect).setTo(255);
+  if (!w.alpha.empty()) {
+    cv::Mat adst = alphaBlock(dstRect);
+    cv::warpPerspective(w.alpha(srcRect), adst, m, dstRect.size(),
+                        cv::INTER_LINEAR | cv::WARP_FILL_OUTLIERS, cv::BORDER_CONSTANT,
+                        cv::Scalar::all(0));
+  }
+}
+
+// Strips [first, last) of a block. Neighbouring strips share their corner row, so each corner is
+// projected once per run of strips.
+void FillStrips(const ImageWarp& w, int bx, int by, int s, int first, int last, cv::Mat& block,
+                cv::Mat& alphaBlock, cv::Mat& written) {
+  const OrthoGeometry& g = w.geo;
+  const int gx0 = bx * g.bw;
+  // A square is warped only while its far edge stays strictly inside the ortho.
+  int squares = 0;
+  while (squares < g.bw / s && gx0 + squares * s + s < g.outW) ++squares;
+  std::vector<Corner> top, bottom;
+  ProjectCornerRow(w, gx0, by * g.bh + first * s, s, squares + 1, top);
+  for (int n = first; n < last; ++n) {
+    const int sy = n * s;
+    ProjectCornerRow(w, gx0, by * g.bh + sy + s, s, squares + 1, bottom);
+    for (int q = 0; q < squares; ++q) {
+      const Corner c[4] = {top[q], top[q + 1], bottom[q + 1], bottom[q]};
+      WarpSquare(w, c, q * s, sy, s, block, alphaBlock, written);
+    }
+    std::swap(top, bottom);
+  }
+}
+
 // Tile mode: one perspective transform per s x s square, from its four projected corners.
-// Returns false when Stop was pressed.
+// Squares are independent, so the 100 strips between two abort checks are shared among threads
+// in runs of neighbouring strips; the bytes do not depend on their number. Returns false when
+// Stop was pressed.
 bool FillBlockTiles(const ImageWarp& w, int bx, int by, int s, cv::Mat& block, cv::Mat& alphaBlock,
                     cv::Mat& written, const RunContext& ctx) {
   const OrthoGeometry& g = w.geo;
-  const int W = w.src.cols, H = w.src.rows;
-  const int squares = g.bw / s;
-  std::vector<Corner> top, bottom;
-  cv::Mat patch, alphaPatch;
-  bool haveTop = false;
-  for (int sy = 0; sy + s <= g.bh; sy += s) {
-    if ((sy / s) % 100 == 0 && ctx.AbortCheck()) return false;
-    const int gy = by * g.bh + sy;
-    if (!(gy < g.outH && gy + s < g.outH)) break;
-    // Neighbouring strips share their corner row, so each corner is projected once.
-    if (!haveTop) ProjectCornerRow(w, bx * g.bw, gy, s, squares + 1, top);
-    ProjectCornerRow(w, bx * g.bw, gy + s, s, squares + 1, bottom);
-    haveTop = true;
-    for (int q = 0; q < squares; ++q) {
-      const int sx = q * s;
-      const int gx = bx * g.bw + sx;
-      if (!(gx < g.outW && gx + s < g.outW)) break;
-      const Corner c[4] = {top[q], top[q + 1], bottom[q + 1], bottom[q]};
-      int umin = INT_MAX, vmin = INT_MAX, umax = -INT_MAX, vmax = -INT_MAX;
-      bool valid = true;
-      for (const Corner& k : c) {
-        if (!k.valid) {
-          valid = false;
-          break;
-        }
-        const int tu = static_cast<int>(k.u), tv = static_cast<int>(k.v);
-        umin = std::min(umin, tu);
-        vmin = std::min(vmin, tv);
-        umax = std::max(umax, tu + 1);
-        vmax = std::max(vmax, tv + 1);
-      }
-      if (!valid || umin < 0 || vmin < 0 || umax >= W || vmax >= H) continue;
-      const cv::Point2f from[4] = {{c[0].u - umin, c[0].v - vmin}, {c[1].u - umin, c[1].v - vmin},
-                                   {c[2].u - umin, c[2].v - vmin}, {c[3].u - umin, c[3].v - vmin}};
-      const cv::Point2f to[4] = {{0.f, 0.f},
-                                 {static_cast<float>(s), 0.f},
-                                 {static_cast<float>(s), static_cast<float>(s)},
-                                 {0.f, static_cast<float>(s)}};
-      const cv::Mat m = cv::getPerspectiveTransform(from, to);
-      const cv::Rect srcRect(umin, vmin, umax - umin + 1, vmax - vmin + 1);
-      const cv::Rect dstRect(sx, sy, s, s);
-      w.src(srcRect).copyTo(patch);
-      cv::Mat dst = block(dstRect);
-      cv::warpPerspective(patch, dst, m, dstRect.size(), cv::INTER_LINEAR | cv::WARP_FILL_OUTLIERS,
-                          cv::BORDER_CONSTANT, cv::Scalar::all(0));
-      if (!written.empty()) written(dstRect).setTo(255);
-      if (!w.alpha.empty()) {
-        w.alpha(srcRect).copyTo(alphaPatch);
-        cv::Mat adst = alphaBlock(dstRect);
-        cv::warpPerspective(alphaPatch, adst, m, dstRect.size(),
-                            cv::INTER_LINEAR | cv::WARP_FILL_OUTLIERS, cv::BORDER_CONSTANT,
-                            cv::Scalar::all(0));
-      }
-    }
-    std::swap(top, bottom);
+  const int gy0 = by * g.bh;
+  // A strip is warped only while its far edge stays strictly inside the ortho.
+  int strips = 0;
+  while ((strips + 1) * s <= g.bh && gy0 + strips * s + s < g.outH) ++strips;
+  for (int n0 = 0; n0 == 0 || n0 < strips; n0 += 100) {
+    if (ctx.AbortCheck()) return false;
+    const int n1 = std::min(strips, n0 + 100);
+    if (n1 <= n0) break;
+    cv::parallel_for_(
+        cv::Range(n0, n1),
+        [&](const cv::Range& range) {
+          FillStrips(w, bx, by, s, range.start, range.end, block, alphaBlock, written);
+        },
+        std::min(n1 - n0, 4 * cv::getNumThreads()));
   }
   return true;
 }

@@ -209,10 +209,16 @@ MosaicResult BuildMosaicOverviews(WarpProject& project, const std::vector<int>& 
 
   // Terrain surface from a reduced grid of the DEM (the same grid as the footprints').
   if (!DemGeoTransform::Of(dem)) return Fail(MosaicStatus::NoDem, kInvalidDemText);
-  TerrainSamples samples = SampleTerrain(dem, rows.size());
-  if (!samples.read) return Fail(MosaicStatus::NoSurface, "the elevation model cannot be read");
-  TerrainSurface surface = TerrainSurface::Build(samples.points, TerrainSurfaceOptions{}, &ctx);
-  samples.points = {};
+  // The footprint pass built the same surface when the grids agree: take it rather than build again.
+  std::shared_ptr<TerrainSurface> kept = TakeKeptTerrain(
+      project, dem, PlanTerrainGrid(dem->GetRasterXSize(), dem->GetRasterYSize(), rows.size()));
+  if (!kept) {
+    TerrainSamples samples = SampleTerrain(dem, rows.size());
+    if (!samples.read) return Fail(MosaicStatus::NoSurface, "the elevation model cannot be read");
+    kept = std::make_shared<TerrainSurface>(
+        TerrainSurface::Build(samples.points, TerrainSurfaceOptions{}, &ctx));
+  }
+  const TerrainSurface& surface = *kept;
   if (ctx.abort && ctx.abort->load()) return Fail(MosaicStatus::Aborted, "process aborted by user");
   if (surface.Empty()) return Fail(MosaicStatus::NoSurface, "the elevation model gives no terrain surface");
 

@@ -106,6 +106,10 @@ TEST(BatchOptions, RefusesWhatCannotBeMeant) {
   EXPECT_NE(with({"--eo-columns", "id,x,y,z,omega,phi,kappa,x"}), "");  // x twice
   EXPECT_NE(with({"--geojson", "f.json"}), "");  // not an option of run
   EXPECT_NE(with({"--out"}), "");
+  EXPECT_EQ(with({"--threads", "2"}), "");
+  EXPECT_EQ(c.threads, 2);
+  EXPECT_NE(with({"--threads", "0"}), "");
+  EXPECT_NE(with({"--threads", "two"}), "");
   // An option where a value is due is the value missing, not a folder named like the option.
   EXPECT_EQ(with({"--out", "--overwrite"}), "option --out needs a value");
   EXPECT_EQ(with({"--eo", "--skip", "e2"}), "option --eo needs a value");

@@ -241,22 +241,27 @@ TEST(WarpScene, FlippedAndTurnedDemsGiveTheNorthUpOrthos) {
   }
 }
 
-TEST(WarpScene, PixelModeGivesTheSameBytesOnOneThreadAndOnMany) {
+// Squares (tile mode) and rows (pixel mode) are shared among threads: the bytes must not change.
+TEST(WarpScene, BothModesGiveTheSameBytesOnOneThreadAndOnMany) {
   SceneRun run;
   const int threads = cv::getNumThreads();
-  cv::setNumThreads(4);
-  ASSERT_EQ(WarpImages(run.Request(1), run.ctx).status, WarpRunStatus::Done);
-  double gt[6];
-  const cv::Mat many = ReadBand1(run.out / "img_b.tif", gt);
-  cv::setNumThreads(1);
-  WarpRequest again = run.Request(1);
-  again.overwrite = true;
-  ASSERT_EQ(WarpImages(again, run.ctx).status, WarpRunStatus::Done);
-  cv::setNumThreads(threads);
-  const cv::Mat one = ReadBand1(run.out / "img_b.tif", gt);
-  ASSERT_EQ(many.size(), one.size());
-  EXPECT_EQ(cv::countNonZero(many != one), 0);
-  EXPECT_GT(cv::countNonZero(one), static_cast<int>(one.total() / 4));
+  for (int tileStep : {16, 1}) {
+    cv::setNumThreads(4);
+    WarpRequest many = run.Request(tileStep);
+    many.overwrite = true;
+    ASSERT_EQ(WarpImages(many, run.ctx).status, WarpRunStatus::Done);
+    double gt[6];
+    const cv::Mat manyPixels = ReadBand1(run.out / "img_b.tif", gt);
+    cv::setNumThreads(1);
+    WarpRequest one = run.Request(tileStep);
+    one.overwrite = true;
+    ASSERT_EQ(WarpImages(one, run.ctx).status, WarpRunStatus::Done);
+    cv::setNumThreads(threads);
+    const cv::Mat onePixels = ReadBand1(run.out / "img_b.tif", gt);
+    ASSERT_EQ(manyPixels.size(), onePixels.size());
+    EXPECT_EQ(cv::countNonZero(manyPixels != onePixels), 0) << "tile step " << tileStep;
+    EXPECT_GT(cv::countNonZero(onePixels), static_cast<int>(onePixels.total() / 4));
+  }
 }
 
 TEST(WarpScene, DemHoleLeavesWholeSquaresEmptyInTileMode) {

@@ -7,6 +7,8 @@
 
 #include <opencv2/core.hpp>
 
+#include "app/footprints.h"
+#include "app/terrain_surface.h"
 #include "products/mosaic.h"
 #include "support/synthetic_scene.h"
 #include "support/test_env.h"
@@ -113,6 +115,36 @@ struct MosaicScene {
     return s.str();
   }
 };
+
+// The mosaic stage takes the footprint pass's surface when it was built from the same DEM grid,
+// and gives what a surface of its own gives.
+TEST(WarpMosaic, TakesTheFootprintSurfaceAndGivesTheSameProducts) {
+  SyntheticScene scene;
+  MosaicScene kept(scene.Strip()), built(scene.Strip());
+  for (MosaicScene* m : {&kept, &built}) ComputeFootprints(m->project, m->ctx);
+  ASSERT_TRUE(kept.project.terrain.surface);
+  const TerrainSurface* footprintSurface = kept.project.terrain.surface.get();
+  EXPECT_EQ(kept.project.terrain.dem, kept.project.dem.dataset.get());
+  built.project.terrain = {};
+  const MosaicResult a = BuildMosaicOverviews(kept.project, {0, 1, 2}, 0.1, kept.out.string(), kept.ctx);
+  const MosaicResult b = BuildMosaicOverviews(built.project, {0, 1, 2}, 0.1, built.out.string(), built.ctx);
+  ASSERT_TRUE(a.ok()) << a.message;
+  ASSERT_TRUE(b.ok()) << b.message;
+  EXPECT_FALSE(kept.project.terrain.surface) << "taken by the mosaic stage";
+  EXPECT_NE(footprintSurface, nullptr);
+  EXPECT_EQ(a.grid.mosaicMinX, b.grid.mosaicMinX);
+  EXPECT_EQ(a.grid.mosaicMaxY, b.grid.mosaicMaxY);
+  EXPECT_EQ(a.grid.mosaicWidth, b.grid.mosaicWidth);
+  EXPECT_EQ(a.grid.mosaicHeight, b.grid.mosaicHeight);
+  ASSERT_EQ(a.grid.voronoiMap.size(), b.grid.voronoiMap.size());
+  EXPECT_EQ(cv::norm(a.grid.voronoiMap, b.grid.voronoiMap, cv::NORM_INF), 0.0);
+  // A surface of another DEM is not taken.
+  ComputeFootprints(kept.project, kept.ctx);
+  kept.project.terrain.dem = nullptr;
+  EXPECT_EQ(TakeKeptTerrain(kept.project, kept.project.dem.dataset.get(),
+                            PlanTerrainGrid(scene.demCols, scene.demRows, 3)),
+            nullptr);
+}
 
 TEST(WarpMosaic, ZeroGsdIsRefusedBeforeAnythingIsWritten) {
   SyntheticScene scene;
