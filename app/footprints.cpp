@@ -4,8 +4,9 @@
 #include <cmath>
 #include <limits>
 
+#include <opencv2/core/utility.hpp>
+
 #include "app/dem.h"
-#include "app/terrain_surface.h"
 
 namespace ortavia {
 namespace {
@@ -90,6 +91,12 @@ std::array<cv::Point2d, 12> FootprintBorderPoints(int width, int height) {
            {x0, y0 + 2 * h / 3}, {x0, y0 + h / 3}}};
 }
 
+TerrainSurfaceOptions RunSurfaceOptions() {
+  TerrainSurfaceOptions options;
+  if (cv::getNumThreads() < 2) options.threads = 1;
+  return options;
+}
+
 std::shared_ptr<TerrainSurface> TakeKeptTerrain(WarpProject& project, const GDALDataset* dem,
                                                 const TerrainGrid& grid) {
   KeptTerrain kept = std::move(project.terrain);
@@ -138,7 +145,7 @@ FootprintResult ComputeFootprints(WarpProject& project, const RunContext& ctx) {
   pumpOnly.abort = nullptr;
   advance();
   advance();
-  auto built = std::make_shared<TerrainSurface>(TerrainSurface::Build(samples.points, {}, &pumpOnly));
+  auto built = std::make_shared<TerrainSurface>(TerrainSurface::Build(samples.points, RunSurfaceOptions(), &pumpOnly));
   const TerrainSurface& surface = *built;
   samples.points = {};
   project.terrain = {built, dem, samples.grid.cols, samples.grid.rows};

@@ -16,6 +16,7 @@
 #include "app/dem_geotransform.h"
 #include "app/project.h"
 #include "app/run_context.h"
+#include "app/terrain_surface.h"
 
 namespace ortavia {
 
@@ -74,6 +75,9 @@ struct FootprintResult {
 // The window wraps the call in busy mode and regenerates / zooms the view afterwards.
 // The surface is kept in project.terrain for the mosaic stage (TakeKeptTerrain).
 FootprintResult ComputeFootprints(WarpProject& project, const RunContext& ctx);
+
+// The surface options of a run: one thread when the run was given one (OpenCV's pool size).
+TerrainSurfaceOptions RunSurfaceOptions();
 
 // The kept surface when it was built from this DEM on a grid of this size (it then leaves the
 // project); null otherwise.

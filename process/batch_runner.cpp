@@ -4,8 +4,6 @@
 #include <cstdio>
 #include <filesystem>
 
-#include <opencv2/core/utility.hpp>
-
 #include "app/add_images.h"
 #include "app/bundle_import.h"
 #include "app/dem.h"
@@ -21,20 +19,6 @@ namespace ortavia {
 namespace fs = std::filesystem;
 
 namespace {
-
-// OpenCV's pool, which runs the warp, with n threads (0: as it is) for the life of the object.
-class ThreadCount {
- public:
-  explicit ThreadCount(int n) : before_(cv::getNumThreads()) {
-    if (n > 0) cv::setNumThreads(n);
-  }
-  ~ThreadCount() { cv::setNumThreads(before_); }
-  ThreadCount(const ThreadCount&) = delete;
-  ThreadCount& operator=(const ThreadCount&) = delete;
-
- private:
-  int before_;
-};
 
 bool Aborted(const BatchIo& io) { return io.ctx.abort && io.ctx.abort->load(); }
 void Stage(const BatchIo& io, const std::string& name, std::size_t images) {
@@ -260,7 +244,7 @@ int FillBatchProject(WarpProject& project, const BatchProjectOptions& o, const B
 }
 
 int RunBatchRun(const BatchCommand& c, const BatchIo& io, const WarpDriver& warp) {
-  const ThreadCount threads(c.threads);
+  const WarpThreads threads(c.threads);
   WarpProject project;
   std::vector<RefusedImage> refused;
   if (int code = FillBatchProject(project, c.project, io, &refused); code != kBatchDone) return code;

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <opencv2/core/utility.hpp>
+
 #include "app/add_images.h"
 #include "app/project.h"
 #include "app/run_context.h"
@@ -41,6 +43,21 @@ inline void Out(const BatchIo& io, const std::string& text) {
 inline void Error(const BatchIo& io, const std::string& text) {
   if (io.error) io.error(text);
 }
+
+// OpenCV's pool, which runs the warp and the terrain surface, with n threads (0: as it is) for the
+// life of the object.
+class WarpThreads {
+ public:
+  explicit WarpThreads(int n) : before_(cv::getNumThreads()) {
+    if (n > 0) cv::setNumThreads(n);
+  }
+  ~WarpThreads() { cv::setNumThreads(before_); }
+  WarpThreads(const WarpThreads&) = delete;
+  WarpThreads& operator=(const WarpThreads&) = delete;
+
+ private:
+  int before_;
+};
 
 // Fills an empty project from the options. Returns kBatchDone, or kBatchRefused / kBatchAborted
 // with the cause given to io.error. Each image file not added is logged with its cause and, when

@@ -216,7 +216,7 @@ MosaicResult BuildMosaicOverviews(WarpProject& project, const std::vector<int>& 
     TerrainSamples samples = SampleTerrain(dem, rows.size());
     if (!samples.read) return Fail(MosaicStatus::NoSurface, "the elevation model cannot be read");
     kept = std::make_shared<TerrainSurface>(
-        TerrainSurface::Build(samples.points, TerrainSurfaceOptions{}, &ctx));
+        TerrainSurface::Build(samples.points, RunSurfaceOptions(), &ctx));
   }
   const TerrainSurface& surface = *kept;
   if (ctx.abort && ctx.abort->load()) return Fail(MosaicStatus::Aborted, "process aborted by user");

@@ -17,6 +17,7 @@ void RunClusterWorker(const BatchCommand& command, int rank, std::atomic<bool>& 
   const std::string self = "rank " + std::to_string(rank) + " (pid " + std::to_string(getpid()) +
                            " on " + HostName() + ")";
   SetCrashNote(self + " crashed");
+  const WarpThreads threads(command.threads);
 
   // Rank 0 reports refused inputs once; here they only keep this rank out of the run.
   WarpProject project;

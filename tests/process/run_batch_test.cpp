@@ -106,10 +106,6 @@ TEST(BatchOptions, RefusesWhatCannotBeMeant) {
   EXPECT_NE(with({"--eo-columns", "id,x,y,z,omega,phi,kappa,x"}), "");  // x twice
   EXPECT_NE(with({"--geojson", "f.json"}), "");  // not an option of run
   EXPECT_NE(with({"--out"}), "");
-  EXPECT_EQ(with({"--threads", "2"}), "");
-  EXPECT_EQ(c.threads, 2);
-  EXPECT_NE(with({"--threads", "0"}), "");
-  EXPECT_NE(with({"--threads", "two"}), "");
   // An option where a value is due is the value missing, not a folder named like the option.
   EXPECT_EQ(with({"--out", "--overwrite"}), "option --out needs a value");
   EXPECT_EQ(with({"--eo", "--skip", "e2"}), "option --eo needs a value");
@@ -125,6 +121,32 @@ TEST(BatchOptions, RefusesWhatCannotBeMeant) {
                                "--image-dir", "i"},
                               &c),
             "");  // no --geojson
+}
+
+TEST(BatchOptions, ThreadsAreAWholeNumberFromOneTo1024) {
+  const std::vector<std::string> base = {"run", "--dem", "d", "--passport", "p", "--eo", "e",
+                                         "--image-dir", "i", "--gsd", "1", "--out", "o"};
+  BatchCommand c;
+  ASSERT_EQ(ParseBatchCommand(base, &c), "");
+  EXPECT_EQ(c.threads, 0);  // every core
+  const std::string refused = "--threads needs a whole number from 1 to 1024";
+  const struct {
+    std::string value;
+    int threads;  // 0: refused
+  } cases[] = {{"1", 1},  {"2", 2},   {"1024", 1024}, {"0", 0},   {"-2", 0},          {"1025", 0},
+               {"2.5", 0}, {"two", 0}, {"", 0},        {"4x", 0}, {"99999999999", 0}};
+  for (const auto& k : cases) {
+    std::vector<std::string> a = base;
+    a.insert(a.end(), {"--threads", k.value});
+    const std::string error = ParseBatchCommand(a, &c);
+    EXPECT_EQ(error, k.threads ? "" : refused) << k.value;
+    if (k.threads) EXPECT_EQ(c.threads, k.threads) << k.value;
+  }
+  // Only the run warps.
+  EXPECT_EQ(ParseBatchCommand({"footprints", "--dem", "d", "--passport", "p", "--eo", "e",
+                               "--image-dir", "i", "--geojson", "g", "--threads", "2"},
+                              &c),
+            "unknown option --threads");
 }
 
 TEST(BatchRunner, ImageDirListsRastersInNameOrder) {

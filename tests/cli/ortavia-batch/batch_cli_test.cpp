@@ -4,6 +4,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -140,6 +141,32 @@ TEST_F(BatchCli, PixelModeAndExplicitImagesInTheirOrder) {
   EXPECT_LT(o.err.find("processing image img_003 0/2"), o.err.find("processing image img_001 1/2"));
   EXPECT_TRUE(fs::exists(out / "img_003.tif"));
   EXPECT_FALSE(fs::exists(out / "img_002.tif"));
+}
+
+// Whatever the number of threads, every file of the run but the report (its times) is the same.
+TEST_F(BatchCli, OneThreadAndSeveralWriteTheSameFiles) {
+  for (const char* tile : {"16", "1"}) {
+    std::map<std::string, std::string> first;
+    for (const char* threads : {"1", "2", "3"}) {
+      SCOPED_TRACE(std::string("tile ") + tile + ", threads " + threads);
+      const fs::path out = *root_ / (std::string("threads-") + tile + "-" + threads);
+      const Outcome o = Tool(With(RunArgs(out), {"--tile", tile, "--threads", threads}));
+      ASSERT_EQ(o.code, 0) << o.err;
+      std::map<std::string, std::string> files;
+      for (const auto& entry : fs::directory_iterator(out))
+        if (entry.path().filename() != "report.txt")
+          files[entry.path().filename().string()] = ReadAll(entry.path());
+      EXPECT_TRUE(files.count("img_004.tif"));
+      if (first.empty())
+        first = files;
+      else
+        EXPECT_TRUE(files == first);
+    }
+  }
+  const Outcome none = Tool(With(RunArgs(*root_ / "threads-none"), {"--threads", "0"}));
+  EXPECT_EQ(none.code, 2);
+  EXPECT_NE(none.err.find("--threads needs a whole number from 1 to 1024"), std::string::npos);
+  EXPECT_FALSE(fs::exists(*root_ / "threads-none"));
 }
 
 TEST_F(BatchCli, RefusedInputs) {

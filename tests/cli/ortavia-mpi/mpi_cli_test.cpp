@@ -209,6 +209,7 @@ TEST_F(MpiCli, TheOrthoFileOptionsReachEveryRank) {
   std::vector<std::string> single = RunArgs("single-options"), ranks = RunArgs("ranks-options");
   for (auto* args : {&single, &ranks})
     args->insert(args->end(), {"--compress", "DEFLATE", "--alpha", "--cog", "--crs", "EPSG:32632"});
+  ranks.insert(ranks.end(), {"--threads", "1"});  // each rank on one thread: the same files
   const Command batch = Ran(Batch(single));
   ASSERT_EQ(batch.code, 0) << batch.err;
   const Command run = Ran(Mpirun(3, ranks));
