@@ -111,7 +111,11 @@ std::string ParseSample(Args& a, BatchCommand* c) {
     } else if (opt == "--bands") {
       if (!ParseInt(v, &c->sample.bands)) return "--bands needs 1, 3 or 4";
     } else if (opt == "--dem-size") {
-      if (!ParseInt(v, &c->sample.demSize)) return "--dem-size needs a whole number";
+      const size_t x = v.find_first_of("xX");
+      if (x == std::string::npos ? !ParseInt(v, &c->sample.demSize)
+                                 : !ParseInt(v.substr(0, x), &c->sample.demSize) ||
+                                       !ParseInt(v.substr(x + 1), &c->sample.demHeight))
+        return "--dem-size needs N or WIDTHxHEIGHT";
     } else if (opt == "--seed") {
       int seed = 0;
       if (!ParseInt(v, &seed) || seed < 0) return "--seed needs a whole number";
@@ -305,7 +309,7 @@ std::string ParseBatchCommand(const std::vector<std::string>& allArgs, BatchComm
 
 std::string BatchUsage() {
   return R"(Usage:
-  ortavia-batch sample DIR [--images N] [--size WxH] [--bands 1|3|4] [--dem-size N] [--seed S]
+  ortavia-batch sample DIR [--images N] [--size WxH] [--bands 1|3|4] [--dem-size N|WxH] [--seed S]
   ortavia-batch run --dem F --passport F --eo F --gsd G --out DIR
                     (--images F... | --image-dir D) [--tile 16|1] [--bands 1|123|321|412|1234]
                     [--skip|--overwrite] [--eo-separators S] [--eo-comments C]

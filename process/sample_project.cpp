@@ -58,7 +58,8 @@ std::string ValidateSampleOptions(const SampleOptions& o) {
   if (static_cast<double>(o.width) * o.height > 1e8) return "an image may have at most 100 megapixels";
   if (static_cast<double>(o.width) * o.height * o.images > 2e9)
     return "the images may have at most 2000 megapixels in all";
-  if (o.demSize < 16 || o.demSize > 10000) return "the DEM size must be 16 to 10000 samples";
+  if (o.demSize < 16 || o.demSize > 10000 || o.DemRows() < 16 || o.DemRows() > 10000)
+    return "the DEM size must be 16 to 10000 samples each way";
   return {};
 }
 
@@ -105,17 +106,22 @@ void SampleScene::PlanFlight() {
 
   const double margin = 0.35 * std::max(footprintW_, footprintH_);
   const double halfW = footprintW_ / 2.0 + margin, halfH = footprintH_ / 2.0 + margin;
-  const double side = std::max(maxX - minX + 2 * halfW, maxY - minY + 2 * halfH);
-  const double posting = side / options_.demSize;
+  // Square pixels, as large as needed for the DEM to cover the block both ways.
+  const int cols = options_.demSize, rows = options_.DemRows();
+  const double spanX = maxX - minX + 2 * halfW, spanY = maxY - minY + 2 * halfH;
+  const double posting = std::max(spanX / cols, spanY / rows);
+  // A square DEM is the square of the block's larger span, exactly.
+  const double sideX = cols == rows ? std::max(spanX, spanY) : posting * cols;
+  const double sideY = cols == rows ? sideX : posting * rows;
   const double cx = (minX + maxX) / 2.0, cy = (minY + maxY) / 2.0;
-  demGt_ = {cx - side / 2.0, posting, 0.0, cy + side / 2.0, 0.0, -posting};
+  demGt_ = {cx - sideX / 2.0, posting, 0.0, cy + sideY / 2.0, 0.0, -posting};
 
   // Holes: one between the strips inside the block, one at the edge of the first image, one in
   // the DEM's corner where no image looks.
   const double r = 0.05 * footprintW_;
   holes_.push_back({centreX_ + 0.25 * base, centreY_ + 0.1 * strips, r});
   holes_.push_back({shots_.front().x - 0.45 * footprintW_, shots_.front().y + 0.3 * footprintH_, r});
-  holes_.push_back({demGt_[0] + 0.06 * side, demGt_[3] - 0.06 * side, 0.04 * side});
+  holes_.push_back({demGt_[0] + 0.06 * sideX, demGt_[3] - 0.06 * sideY, 0.04 * std::min(sideX, sideY)});
 }
 
 double SampleScene::Height(double x, double y) const {
@@ -233,13 +239,13 @@ bool SampleScene::CastRay(const SampleShot& shot, double col, double row,
 namespace {
 
 std::string WriteDem(const SampleScene& scene, const std::filesystem::path& path) {
-  const int n = scene.Options().demSize;
+  const int n = scene.Options().demSize, rows = scene.Options().DemRows();
   const auto& gt = scene.DemGeoTransform();
   GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("GTiff");
   if (!driver) return "the GTiff driver is missing";
   char** opts = nullptr;
   opts = CSLSetNameValue(opts, "TILED", "YES");
-  GDALDatasetUniquePtr ds(driver->Create(path.c_str(), n, n, 1, GDT_Float32, opts));
+  GDALDatasetUniquePtr ds(driver->Create(path.c_str(), n, rows, 1, GDT_Float32, opts));
   CSLDestroy(opts);
   if (!ds) return "cannot create " + path.string();
   double gtCopy[6];
@@ -251,7 +257,7 @@ std::string WriteDem(const SampleScene& scene, const std::filesystem::path& path
   GDALRasterBand* band = ds->GetRasterBand(1);
   band->SetNoDataValue(SampleScene::kDemNoData);
   std::vector<float> line(n);
-  for (int r = 0; r < n; ++r) {
+  for (int r = 0; r < rows; ++r) {
     for (int c = 0; c < n; ++c) {
       const double x = gt[0] + (c + 0.5) * gt[1], y = gt[3] + (r + 0.5) * gt[5];
       line[c] = scene.InHole(x, y) ? SampleScene::kDemNoData : static_cast<float>(scene.Height(x, y));

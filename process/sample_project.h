@@ -22,7 +22,9 @@ struct SampleOptions {
   int width = 800;    // image width in pixels
   int height = 600;   // image height in pixels
   int bands = 3;      // 1 (grey), 3 (red, green, blue) or 4 (red, green, blue, near infrared)
-  int demSize = 500;  // DEM width and height in samples
+  int demSize = 500;    // DEM width in samples
+  int demHeight = 0;    // DEM height in samples; 0: demSize (a square DEM)
+  int DemRows() const { return demHeight > 0 ? demHeight : demSize; }
   unsigned seed = 1;  // attitude and position jitter
 };
 

@@ -117,6 +117,11 @@ TEST(BatchOptions, RefusesWhatCannotBeMeant) {
   EXPECT_EQ(ParseBatchCommand({"sample", "d", "--size", "640x480", "--bands", "4"}, &c), "");
   EXPECT_EQ(c.sample.width, 640);
   EXPECT_EQ(c.sample.height, 480);
+  EXPECT_EQ(c.sample.demHeight, 0);  // square
+  EXPECT_EQ(ParseBatchCommand({"sample", "d", "--dem-size", "600x450"}, &c), "");
+  EXPECT_EQ(c.sample.demSize, 600);
+  EXPECT_EQ(c.sample.demHeight, 450);
+  EXPECT_NE(ParseBatchCommand({"sample", "d", "--dem-size", "600x"}, &c), "");
   EXPECT_NE(ParseBatchCommand({"footprints", "--dem", "d", "--passport", "p", "--eo", "e",
                                "--image-dir", "i"},
                               &c),

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <utility>
 
 #include <gdal_priv.h>
 #include <gtest/gtest.h>
@@ -116,6 +117,43 @@ TEST(SampleProject, WritesEveryFileReadableByTheEngine) {
       if (h == static_cast<float>(noData)) continue;
       EXPECT_NEAR(h, scene.Height(gt[0] + (c + 0.5) * gt[1], gt[3] + (r + 0.5) * gt[5]), 1e-3);
     }
+}
+
+// A DEM of W x H samples: that size, square north-up pixels, and every image's corners on it.
+TEST(SampleProject, OblongDemCoversTheBlockWithSquarePixels) {
+  const auto dir = test::MakeTempDir("sample");
+  for (const auto& [cols, rows] : {std::pair{96, 72}, std::pair{40, 90}}) {
+    SampleOptions options = Small();
+    options.demSize = cols;
+    options.demHeight = rows;
+    SampleFiles files;
+    const auto folder = dir / (std::to_string(cols) + "x" + std::to_string(rows));
+    ASSERT_EQ(WriteSampleProject(folder.string(), options, {}, &files), "");
+    GDALDatasetUniquePtr dem(GDALDataset::Open(files.dem.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
+    ASSERT_TRUE(dem);
+    EXPECT_EQ(dem->GetRasterXSize(), cols);
+    EXPECT_EQ(dem->GetRasterYSize(), rows);
+    double gt[6];
+    ASSERT_EQ(dem->GetGeoTransform(gt), CE_None);
+    EXPECT_GT(gt[1], 0.0);
+    EXPECT_DOUBLE_EQ(gt[5], -gt[1]);
+    EXPECT_EQ(gt[2], 0.0);
+    EXPECT_EQ(gt[4], 0.0);
+    const SampleScene scene(options);
+    for (const SampleShot& shot : scene.Shots())
+      for (const cv::Point2d px : {cv::Point2d(0, 0), cv::Point2d(159, 0), cv::Point2d(0, 119),
+                                   cv::Point2d(159, 119)}) {
+        cv::Point3d ground;
+        ASSERT_TRUE(scene.CastRay(shot, px.x, px.y, &ground));
+        EXPECT_GT(ground.x, gt[0]);
+        EXPECT_LT(ground.x, gt[0] + cols * gt[1]);
+        EXPECT_LT(ground.y, gt[3]);
+        EXPECT_GT(ground.y, gt[3] + rows * gt[5]);
+      }
+  }
+  SampleOptions tooFlat = Small();
+  tooFlat.demHeight = 15;
+  EXPECT_FALSE(ValidateSampleOptions(tooFlat).empty());
 }
 
 // The renderer's rays and the orientation library's projection are the same camera model.
