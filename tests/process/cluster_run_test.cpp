@@ -91,14 +91,14 @@ TEST(ClusterMessages, StartAndReportSurviveEncodingExactly) {
   EXPECT_FALSE(DecodeClusterStart(""));
 
   ImageReport r{41, Status(41, "img 041", ImageOutcome::Skipped,
-                           std::string("reason with\nnewline and \0 byte", 32))};
+                           std::string("reason with\nnewline and \0 byte", 30))};
   const auto rb = DecodeImageReport(EncodeImageReport(r));
   ASSERT_TRUE(rb);
   EXPECT_EQ(rb->position, 41);
   EXPECT_EQ(rb->status.row, 41);
   EXPECT_EQ(rb->status.name, "img 041");
   EXPECT_EQ(rb->status.outcome, ImageOutcome::Skipped);
-  EXPECT_EQ(rb->status.reason, std::string("reason with\nnewline and \0 byte", 32));
+  EXPECT_EQ(rb->status.reason, std::string("reason with\nnewline and \0 byte", 30));
   // Whether a skip was a failure crosses too: the run's exit code depends on it.
   for (const bool failed : {false, true}) {
     r.status.failed = failed;

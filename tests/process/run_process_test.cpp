@@ -493,8 +493,9 @@ TEST(RunProcess, CogOrthosAreTransparentOutsideTheirCellAndUnchangedInside) {
         const uchar* pb = b.ptr<uchar>(j) + 3 * i;
         const int cx = static_cast<int>(std::floor((ox0 + i) / scale));
         const int cy = static_cast<int>(std::floor((oy0 + j) / scale));
-        const uchar* c = codes.ptr<uchar>(cy) + 3 * cx;
-        const bool own = c[2] + 256 * c[1] + 65536 * c[0] == static_cast<int>(k);
+        const bool onMap = cx >= 0 && cy >= 0 && cx < codes.cols && cy < codes.rows;
+        const uchar* c = onMap ? codes.ptr<uchar>(cy) + 3 * cx : nullptr;
+        const bool own = onMap && c[2] + 256 * c[1] + 65536 * c[0] == static_cast<int>(k);
         const bool imaged = pb[0] || pb[1] || pb[2];
         if (pa[3] == 255) {
           ++opaque;
