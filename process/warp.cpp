@@ -13,6 +13,7 @@
 #include "app/dem.h"
 #include "external/geo/gdal_extract_roi.h"
 #include "process/ortho_writer.h"
+#include "process/square_warp.h"
 #include "products/mosaic.h"
 
 namespace ortavia {
@@ -84,6 +85,13 @@ void ProjectCornerRow(const ImageWarp& w, int gx0, int gy, int s, int count,
   }
 }
 
+// 8-bit squares take the lean warp of the same bytes; other depths OpenCV's.
+void WarpPatch(const cv::Mat& patch, cv::Mat& dst, const cv::Mat& m) {
+  if (WarpSquareLinear8u(patch, dst, m)) return;
+  cv::warpPerspective(patch, dst, m, dst.size(), cv::INTER_LINEAR | cv::WARP_FILL_OUTLIERS,
+                      cv::BORDER_CONSTANT, cv::Scalar::all(0));
+}
+
 // Warps one square from its four projected corners into the block at (sx, sy).
 void WarpSquare(const ImageWarp& w, const Corner (&c)[4], int sx, int sy, int s, cv::Mat& block,
                 cv::Mat& alphaBlock, cv::Mat& written) {
@@ -106,15 +114,11 @@ void WarpSquare(const ImageWarp& w, const Corner (&c)[4], int sx, int sy, int s,
   const cv::Rect srcRect(umin, vmin, umax - umin + 1, vmax - vmin + 1);
   const cv::Rect dstRect(sx, sy, s, s);
   cv::Mat dst = block(dstRect);
-  cv::warpPerspective(w.src(srcRect), dst, m, dstRect.size(),
-                      cv::INTER_LINEAR | cv::WARP_FILL_OUTLIERS, cv::BORDER_CONSTANT,
-                      cv::Scalar::all(0));
+  WarpPatch(w.src(srcRect), dst, m);
   if (!written.empty()) written(dstRect).setTo(255);
   if (!w.alpha.empty()) {
     cv::Mat adst = alphaBlock(dstRect);
-    cv::warpPerspective(w.alpha(srcRect), adst, m, dstRect.size(),
-                        cv::INTER_LINEAR | cv::WARP_FILL_OUTLIERS, cv::BORDER_CONSTANT,
-                        cv::Scalar::all(0));
+    WarpPatch(w.alpha(srcRect), adst, m);
   }
 }
 
