@@ -253,6 +253,8 @@ cv::Mat ReadVoronoiProduct(const std::string& destinationFolder, std::string* er
 std::string PrepareClusterWarp(WarpProject& project, const ClusterStart& start,
                                const std::string& destinationFolder, int rank, cv::Mat& voronoi,
                                WarpRequest& request) {
+  // The mosaic stage is rank 0's: the footprint pass's surface would only hold memory here.
+  project.terrain = {};
   if (std::string cause = FolderCause(destinationFolder); !cause.empty()) return cause;
   std::string error;
   voronoi = ReadVoronoiProduct(destinationFolder, &error);

@@ -63,7 +63,8 @@ cv::Mat ReadVoronoiProduct(const std::string& destinationFolder, std::string* er
 // A rank other than 0 after filling its project: checks that it sees the destination folder and
 // the products rank 0 wrote there, and the same inputs; then sets the mosaic grid in the project
 // and fills request (voronoi receives the map and must outlive the request). Empty on success,
-// else the cause. rank names the probe file written to prove the folder takes files.
+// else the cause. rank names the probe file written to prove the folder takes files. The terrain
+// surface kept by the project's footprint pass is released: a rank never builds the products.
 std::string PrepareClusterWarp(WarpProject& project, const ClusterStart& start,
                                const std::string& destinationFolder, int rank, cv::Mat& voronoi,
                                WarpRequest& request);

@@ -232,8 +232,10 @@ TEST(ClusterRun, AnotherProjectWarpingOutOfOrderWritesTheSingleRunsFiles) {
     s.Fill(worker);
     cv::Mat voronoi;
     WarpRequest workerRequest;
+    EXPECT_TRUE(worker.terrain.surface) << "kept by the footprint pass";
     prepared = PrepareClusterWarp(worker, *start, request.destinationFolder, 1, voronoi,
                                   workerRequest);
+    EXPECT_FALSE(worker.terrain.surface) << "a rank builds no products: its surface is released";
     ImageDispenser dispenser(static_cast<int>(request.rows.size()));
     ImageWarper warper(workerRequest, ctx);
     EXPECT_FALSE(warper.Refusal());
