@@ -3,6 +3,7 @@
 // calls the windows make (DEM, passport, image checks, point-file import, footprints), run it,
 // write footprints as GeoJSON, or write a sample project. The program's main only wires the
 // terminal (log, progress, Ctrl-C) to these functions.
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -45,11 +46,12 @@ inline void Error(const BatchIo& io, const std::string& text) {
 }
 
 // OpenCV's pool, which runs the warp and the terrain surface, with n threads (0: as it is) for the
-// life of the object.
+// life of the object. More threads than cores are as many as the cores: the pool would refuse
+// them anyway, with a warning on the terminal.
 class WarpThreads {
  public:
   explicit WarpThreads(int n) : before_(cv::getNumThreads()) {
-    if (n > 0) cv::setNumThreads(n);
+    if (n > 0) cv::setNumThreads(std::min(n, std::max(1, cv::getNumberOfCPUs())));
   }
   ~WarpThreads() { cv::setNumThreads(before_); }
   WarpThreads(const WarpThreads&) = delete;
