@@ -32,6 +32,51 @@ constexpr WeightTable MakeWeights() {
 }
 constexpr WeightTable kWeights = MakeWeights();
 
+#if defined(__SSE2__)
+// The same weights over 32 (they are multiples of 32, so at most 1024), as 16-bit lanes paired
+// for _mm_madd_epi16 with the top-left and bottom-left taps of channels 0..2 and channel 0 of the
+// right taps, then with channels 1 and 2 of the right taps: (Σ S w + 2^14) >> 15 is
+// (Σ S w / 32 + 2^9) >> 10 exactly.
+struct PairedWeights {
+  alignas(16) std::int16_t left[8], right[8];
+};
+using PairedTable = std::array<PairedWeights, kFractions * kFractions>;
+constexpr PairedTable MakePairedWeights() {
+  PairedTable t{};
+  for (std::size_t i = 0; i < t.size(); ++i) {
+    const auto w = kWeights[i];
+    const auto v = [&](int k) { return static_cast<std::int16_t>(w[k] / 32); };
+    t[i] = {{v(0), v(2), v(0), v(2), v(0), v(2), v(1), v(3)}, {v(1), v(3), v(1), v(3), 0, 0, 0, 0}};
+  }
+  return t;
+}
+constexpr PairedTable kPairedWeights = MakePairedWeights();
+
+// One RGB pixel from its four taps: a (top left) and b (bottom left), each followed by its right
+// neighbour. Reads a[0..7] and b[-2..5]: the rows below a and above b hold those bytes.
+inline void BlendRgb(const uchar* a, const uchar* b, const PairedWeights& w, uchar* d) {
+  std::uint64_t top, bottom;
+  std::memcpy(&top, a, 8);
+  std::memcpy(&bottom, b - 2, 8);
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i t = _mm_unpacklo_epi8(_mm_cvtsi64_si128(static_cast<long long>(top)), zero);
+  const __m128i u =
+      _mm_unpacklo_epi8(_mm_cvtsi64_si128(static_cast<long long>(bottom >> 16)), zero);
+  // lo: (a0,b0) (a1,b1) (a2,b2) (a3,b3); hi: (a4,b4) (a5,b5) ...
+  const __m128i lo = _mm_madd_epi16(_mm_unpacklo_epi16(t, u),
+                                    _mm_load_si128(reinterpret_cast<const __m128i*>(w.left)));
+  const __m128i hi = _mm_madd_epi16(_mm_unpackhi_epi16(t, u),
+                                    _mm_load_si128(reinterpret_cast<const __m128i*>(w.right)));
+  // Channel k: lo[k] (left taps) + the right taps' lo[3], hi[0], hi[1].
+  const __m128i right = _mm_or_si128(_mm_srli_si128(lo, 12), _mm_slli_si128(hi, 4));
+  const __m128i sum =
+      _mm_srai_epi32(_mm_add_epi32(_mm_add_epi32(lo, right), _mm_set1_epi32(512)), 10);
+  const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(sum, zero), zero);
+  const std::uint32_t rgb = static_cast<std::uint32_t>(_mm_cvtsi128_si32(bytes));
+  std::memcpy(d, &rgb, 3);
+}
+#endif
+
 // Source positions of one destination row in 1/32 pixel, as OpenCV computes them:
 // round((X0 + M0 x) * 32 / W) with W = W0 + M6 x (0 where W is 0), clamped to int first.
 void RowPositions(const double* M, double X0, double Y0, double W0, int n, int* X, int* Y) {
@@ -87,6 +132,12 @@ void WarpRows(const cv::Mat& src, cv::Mat& dst, const double* M) {
       if (sx >= 0 && sy >= 0 && sx + 1 < width && sy + 1 < height) {
         const uchar* a = s0 + sy * step + sx * cn;
         const uchar* b = a + step;
+#if defined(__SSE2__)
+        if constexpr (cn == 3) {
+          BlendRgb(a, b, kPairedWeights[(Y & (kFractions - 1)) * kFractions + (X & (kFractions - 1))], d);
+          continue;
+        }
+#endif
         // Weights and sums in registers: the stores below could alias anything read here.
         const int w0 = w[0], w1 = w[1], w2 = w[2], w3 = w[3];
         int sum[cn];

@@ -52,6 +52,25 @@ TEST(SquareWarp, RefusesWhatItDoesNotCompute) {
   }
 }
 
+// Sources that are exactly the taps' box (own allocations, no view): the last pixel of the last
+// row is a tap, and nothing past it is read (the sanitizer build would see it).
+TEST(SquareWarp, SourcesOfJustTheTapsGiveOpenCvsBytes) {
+  for (const cv::Size size : {cv::Size(2, 2), cv::Size(3, 5), cv::Size(8, 8), cv::Size(17, 2)}) {
+    for (const int type : {CV_8UC3, CV_8UC1}) {
+      cv::Mat src(size, type);
+      cv::randu(src, 0, 256);
+      const float w = static_cast<float>(size.width - 1), h = static_cast<float>(size.height - 1);
+      const cv::Point2f from[4] = {{0, 0}, {w, 0}, {w, h}, {0, h}};
+      const cv::Point2f to[4] = {{0, 0}, {16, 0}, {16, 16}, {0, 16}};
+      const cv::Mat m = cv::getPerspectiveTransform(from, to);
+      cv::Mat dst(16, 16, type);
+      ASSERT_TRUE(WarpSquareLinear8u(src, dst, m));
+      EXPECT_EQ(cv::countNonZero(dst.reshape(1) != OpenCvWarp(src, m, dst.size()).reshape(1)), 0)
+          << size << " " << type;
+    }
+  }
+}
+
 // The squares of the tile mode: a patch (a view of a larger image) holding the four projected
 // corners, warped onto s x s pixels. Scales from a quarter to eight, turned, in perspective,
 // folded and degenerate quadrilaterals, corners on and beyond the patch's edges.
