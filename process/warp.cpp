@@ -13,6 +13,7 @@
 #include "app/dem.h"
 #include "external/geo/gdal_extract_roi.h"
 #include "process/ortho_writer.h"
+#include "process/pixel_sample.h"
 #include "process/square_warp.h"
 #include "products/mosaic.h"
 
@@ -197,6 +198,8 @@ void SamplePixel(const cv::Mat& src, float u, float v, double* out, cv::Mat& sub
   switch (src.depth()) {
     case CV_16U: SampleBilinear<uint16_t>(src, u, v, out); return;
     case CV_8U:
+      if (SampleLinear8u(src, u, v, out)) return;
+      [[fallthrough]];
     case CV_32F: {
       cv::getRectSubPix(src, cv::Size(3, 3), cv::Point2f(u, v), subPix);
       for (int k = 0; k < src.channels(); ++k) {
