@@ -345,12 +345,7 @@ Outcome OnTerminal(const std::vector<std::string>& args) {
   if (pid == 0) {
     const int out = open((dir / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     dup2(out, 1);
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(TOOL_PATH));
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(TOOL_PATH, argv.data());
-    _exit(127);
+    ortavia::test::ExecTool(args);
   }
   Outcome o;
   char buf[4096];

@@ -27,6 +27,16 @@ inline std::string ReadAll(const std::filesystem::path& path) {
   return s.str();
 }
 
+// In a forked child: becomes the tool; 127 when it cannot be executed.
+[[noreturn]] inline void ExecTool(const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(TOOL_PATH));
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  execv(TOOL_PATH, argv.data());
+  _exit(127);
+}
+
 // Starts the tool; `inChild` runs in the child just before the tool is executed (limits, signal
 // dispositions). Returns the child's pid.
 inline pid_t StartTool(const std::vector<std::string>& args, const std::filesystem::path& outFile,
@@ -39,12 +49,7 @@ inline pid_t StartTool(const std::vector<std::string>& args, const std::filesyst
     dup2(out, 1);
     dup2(err, 2);
     if (inChild) inChild();
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(TOOL_PATH));
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(TOOL_PATH, argv.data());
-    _exit(127);
+    ExecTool(args);
   }
   return pid;
 }
