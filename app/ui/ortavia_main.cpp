@@ -19,6 +19,7 @@
 #include "external/geo/pump.h"
 #include "external/tools/folders.h"
 #include "external/tools/sysinfo.h"
+#include "process/heap_reuse.h"
 
 namespace {
 
@@ -44,6 +45,7 @@ bool InstallCrashReports(const QString& appName, const std::string& version) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  ortavia::KeepFreedMemoryForReuse();
   QApplication app(argc, argv);
   ortavia::ui::KeepNumbersInCLocale();
   QApplication::setWindowIcon(ortavia::ui::AppIcon());

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "process/batch_runner.h"
+#include "process/heap_reuse.h"
 #include "process/terminal_log.h"
 
 namespace {
@@ -24,6 +25,7 @@ extern "C" void OnInterrupt(int sig) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  ortavia::KeepFreedMemoryForReuse();
   std::signal(SIGINT, OnInterrupt);
   std::signal(SIGTERM, OnInterrupt);
   const std::vector<std::string> args(argv + 1, argv + argc);

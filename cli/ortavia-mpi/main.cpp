@@ -16,6 +16,7 @@
 #include "crash_note.h"
 #include "mpi_link.h"
 #include "process/batch_runner.h"
+#include "process/heap_reuse.h"
 #include "process/terminal_log.h"
 
 namespace {
@@ -85,6 +86,7 @@ int RunRankZero(const std::vector<std::string>& args, int ranks) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  ortavia::KeepFreedMemoryForReuse();
   int provided = 0;
   MPI_Init_thread(&argc, &argv, MPI_THREAD_FUNNELED, &provided);
   std::signal(SIGINT, OnStop);
