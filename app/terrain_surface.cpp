@@ -11,6 +11,10 @@
 #include <thread>
 #include <utility>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <CGAL/AABB_traits.h>
 #include <CGAL/AABB_tree.h>
 #include <CGAL/AABB_triangle_primitive.h>
@@ -156,14 +160,12 @@ class Smoother {
  public:
   Smoother(std::vector<cv::Point3d>& pos, const Adjacency& nb, const TerrainSurfaceOptions& options)
       : pos_(pos), nb_(nb), relaxation_(options.relaxation), n_(pos.size()) {
-    for (int c = 0; c < 3; ++c) {
-      buf_[0][c].resize(n_);
-      buf_[1][c].resize(n_);
-    }
+    buf_[0].assign(kStride * n_, 0.0);
+    buf_[1].assign(kStride * n_, 0.0);
     for (std::size_t v = 0; v < n_; ++v) {
-      buf_[0][0][v] = pos[v].x;
-      buf_[0][1][v] = pos[v].y;
-      buf_[0][2][v] = pos[v].z;
+      buf_[0][kStride * v] = pos[v].x;
+      buf_[0][kStride * v + 1] = pos[v].y;
+      buf_[0][kStride * v + 2] = pos[v].z;
     }
     weight_.resize(n_);
     for (std::size_t v = 0; v < n_; ++v) {
@@ -188,7 +190,9 @@ class Smoother {
       done += levels;
       if (ctx && ctx->AbortCheck()) return false;
     }
-    for (std::size_t v = 0; v < n_; ++v) pos_[v] = {buf_[cur][0][v], buf_[cur][1][v], buf_[cur][2][v]};
+    const double* p = buf_[cur].data();
+    for (std::size_t v = 0; v < n_; ++v)
+      pos_[v] = {p[kStride * v], p[kStride * v + 1], p[kStride * v + 2]};
     return true;
   }
 
@@ -234,26 +238,42 @@ class Smoother {
     helper.join();
   }
 
-  void Iterate(const std::vector<double> (&in)[3], std::vector<double> (&out)[3], std::size_t lo,
+  // x and y of a vertex are summed as one pair; every lane does the scalar arithmetic in the same
+  // order, so the positions are those of a plain loop over x, y and z.
+  void Iterate(const std::vector<double>& in, std::vector<double>& out, std::size_t lo,
                std::size_t hi) {
-    const double* x = in[0].data();
-    const double* y = in[1].data();
-    const double* z = in[2].data();
+    const double* p = in.data();
+    double* q = out.data();
     const std::uint32_t* off = nb_.offsets.data();
     const std::uint32_t* adj = nb_.adj.data();
     for (std::size_t v = lo; v < hi; ++v) {
-      double sx = 0.0, sy = 0.0, sz = 0.0;
-      for (std::uint32_t k = off[v]; k < off[v + 1]; ++k) {
-        const std::uint32_t j = adj[k];
-        sx += x[j];
-        sy += y[j];
-        sz += z[j];
-      }
       const double w = weight_[v];
       const double r = w > 0.0 ? relaxation_ : 0.0;
-      out[0][v] = x[v] + r * (sx * w - x[v]);
-      out[1][v] = y[v] + r * (sy * w - y[v]);
-      out[2][v] = z[v] + r * (sz * w - z[v]);
+      const double* self = p + kStride * v;
+      double* to = q + kStride * v;
+#if defined(__SSE2__)
+      __m128d sxy = _mm_setzero_pd();
+      double sz = 0.0;
+      for (std::uint32_t k = off[v]; k < off[v + 1]; ++k) {
+        const double* nbr = p + kStride * adj[k];
+        sxy = _mm_add_pd(sxy, _mm_loadu_pd(nbr));
+        sz += nbr[2];
+      }
+      const __m128d xy = _mm_loadu_pd(self);
+      const __m128d mean = _mm_mul_pd(sxy, _mm_set1_pd(w));
+      _mm_storeu_pd(to, _mm_add_pd(xy, _mm_mul_pd(_mm_set1_pd(r), _mm_sub_pd(mean, xy))));
+#else
+      double sx = 0.0, sy = 0.0, sz = 0.0;
+      for (std::uint32_t k = off[v]; k < off[v + 1]; ++k) {
+        const double* nbr = p + kStride * adj[k];
+        sx += nbr[0];
+        sy += nbr[1];
+        sz += nbr[2];
+      }
+      to[0] = self[0] + r * (sx * w - self[0]);
+      to[1] = self[1] + r * (sy * w - self[1]);
+#endif
+      to[2] = self[2] + r * (sz * w - self[2]);
     }
   }
 
@@ -261,7 +281,8 @@ class Smoother {
   const Adjacency& nb_;
   double relaxation_;
   std::size_t n_;
-  std::vector<double> buf_[2][3], weight_;
+  static constexpr std::size_t kStride = 4;  // x, y, z and a pad, a vertex to half a cache line
+  std::vector<double> buf_[2], weight_;
   std::size_t reach_ = 0, chunk_ = 0;
   int threads_ = 1;
 };

@@ -71,6 +71,7 @@ ToolOutcome ActWhen(const std::vector<std::string>& args, const std::string& lin
                     const fs::path& dir, const std::function<void(pid_t)>& act,
                     const std::function<void()>& inChild = {}) {
   const fs::path outFile = dir / "act.out", errFile = dir / "act.err";
+  fs::remove(errFile);  // an earlier run's log must not be taken for this one's
   const pid_t pid = ortavia::test::StartTool(args, outFile, errFile, inChild);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(300);
   while (ReadAll(errFile).find(line) == std::string::npos &&
