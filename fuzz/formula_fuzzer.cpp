@@ -39,10 +39,14 @@ bool Same(const Outcome& a, const Outcome& b) {
   return *a.value == *b.value || (std::isnan(*a.value) && std::isnan(*b.value));
 }
 
-// rand() gives another value each time; its programs are only run, not compared.
+// rand() gives another value each time; its programs are only run, not compared. The parser
+// drops every space before reading a name, so "r and()" calls it too.
 bool Deterministic(std::string_view text) {
-  for (std::size_t i = 0; i + 4 <= text.size(); ++i)
-    if (strncasecmp(text.data() + i, "rand", 4) == 0) return false;
+  std::string packed;
+  for (const char c : text)
+    if (c != ' ') packed += c;
+  for (std::size_t i = 0; i + 4 <= packed.size(); ++i)
+    if (strncasecmp(packed.data() + i, "rand", 4) == 0) return false;
   return true;
 }
 
