@@ -211,7 +211,9 @@ TEST(Mail, FailuresSayWhyAndEndWithinTheTimeOut) {
     EXPECT_TRUE(server.Messages().empty()) << c.name;
     // No hang: the time-out ends it, well before a generous bound.
     EXPECT_LT(seconds, 10.0) << c.name;
-    if (c.mode == FakeSmtpServer::Mode::Silent) EXPECT_GE(pumps, 10) << "the window is kept alive while waiting";
+    if (c.mode == FakeSmtpServer::Mode::Silent) {
+      EXPECT_GE(pumps, 10) << "the window is kept alive while waiting";
+    }
   }
 }
 

@@ -121,7 +121,9 @@ TEST_F(BatchMailRun, AFailedMailIsToldAndKeepsTheExitCode) {
     EXPECT_EQ(Run({"--mail-to", "ops@a.example", "--smtp-server", server}), kBatchDone) << server;
     EXPECT_NE(errors.find("Unable to send email to ops@a.example through " + server + ": "), std::string::npos) << errors;
     EXPECT_TRUE(fs::exists(*dir_ / "out" / "report.txt"));
-    if (server == refusing.Address()) EXPECT_NE(errors.find("550"), std::string::npos) << "the server's answer is named";
+    if (server == refusing.Address()) {
+      EXPECT_NE(errors.find("550"), std::string::npos) << "the server's answer is named";
+    }
   }
 }
 

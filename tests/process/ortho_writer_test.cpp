@@ -403,8 +403,9 @@ TEST(OrthoWriter, TransparentOutsideTheOwnCellAndWhereNothingWasWritten) {
     if (c.fileBands > c.bands) {
       EXPECT_EQ(ds->GetRasterBand(c.fileBands)->GetColorInterpretation(), GCI_AlphaBand) << path;
       uint16_t full = 0;
-      ds->GetRasterBand(c.fileBands)->RasterIO(GF_Read, 0, 0, 1, 1, &full, 1, 1, GDT_UInt16, 0, 0,
-                                               nullptr);
+      ASSERT_EQ(ds->GetRasterBand(c.fileBands)
+                    ->RasterIO(GF_Read, 0, 0, 1, 1, &full, 1, 1, GDT_UInt16, 0, 0, nullptr),
+                CE_None);
       EXPECT_EQ(full, c.type == GDT_UInt16 ? 65535 : 255) << path;
     } else {
       EXPECT_EQ(ds->GetRasterBand(1)->GetMaskFlags(), GMF_PER_DATASET) << path;

@@ -145,7 +145,9 @@ TEST(BatchOptions, ThreadsAreAWholeNumberFromOneTo1024) {
     a.insert(a.end(), {"--threads", k.value});
     const std::string error = ParseBatchCommand(a, &c);
     EXPECT_EQ(error, k.threads ? "" : refused) << k.value;
-    if (k.threads) EXPECT_EQ(c.threads, k.threads) << k.value;
+    if (k.threads) {
+      EXPECT_EQ(c.threads, k.threads) << k.value;
+    }
   }
   // Only the run warps.
   EXPECT_EQ(ParseBatchCommand({"footprints", "--dem", "d", "--passport", "p", "--eo", "e",

@@ -101,7 +101,9 @@ TEST(TiffTagsInPlace, TagsGoIntoTheFirstDirectoryWithoutMovingIt) {
     ASSERT_TRUE(ds);
     uint16_t v[2] = {};
     for (int b = 1; b <= 2; ++b)
-      ds->GetRasterBand(b)->RasterIO(GF_Read, 299, 199, 1, 1, &v[b - 1], 1, 1, GDT_UInt16, 0, 0, nullptr);
+      ASSERT_EQ(ds->GetRasterBand(b)->RasterIO(GF_Read, 299, 199, 1, 1, &v[b - 1], 1, 1, GDT_UInt16,
+                                               0, 0, nullptr),
+                CE_None);
     EXPECT_EQ(v[0], 1007) << c.layout;
     EXPECT_EQ(v[1], 2007) << c.layout;
   }

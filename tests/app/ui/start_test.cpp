@@ -331,7 +331,9 @@ TEST_F(StartTest, FullReportFindsOnlyAReportOfAStoredAbsoluteFolder) {
     EXPECT_EQ(prompts.Texts(Kind::Information), c.info ? QStringList{c.info} : QStringList{}) << c.folder;
     const QStringList warnings = prompts.Texts(Kind::Warning);
     EXPECT_EQ(warnings.size(), c.warning ? 1 : 0) << c.folder;
-    if (c.warning && !warnings.isEmpty()) EXPECT_TRUE(warnings[0].startsWith(c.warning));
+    if (c.warning && !warnings.isEmpty()) {
+      EXPECT_TRUE(warnings[0].startsWith(c.warning));
+    }
     EXPECT_EQ(opened.size(), c.info ? 0 : 1) << c.folder;
   }
 }

@@ -131,7 +131,9 @@ TEST_F(SelectPassportTest, TableIsAReadOnlyViewWithTheRowColours) {
     EXPECT_EQ(t->item(row, 0)->foreground().color(), black) << row;
     EXPECT_EQ(t->item(row, 1)->foreground().color(), row == 3 ? back : green) << row;
     const bool blank = row == 0 || row == 1 || row == 9 || row == 10;
-    if (blank) EXPECT_EQ(t->item(row, 2)->foreground().color(), back) << row;
+    if (blank) {
+      EXPECT_EQ(t->item(row, 2)->foreground().color(), back) << row;
+    }
   }
   d->resize(1100, 600);
   d->show();

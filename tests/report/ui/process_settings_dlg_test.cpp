@@ -99,7 +99,9 @@ TEST(ProcessSettingsDlg, TestSendsTheFieldsAsTypedAndSaysWhyItFailed) {
     const QStringList info = prompts.Texts(Kind::Information);
     ASSERT_EQ(info.size(), 1);
     EXPECT_TRUE(info[0].startsWith(c.answer)) << info[0].toStdString();
-    if (c.cause) EXPECT_TRUE(info[0].contains(c.cause)) << info[0].toStdString();
+    if (c.cause) {
+      EXPECT_TRUE(info[0].contains(c.cause)) << info[0].toStdString();
+    }
     EXPECT_FALSE(info[0].contains("bmail"));
     EXPECT_TRUE(dlg.isEnabled());
     // Test edits nothing in force.
