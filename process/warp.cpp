@@ -12,6 +12,7 @@
 
 #include "app/dem.h"
 #include "external/geo/gdal_extract_roi.h"
+#include "external/tools/storage_error.h"
 #include "process/ortho_writer.h"
 #include "process/pixel_sample.h"
 #include "process/square_warp.h"
@@ -483,10 +484,12 @@ ImageWarper::Step ImageWarper::ProcessImage(int i, int r) {
   layout.voronoiMap = req_.voronoiMap;
   layout.row = r;
   layout.mosaicScale = project.mosaicScale;
+  const tools::StorageErrorWatch storage;
   OrthoWriter writer;
   const auto cannotWrite = [&](OrthoStatus s) {
-    ctx_.Log(Format("%s image can't be written: %s!", item.name.c_str(), OrthoStatusText(s).c_str()));
-    return Skip(OrthoStatusText(s));
+    const std::string what = tools::WithStorageCause(OrthoStatusText(s), storage.Error());
+    ctx_.Log(Format("%s image can't be written: %s!", item.name.c_str(), what.c_str()));
+    return Skip(what);
   };
   if (OrthoStatus s = writer.Create(layout); s != OrthoStatus::Ok) return cannotWrite(s);
 

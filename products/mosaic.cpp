@@ -17,6 +17,7 @@
 #include "external/geo/pgon.h"
 #include "external/geo/voronoi.h"
 #include "external/tools/atomic_file.h"
+#include "external/tools/storage_error.h"
 
 namespace ortavia {
 namespace {
@@ -31,6 +32,11 @@ MosaicResult Fail(MosaicStatus status, std::string message) {
   r.status = status;
   r.message = std::move(message);
   return r;
+}
+
+MosaicResult WriteFailure(const std::string& file, const tools::StorageErrorWatch& storage) {
+  return Fail(MosaicStatus::WriteFailed,
+              tools::WithStorageCause(file + " cannot be written", storage.Error()));
 }
 
 const geo::COrientation* OrientationOf(const WarpProject& project, int row) {
@@ -276,11 +282,13 @@ MosaicResult BuildMosaicOverviews(WarpProject& project, const std::vector<int>& 
     std::snprintf(line, sizeof line, "%s %d %d %d\n", name.c_str(), code[2], code[1], code[0]);
     list += line;
     cv::polylines(coverage, polys, true, cv::Scalar(128, 128, 128), 5);
+    const tools::StorageErrorWatch storage;
     if (!WriteBoundsFile(folder / (name + ".bounds"), own.minX, own.minY, own.maxX, own.maxY))
-      return Fail(MosaicStatus::WriteFailed, name + ".bounds cannot be written");
+      return WriteFailure(name + ".bounds", storage);
   }
+  const tools::StorageErrorWatch storage;
   if (!tools::WriteFileAtomically(folder / "coverage.txt", list))
-    return Fail(MosaicStatus::WriteFailed, "coverage.txt cannot be written");
+    return WriteFailure("coverage.txt", storage);
   if (mosaic.Empty()) return Fail(MosaicStatus::NoCoverage, "no image footprint reaches the terrain");
 
   // Crop to the mosaic extent.
@@ -331,12 +339,13 @@ MosaicResult BuildMosaicOverviews(WarpProject& project, const std::vector<int>& 
   grid.mosaicMinY = project.mosaicMinY;
   grid.mosaicMaxY = project.mosaicMaxY;
 
+  const tools::StorageErrorWatch productStorage;
   if (!WriteProductTiff(folder / "coverage.tif", coverageCrop, grid.mosaicMinX, grid.mosaicMaxY,
                         cellSize, crsWkt))
-    return Fail(MosaicStatus::WriteFailed, "coverage.tif cannot be written");
+    return WriteFailure("coverage.tif", productStorage);
   if (!WriteProductTiff(folder / "voronoi.tif", voronoi, grid.mosaicMinX, grid.mosaicMaxY, cellSize,
                         crsWkt))
-    return Fail(MosaicStatus::WriteFailed, "voronoi.tif cannot be written");
+    return WriteFailure("voronoi.tif", productStorage);
   grid.voronoiMap = voronoi;
   ctx.Log("end building overviews...");
   result.status = MosaicStatus::Ok;

@@ -106,7 +106,10 @@ TEST(BatchFaults, ADiskThatFillsDuringAnOrthoCostsOnlyThatOrtho) {
   for (const std::string name : {"img_003", "img_004"}) {
     // Reported with its cause; nothing under its final name and no leftover.
     EXPECT_NE(o.out.find(name), std::string::npos) << o.out;
-    EXPECT_NE(o.err.find(name + " image can't be written"), std::string::npos) << o.err;
+    EXPECT_NE(o.err.find(name + " image can't be written: the ortho raster cannot be written "
+                                "(File too large)!"),
+              std::string::npos)
+        << o.err;
     for (const std::string ext : {".tif", ".tfw", ".tif.part", ".tfw.part"})
       EXPECT_FALSE(fs::exists(out / (name + ext))) << name + ext;
   }
@@ -118,7 +121,9 @@ TEST(BatchFaults, ADiskThatFillsDuringAnOrthoCostsOnlyThatOrtho) {
   const std::size_t failed = report.find("Failed");
   ASSERT_NE(failed, std::string::npos) << report;
   for (const std::string name : {"img_003", "img_004"})
-    EXPECT_NE(report.find(name, failed), std::string::npos) << report;
+    EXPECT_NE(report.find(name + ": the ortho raster cannot be written (File too large)", failed),
+              std::string::npos)
+        << report;
   EXPECT_EQ(report.find("img_002", failed), std::string::npos) << report;
   ExpectNothingHalfWritten(out);
 }
@@ -149,7 +154,7 @@ TEST(BatchFaults, ADiskFullInTheMosaicStageLeavesNoHalfProduct) {
   const ToolOutcome o = ortavia::test::FinishTool(pid, root / "o", root / "e");
   EXPECT_EQ(o.code, 4) << err;
   EXPECT_NE(err.find("Process error!"), std::string::npos) << err;
-  EXPECT_NE(err.find("coverage.tif cannot be written"), std::string::npos) << err;
+  EXPECT_NE(err.find("coverage.tif cannot be written (File too large)"), std::string::npos) << err;
   for (const std::string f : {"coverage.tif", "coverage.tif.part", "voronoi.tif", "img_001.tif"})
     EXPECT_FALSE(fs::exists(out / f)) << f;
   ExpectNothingHalfWritten(out);
