@@ -42,9 +42,8 @@ bool Same(const Outcome& a, const Outcome& b) {
 // rand() gives another value each time; its programs are only run, not compared. The parser
 // drops every space before reading a name, so "r and()" calls it too.
 bool Deterministic(std::string_view text) {
-  std::string packed;
-  for (const char c : text)
-    if (c != ' ') packed += c;
+  std::string packed(text);
+  std::erase(packed, ' ');
   for (std::size_t i = 0; i + 4 <= packed.size(); ++i)
     if (strncasecmp(packed.data() + i, "rand", 4) == 0) return false;
   return true;

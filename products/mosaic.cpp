@@ -244,6 +244,8 @@ MosaicResult BuildMosaicOverviews(WarpProject& project, const std::vector<int>& 
 
   // Footprints into the coverage map, the coverage list and the bounds files.
   const fs::path folder(destinationFolder);
+  // Every file below stops the stage at its first failed write, so the first reason is its own.
+  const tools::StorageErrorWatch storage;
   std::string list;  // coverage.txt
   Extent mosaic;
   std::map<int, geo::CPgon> polygons;  // by list row, for the taking-part images
@@ -282,11 +284,9 @@ MosaicResult BuildMosaicOverviews(WarpProject& project, const std::vector<int>& 
     std::snprintf(line, sizeof line, "%s %d %d %d\n", name.c_str(), code[2], code[1], code[0]);
     list += line;
     cv::polylines(coverage, polys, true, cv::Scalar(128, 128, 128), 5);
-    const tools::StorageErrorWatch storage;
     if (!WriteBoundsFile(folder / (name + ".bounds"), own.minX, own.minY, own.maxX, own.maxY))
       return WriteFailure(name + ".bounds", storage);
   }
-  const tools::StorageErrorWatch storage;
   if (!tools::WriteFileAtomically(folder / "coverage.txt", list))
     return WriteFailure("coverage.txt", storage);
   if (mosaic.Empty()) return Fail(MosaicStatus::NoCoverage, "no image footprint reaches the terrain");
@@ -339,13 +339,12 @@ MosaicResult BuildMosaicOverviews(WarpProject& project, const std::vector<int>& 
   grid.mosaicMinY = project.mosaicMinY;
   grid.mosaicMaxY = project.mosaicMaxY;
 
-  const tools::StorageErrorWatch productStorage;
   if (!WriteProductTiff(folder / "coverage.tif", coverageCrop, grid.mosaicMinX, grid.mosaicMaxY,
                         cellSize, crsWkt))
-    return WriteFailure("coverage.tif", productStorage);
+    return WriteFailure("coverage.tif", storage);
   if (!WriteProductTiff(folder / "voronoi.tif", voronoi, grid.mosaicMinX, grid.mosaicMaxY, cellSize,
                         crsWkt))
-    return WriteFailure("voronoi.tif", productStorage);
+    return WriteFailure("voronoi.tif", storage);
   grid.voronoiMap = voronoi;
   ctx.Log("end building overviews...");
   result.status = MosaicStatus::Ok;
