@@ -7,7 +7,7 @@
 #include <fstream>
 #include <optional>
 
-#include "app/add_images.h"
+#include "model/add_images.h"
 
 namespace ortavia {
 namespace fs = std::filesystem;

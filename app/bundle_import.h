@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "app/bundle_reader.h"
-#include "app/project.h"
-#include "app/run_context.h"
+#include "model/project.h"
+#include "model/run_context.h"
 
 namespace ortavia {
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "app/project.h"
+#include "model/project.h"
 #include "external/geo/camera_passport.h"
 
 namespace ortavia {

@@ -10,9 +10,9 @@
 
 #include <gdal_priv.h>
 
-#include "app/dem.h"
-#include "app/footprints.h"
-#include "app/terrain_surface.h"
+#include "model/dem.h"
+#include "model/footprints.h"
+#include "model/terrain_surface.h"
 
 namespace {
 

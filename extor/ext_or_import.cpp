@@ -5,7 +5,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "app/project.h"
+#include "model/project.h"
 #include "external/geo/string_to_dbl.h"
 #include "extor/ext_or_import_model.h"
 

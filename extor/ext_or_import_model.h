@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/run_context.h"
+#include "model/run_context.h"
 #include "external/geo/orientation.h"
 #include "extor/point_file_settings.h"
 

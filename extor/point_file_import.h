@@ -5,7 +5,7 @@
 #include <map>
 #include <string>
 
-#include "app/run_context.h"
+#include "model/run_context.h"
 #include "external/geo/orientation.h"
 #include "extor/ext_or_import_model.h"
 #include "extor/point_file_settings.h"

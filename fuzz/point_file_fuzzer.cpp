@@ -11,7 +11,7 @@
 #include <map>
 #include <string>
 
-#include "app/project.h"
+#include "model/project.h"
 #include "extor/parse_it.h"
 #include "extor/point_file_import.h"
 #include "fuzz/fuzz_support.h"

@@ -9,7 +9,7 @@
 
 #include <gdal_priv.h>
 
-#include "app/dem_crs.h"
+#include "model/dem_crs.h"
 
 namespace ortavia {
 namespace {

@@ -4,10 +4,10 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "app/add_images.h"
+#include "model/add_images.h"
 #include "app/bundle_import.h"
-#include "app/dem.h"
-#include "app/footprints.h"
+#include "model/dem.h"
+#include "model/footprints.h"
 #include "extor/ext_or_import_model.h"
 #include "passport/passport_database.h"
 #include "process/batch_passport.h"

@@ -10,9 +10,9 @@
 
 #include <opencv2/core/utility.hpp>
 
-#include "app/add_images.h"
-#include "app/project.h"
-#include "app/run_context.h"
+#include "model/add_images.h"
+#include "model/project.h"
+#include "model/run_context.h"
 #include "process/batch_options.h"
 #include "process/run_process.h"
 

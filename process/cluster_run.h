@@ -12,7 +12,7 @@
 
 #include <opencv2/core/mat.hpp>
 
-#include "app/project.h"
+#include "model/project.h"
 #include "process/warp.h"
 
 namespace ortavia {

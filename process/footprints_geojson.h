@@ -4,7 +4,7 @@
 // ground coordinates (X east, Y north) as they stand; no reprojection to longitude and latitude.
 #include <string>
 
-#include "app/project.h"
+#include "model/project.h"
 
 namespace ortavia {
 

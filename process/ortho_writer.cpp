@@ -10,7 +10,7 @@
 #include <cpl_string.h>
 #include <tiffio.h>
 
-#include "app/dem_crs.h"
+#include "model/dem_crs.h"
 #include "process/tiff_tags_in_place.h"
 #include "external/geo/gdal_extract_roi.h"
 

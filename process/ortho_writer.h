@@ -14,7 +14,7 @@
 #include <gdal_priv.h>
 #include <opencv2/core/mat.hpp>
 
-#include "app/run_context.h"
+#include "model/run_context.h"
 
 namespace ortavia {
 

@@ -10,8 +10,8 @@
 
 #include <gdal_priv.h>
 
-#include "app/dem.h"
-#include "app/dem_crs.h"
+#include "model/dem.h"
+#include "model/dem_crs.h"
 #include "external/tools/sysinfo.h"
 #include "products/mosaic.h"
 #include "products/mosaic_vrt.h"

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/project.h"
-#include "app/run_context.h"
+#include "model/project.h"
+#include "model/run_context.h"
 #include "process/warp.h"
 
 namespace ortavia {

@@ -11,7 +11,7 @@
 #include <gdal_priv.h>
 
 #include "app/bundle_writer.h"
-#include "app/dem_crs.h"
+#include "model/dem_crs.h"
 
 namespace ortavia {
 namespace {

@@ -13,7 +13,7 @@
 #include <opencv2/core/mat.hpp>
 #include <opencv2/core/types.hpp>
 
-#include "app/run_context.h"
+#include "model/run_context.h"
 
 namespace ortavia {
 

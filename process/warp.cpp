@@ -10,7 +10,7 @@
 #include <opencv2/core/utility.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "app/dem.h"
+#include "model/dem.h"
 #include "external/geo/gdal_extract_roi.h"
 #include "external/tools/storage_error.h"
 #include "process/ortho_writer.h"

@@ -9,7 +9,7 @@
 // - Image pixels: x = column, y = row, centre of the top-left pixel at (0, 0) (OpenCV's).
 // - DEM samples stand for the centres of their pixels: sample (c, r) of a raster with geotransform
 //   gt lies at X = gt0 + (c + 0.5) * gt1 + (r + 0.5) * gt2, Y = gt3 + (c + 0.5) * gt4 + (r + 0.5) * gt5
-//   (app/dem_geotransform.h).
+//   (model/dem_geotransform.h).
 #include <array>
 #include <functional>
 #include <optional>
@@ -19,9 +19,9 @@
 #include <gdal.h>
 #include <opencv2/core/mat.hpp>
 
-#include "app/dem_geotransform.h"
-#include "app/project.h"
-#include "app/run_context.h"
+#include "model/dem_geotransform.h"
+#include "model/project.h"
+#include "model/run_context.h"
 #include "process/ortho_writer.h"
 
 namespace ortavia {

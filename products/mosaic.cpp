@@ -10,10 +10,10 @@
 
 #include <opencv2/imgproc.hpp>
 
-#include "app/dem.h"
-#include "app/dem_crs.h"
-#include "app/footprints.h"
-#include "app/terrain_surface.h"
+#include "model/dem.h"
+#include "model/dem_crs.h"
+#include "model/footprints.h"
+#include "model/terrain_surface.h"
 #include "external/geo/pgon.h"
 #include "external/geo/voronoi.h"
 #include "external/tools/atomic_file.h"

@@ -10,8 +10,8 @@
 
 #include <opencv2/core/mat.hpp>
 
-#include "app/project.h"
-#include "app/run_context.h"
+#include "model/project.h"
+#include "model/run_context.h"
 
 namespace ortavia {
 

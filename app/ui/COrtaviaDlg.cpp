@@ -27,10 +27,10 @@
 #include <cmath>
 #include <ogr_spatialref.h>
 
-#include "app/add_images.h"
+#include "model/add_images.h"
 #include "app/bundle_import.h"
-#include "app/dem.h"
-#include "app/footprints.h"
+#include "model/dem.h"
+#include "model/footprints.h"
 #include "app/ui/CAboutDlg.h"
 #include "app/ui/busy_scope.h"
 #include "app/ui/cad_view.h"

@@ -9,8 +9,8 @@
 #include <memory>
 #include <string>
 
-#include "app/project.h"
-#include "app/run_context.h"
+#include "model/project.h"
+#include "model/run_context.h"
 #include "report/notification.h"
 
 class QLabel;

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/band_order.h"
+#include "model/band_order.h"
 
 class QCheckBox;
 class QComboBox;

@@ -12,7 +12,7 @@
 #include <set>
 #include <vector>
 
-#include "app/cad_drawing.h"
+#include "model/cad_drawing.h"
 
 class QMenu;
 

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <gdal_priv.h>
 
-#include "app/height_ramp.h"
+#include "model/height_ramp.h"
 #include "app/ui/COrtaviaDlg.h"
 #include "app/ui/cad_view.h"
 #include "app/ui/crash_handler.h"

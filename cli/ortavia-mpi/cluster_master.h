@@ -4,7 +4,7 @@
 // the progress line and gathers them for the report.
 #include <atomic>
 
-#include "app/run_context.h"
+#include "model/run_context.h"
 #include "process/warp.h"
 
 namespace ortavia::mpi {

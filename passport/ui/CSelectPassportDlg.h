@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/cad_drawing.h"
+#include "model/cad_drawing.h"
 #include "external/geo/camera_passport.h"
 #include "passport/distortion_formula.h"
 #include "passport/passport_table.h"

@@ -9,7 +9,7 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
-#include "app/project.h"
+#include "model/project.h"
 #include "app/ui/cad_view.h"
 #include "products/ortho_paint.h"
 

@@ -6,7 +6,7 @@
 
 #include <gdal_priv.h>
 
-#include "app/cad_drawing.h"
+#include "model/cad_drawing.h"
 
 class QCheckBox;
 class QPainter;

@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include "inputs_test_util.h"
+#include "support/inputs_test_util.h"
 #include "support/bundle_writer.h"
 #include "support/test_env.h"
 

@@ -9,7 +9,7 @@
 #include <tiffio.h>
 
 #include "process/ortho_writer.h"
-#include "app/dem_crs.h"
+#include "model/dem_crs.h"
 #include "support/test_cog.h"
 #include "support/test_env.h"
 #include "support/test_geotiff.h"

@@ -9,7 +9,7 @@
 #include <gdal_priv.h>
 #include <gtest/gtest.h>
 
-#include "app/project.h"
+#include "model/project.h"
 #include "external/geo/camera_passport.h"
 #include "external/geo/orientation.h"
 #include "support/test_env.h"

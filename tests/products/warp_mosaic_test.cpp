@@ -7,8 +7,8 @@
 
 #include <opencv2/core.hpp>
 
-#include "app/footprints.h"
-#include "app/terrain_surface.h"
+#include "model/footprints.h"
+#include "model/terrain_surface.h"
 #include "products/mosaic.h"
 #include "support/synthetic_scene.h"
 #include "support/test_env.h"

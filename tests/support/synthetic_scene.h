@@ -14,7 +14,7 @@
 
 #include <gdal_priv.h>
 
-#include "app/project.h"
+#include "model/project.h"
 #include "external/geo/camera_passport.h"
 #include "support/test_geotiff.h"
 #include "support/test_passport.h"

@@ -7,7 +7,7 @@
 #include <QTest>
 #include <cmath>
 
-#include "app/cad_drawing.h"
+#include "model/cad_drawing.h"
 #include "app/ui/cad_view.h"
 #include "support/test_env.h"
 

@@ -6,7 +6,7 @@
 
 #include <ogr_spatialref.h>
 
-#include "app/dem.h"
+#include "model/dem.h"
 #include "app/ui/cad_view.h"
 #include "support/test_env.h"
 #include "support/test_geotiff.h"

@@ -5,7 +5,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include "app/project.h"
+#include "model/project.h"
 #include "products/ortho_paint.h"
 #include "products/ui/COrthoPreviewDlg.h"
 #include "support/test_env.h"

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "app/project.h"
-#include "app/run_context.h"
+#include "model/project.h"
+#include "model/run_context.h"
 
 namespace ortavia {
 

@@ -1,4 +1,4 @@
-#include "app/dem.h"
+#include "model/dem.h"
 
 #include <algorithm>
 #include <charconv>
@@ -10,9 +10,9 @@
 #include <cpl_error.h>
 #include <opencv2/imgcodecs.hpp>
 
-#include "app/dem_crs.h"
-#include "app/dem_geotransform.h"
-#include "app/height_ramp.h"
+#include "model/dem_crs.h"
+#include "model/dem_geotransform.h"
+#include "model/height_ramp.h"
 #include "external/geo/gdal_extract_roi.h"
 #include "external/tools/atomic_file.h"
 #include "external/tools/folders.h"

@@ -1,4 +1,4 @@
-#include "app/band_order.h"
+#include "model/band_order.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "app/add_images.h"
+#include "model/add_images.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,4 +1,4 @@
-#include "app/dem_crs.h"
+#include "model/dem_crs.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 #include <ogr_spatialref.h>
 
-#include "app/dem.h"
+#include "model/dem.h"
 #include "support/test_env.h"
 #include "support/test_geotiff.h"
 

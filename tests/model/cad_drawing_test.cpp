@@ -1,4 +1,4 @@
-#include "app/cad_drawing.h"
+#include "model/cad_drawing.h"
 
 #include <gtest/gtest.h>
 

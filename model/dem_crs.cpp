@@ -1,4 +1,4 @@
-#include "app/dem_crs.h"
+#include "model/dem_crs.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "app/dem_geotransform.h"
+#include "model/dem_geotransform.h"
 
 #include <cmath>
 

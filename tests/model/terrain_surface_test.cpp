@@ -1,4 +1,4 @@
-#include "app/terrain_surface.h"
+#include "model/terrain_surface.h"
 
 #include <algorithm>
 #include <atomic>
@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/run_context.h"
+#include "model/run_context.h"
 
 namespace ortavia {
 namespace {

@@ -1,4 +1,4 @@
-#include "app/project.h"
+#include "model/project.h"
 
 #include <gtest/gtest.h>
 

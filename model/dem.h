@@ -12,8 +12,8 @@
 #include <opencv2/core/mat.hpp>
 #include <opencv2/core/types.hpp>
 
-#include "app/project.h"
-#include "app/run_context.h"
+#include "model/project.h"
+#include "model/run_context.h"
 
 namespace ortavia {
 
@@ -83,7 +83,7 @@ struct LoadDemResult {
 // the DEM picture into the local application-data folder and places it on layer "DEM" (entity
 // `dem.pictureEntity`, draw code 100), and logs "DTM added: %s". An unusable file leaves the project
 // without DEM. The caller then sets the DEM step, re-evaluates CanStart() and runs
-// ComputeFootprints() (app/footprints.h).
+// ComputeFootprints() (model/footprints.h).
 LoadDemResult LoadDem(WarpProject& project, const std::string& path, const RunContext& ctx);
 
 // Empty while the DEM file is the one loaded; otherwise the message that ends a run: the file was

@@ -1,12 +1,12 @@
-#include "app/footprints.h"
+#include "model/footprints.h"
 
 #include <cmath>
 #include <limits>
 
 #include <gtest/gtest.h>
 
-#include "app/dem.h"
-#include "inputs_test_util.h"
+#include "model/dem.h"
+#include "support/inputs_test_util.h"
 #include "support/test_env.h"
 
 namespace ortavia {

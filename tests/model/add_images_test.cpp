@@ -1,10 +1,10 @@
-#include "app/add_images.h"
+#include "model/add_images.h"
 
 #include <fstream>
 
 #include <gtest/gtest.h>
 
-#include "inputs_test_util.h"
+#include "support/inputs_test_util.h"
 #include "support/test_env.h"
 
 namespace ortavia {

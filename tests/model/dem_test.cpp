@@ -1,4 +1,4 @@
-#include "app/dem.h"
+#include "model/dem.h"
 
 #include <cmath>
 #include <fstream>
@@ -7,9 +7,9 @@
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
 
-#include "app/height_ramp.h"
+#include "model/height_ramp.h"
 #include "external/tools/folders.h"
-#include "inputs_test_util.h"
+#include "support/inputs_test_util.h"
 #include "support/test_env.h"
 
 namespace ortavia {

@@ -1,4 +1,4 @@
-#include "app/terrain_surface.h"
+#include "model/terrain_surface.h"
 
 #include <algorithm>
 #include <array>
@@ -25,7 +25,7 @@
 #include <CGAL/Triangulation_face_base_2.h>
 #include <CGAL/Triangulation_vertex_base_with_info_2.h>
 
-#include "app/run_context.h"
+#include "model/run_context.h"
 
 namespace ortavia {
 namespace {

@@ -1,4 +1,4 @@
-#include "app/footprints.h"
+#include "model/footprints.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,7 +6,7 @@
 
 #include <opencv2/core/utility.hpp>
 
-#include "app/dem.h"
+#include "model/dem.h"
 
 namespace ortavia {
 namespace {

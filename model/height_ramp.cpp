@@ -1,4 +1,4 @@
-#include "app/height_ramp.h"
+#include "model/height_ramp.h"
 
 #include <algorithm>
 #include <cmath>

@@ -13,10 +13,10 @@
 
 #include <opencv2/core/types.hpp>
 
-#include "app/dem_geotransform.h"
-#include "app/project.h"
-#include "app/run_context.h"
-#include "app/terrain_surface.h"
+#include "model/dem_geotransform.h"
+#include "model/project.h"
+#include "model/run_context.h"
+#include "model/terrain_surface.h"
 
 namespace ortavia {
 

@@ -11,7 +11,7 @@
 #include <gdal_priv.h>
 #include <opencv2/core/mat.hpp>
 
-#include "app/cad_drawing.h"
+#include "model/cad_drawing.h"
 #include "external/geo/camera_passport.h"
 #include "external/geo/orientation.h"
 #include "external/tools/file_stamp.h"
