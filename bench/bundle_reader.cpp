@@ -4,8 +4,8 @@
 
 #include <cstdio>
 
-#include "app/bundle_reader.h"
-#include "app/bundle_writer.h"
+#include "extor/bundle_reader.h"
+#include "extor/bundle_writer.h"
 
 namespace {
 

@@ -15,9 +15,9 @@
 
 #include <iconv.h>
 
-#include "app/bundle_import.h"
-#include "app/bundle_reader.h"
-#include "app/bundle_writer.h"
+#include "extor/bundle_import.h"
+#include "extor/bundle_reader.h"
+#include "extor/bundle_writer.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {

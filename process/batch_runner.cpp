@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #include "model/add_images.h"
-#include "app/bundle_import.h"
+#include "extor/bundle_import.h"
 #include "model/dem.h"
 #include "model/footprints.h"
 #include "extor/ext_or_import_model.h"

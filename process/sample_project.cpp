@@ -10,7 +10,7 @@
 
 #include <gdal_priv.h>
 
-#include "app/bundle_writer.h"
+#include "extor/bundle_writer.h"
 #include "model/dem_crs.h"
 
 namespace ortavia {

@@ -28,7 +28,7 @@
 #include <ogr_spatialref.h>
 
 #include "model/add_images.h"
-#include "app/bundle_import.h"
+#include "extor/bundle_import.h"
 #include "model/dem.h"
 #include "model/footprints.h"
 #include "app/ui/CAboutDlg.h"

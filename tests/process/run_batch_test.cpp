@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/bundle_import.h"
+#include "extor/bundle_import.h"
 #include "process/batch_options.h"
 #include "process/batch_runner.h"
 #include "process/footprints_geojson.h"

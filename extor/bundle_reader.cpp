@@ -1,4 +1,4 @@
-#include "app/bundle_reader.h"
+#include "extor/bundle_reader.h"
 
 #include <array>
 #include <bit>

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/bundle_reader.h"
+#include "extor/bundle_reader.h"
 #include "model/project.h"
 #include "model/run_context.h"
 

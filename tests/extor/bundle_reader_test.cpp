@@ -5,7 +5,7 @@
 #include <cmath>
 #include <limits>
 
-#include "app/bundle_reader.h"
+#include "extor/bundle_reader.h"
 #include "support/bundle_writer.h"
 
 namespace ortavia {

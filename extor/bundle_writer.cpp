@@ -1,4 +1,4 @@
-#include "app/bundle_writer.h"
+#include "extor/bundle_writer.h"
 
 #include <bit>
 

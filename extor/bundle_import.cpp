@@ -1,4 +1,4 @@
-#include "app/bundle_import.h"
+#include "extor/bundle_import.h"
 
 #include <algorithm>
 #include <cctype>

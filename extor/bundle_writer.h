@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/bundle_reader.h"
+#include "extor/bundle_reader.h"
 
 namespace ortavia {
 

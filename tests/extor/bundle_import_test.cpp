@@ -1,6 +1,6 @@
 // A bundle file on disk into the project: the passport of each version, the record checks and
 // where record paths lead, and the rule that nothing changes until the whole file was taken.
-#include "app/bundle_import.h"
+#include "extor/bundle_import.h"
 
 #include <sys/stat.h>
 
