@@ -5,8 +5,8 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
-#include "app/ui/icons.h"
-#include "app/ui/maker.h"
+#include "gui/icons.h"
+#include "gui/maker.h"
 #include "external/tools/sysinfo.h"
 
 namespace ortavia::ui {

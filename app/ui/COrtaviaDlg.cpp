@@ -32,13 +32,14 @@
 #include "model/dem.h"
 #include "model/footprints.h"
 #include "app/ui/CAboutDlg.h"
-#include "app/ui/busy_scope.h"
-#include "app/ui/cad_view.h"
-#include "app/ui/file_filters.h"
-#include "app/ui/icons.h"
-#include "app/ui/log_model.h"
-#include "app/ui/maker.h"
-#include "app/ui/prompts.h"
+#include "app/ui/CSelectBandDlg.h"
+#include "gui/busy_scope.h"
+#include "gui/cad_view.h"
+#include "gui/file_filters.h"
+#include "gui/icons.h"
+#include "gui/log_model.h"
+#include "gui/maker.h"
+#include "gui/prompts.h"
 #include "extor/ui/CImportExtOrDlg.h"
 #include "external/geo/pump.h"
 #include "external/tools/folders.h"
@@ -87,7 +88,10 @@ QGroupBox* Box(const QString& title, QWidget* parent) {
 COrtaviaDlg* COrtaviaDlg::Instance() { return g_mainWindow; }
 
 COrtaviaDlg::COrtaviaDlg(QWidget* parent) : QDialog(parent) {
-  ownPrompts_ = std::make_unique<QtPrompts>(this);
+  ownPrompts_ = std::make_unique<QtPrompts>(
+      this, [](QWidget* parent, const QString& imagePath, int bandCount, const std::vector<int>& roles) {
+        return SelectBandOrder(parent, imagePath.toStdString(), bandCount, roles);
+      });
   prompts_ = ownPrompts_.get();
   openUrl_ = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
   ownRunQuestions_ = std::make_unique<DialogRunQuestions>(this, prompts_);

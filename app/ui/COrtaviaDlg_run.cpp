@@ -5,8 +5,8 @@
 #include <filesystem>
 
 #include "app/ui/COrtaviaDlg.h"
-#include "app/ui/cad_view.h"
-#include "app/ui/prompts.h"
+#include "gui/cad_view.h"
+#include "gui/prompts.h"
 #include "external/geo/pump.h"
 #include "process/run_process.h"
 #include "process/ui/TProgressTimeToComplete.h"

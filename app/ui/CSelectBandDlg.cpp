@@ -14,7 +14,7 @@
 #include <gdal_priv.h>
 
 #include "app/ui/CPreviewWnd.h"
-#include "app/ui/prompts.h"
+#include "gui/prompts.h"
 #include "external/geo/gdal_extract_roi.h"
 
 namespace ortavia::ui {

@@ -14,7 +14,7 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
-#include "app/ui/prompts.h"
+#include "gui/prompts.h"
 #include "extor/point_file_settings.h"
 #include "extor/ui/point_table_models.h"
 

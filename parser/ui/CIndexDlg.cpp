@@ -3,13 +3,14 @@
 #include <QDialogButtonBox>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "app/ui/prompts.h"
 #include "parser/constant_text.h"
 #include "parser/localizer.h"
 #include "parser/parser.h"
@@ -65,10 +66,14 @@ QTreeWidgetItem* AddRow(QTreeWidget* list, const QStringList& texts, int positio
 
 }  // namespace
 
-CIndexDlg::CIndexDlg(const MTParser* parser, Prompts* prompts, QWidget* parent)
-    : QDialog(parent), parser_(parser) {
-  if (!prompts) ownPrompts_ = std::make_unique<QtPrompts>(this);
-  prompts_ = prompts ? prompts : ownPrompts_.get();
+CIndexDlg::CIndexDlg(const MTParser* parser, ShowPlainMessage showPlain, QWidget* parent)
+    : QDialog(parent), parser_(parser), showPlain_(std::move(showPlain)) {
+  if (!showPlain_) {
+    showPlain_ = [this](const QString& caption, const QString& text) {
+      QMessageBox box(QMessageBox::NoIcon, caption.isEmpty() ? QStringLiteral("Ortavia") : caption, text, QMessageBox::Ok, this);
+      box.exec();
+    };
+  }
   setWindowTitle(QStringLiteral("Dialog"));
   resize(700, 560);
 
@@ -125,7 +130,7 @@ void CIndexDlg::ShowFunctionHelp(QTreeWidgetItem* item) {
       InfoOr([&] { return MTParserLocalizer::getInstance().getFuncInfo(fn.id()); }, fn);
   const QString text = QStringLiteral("Description") + QStringLiteral(" ") + QStringLiteral("\n\r\t") +
                        Text(info.description) + QString::asprintf("\n\r%s\r\t", "Prototype") + Text(info.usage);
-  prompts_->Plain(Text(info.symbol), text);
+  showPlain_(Text(info.symbol), text);
 }
 
 }  // namespace ortavia::ui

@@ -2,7 +2,8 @@
 // The formula syntax listing: the operators, functions and constants a parser defines, in
 // definition order, with usage and description. A double click on a function shows its help.
 #include <QDialog>
-#include <memory>
+#include <QString>
+#include <functional>
 
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -13,13 +14,15 @@ class MTParser;
 
 namespace ortavia::ui {
 
-class Prompts;
+// Shows a message without icon under its caption.
+using ShowPlainMessage = std::function<void(const QString& caption, const QString& text)>;
 
 class CIndexDlg : public QDialog {
   Q_OBJECT
  public:
-  // parser: not owned, outlives the dialog. prompts: not owned; the dialog's own when null.
-  CIndexDlg(const MTParser* parser, Prompts* prompts = nullptr, QWidget* parent = nullptr);
+  // parser: not owned, outlives the dialog. showPlain: how the help is shown; a message box
+  // parented to the dialog when empty.
+  CIndexDlg(const MTParser* parser, ShowPlainMessage showPlain = {}, QWidget* parent = nullptr);
   ~CIndexDlg() override;
 
   QTreeWidget* Operators() const { return operators_; }
@@ -33,8 +36,7 @@ class CIndexDlg : public QDialog {
   void FillLists();
 
   const MTParser* parser_;
-  std::unique_ptr<Prompts> ownPrompts_;
-  Prompts* prompts_;
+  ShowPlainMessage showPlain_;
   QTreeWidget* operators_ = nullptr;
   QTreeWidget* functions_ = nullptr;
   QTreeWidget* constants_ = nullptr;

@@ -11,8 +11,8 @@
 #include <QVBoxLayout>
 #include <filesystem>
 
-#include "app/ui/cad_view.h"
-#include "app/ui/prompts.h"
+#include "gui/cad_view.h"
+#include "gui/prompts.h"
 #include "external/tools/folders.h"
 #include "external/tools/profile.h"
 #include "parser/ui/CIndexDlg.h"
@@ -302,7 +302,9 @@ void CSelectPassportDlg::UpdateDistortionPreview() {
 
 void CSelectPassportDlg::OnFormulaSyntax() {
   if (!formulas_.Parser()) return;
-  CIndexDlg dialog(formulas_.Parser(), prompts_, this);
+  CIndexDlg dialog(
+      formulas_.Parser(), [this](const QString& caption, const QString& text) { prompts_->Plain(caption, text); },
+      this);
   dialog.exec();
 }
 

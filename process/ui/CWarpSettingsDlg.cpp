@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <iterator>
 
-#include "app/ui/prompts.h"
+#include "gui/prompts.h"
 #include "process/run_process.h"
 
 namespace ortavia::ui {

@@ -1,6 +1,6 @@
 #include "process/ui/run_questions.h"
 
-#include "app/ui/prompts.h"
+#include "gui/prompts.h"
 #include "process/ui/CSelectionSkipOverwriteDlg.h"
 #include "process/ui/CWarpSettingsDlg.h"
 

@@ -10,7 +10,7 @@
 #include <QVBoxLayout>
 
 #include "model/project.h"
-#include "app/ui/cad_view.h"
+#include "gui/cad_view.h"
 #include "products/ortho_paint.h"
 
 namespace ortavia::ui {

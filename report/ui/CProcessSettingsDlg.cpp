@@ -10,7 +10,7 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
-#include "app/ui/prompts.h"
+#include "gui/prompts.h"
 #include "external/geo/pump.h"
 
 namespace ortavia::ui {

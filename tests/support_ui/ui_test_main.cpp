@@ -4,7 +4,7 @@
 #include <gdal_priv.h>
 #include <gtest/gtest.h>
 
-#include "app/ui/numeric_locale.h"
+#include "gui/numeric_locale.h"
 #include "support/test_env.h"
 
 int main(int argc, char** argv) {

@@ -7,7 +7,7 @@
 #include <ogr_spatialref.h>
 
 #include "model/dem.h"
-#include "app/ui/cad_view.h"
+#include "gui/cad_view.h"
 #include "support/test_env.h"
 #include "support/test_geotiff.h"
 #include "window_fixture.h"

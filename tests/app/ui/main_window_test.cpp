@@ -11,7 +11,7 @@
 #include <set>
 
 #include "app/ui/CAboutDlg.h"
-#include "app/ui/cad_view.h"
+#include "gui/cad_view.h"
 #include "external/tools/sysinfo.h"
 #include "window_fixture.h"
 

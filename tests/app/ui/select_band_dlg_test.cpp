@@ -10,7 +10,7 @@
 
 #include "app/ui/CPreviewWnd.h"
 #include "app/ui/CSelectBandDlg.h"
-#include "app/ui/prompts.h"
+#include "gui/prompts.h"
 #include "support/test_env.h"
 #include "support/test_geotiff.h"
 

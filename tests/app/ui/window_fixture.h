@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "app/ui/COrtaviaDlg.h"
-#include "app/ui/log_model.h"
-#include "app/ui/prompts.h"
+#include "gui/log_model.h"
+#include "gui/prompts.h"
 #include "external/geo/camera_passport.h"
 #include "support/test_passport.h"
 

@@ -16,7 +16,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/ui/prompts.h"
+#include "gui/prompts.h"
 #include "extor/point_file_settings.h"
 #include "extor/ui/CImportExtOrDlg.h"
 #include "support/test_env.h"

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "app/ui/cad_view.h"
-#include "app/ui/prompts.h"
+#include "gui/cad_view.h"
+#include "gui/prompts.h"
 #include "external/tools/profile.h"
 #include "passport/ui/CSelectPassportDlg.h"
 #include "support/passport_files.h"

@@ -6,7 +6,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include "app/ui/prompts.h"
+#include "gui/prompts.h"
 #include "process/ui/CSelectionSkipOverwriteDlg.h"
 #include "process/ui/CWarpSettingsDlg.h"
 #include "process/ui/run_questions.h"

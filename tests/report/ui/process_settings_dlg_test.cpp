@@ -4,7 +4,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include "app/ui/prompts.h"
+#include "gui/prompts.h"
 #include "report/ui/CProcessSettingsDlg.h"
 #include "support/fake_smtp.h"
 

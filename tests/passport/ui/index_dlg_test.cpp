@@ -4,7 +4,7 @@
 #include <map>
 #include <string>
 
-#include "app/ui/prompts.h"
+#include "gui/prompts.h"
 #include "parser/ui/CIndexDlg.h"
 #include "passport/distortion_formula.h"
 
@@ -18,11 +18,15 @@ QStringList Column(const QTreeWidget* list, int column) {
   return texts;
 }
 
+ShowPlainMessage PlainTo(ScriptedPrompts& prompts) {
+  return [&prompts](const QString& caption, const QString& text) { prompts.Plain(caption, text); };
+}
+
 class IndexDlgTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_FALSE(formulas.Create().has_value());
-    dlg = std::make_unique<CIndexDlg>(formulas.Parser(), &prompts);
+    dlg = std::make_unique<CIndexDlg>(formulas.Parser(), PlainTo(prompts));
   }
   passport::FormulaParser formulas;
   ScriptedPrompts prompts;
@@ -67,7 +71,7 @@ TEST_F(IndexDlgTest, DoubleClickOnAFunctionShowsItsHelpWithoutIcon) {
 
 TEST(IndexDlgWithoutParser, ShowsEmptyLists) {
   ScriptedPrompts prompts;
-  CIndexDlg dlg(nullptr, &prompts);
+  CIndexDlg dlg(nullptr, PlainTo(prompts));
   EXPECT_EQ(dlg.Operators()->topLevelItemCount(), 0);
   dlg.ShowFunctionHelp(nullptr);
   EXPECT_TRUE(prompts.Log().empty());

@@ -1,9 +1,7 @@
-#include "app/ui/prompts.h"
+#include "gui/prompts.h"
 
 #include <QFileDialog>
 #include <QMessageBox>
-
-#include "app/ui/CSelectBandDlg.h"
 
 namespace ortavia::ui {
 
@@ -58,14 +56,10 @@ QString ScriptedPrompts::PickSaveFile(const QString& caption, const QString& fil
   return chosen;
 }
 
-std::optional<std::vector<int>> Prompts::SelectBandOrder(const QString& imagePath, int bandCount,
-                                                        const std::vector<int>& roles) {
-  return ui::SelectBandOrder(nullptr, imagePath.toStdString(), bandCount, roles);
-}
-
 std::optional<std::vector<int>> QtPrompts::SelectBandOrder(const QString& imagePath, int bandCount,
                                                           const std::vector<int>& roles) {
-  return ui::SelectBandOrder(parent_, imagePath.toStdString(), bandCount, roles);
+  if (!bandOrderDialog_) return std::nullopt;
+  return bandOrderDialog_(parent_, imagePath, bandCount, roles);
 }
 
 std::optional<std::vector<int>> ScriptedPrompts::SelectBandOrder(const QString& imagePath, int,

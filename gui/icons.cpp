@@ -1,11 +1,11 @@
-#include "app/ui/icons.h"
+#include "gui/icons.h"
 
 #include <QFont>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
 
-#include "app/ui/maker.h"
+#include "gui/maker.h"
 
 namespace ortavia::ui {
 

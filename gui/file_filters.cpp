@@ -1,4 +1,4 @@
-#include "app/ui/file_filters.h"
+#include "gui/file_filters.h"
 
 #include <QRegularExpression>
 #include <QStringList>

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/ui/numeric_locale.h"
+#include "gui/numeric_locale.h"
 #include "external/geo/string_to_dbl.h"
 #include "support/test_locale.h"
 

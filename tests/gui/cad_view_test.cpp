@@ -8,7 +8,7 @@
 #include <cmath>
 
 #include "model/cad_drawing.h"
-#include "app/ui/cad_view.h"
+#include "gui/cad_view.h"
 #include "support/test_env.h"
 
 namespace ortavia::ui {

@@ -1,4 +1,4 @@
-#include "app/ui/numeric_locale.h"
+#include "gui/numeric_locale.h"
 
 #include <clocale>
 

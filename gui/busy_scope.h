@@ -4,13 +4,13 @@
 #include <QApplication>
 #include <QProgressBar>
 
-#include "app/ui/COrtaviaDlg.h"
-
 namespace ortavia::ui {
 
+// Window: any window with SetBusy(bool) and a Progress() bar.
+template <class Window>
 class BusyScope {
  public:
-  explicit BusyScope(COrtaviaDlg& window) : window_(window) {
+  explicit BusyScope(Window& window) : window_(window) {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     window_.SetBusy(true);
   }
@@ -23,7 +23,7 @@ class BusyScope {
   BusyScope& operator=(const BusyScope&) = delete;
 
  private:
-  COrtaviaDlg& window_;
+  Window& window_;
 };
 
 }  // namespace ortavia::ui

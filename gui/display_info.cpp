@@ -1,4 +1,4 @@
-#include "app/ui/display_info.h"
+#include "gui/display_info.h"
 
 #include <QDir>
 #include <QFile>

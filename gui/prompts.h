@@ -4,7 +4,9 @@
 #include <QString>
 #include <QStringList>
 #include <deque>
+#include <functional>
 #include <optional>
+#include <utility>
 #include <vector>
 
 class QWidget;
@@ -35,7 +37,7 @@ class Prompts {
   // The band order dialog (CSelectBandDlg) for an image whose bands lack colour roles, proposing
   // `roles`: the four chosen roles, or nothing when cancelled.
   virtual std::optional<std::vector<int>> SelectBandOrder(const QString& imagePath, int bandCount,
-                                                          const std::vector<int>& roles);
+                                                          const std::vector<int>& roles) = 0;
   // An existing folder, the dialog opening at `start`; empty = cancelled.
   virtual QString PickFolderAt(const QString& caption, const QString& start) {
     (void)start;
@@ -43,10 +45,16 @@ class Prompts {
   }
 };
 
-// Message boxes and file dialogs parented to a window.
+// The application's band order dialog: the four chosen roles, or nothing when cancelled.
+using BandOrderDialog = std::function<std::optional<std::vector<int>>(
+    QWidget* parent, const QString& imagePath, int bandCount, const std::vector<int>& roles)>;
+
+// Message boxes and file dialogs parented to a window. Without a band order dialog, a band order
+// question is answered as cancelled.
 class QtPrompts : public Prompts {
  public:
-  explicit QtPrompts(QWidget* parent) : parent_(parent) {}
+  explicit QtPrompts(QWidget* parent, BandOrderDialog bandOrderDialog = {})
+      : parent_(parent), bandOrderDialog_(std::move(bandOrderDialog)) {}
   bool AskYesNo(const QString& text) override;
   void Inform(const QString& text) override;
   void Warn(const QString& text) override;
@@ -62,6 +70,7 @@ class QtPrompts : public Prompts {
 
  private:
   QWidget* parent_;
+  BandOrderDialog bandOrderDialog_;
 };
 
 // Answers queued in advance; everything asked or shown is recorded. An unqueued question is

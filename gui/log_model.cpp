@@ -1,4 +1,4 @@
-#include "app/ui/log_model.h"
+#include "gui/log_model.h"
 
 namespace ortavia::ui {
 

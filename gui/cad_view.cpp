@@ -1,4 +1,4 @@
-#include "app/ui/cad_view.h"
+#include "gui/cad_view.h"
 
 #include <QContextMenuEvent>
 #include <QImageReader>
