@@ -4,7 +4,7 @@
 #include <QStringList>
 #include <filesystem>
 
-#include "app/ui/COrtaviaDlg.h"
+#include "app/COrtaviaDlg.h"
 #include "gui/cad_view.h"
 #include "gui/prompts.h"
 #include "external/geo/pump.h"

@@ -1,4 +1,4 @@
-#include "app/ui/CAboutDlg.h"
+#include "app/CAboutDlg.h"
 
 #include <QDialogButtonBox>
 #include <QHBoxLayout>

@@ -1,4 +1,4 @@
-#include "app/ui/crash_handler.h"
+#include "app/crash_handler.h"
 
 #include <csignal>
 #include <cstdio>

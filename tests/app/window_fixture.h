@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/ui/COrtaviaDlg.h"
+#include "app/COrtaviaDlg.h"
 #include "gui/log_model.h"
 #include "gui/prompts.h"
 #include "external/geo/camera_passport.h"

@@ -10,7 +10,7 @@
 #include <QLineEdit>
 #include <set>
 
-#include "app/ui/CAboutDlg.h"
+#include "app/CAboutDlg.h"
 #include "gui/cad_view.h"
 #include "external/tools/sysinfo.h"
 #include "window_fixture.h"

@@ -1,4 +1,4 @@
-#include "app/ui/CSelectBandDlg.h"
+#include "app/CSelectBandDlg.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -13,7 +13,7 @@
 #include <cpl_error.h>
 #include <gdal_priv.h>
 
-#include "app/ui/CPreviewWnd.h"
+#include "app/CPreviewWnd.h"
 #include "gui/prompts.h"
 #include "external/geo/gdal_extract_roi.h"
 

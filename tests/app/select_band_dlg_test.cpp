@@ -8,8 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include "app/ui/CPreviewWnd.h"
-#include "app/ui/CSelectBandDlg.h"
+#include "app/CPreviewWnd.h"
+#include "app/CSelectBandDlg.h"
 #include "gui/prompts.h"
 #include "support/test_env.h"
 #include "support/test_geotiff.h"

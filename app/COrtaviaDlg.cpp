@@ -1,4 +1,4 @@
-#include "app/ui/COrtaviaDlg.h"
+#include "app/COrtaviaDlg.h"
 
 #include <QAction>
 #include <QApplication>
@@ -31,8 +31,8 @@
 #include "extor/bundle_import.h"
 #include "model/dem.h"
 #include "model/footprints.h"
-#include "app/ui/CAboutDlg.h"
-#include "app/ui/CSelectBandDlg.h"
+#include "app/CAboutDlg.h"
+#include "app/CSelectBandDlg.h"
 #include "gui/busy_scope.h"
 #include "gui/cad_view.h"
 #include "gui/file_filters.h"

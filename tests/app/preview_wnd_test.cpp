@@ -4,7 +4,7 @@
 #include <QTest>
 #include <opencv2/core.hpp>
 
-#include "app/ui/CPreviewWnd.h"
+#include "app/CPreviewWnd.h"
 
 namespace ortavia::ui {
 namespace {

@@ -8,7 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "app/ui/crash_handler.h"
+#include "app/crash_handler.h"
 #include "external/tools/sysinfo.h"
 #include "support/test_env.h"
 

@@ -9,9 +9,9 @@
 #include <gdal_priv.h>
 
 #include "model/height_ramp.h"
-#include "app/ui/COrtaviaDlg.h"
+#include "app/COrtaviaDlg.h"
 #include "gui/cad_view.h"
-#include "app/ui/crash_handler.h"
+#include "app/crash_handler.h"
 #include "gui/display_info.h"
 #include "gui/icons.h"
 #include "gui/maker.h"

@@ -1,4 +1,4 @@
-#include "app/ui/CPreviewWnd.h"
+#include "app/CPreviewWnd.h"
 
 #include <QImage>
 #include <QMouseEvent>
