@@ -19,7 +19,7 @@
 #include "external/geo/pump.h"
 #include "external/tools/folders.h"
 #include "external/tools/sysinfo.h"
-#include "process/heap_reuse.h"
+#include "runner/heap_reuse.h"
 
 namespace {
 

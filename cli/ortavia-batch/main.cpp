@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "process/batch_runner.h"
-#include "process/heap_reuse.h"
-#include "process/terminal_log.h"
+#include "runner/batch_runner.h"
+#include "runner/heap_reuse.h"
+#include "runner/terminal_log.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 
 #include "crash_note.h"
 #include "mpi_link.h"
-#include "process/cluster_run.h"
+#include "runner/cluster_run.h"
 
 namespace ortavia::mpi {
 namespace {

@@ -7,9 +7,9 @@
 
 #include "crash_note.h"
 #include "mpi_link.h"
-#include "process/batch_runner.h"
-#include "process/cluster_run.h"
-#include "process/terminal_log.h"
+#include "runner/batch_runner.h"
+#include "runner/cluster_run.h"
+#include "runner/terminal_log.h"
 
 namespace ortavia::mpi {
 

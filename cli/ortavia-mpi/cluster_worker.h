@@ -4,7 +4,7 @@
 // hands out until it has none left.
 #include <atomic>
 
-#include "process/batch_options.h"
+#include "runner/batch_options.h"
 
 namespace ortavia::mpi {
 

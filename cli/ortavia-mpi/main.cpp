@@ -15,9 +15,9 @@
 #include "cluster_worker.h"
 #include "crash_note.h"
 #include "mpi_link.h"
-#include "process/batch_runner.h"
-#include "process/heap_reuse.h"
-#include "process/terminal_log.h"
+#include "runner/batch_runner.h"
+#include "runner/heap_reuse.h"
+#include "runner/terminal_log.h"
 
 namespace {
 

@@ -13,8 +13,8 @@
 #include <gdal_priv.h>
 
 #include "external/tools/profile.h"
-#include "process/batch_runner.h"
-#include "process/sample_project.h"
+#include "runner/batch_runner.h"
+#include "runner/sample_project.h"
 #include "process/ui/run_questions.h"
 #include "products/ui/COrthoPreviewDlg.h"
 #include "report/ui/CProcessSettingsDlg.h"

@@ -1,4 +1,4 @@
-#include "process/footprints_geojson.h"
+#include "runner/footprints_geojson.h"
 
 #include <cstdio>
 #include <filesystem>

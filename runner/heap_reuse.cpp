@@ -1,4 +1,4 @@
-#include "process/heap_reuse.h"
+#include "runner/heap_reuse.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-#include "process/batch_runner.h"
+#include "runner/batch_runner.h"
 
 namespace ortavia {
 

@@ -1,4 +1,4 @@
-#include "process/batch_runner.h"
+#include "runner/batch_runner.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -10,10 +10,10 @@
 #include "model/footprints.h"
 #include "extor/ext_or_import_model.h"
 #include "passport/passport_database.h"
-#include "process/batch_passport.h"
-#include "process/footprints_geojson.h"
+#include "runner/batch_passport.h"
+#include "runner/footprints_geojson.h"
 #include "process/run_process.h"
-#include "process/sample_project.h"
+#include "runner/sample_project.h"
 
 namespace ortavia {
 namespace fs = std::filesystem;

@@ -5,9 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include "process/batch_options.h"
-#include "process/batch_runner.h"
-#include "process/sample_project.h"
+#include "runner/batch_options.h"
+#include "runner/batch_runner.h"
+#include "runner/sample_project.h"
 #include "support/fake_smtp.h"
 #include "support/test_env.h"
 

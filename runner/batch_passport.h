@@ -1,8 +1,8 @@
 #pragma once
 // ortavia-batch passport: the passport database and table from the command line, through the same
 // calls the passport dialog makes.
-#include "process/batch_options.h"
-#include "process/batch_runner.h"
+#include "runner/batch_options.h"
+#include "runner/batch_runner.h"
 
 namespace ortavia {
 

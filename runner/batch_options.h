@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "process/run_process.h"
-#include "process/sample_project.h"
+#include "runner/sample_project.h"
 #include "report/notification.h"
 
 namespace ortavia {

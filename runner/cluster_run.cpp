@@ -1,4 +1,4 @@
-#include "process/cluster_run.h"
+#include "runner/cluster_run.h"
 
 #include <cstring>
 #include <filesystem>

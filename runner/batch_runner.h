@@ -13,7 +13,7 @@
 #include "model/add_images.h"
 #include "model/project.h"
 #include "model/run_context.h"
-#include "process/batch_options.h"
+#include "runner/batch_options.h"
 #include "process/run_process.h"
 
 namespace ortavia {

@@ -1,4 +1,4 @@
-#include "process/terminal_log.h"
+#include "runner/terminal_log.h"
 
 #include <ctime>
 

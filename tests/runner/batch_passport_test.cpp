@@ -12,9 +12,9 @@
 #include <gtest/gtest.h>
 
 #include "support/passport_files.h"
-#include "process/batch_options.h"
-#include "process/batch_runner.h"
-#include "process/sample_project.h"
+#include "runner/batch_options.h"
+#include "runner/batch_runner.h"
+#include "runner/sample_project.h"
 #include "support/test_env.h"
 
 namespace ortavia {

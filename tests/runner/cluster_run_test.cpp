@@ -1,7 +1,7 @@
 // The cluster run without message passing: its messages survive encoding exactly, the dispenser
 // gathers outcomes in list order whatever order they arrive in, a rank proves it sees what rank 0
 // sees, and a run warped out of order by a second project reproduces the single run's files.
-#include "process/cluster_run.h"
+#include "runner/cluster_run.h"
 
 #include <filesystem>
 #include <fstream>
@@ -11,11 +11,11 @@
 
 #include <gtest/gtest.h>
 
-#include "process/batch_runner.h"
+#include "runner/batch_runner.h"
 #include "process/run_process.h"
-#include "process/sample_project.h"
 #include "support/test_env.h"
 #include "support/test_geotiff.h"
+#include "tests/runner/small_sample.h"
 
 namespace ortavia {
 namespace {
@@ -195,12 +195,7 @@ struct SampleRun {
   BatchProjectOptions inputs;
 
   SampleRun() {
-    SampleOptions o;
-    o.images = 3;
-    o.width = 240;
-    o.height = 180;
-    o.demSize = 48;
-    EXPECT_EQ(WriteSampleProject((dir / "p").string(), o, {}, &files), "");
+    files = test::WriteSmallSample(dir, 240, 180, 48);
     inputs.dem = files.dem;
     inputs.passport = files.passport;
     inputs.eo = files.orientations;

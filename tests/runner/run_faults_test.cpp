@@ -12,10 +12,10 @@
 #include <gdal_priv.h>
 #include <gtest/gtest.h>
 
-#include "process/batch_runner.h"
-#include "process/sample_project.h"
+#include "runner/batch_runner.h"
 #include "support/test_env.h"
 #include "support/test_geotiff.h"
+#include "tests/runner/small_sample.h"
 
 namespace ortavia {
 namespace {
@@ -39,13 +39,8 @@ struct FaultRun {
   BatchIo io;
 
   FaultRun() {
-    SampleOptions options;
-    options.images = 3;
-    options.width = 160;
-    options.height = 120;
-    options.demSize = 40;
     dir = test::MakeTempDir("faults");
-    EXPECT_EQ(WriteSampleProject((dir / "p").string(), options, {}, &files), "");
+    files = test::WriteSmallSample(dir, 160, 120, 40);
     io.ctx.abort = &stop;
     io.ctx.log = [this](const std::string& line) {
       log.push_back(line);

@@ -8,11 +8,11 @@
 #include <gtest/gtest.h>
 
 #include "extor/bundle_import.h"
-#include "process/batch_options.h"
-#include "process/batch_runner.h"
-#include "process/footprints_geojson.h"
+#include "runner/batch_options.h"
+#include "runner/batch_runner.h"
+#include "runner/footprints_geojson.h"
 #include "process/run_process.h"
-#include "process/sample_project.h"
+#include "runner/sample_project.h"
 #include "support/bundle_writer.h"
 #include "support/test_env.h"
 

@@ -1,4 +1,4 @@
-#include "process/sample_project.h"
+#include "runner/sample_project.h"
 
 #include <cmath>
 #include <filesystem>

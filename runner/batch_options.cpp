@@ -1,4 +1,4 @@
-#include "process/batch_options.h"
+#include "runner/batch_options.h"
 
 #include <algorithm>
 #include <cerrno>

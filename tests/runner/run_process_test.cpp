@@ -11,8 +11,8 @@
 #include <ogr_spatialref.h>
 #include <gtest/gtest.h>
 
-#include "process/batch_runner.h"
-#include "process/sample_project.h"
+#include "runner/batch_runner.h"
+#include "runner/sample_project.h"
 #include "support/test_cog.h"
 #include "support/test_env.h"
 #include "support/test_geotiff.h"

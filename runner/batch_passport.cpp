@@ -1,4 +1,4 @@
-#include "process/batch_passport.h"
+#include "runner/batch_passport.h"
 
 #include <charconv>
 #include <filesystem>
