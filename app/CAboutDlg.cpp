@@ -5,9 +5,9 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
+#include "external/tools/sysinfo.h"
 #include "gui/icons.h"
 #include "gui/maker.h"
-#include "external/tools/sysinfo.h"
 
 namespace ortavia::ui {
 

@@ -5,9 +5,9 @@
 #include <filesystem>
 
 #include "app/COrtaviaDlg.h"
+#include "external/geo/pump.h"
 #include "gui/cad_view.h"
 #include "gui/prompts.h"
-#include "external/geo/pump.h"
 #include "process/run_process.h"
 #include "process/ui/TProgressTimeToComplete.h"
 #include "process/ui/run_questions.h"

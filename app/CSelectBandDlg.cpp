@@ -14,8 +14,8 @@
 #include <gdal_priv.h>
 
 #include "app/CPreviewWnd.h"
-#include "gui/prompts.h"
 #include "external/geo/gdal_extract_roi.h"
+#include "gui/prompts.h"
 
 namespace ortavia::ui {
 

@@ -8,17 +8,17 @@
 #include <cstdio>
 #include <gdal_priv.h>
 
-#include "model/height_ramp.h"
 #include "app/COrtaviaDlg.h"
-#include "gui/cad_view.h"
 #include "app/crash_handler.h"
+#include "external/geo/pump.h"
+#include "external/tools/folders.h"
+#include "external/tools/sysinfo.h"
+#include "gui/cad_view.h"
 #include "gui/display_info.h"
 #include "gui/icons.h"
 #include "gui/maker.h"
 #include "gui/numeric_locale.h"
-#include "external/geo/pump.h"
-#include "external/tools/folders.h"
-#include "external/tools/sysinfo.h"
+#include "model/height_ramp.h"
 #include "runner/heap_reuse.h"
 
 namespace {

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "model/project.h"
 #include "external/geo/camera_passport.h"
+#include "model/project.h"
 
 namespace ortavia {
 

@@ -5,9 +5,9 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "model/project.h"
 #include "external/geo/string_to_dbl.h"
 #include "extor/ext_or_import_model.h"
+#include "model/project.h"
 
 namespace ortavia::extor {
 namespace {

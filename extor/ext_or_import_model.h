@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "model/run_context.h"
 #include "external/geo/orientation.h"
 #include "extor/point_file_settings.h"
+#include "model/run_context.h"
 
 namespace ortavia::extor {
 

@@ -5,10 +5,10 @@
 #include <map>
 #include <string>
 
-#include "model/run_context.h"
 #include "external/geo/orientation.h"
 #include "extor/ext_or_import_model.h"
 #include "extor/point_file_settings.h"
+#include "model/run_context.h"
 
 namespace ortavia::extor {
 

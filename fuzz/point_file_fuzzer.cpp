@@ -11,10 +11,10 @@
 #include <map>
 #include <string>
 
-#include "model/project.h"
 #include "extor/parse_it.h"
 #include "extor/point_file_import.h"
 #include "fuzz/fuzz_support.h"
+#include "model/project.h"
 
 namespace {
 

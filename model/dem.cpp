@@ -10,12 +10,12 @@
 #include <cpl_error.h>
 #include <opencv2/imgcodecs.hpp>
 
-#include "model/dem_crs.h"
-#include "model/dem_geotransform.h"
-#include "model/height_ramp.h"
 #include "external/geo/gdal_extract_roi.h"
 #include "external/tools/atomic_file.h"
 #include "external/tools/folders.h"
+#include "model/dem_crs.h"
+#include "model/dem_geotransform.h"
+#include "model/height_ramp.h"
 
 namespace ortavia {
 namespace {

@@ -11,10 +11,10 @@
 #include <gdal_priv.h>
 #include <opencv2/core/mat.hpp>
 
-#include "model/cad_drawing.h"
 #include "external/geo/camera_passport.h"
 #include "external/geo/orientation.h"
 #include "external/tools/file_stamp.h"
+#include "model/cad_drawing.h"
 
 namespace ortavia {
 

@@ -10,9 +10,9 @@
 #include <cpl_string.h>
 #include <tiffio.h>
 
+#include "external/geo/gdal_extract_roi.h"
 #include "model/dem_crs.h"
 #include "process/tiff_tags_in_place.h"
-#include "external/geo/gdal_extract_roi.h"
 
 namespace ortavia {
 namespace {

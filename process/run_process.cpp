@@ -10,9 +10,9 @@
 
 #include <gdal_priv.h>
 
+#include "external/tools/sysinfo.h"
 #include "model/dem.h"
 #include "model/dem_crs.h"
-#include "external/tools/sysinfo.h"
 #include "products/mosaic.h"
 #include "products/mosaic_vrt.h"
 #include "report/process_report.h"

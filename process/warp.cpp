@@ -10,9 +10,9 @@
 #include <opencv2/core/utility.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "model/dem.h"
 #include "external/geo/gdal_extract_roi.h"
 #include "external/tools/storage_error.h"
+#include "model/dem.h"
 #include "process/ortho_writer.h"
 #include "process/pixel_sample.h"
 #include "process/square_warp.h"

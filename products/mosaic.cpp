@@ -10,14 +10,14 @@
 
 #include <opencv2/imgproc.hpp>
 
-#include "model/dem.h"
-#include "model/dem_crs.h"
-#include "model/footprints.h"
-#include "model/terrain_surface.h"
 #include "external/geo/pgon.h"
 #include "external/geo/voronoi.h"
 #include "external/tools/atomic_file.h"
 #include "external/tools/storage_error.h"
+#include "model/dem.h"
+#include "model/dem_crs.h"
+#include "model/footprints.h"
+#include "model/terrain_surface.h"
 
 namespace ortavia {
 namespace {

@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "process/run_process.h"
-#include "runner/sample_project.h"
 #include "report/notification.h"
+#include "runner/sample_project.h"
 
 namespace ortavia {
 

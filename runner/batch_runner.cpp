@@ -4,15 +4,15 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "model/add_images.h"
 #include "extor/bundle_import.h"
+#include "extor/ext_or_import_model.h"
+#include "model/add_images.h"
 #include "model/dem.h"
 #include "model/footprints.h"
-#include "extor/ext_or_import_model.h"
 #include "passport/passport_database.h"
+#include "process/run_process.h"
 #include "runner/batch_passport.h"
 #include "runner/footprints_geojson.h"
-#include "process/run_process.h"
 #include "runner/sample_project.h"
 
 namespace ortavia {

@@ -13,8 +13,8 @@
 #include "model/add_images.h"
 #include "model/project.h"
 #include "model/run_context.h"
-#include "runner/batch_options.h"
 #include "process/run_process.h"
+#include "runner/batch_options.h"
 
 namespace ortavia {
 

@@ -14,9 +14,9 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
-#include "gui/prompts.h"
 #include "extor/point_file_settings.h"
 #include "extor/ui/point_table_models.h"
+#include "gui/prompts.h"
 
 namespace ortavia::ui {
 

@@ -11,10 +11,10 @@
 #include <QVBoxLayout>
 #include <filesystem>
 
-#include "gui/cad_view.h"
-#include "gui/prompts.h"
 #include "external/tools/folders.h"
 #include "external/tools/profile.h"
+#include "gui/cad_view.h"
+#include "gui/prompts.h"
 #include "parser/ui/CIndexDlg.h"
 #include "passport/passport_database.h"
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "model/cad_drawing.h"
 #include "external/geo/camera_passport.h"
+#include "model/cad_drawing.h"
 #include "passport/distortion_formula.h"
 #include "passport/passport_table.h"
 

@@ -9,8 +9,8 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
-#include "model/project.h"
 #include "gui/cad_view.h"
+#include "model/project.h"
 #include "products/ortho_paint.h"
 
 namespace ortavia::ui {

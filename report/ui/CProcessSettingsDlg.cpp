@@ -10,8 +10,8 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
-#include "gui/prompts.h"
 #include "external/geo/pump.h"
+#include "gui/prompts.h"
 
 namespace ortavia::ui {
 

@@ -6,8 +6,8 @@
 
 #include <ogr_spatialref.h>
 
-#include "model/dem.h"
 #include "gui/cad_view.h"
+#include "model/dem.h"
 #include "support/test_env.h"
 #include "support/test_geotiff.h"
 #include "window_fixture.h"

@@ -11,8 +11,8 @@
 #include <set>
 
 #include "app/CAboutDlg.h"
-#include "gui/cad_view.h"
 #include "external/tools/sysinfo.h"
+#include "gui/cad_view.h"
 #include "window_fixture.h"
 
 namespace ortavia::ui::test {

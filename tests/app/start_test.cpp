@@ -13,11 +13,11 @@
 #include <gdal_priv.h>
 
 #include "external/tools/profile.h"
-#include "runner/batch_runner.h"
-#include "runner/sample_project.h"
 #include "process/ui/run_questions.h"
 #include "products/ui/COrthoPreviewDlg.h"
 #include "report/ui/CProcessSettingsDlg.h"
+#include "runner/batch_runner.h"
+#include "runner/sample_project.h"
 #include "support/fake_smtp.h"
 #include "support/test_env.h"
 #include "window_fixture.h"

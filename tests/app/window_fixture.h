@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "app/COrtaviaDlg.h"
+#include "external/geo/camera_passport.h"
 #include "gui/log_model.h"
 #include "gui/prompts.h"
-#include "external/geo/camera_passport.h"
 #include "support/test_passport.h"
 
 namespace ortavia::ui::test {

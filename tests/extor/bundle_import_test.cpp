@@ -11,8 +11,8 @@
 
 #include <gtest/gtest.h>
 
-#include "support/inputs_test_util.h"
 #include "support/bundle_writer.h"
+#include "support/inputs_test_util.h"
 #include "support/test_env.h"
 
 namespace ortavia {

@@ -7,8 +7,8 @@
 #include <QTest>
 #include <cmath>
 
-#include "model/cad_drawing.h"
 #include "gui/cad_view.h"
+#include "model/cad_drawing.h"
 #include "support/test_env.h"
 
 namespace ortavia::ui {

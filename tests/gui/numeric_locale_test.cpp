@@ -6,8 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include "gui/numeric_locale.h"
 #include "external/geo/string_to_dbl.h"
+#include "gui/numeric_locale.h"
 #include "support/test_locale.h"
 
 namespace ortavia::ui::test {

@@ -7,8 +7,8 @@
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
 
-#include "model/height_ramp.h"
 #include "external/tools/folders.h"
+#include "model/height_ramp.h"
 #include "support/inputs_test_util.h"
 #include "support/test_env.h"
 

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "passport/passport_database.h"
-#include "support/passport_files.h"
 #include "passport/passport_table.h"
 #include "support/comma_locale.h"
+#include "support/passport_files.h"
 #include "support/test_env.h"
 
 namespace ortavia::passport {

@@ -8,8 +8,8 @@
 #include <opencv2/core.hpp>
 #include <tiffio.h>
 
-#include "process/ortho_writer.h"
 #include "model/dem_crs.h"
+#include "process/ortho_writer.h"
 #include "support/test_cog.h"
 #include "support/test_env.h"
 #include "support/test_geotiff.h"

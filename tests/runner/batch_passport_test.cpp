@@ -11,10 +11,10 @@
 #include <gdal_priv.h>
 #include <gtest/gtest.h>
 
-#include "support/passport_files.h"
 #include "runner/batch_options.h"
 #include "runner/batch_runner.h"
 #include "runner/sample_project.h"
+#include "support/passport_files.h"
 #include "support/test_env.h"
 
 namespace ortavia {

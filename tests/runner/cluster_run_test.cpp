@@ -11,8 +11,8 @@
 
 #include <gtest/gtest.h>
 
-#include "runner/batch_runner.h"
 #include "process/run_process.h"
+#include "runner/batch_runner.h"
 #include "support/test_env.h"
 #include "support/test_geotiff.h"
 #include "tests/runner/small_sample.h"

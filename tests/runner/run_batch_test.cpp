@@ -8,10 +8,10 @@
 #include <gtest/gtest.h>
 
 #include "extor/bundle_import.h"
+#include "process/run_process.h"
 #include "runner/batch_options.h"
 #include "runner/batch_runner.h"
 #include "runner/footprints_geojson.h"
-#include "process/run_process.h"
 #include "runner/sample_project.h"
 #include "support/bundle_writer.h"
 #include "support/test_env.h"

@@ -9,9 +9,9 @@
 #include <gdal_priv.h>
 #include <gtest/gtest.h>
 
-#include "model/project.h"
 #include "external/geo/camera_passport.h"
 #include "external/geo/orientation.h"
+#include "model/project.h"
 #include "support/test_env.h"
 
 namespace ortavia {

@@ -14,8 +14,8 @@
 
 #include <gdal_priv.h>
 
-#include "model/project.h"
 #include "external/geo/camera_passport.h"
+#include "model/project.h"
 #include "support/test_geotiff.h"
 #include "support/test_passport.h"
 

@@ -16,9 +16,9 @@
 
 #include <gtest/gtest.h>
 
-#include "gui/prompts.h"
 #include "extor/point_file_settings.h"
 #include "extor/ui/CImportExtOrDlg.h"
+#include "gui/prompts.h"
 #include "support/test_env.h"
 
 namespace ortavia::ui::test {

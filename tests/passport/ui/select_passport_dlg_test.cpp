@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "external/tools/profile.h"
 #include "gui/cad_view.h"
 #include "gui/prompts.h"
-#include "external/tools/profile.h"
 #include "passport/ui/CSelectPassportDlg.h"
 #include "support/passport_files.h"
 #include "support/test_env.h"
