@@ -351,7 +351,7 @@ TEST_F(WindowTest, MissingTutorialIsReported) {
   int opened = 0;
   dlg->SetUrlOpener([&](const QUrl&) { return ++opened > 0; });
   ASSERT_FALSE(QFile::exists(COrtaviaDlg::TutorialPath()));
-  EXPECT_TRUE(COrtaviaDlg::TutorialPath().endsWith("/tutorial/test_app_ui.html"));
+  EXPECT_TRUE(COrtaviaDlg::TutorialPath().endsWith("/tutorial/test_app.html"));
   dlg->OnTutorial();
   EXPECT_EQ(opened, 0);
   EXPECT_EQ(prompts.Texts(ScriptedPrompts::Kind::Warning).value(0),
