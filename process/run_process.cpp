@@ -1,6 +1,7 @@
 #include "process/run_process.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -15,6 +16,7 @@
 #include "model/dem_crs.h"
 #include "products/mosaic.h"
 #include "products/mosaic_vrt.h"
+#include "products/mosaic_writer.h"
 #include "report/process_report.h"
 
 namespace ortavia {
@@ -140,6 +142,46 @@ void WriteRunMosaic(const WarpProject& project, const RunOptions& options, const
   if (!vrt.error.empty()) ctx.Log("mosaic.vrt cannot be written: " + vrt.error);
 }
 
+// The one mosaic, after the orthos; a failure costs only that file and is reported.
+void WriteRunMosaicTiff(const WarpProject& project, const RunOptions& options,
+                        const MosaicGrid& grid, const std::string& crsWkt,
+                        const std::vector<int>& rows, const RunContext& ctx, RunResult& result) {
+  const MosaicVrtGrid vrtGrid{project.mosaicMinX, project.mosaicMaxY,  options.gsd, grid.mosaicScale,
+                              grid.mosaicWidth,   grid.mosaicHeight,   crsWkt};
+  std::vector<MosaicVrtOrtho> orthos;
+  std::error_code ec;
+  for (int r : rows) {
+    const fs::path ortho = fs::path(options.destinationFolder) / (project.images[r].name + ".tif");
+    if (fs::equivalent(ortho, options.mosaicPath, ec)) {
+      result.mosaicError = options.mosaicPath + " is the ortho of image " + project.images[r].name;
+      ctx.Log("Mosaic not written: " + result.mosaicError);
+      return;
+    }
+    orthos.push_back({r, ortho.string()});
+  }
+  MosaicOptions mosaicOptions = options.mosaic;
+  if (mosaicOptions.compress.empty()) mosaicOptions.compress = options.compress;
+  const MosaicWriteResult m =
+      WriteMosaicTiff(options.mosaicPath, grid.voronoiMap, vrtGrid, orthos, mosaicOptions, ctx);
+  for (const std::string& note : m.notes) ctx.Log(note);
+  if (m.aborted) {
+    ctx.Log("Mosaic not written: process aborted by user");
+    return;
+  }
+  if (!m.error.empty()) {
+    result.mosaicError = m.error;
+    ctx.Log("Mosaic not written: " + m.error);
+    return;
+  }
+  result.mosaicWritten = true;
+  char share[64];
+  const auto end = std::to_chars(share, share + sizeof share - 1, 100.0 * m.ClippedShare(),
+                                 std::chars_format::fixed, 4);
+  *end.ptr = '\0';
+  ctx.Log("Mosaic written: " + options.mosaicPath + " (" + std::to_string(m.orthos) +
+          " orthos; " + share + " % of the samples clipped to the sample type's range)");
+}
+
 }  // namespace
 
 std::vector<std::string> FindPresentOrthos(const std::string& folder) {
@@ -152,7 +194,8 @@ std::vector<std::string> FindPresentOrthos(const std::string& folder) {
     // The products are told apart by their own names; a folder that happens to be called
     // "coverage" must not hide the orthos inside it.
     const std::string name = p.filename().string();
-    if (name.find("coverage") != std::string::npos || name.find("voronoi") != std::string::npos)
+    if (name.find("coverage") != std::string::npos || name.find("voronoi") != std::string::npos ||
+        Lower(name) == "mosaic.tif")
       continue;
     found.push_back(p.string());
   }
@@ -282,7 +325,12 @@ RunResult RunProcess(WarpProject& project, const RunOptions& options, const RunC
   if (std::string cause = CheckDestinationWritable(options.destinationFolder); !cause.empty())
     return refuse(RunStatus::DestinationNotWritable, "Destination folder not writable: " + cause);
 
-  const std::vector<std::string> present = FindPresentOrthos(options.destinationFolder);
+  std::vector<std::string> present = FindPresentOrthos(options.destinationFolder);
+  if (!options.mosaicPath.empty()) {
+    // The run's own mosaic is no ortho.
+    std::error_code ec;
+    std::erase_if(present, [&](const std::string& p) { return fs::equivalent(p, options.mosaicPath, ec); });
+  }
   for (const auto& p : present) result.presentOrthos.push_back(fs::path(p).stem().string());
   std::sort(result.presentOrthos.begin(), result.presentOrthos.end());
   if (!present.empty() && options.presentOrthos == PresentOrthosMode::Ask)
@@ -336,6 +384,12 @@ RunResult RunProcess(WarpProject& project, const RunOptions& options, const RunC
   request.orthoWritten = options.orthoWritten;
   warp = warpDriver(request, ctx);
   WriteRunMosaic(project, options, mosaic.grid, crsWkt, result.rows, ctx);
+  if (!options.mosaicPath.empty()) {
+    if (AbortSet(project, ctx) || warp.status == WarpRunStatus::Aborted)
+      ctx.Log("Mosaic not written: process aborted by user");
+    else if (warp.status != WarpRunStatus::Refused)
+      WriteRunMosaicTiff(project, options, mosaic.grid, crsWkt, result.rows, ctx, result);
+  }
   mosaic.grid.voronoiMap.release();
   if (warp.status == WarpRunStatus::Refused && !warp.refusal.empty()) {
     ctx.Log(warp.refusal);

@@ -9,6 +9,7 @@
 #include "model/project.h"
 #include "model/run_context.h"
 #include "process/warp.h"
+#include "products/mosaic_options.h"
 
 namespace ortavia {
 
@@ -43,6 +44,10 @@ struct RunOptions {
   bool cog = false;       // Cloud-Optimized GeoTIFF orthos
   std::string compress;   // "" (as today: none), "NONE", "DEFLATE", "LZW", "ZSTD", "JPEG" (8-bit only)
   bool alpha = false;     // transparent outside each image's own cell and outside the image
+  // One seamless mosaic of the block, written after the orthos when not empty (a
+  // Cloud-Optimized GeoTIFF; see products/mosaic_writer.h).
+  std::string mosaicPath;
+  MosaicOptions mosaic;
   // Called after each ortho is written, with its path and whether it is the run's first.
   std::function<void(const std::string& orthoPath, bool first)> orthoWritten;
 };
@@ -80,6 +85,9 @@ struct RunResult {
   std::string elapsed;     // process time at the report
   std::string resultText;  // the report's result line
   std::string summary;     // the closing summary text
+  // The mosaic of RunOptions::mosaicPath: written, or why not (empty when none was asked).
+  bool mosaicWritten = false;
+  std::string mosaicError;
 };
 
 // Runs the process: checks the inputs and the answers, builds the mosaic products, warps every
@@ -96,7 +104,8 @@ RunResult RunProcess(WarpProject& project, const RunOptions& options, const RunC
                      const WarpDriver& warp = WarpImages);
 
 // The orthos already in a folder: regular files whose extension is ".tif" (in any case), except
-// the mosaic products, whose file names contain "coverage" or "voronoi". Full paths, sorted.
+// the mosaic products, whose file names contain "coverage" or "voronoi", and the mosaic
+// "mosaic.tif" (any case). Full paths, sorted.
 std::vector<std::string> FindPresentOrthos(const std::string& folder);
 
 // A composition from the colour roles the band order dialog chose for source bands 1..N (GDAL

@@ -197,6 +197,28 @@ std::string ParseProjectOrRun(Args& a, BatchCommand* c) {
     } else if (run && opt == "--threads") {
       if (!ParseInt(v, &c->threads) || c->threads < 1 || c->threads > 1024)
         return "--threads needs a whole number from 1 to 1024";
+    } else if (run && opt == "--mosaic") {
+      c->run.mosaicPath = v;
+    } else if (run && opt == "--balance") {
+      if (!ParseMosaicBalance(v, &c->run.mosaic.balance))
+        return "--balance needs none, gain or blocks";
+    } else if (run && opt == "--blend") {
+      if (!ParseMosaicBlend(v, &c->run.mosaic.blend))
+        return "--blend needs none, feather or multiband";
+      if (c->run.mosaic.blend == MosaicBlend::Multiband)
+        return "--blend multiband is not available yet: use feather";
+    } else if (run && opt == "--feather") {
+      if (!ParseInt(v, &c->run.mosaic.featherPx) || c->run.mosaic.featherPx < 0 ||
+          c->run.mosaic.featherPx > 256)
+        return "--feather needs a whole number of pixels from 0 to 256";
+    } else if (run && opt == "--seam-band") {
+      if (!ParseInt(v, &c->run.mosaic.seamBandPx) || c->run.mosaic.seamBandPx < 0 ||
+          c->run.mosaic.seamBandPx > 256)
+        return "--seam-band needs a whole number of pixels from 0 to 256";
+    } else if (run && opt == "--mosaic-memory") {
+      if (!ParseInt(v, &c->run.mosaic.memoryMb) || c->run.mosaic.memoryMb < kMinMosaicMemoryMb)
+        return "--mosaic-memory needs a whole number of megabytes, at least " +
+               std::to_string(kMinMosaicMemoryMb);
     } else if (run && opt == "--crs") {
       // Read now, so that a definition GDAL cannot take stops the run before any work.
       if (std::string bad = ParseCrsDefinition(v, nullptr); !bad.empty()) return "--crs: " + bad;
@@ -316,10 +338,11 @@ std::string BatchUsage() {
                     [--eo-columns id,x,y,z,omega,phi,kappa] [--angles rad|deg|grad]
                     [--crs DEFINITION] [--cog] [--compress NONE|DEFLATE|LZW|ZSTD|JPEG] [--alpha]
                     [--mail-to LIST --smtp-server S [--subject T]]
-                    [--threads N]
+                    [--threads N] [--mosaic FILE [--balance none|gain|blocks]
+                    [--blend none|feather] [--feather PX] [--seam-band PX] [--mosaic-memory MB]]
   ortavia-batch run --dem F --bundle F --gsd G --out DIR [--tile ...] [--bands ...]
                     [--skip|--overwrite] [--crs ...] [--cog] [--compress ...] [--alpha]
-                    [--mail-to ... --smtp-server ... [--subject ...]]
+                    [--mail-to ... --smtp-server ... [--subject ...]] [--mosaic FILE ...]
   ortavia-batch footprints --dem F --passport F --eo F (--images F... | --image-dir D)
                     [--eo-...] [--angles ...] --geojson FILE
   ortavia-batch footprints --dem F --bundle F --geojson FILE
@@ -327,6 +350,12 @@ std::string BatchUsage() {
                         | curve radial|tangential FILE
   ortavia-batch --help | --version
   Every command takes --quiet (-q): only errors are printed.
+
+  --mosaic FILE writes one seamless mosaic of the block after the orthos: a Cloud-Optimized
+  GeoTIFF with an alpha band. --balance evens exposures (default blocks: a gain per image and a
+  smooth field per image), --seam-band moves each seam up to PX pixels off the Voronoi line
+  (default 40, 0: not at all), --blend feathers each seam over --feather PX pixels on each side
+  (default 16), --mosaic-memory bounds the assembly's buffers (default 512 MB).
 
   --mail-to LIST --smtp-server S mails the short report with report.txt attached after every run
   that wrote its report (S: host, host:port, smtp://host:port or smtps://host:port); a mail that

@@ -299,6 +299,11 @@ int RunBatchRun(const BatchCommand& c, const BatchIo& io, const WarpDriver& warp
     }
   }
   text += "Orthos in " + c.run.destinationFolder + "\n";
+  if (r.mosaicWritten) text += "Mosaic: " + c.run.mosaicPath + "\n";
+  if (!r.mosaicError.empty()) {
+    Error(io, "Mosaic " + c.run.mosaicPath + " not written: " + r.mosaicError);
+    if (code == kBatchDone) code = kBatchProcessError;
+  }
   if (r.reportWritten) {
     text += "Report: " + r.reportPath + "\n";
   } else {

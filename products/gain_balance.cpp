@@ -1,0 +1,225 @@
+#include "products/gain_balance.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include <Eigen/Sparse>
+#include <Eigen/SparseCholesky>
+#include <opencv2/imgproc.hpp>
+
+namespace ortavia {
+namespace {
+
+std::uint64_t PairKey(int a, int b) {
+  return (static_cast<std::uint64_t>(static_cast<std::uint32_t>(a)) << 32) |
+         static_cast<std::uint32_t>(b);
+}
+
+// Blocks are kept alike much more weakly than the overlaps decide them, but enough to carry a
+// gain into blocks no other ortho sees.
+constexpr double kBlockSmoothness = 0.1;
+
+}  // namespace
+
+std::vector<double> SolveGains(const GainProblem& p) {
+  const int n = p.nodes, nb = p.bands;
+  std::vector<double> gains(static_cast<size_t>(n) * nb, 1.0);
+  if (n <= 0 || nb <= 0) return gains;
+  std::vector<double> shared(n, 0.0);
+  for (const auto& [key, s] : p.overlaps) {
+    shared[key.first] += s.n;
+    shared[key.second] += s.n;
+  }
+  double meanShared = 0.0;
+  for (double s : shared) meanShared += s;
+  meanShared = std::max(meanShared / n, 1.0);
+  for (int b = 0; b < nb; ++b) {
+    std::vector<Eigen::Triplet<double>> t;
+    Eigen::VectorXd rhs = Eigen::VectorXd::Zero(n);
+    for (const auto& [key, s] : p.overlaps) {
+      if (s.n <= 0.0) continue;
+      const double mi = s.a[b] / s.n, mj = s.b[b] / s.n, mean = (mi + mj) / 2.0;
+      if (!(mean > 0.0)) continue;
+      const double c = s.n / (mean * mean);
+      const int i = key.first, j = key.second;
+      t.emplace_back(i, i, c * mi * mi);
+      t.emplace_back(j, j, c * mj * mj);
+      t.emplace_back(i, j, -c * mi * mj);
+      t.emplace_back(j, i, -c * mi * mj);
+    }
+    for (int i = 0; i < n; ++i) {
+      // A node that shares nothing still has a prior of one sample: the system stays regular.
+      const double w = p.prior * std::max(shared[i], 1.0);
+      t.emplace_back(i, i, w);
+      rhs[i] += w;
+    }
+    const double ws = p.smoothWeight * meanShared;
+    for (const auto& [i, j] : p.smooth) {
+      t.emplace_back(i, i, ws);
+      t.emplace_back(j, j, ws);
+      t.emplace_back(i, j, -ws);
+      t.emplace_back(j, i, -ws);
+    }
+    Eigen::SparseMatrix<double> a(n, n);
+    a.setFromTriplets(t.begin(), t.end());
+    Eigen::SimplicialLDLT<Eigen::SparseMatrix<double>> solver(a);
+    if (solver.info() != Eigen::Success) continue;
+    const Eigen::VectorXd g = solver.solve(rhs);
+    if (solver.info() != Eigen::Success) continue;
+    for (int i = 0; i < n; ++i)
+      if (std::isfinite(g[i]) && g[i] > 0.0) gains[static_cast<size_t>(i) * nb + b] = g[i];
+  }
+  return gains;
+}
+
+GainField BlockLayout(int ox0, int oy0, int width, int height) {
+  GainField f;
+  f.ox0 = ox0;
+  f.oy0 = oy0;
+  f.blockPx = std::max(64.0, std::ceil(std::max(width, height) / 12.0));
+  f.nx = std::max(1, static_cast<int>(std::ceil(width / f.blockPx)));
+  f.ny = std::max(1, static_cast<int>(std::ceil(height / f.blockPx)));
+  return f;
+}
+
+cv::Mat GainImage(const GainField& f, const cv::Rect& rect, int bands) {
+  cv::Mat out;
+  cv::Scalar global;
+  for (int b = 0; b < bands; ++b) global[b] = f.gain[b];
+  if (f.factor.empty()) {
+    out.create(rect.size(), CV_32FC(bands));
+    out.setTo(global);
+    return out;
+  }
+  // Block centres sit at ox0 + (k + 0.5) * blockPx; pixel x's centre at x + 0.5.
+  cv::Mat mapX(rect.size(), CV_32F), mapY(rect.size(), CV_32F);
+  std::vector<float> ux(rect.width);
+  for (int c = 0; c < rect.width; ++c)
+    ux[c] = static_cast<float>((rect.x + c + 0.5 - f.ox0) / f.blockPx - 0.5);
+  for (int r = 0; r < rect.height; ++r) {
+    const float v = static_cast<float>((rect.y + r + 0.5 - f.oy0) / f.blockPx - 0.5);
+    std::copy(ux.begin(), ux.end(), mapX.ptr<float>(r));
+    std::fill_n(mapY.ptr<float>(r), rect.width, v);
+  }
+  const cv::Mat grid(f.ny, f.nx, CV_32FC(bands), const_cast<float*>(f.factor.data()));
+  cv::remap(grid, out, mapX, mapY, cv::INTER_LINEAR, cv::BORDER_REPLICATE);
+  cv::multiply(out, global, out);
+  return out;
+}
+
+BalanceAccumulator::BalanceAccumulator(std::vector<GainField> layouts, int bands)
+    : layouts_(std::move(layouts)), bands_(bands) {
+  int next = 0;
+  for (const GainField& f : layouts_) {
+    firstNode_.push_back(next);
+    next += f.nx * f.ny;
+  }
+  firstNode_.push_back(next);
+}
+
+int BalanceAccumulator::Node(int source, int x, int y) const {
+  const GainField& f = layouts_[source];
+  const int bx = std::clamp(static_cast<int>(std::floor((x - f.ox0) / f.blockPx)), 0, f.nx - 1);
+  const int by = std::clamp(static_cast<int>(std::floor((y - f.oy0) / f.blockPx)), 0, f.ny - 1);
+  return firstNode_[source] + by * f.nx + bx;
+}
+
+void BalanceAccumulator::Add(const std::vector<int>& sources, const std::vector<cv::Mat>& values,
+                             const std::vector<cv::Mat>& valid, cv::Point origin, int step) {
+  const int k = static_cast<int>(sources.size());
+  if (k == 0) return;
+  const int rows = valid[0].rows, cols = valid[0].cols;
+  std::vector<int> here;
+  std::vector<int> node(k);
+  for (int v = 0; v < rows; ++v) {
+    for (int u = 0; u < cols; ++u) {
+      here.clear();
+      for (int s = 0; s < k; ++s)
+        if (valid[s].at<uchar>(v, u)) here.push_back(s);
+      maxDepth_ = std::max(maxDepth_, static_cast<int>(here.size()));
+      const int x = origin.x + u * step, y = origin.y + v * step;
+      for (int s : here) {
+        const float* px = values[s].ptr<float>(v) + u * bands_;
+        for (int b = 0; b < bands_; ++b) sum_ += px[b];
+        count_ += bands_;
+        node[s] = Node(sources[s], x, y);
+      }
+      for (size_t p = 0; p < here.size(); ++p) {
+        for (size_t q = p + 1; q < here.size(); ++q) {
+          int s = here[p], t = here[q];
+          if (sources[s] > sources[t]) std::swap(s, t);
+          const float* ps = values[s].ptr<float>(v) + u * bands_;
+          const float* pt = values[t].ptr<float>(v) + u * bands_;
+          OverlapSums& g = images_[{sources[s], sources[t]}];
+          OverlapSums& l = blocks_[PairKey(node[s], node[t])];
+          g.n += 1.0;
+          l.n += 1.0;
+          for (int b = 0; b < bands_; ++b) {
+            g.a[b] += ps[b];
+            g.b[b] += pt[b];
+            l.a[b] += ps[b];
+            l.b[b] += pt[b];
+          }
+        }
+      }
+    }
+  }
+}
+
+std::vector<GainField> BalanceAccumulator::Solve(MosaicBalance mode) const {
+  std::vector<GainField> fields = layouts_;
+  if (mode == MosaicBalance::None) return fields;
+  GainProblem global;
+  global.nodes = static_cast<int>(layouts_.size());
+  global.bands = bands_;
+  global.overlaps = images_;
+  const std::vector<double> g = SolveGains(global);
+  for (size_t i = 0; i < fields.size(); ++i)
+    for (int b = 0; b < bands_; ++b) fields[i].gain[b] = g[i * bands_ + b];
+  if (mode != MosaicBalance::Blocks) return fields;
+
+  // The blocks correct what the global gains leave: their sums are taken through those gains.
+  std::vector<int> sourceOf(firstNode_.back());
+  for (size_t s = 0; s + 1 < firstNode_.size(); ++s)
+    std::fill(sourceOf.begin() + firstNode_[s], sourceOf.begin() + firstNode_[s + 1],
+              static_cast<int>(s));
+  GainProblem local;
+  local.nodes = firstNode_.back();
+  local.bands = bands_;
+  local.smoothWeight = kBlockSmoothness;
+  for (const auto& [key, sums] : blocks_) {
+    const int a = static_cast<int>(key >> 32), b = static_cast<int>(key & 0xffffffffu);
+    OverlapSums s = sums;
+    for (int c = 0; c < bands_; ++c) {
+      s.a[c] *= fields[sourceOf[a]].gain[c];
+      s.b[c] *= fields[sourceOf[b]].gain[c];
+    }
+    if (a < b) {
+      local.overlaps[{a, b}] = s;
+    } else {
+      std::swap(s.a, s.b);
+      local.overlaps[{b, a}] = s;
+    }
+  }
+  for (size_t s = 0; s < layouts_.size(); ++s) {
+    const GainField& f = layouts_[s];
+    for (int y = 0; y < f.ny; ++y)
+      for (int x = 0; x < f.nx; ++x) {
+        const int id = firstNode_[s] + y * f.nx + x;
+        if (x + 1 < f.nx) local.smooth.emplace_back(id, id + 1);
+        if (y + 1 < f.ny) local.smooth.emplace_back(id, id + f.nx);
+      }
+  }
+  const std::vector<double> f = SolveGains(local);
+  for (size_t s = 0; s < fields.size(); ++s) {
+    const int count = fields[s].nx * fields[s].ny;
+    fields[s].factor.resize(static_cast<size_t>(count) * bands_);
+    for (int i = 0; i < count; ++i)
+      for (int b = 0; b < bands_; ++b)
+        fields[s].factor[static_cast<size_t>(i) * bands_ + b] =
+            static_cast<float>(f[static_cast<size_t>(firstNode_[s] + i) * bands_ + b]);
+  }
+  return fields;
+}
+
+}  // namespace ortavia

@@ -1,0 +1,28 @@
+#pragma once
+// How the one mosaic of a run is made: exposure balancing, seamlines, blending and the memory it
+// may take. The defaults are those of the batch runner and the window.
+#include <cstdint>
+#include <string>
+
+namespace ortavia {
+
+enum class MosaicBalance { None, Gain, Blocks };
+enum class MosaicBlend { None, Feather, Multiband };
+
+struct MosaicOptions {
+  MosaicBalance balance = MosaicBalance::Blocks;
+  MosaicBlend blend = MosaicBlend::Feather;
+  int featherPx = 16;    // width of the blend on each side of a seam
+  int seamBandPx = 40;   // how far a seam may move from the Voronoi line, each side; 0: not at all
+  int memoryMb = 512;    // raster buffers of the assembly, GDAL's block cache included
+  std::string compress;  // of the mosaic file: "" or "NONE", "DEFLATE", "LZW", "ZSTD", "JPEG"
+};
+
+// "none", "gain", "blocks" / "none", "feather", "multiband"; false for another text.
+bool ParseMosaicBalance(const std::string& text, MosaicBalance* out);
+bool ParseMosaicBlend(const std::string& text, MosaicBlend* out);
+
+// The smallest memory setting the assembly runs in.
+inline constexpr int kMinMosaicMemoryMb = 128;
+
+}  // namespace ortavia

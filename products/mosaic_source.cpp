@@ -1,0 +1,112 @@
+#include "products/mosaic_source.h"
+
+#include <cmath>
+
+namespace ortavia {
+
+std::string OpenMosaicSource(const MosaicVrtOrtho& o, const MosaicVrtGrid& grid,
+                             MosaicSource* out) {
+  GDALDatasetUniquePtr ds(GDALDataset::Open(o.path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
+  if (!ds || ds->GetRasterCount() < 1) return "cannot be opened";
+  double gt[6];
+  if (ds->GetGeoTransform(gt) != CE_None) return "has no georeferencing";
+  const double gsd = grid.gsd;
+  if (std::abs(gt[1] - gsd) > 1e-9 * gsd || std::abs(gt[5] + gsd) > 1e-9 * gsd || gt[2] != 0.0 ||
+      gt[4] != 0.0)
+    return "has another pixel size than the run's GSD";
+  // The corner lies half a pixel west and north of the centre of pixel (ox0, oy0).
+  const double ox = (gt[0] + gsd / 2 - grid.mosaicMinX) / gsd;
+  const double oy = (grid.mosaicMaxY + gsd / 2 - gt[3]) / gsd;
+  if (std::abs(ox - std::round(ox)) > 1e-3 || std::abs(oy - std::round(oy)) > 1e-3)
+    return "is not on the run's mosaic grid";
+  const int n = ds->GetRasterCount();
+  const bool alpha = n > 1 && ds->GetRasterBand(n)->GetColorInterpretation() == GCI_AlphaBand;
+  out->row = o.row;
+  out->path = o.path;
+  out->place = {static_cast<int>(std::lround(ox)), static_cast<int>(std::lround(oy)),
+                ds->GetRasterXSize(), ds->GetRasterYSize()};
+  out->bands = alpha ? n - 1 : n;
+  out->type = ds->GetRasterBand(1)->GetRasterDataType();
+  return {};
+}
+
+cv::Mat NonZeroMask(const cv::Mat& values) {
+  cv::Mat mask(values.size(), CV_8U);
+  const int nb = values.channels();
+  for (int r = 0; r < values.rows; ++r) {
+    const float* v = values.ptr<float>(r);
+    uchar* m = mask.ptr<uchar>(r);
+    for (int c = 0; c < values.cols; ++c, v += nb) {
+      bool any = false;
+      for (int b = 0; b < nb; ++b) any = any || v[b] != 0.0f;
+      m[c] = any ? 255 : 0;
+    }
+  }
+  return mask;
+}
+
+GDALDataset* MosaicReader::Open(int i) {
+  for (auto it = open_.begin(); it != open_.end(); ++it)
+    if (it->first == i) {
+      open_.splice(open_.begin(), open_, it);
+      return open_.front().second.get();
+    }
+  GDALDatasetUniquePtr ds(
+      GDALDataset::Open(sources_[i].path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
+  if (!ds) return nullptr;
+  open_.emplace_front(i, std::move(ds));
+  if (open_.size() > keep_) open_.pop_back();
+  return open_.front().second.get();
+}
+
+bool MosaicReader::ReadWindow(int i, int xoff, int yoff, int w, int h, int bw, int bh,
+                              cv::Mat& out) {
+  GDALDataset* ds = Open(i);
+  if (!ds) return false;
+  const int nb = sources_[i].bands;
+  std::vector<int> bandMap(nb);
+  for (int b = 0; b < nb; ++b) bandMap[b] = b + 1;
+  out.create(bh, bw, CV_32FC(nb));
+  return ds->RasterIO(GF_Read, xoff, yoff, w, h, out.ptr(), bw, bh, GDT_Float32, nb,
+                      bandMap.data(), static_cast<GSpacing>(nb * sizeof(float)),
+                      static_cast<GSpacing>(out.step[0]), sizeof(float), nullptr) == CE_None;
+}
+
+bool MosaicReader::Read(int i, const cv::Rect& rect, cv::Mat& values, cv::Mat& valid) {
+  const MosaicSource& s = sources_[i];
+  values = cv::Mat::zeros(rect.size(), CV_32FC(s.bands));
+  const cv::Rect part = rect & s.Rect();
+  if (part.empty()) {
+    valid = cv::Mat::zeros(rect.size(), CV_8U);
+    return true;
+  }
+  cv::Mat window;
+  if (!ReadWindow(i, part.x - s.place.ox0, part.y - s.place.oy0, part.width, part.height,
+                  part.width, part.height, window))
+    return false;
+  window.copyTo(values(part - rect.tl()));
+  valid = NonZeroMask(values);
+  return true;
+}
+
+bool MosaicReader::ReadCoarse(int i, cv::Point origin, cv::Size size, int step, cv::Mat& values,
+                              cv::Mat& valid) {
+  const MosaicSource& s = sources_[i];
+  values = cv::Mat::zeros(size, CV_32FC(s.bands));
+  // Samples whose whole step lies inside the ortho.
+  const auto first = [&](int o, int p) { return std::max(0, (p - o + step - 1) / step); };
+  const int u0 = first(origin.x, s.place.ox0), v0 = first(origin.y, s.place.oy0);
+  const int u1 = std::min(size.width, (s.place.ox0 + s.place.width - origin.x) / step);
+  const int v1 = std::min(size.height, (s.place.oy0 + s.place.height - origin.y) / step);
+  if (u1 > u0 && v1 > v0) {
+    cv::Mat window;
+    if (!ReadWindow(i, origin.x + u0 * step - s.place.ox0, origin.y + v0 * step - s.place.oy0,
+                    (u1 - u0) * step, (v1 - v0) * step, u1 - u0, v1 - v0, window))
+      return false;
+    window.copyTo(values(cv::Rect(u0, v0, u1 - u0, v1 - v0)));
+  }
+  valid = NonZeroMask(values);
+  return true;
+}
+
+}  // namespace ortavia

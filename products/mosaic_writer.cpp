@@ -1,0 +1,477 @@
+#include "products/mosaic_writer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <limits>
+#include <map>
+#include <set>
+
+#include <cpl_conv.h>
+#include <opencv2/core.hpp>
+#include <cpl_string.h>
+#include <gdal_priv.h>
+
+#include "app/dem_crs.h"
+#include "external/geo/gdal_extract_roi.h"
+#include "products/blend.h"
+#include "products/gain_balance.h"
+#include "products/mosaic.h"
+#include "products/mosaic_source.h"
+#include "products/seamline.h"
+
+namespace ortavia {
+namespace {
+namespace fs = std::filesystem;
+
+// Seam chunks are fixed, so that the seams do not depend on the memory setting.
+constexpr int kChunk = 512;
+constexpr int kCoarseTile = 512;
+constexpr double kMaxCoarseSamples = 4e6;
+// Stored labels are label + 3: an unwritten (sparse) tile reads 0, "take the base label".
+constexpr int kBaseLabel = -3;
+
+void RemoveQuietly(const std::string& path) {
+  std::error_code ec;
+  fs::remove(path, ec);
+}
+
+struct TypeInfo {
+  int depth;
+  double lo, hi, opaque;
+};
+
+TypeInfo InfoOf(GDALDataType t) {
+  const double inf = std::numeric_limits<double>::infinity();
+  switch (t) {
+    case GDT_Byte: return {CV_8U, 0, 255, 255};
+    case GDT_UInt16: return {CV_16U, 0, 65535, 65535};
+    case GDT_Int16: return {CV_16S, -32768, 32767, 32767};
+    case GDT_UInt32: return {CV_64F, 0, 4294967295.0, 255};
+    case GDT_Int32: return {CV_64F, -2147483648.0, 2147483647.0, 255};
+    case GDT_Float32: return {CV_32F, -inf, inf, 255};
+    default: return {CV_64F, -inf, inf, 255};
+  }
+}
+
+cv::Rect Grow(const cv::Rect& r, int by, const cv::Rect& limit) {
+  return cv::Rect(r.x - by, r.y - by, r.width + 2 * by, r.height + 2 * by) & limit;
+}
+
+// What every pass needs.
+struct Assembly {
+  std::vector<MosaicSource> sources;
+  cv::Mat cellOwner;  // CV_32S on the Voronoi grid: index into sources, -1 none
+  double scale = 40.0;
+  cv::Rect all;
+  int bands = 0;
+  GDALDataType type = GDT_Unknown;
+  std::vector<GainField> gains;
+  double level = 1.0;
+  int depth = 1;
+};
+
+cv::Mat PixelOwners(const Assembly& a, const cv::Rect& rect) {
+  cv::Mat out(rect.size(), CV_32S, cv::Scalar(-1));
+  std::vector<int> col(rect.width);
+  for (int c = 0; c < rect.width; ++c) {
+    const int cell = static_cast<int>(std::floor((rect.x + c) / a.scale));
+    col[c] = cell < a.cellOwner.cols ? cell : -1;
+  }
+  for (int r = 0; r < rect.height; ++r) {
+    const int cell = static_cast<int>(std::floor((rect.y + r) / a.scale));
+    if (cell >= a.cellOwner.rows) continue;
+    const int* owners = a.cellOwner.ptr<int>(cell);
+    int* o = out.ptr<int>(r);
+    for (int c = 0; c < rect.width; ++c)
+      if (col[c] >= 0) o[c] = owners[col[c]];
+  }
+  return out;
+}
+
+std::vector<int> Distinct(const cv::Mat& labels, std::set<int> into = {}) {
+  int last = std::numeric_limits<int>::min();
+  for (int r = 0; r < labels.rows; ++r) {
+    const int* p = labels.ptr<int>(r);
+    for (int c = 0; c < labels.cols; ++c)
+      if (p[c] >= 0 && p[c] != last) into.insert(last = p[c]);
+  }
+  return {into.begin(), into.end()};
+}
+
+// Balanced full-resolution windows of the orthos ids over rect.
+bool ReadBalanced(MosaicReader& reader, const Assembly& a, const std::vector<int>& ids,
+                  const cv::Rect& rect, std::vector<cv::Mat>& values, std::vector<cv::Mat>& valid) {
+  values.assign(ids.size(), cv::Mat());
+  valid.assign(ids.size(), cv::Mat());
+  for (size_t i = 0; i < ids.size(); ++i) {
+    if (!reader.Read(ids[i], rect, values[i], valid[i])) return false;
+    cv::multiply(values[i], GainImage(a.gains[ids[i]], rect, a.bands), values[i]);
+  }
+  return true;
+}
+
+struct Progress {
+  const RunContext& ctx;
+  int done = 0;
+  bool Stopped() const { return ctx.abort && ctx.abort->load(); }
+  bool Step() {
+    ctx.SetPos(++done);
+    return !ctx.AbortCheck();
+  }
+};
+
+std::string SourcesError(int i, const Assembly& a) {
+  return a.sources[i].path + " cannot be read";
+}
+
+// Pass 1: exposure statistics on a coarse grid, then the gain fields.
+std::string Balance(Assembly& a, MosaicReader& reader, const MosaicOptions& o, Progress& p,
+                    int step) {
+  std::vector<GainField> layouts;
+  for (const MosaicSource& s : a.sources)
+    layouts.push_back(BlockLayout(s.place.ox0, s.place.oy0, s.place.width, s.place.height));
+  BalanceAccumulator acc(layouts, a.bands);
+  const int cw = (a.all.width + step - 1) / step, ch = (a.all.height + step - 1) / step;
+  for (int ty = 0; ty < ch; ty += kCoarseTile)
+    for (int tx = 0; tx < cw; tx += kCoarseTile) {
+      const cv::Point origin(tx * step, ty * step);
+      const cv::Size size(std::min(kCoarseTile, cw - tx), std::min(kCoarseTile, ch - ty));
+      const cv::Rect region(origin, cv::Size(size.width * step, size.height * step));
+      std::vector<int> ids;
+      std::vector<cv::Mat> values, valid;
+      for (size_t i = 0; i < a.sources.size(); ++i) {
+        if ((a.sources[i].Rect() & region).empty()) continue;
+        cv::Mat v, m;
+        if (!reader.ReadCoarse(static_cast<int>(i), origin, size, step, v, m))
+          return SourcesError(static_cast<int>(i), a);
+        ids.push_back(static_cast<int>(i));
+        values.push_back(v);
+        valid.push_back(m);
+      }
+      acc.Add(ids, values, valid, origin + cv::Point(step / 2, step / 2), step);
+      if (!p.Step()) return {};
+    }
+  a.gains = acc.Solve(o.balance);
+  a.level = std::max(acc.MeanLevel(), 1e-6);
+  a.depth = std::max(acc.MaxDepth(), 1);
+  return {};
+}
+
+GDALDatasetUniquePtr CreateTiff(const std::string& path, const cv::Rect& all, int bands,
+                                GDALDataType type, std::vector<std::pair<std::string, std::string>> opts) {
+  GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("GTiff");
+  if (!driver) return nullptr;
+  char** options = nullptr;
+  opts.insert(opts.begin(), {{"TILED", "YES"}, {"SPARSE_OK", "TRUE"}, {"BIGTIFF", "IF_SAFER"}});
+  for (const auto& [k, v] : opts) options = CSLSetNameValue(options, k.c_str(), v.c_str());
+  GDALDatasetUniquePtr ds(driver->Create(path.c_str(), all.width, all.height, bands, type, options));
+  CSLDestroy(options);
+  return ds;
+}
+
+// Pass 2: the seams, chunk by chunk, into the label raster.
+std::string Seams(const Assembly& a, MosaicReader& reader, const MosaicOptions& o, Progress& p,
+                  GDALDataset& labelsDs) {
+  std::vector<int> above(a.all.width, -2);
+  for (int y = 0; y < a.all.height; y += kChunk) {
+    std::vector<int> left(kChunk, -2);
+    for (int x = 0; x < a.all.width; x += kChunk) {
+      SeamChunk in;
+      in.chunk = cv::Rect(x, y, kChunk, kChunk) & a.all;
+      in.ownerRect = Grow(in.chunk, o.seamBandPx + 1, a.all);
+      in.workRect = Grow(in.chunk, 1, a.all);
+      in.owner = PixelOwners(a, in.ownerRect);
+      in.ids = Distinct(in.owner);
+      in.band = o.seamBandPx;
+      in.level = a.level;
+      cv::Mat labels;
+      if (in.ids.size() < 2) {
+        // No seam within reach: the owners stand for the labels next door.
+        labels = PixelOwners(a, in.chunk);
+      } else {
+        if (!ReadBalanced(reader, a, in.ids, in.workRect, in.values, in.valid))
+          return "an ortho cannot be read";
+        in.above.assign(above.begin() + x, above.begin() + x + in.chunk.width);
+        in.left.assign(left.begin(), left.begin() + in.chunk.height);
+        labels = SeamLabels(in);
+        cv::Mat stored;
+        cv::add(labels, cv::Scalar(3), stored);
+        if (labelsDs.GetRasterBand(1)->RasterIO(GF_Write, x, y, in.chunk.width, in.chunk.height,
+                                                stored.ptr(), in.chunk.width, in.chunk.height,
+                                                GDT_Int32, 0, static_cast<GSpacing>(stored.step[0]),
+                                                nullptr) != CE_None)
+          return "the seams cannot be stored";
+      }
+      for (int c = 0; c < in.chunk.width; ++c)
+        above[x + c] = labels.at<int>(in.chunk.height - 1, c);
+      for (int r = 0; r < in.chunk.height; ++r) left[r] = labels.at<int>(r, in.chunk.width - 1);
+      if (!p.Step()) return {};
+    }
+  }
+  return {};
+}
+
+// One assembled tile, converted to the sample type, with its alpha.
+struct TileOut {
+  cv::Mat image;  // depth of the type, bands channels
+  cv::Mat alpha;  // same depth, 1 channel
+};
+
+std::string AssembleTile(const Assembly& a, MosaicReader& reader, const MosaicOptions& o,
+                         GDALDataset* labelsDs, const cv::Rect& tile, TileOut& out,
+                         MosaicWriteResult& result) {
+  const int radius = o.blend == MosaicBlend::None ? 0 : o.featherPx;
+  const cv::Rect grown = Grow(tile, radius, a.all);
+  const cv::Rect inner = tile - grown.tl();
+  cv::Mat owner = PixelOwners(a, grown);
+  cv::Mat labels(grown.size(), CV_32S, cv::Scalar(kBaseLabel));
+  if (labelsDs) {
+    if (labelsDs->GetRasterBand(1)->RasterIO(GF_Read, grown.x, grown.y, grown.width, grown.height,
+                                             labels.ptr(), grown.width, grown.height, GDT_Int32, 0,
+                                             static_cast<GSpacing>(labels.step[0]),
+                                             nullptr) != CE_None)
+      return "the seams cannot be read back";
+    cv::subtract(labels, cv::Scalar(3), labels);
+  }
+  const std::vector<int> ownerIds = Distinct(owner);
+  const std::vector<int> ids = Distinct(labels, {ownerIds.begin(), ownerIds.end()});
+  out.image.release();
+  if (ids.empty()) return {};
+  std::vector<cv::Mat> values, valid;
+  if (!ReadBalanced(reader, a, ids, grown, values, valid)) return "an ortho cannot be read";
+  const cv::Mat base = labels == kBaseLabel;
+  if (cv::countNonZero(base) > 0) {
+    SeamChunk in;
+    in.owner = owner;
+    in.ownerRect = in.workRect = in.chunk = grown;
+    in.ids = ids;
+    in.valid = valid;
+    BaseLabels(in, grown).copyTo(labels, base);
+  }
+  std::vector<cv::Mat> innerValid, innerValues;
+  for (size_t i = 0; i < ids.size(); ++i) {
+    innerValid.push_back(valid[i](inner));
+    innerValues.push_back(values[i](inner));
+  }
+  const std::vector<cv::Mat> weights = FeatherWeights(labels, inner, ids, innerValid, radius);
+  cv::Mat mixed, covered;
+  Composite(weights, innerValues, mixed, covered);
+  const TypeInfo info = InfoOf(a.type);
+  const long long coveredPixels = cv::countNonZero(covered);
+  result.samples += coveredPixels * a.bands;
+  if (std::isfinite(info.hi)) {
+    const cv::Mat flat = mixed.reshape(1);
+    result.clipped += cv::countNonZero(flat > info.hi + 0.5) + cv::countNonZero(flat < info.lo - 0.5);
+  }
+  mixed.convertTo(out.image, info.depth);
+  covered.convertTo(out.alpha, info.depth, info.opaque / 255.0);
+  return {};
+}
+
+std::string WriteTile(GDALDataset& ds, const cv::Rect& tile, const TileOut& t, int bands) {
+  const GDALDataType bufType = geo::GdalTypeOfDepth(t.image.depth());
+  std::vector<int> map(bands);
+  for (int b = 0; b < bands; ++b) map[b] = b + 1;
+  CPLErr err = ds.RasterIO(GF_Write, tile.x, tile.y, tile.width, tile.height,
+                           const_cast<uchar*>(t.image.ptr()), tile.width, tile.height, bufType,
+                           bands, map.data(), static_cast<GSpacing>(t.image.elemSize()),
+                           static_cast<GSpacing>(t.image.step[0]),
+                           static_cast<GSpacing>(t.image.elemSize1()), nullptr);
+  if (err == CE_None)
+    err = ds.GetRasterBand(bands + 1)->RasterIO(
+        GF_Write, tile.x, tile.y, tile.width, tile.height, const_cast<uchar*>(t.alpha.ptr()),
+        tile.width, tile.height, bufType, 0, static_cast<GSpacing>(t.alpha.step[0]), nullptr);
+  return err == CE_None ? "" : "the mosaic cannot be written";
+}
+
+std::string Assemble(const Assembly& a, MosaicReader& reader, const MosaicOptions& o, Progress& p,
+                     GDALDataset* labelsDs, GDALDataset& out, int side, MosaicWriteResult& result) {
+  for (int y = 0; y < a.all.height; y += side)
+    for (int x = 0; x < a.all.width; x += side) {
+      const cv::Rect tile = cv::Rect(x, y, side, side) & a.all;
+      TileOut t;
+      if (std::string e = AssembleTile(a, reader, o, labelsDs, tile, t, result); !e.empty())
+        return e;
+      if (!t.image.empty())
+        if (std::string e = WriteTile(out, tile, t, a.bands); !e.empty()) return e;
+      if (!p.Step()) return {};
+    }
+  return {};
+}
+
+void SetBandRoles(GDALDataset& ds, int bands) {
+  for (int b = 1; b <= bands && bands >= 3 && b <= 3; ++b)
+    ds.GetRasterBand(b)->SetColorInterpretation(static_cast<GDALColorInterp>(GCI_RedBand + b - 1));
+  if (bands == 1) ds.GetRasterBand(1)->SetColorInterpretation(GCI_GrayIndex);
+  ds.GetRasterBand(bands + 1)->SetColorInterpretation(GCI_AlphaBand);
+}
+
+std::string CopyToCog(const std::string& from, const std::string& to, const MosaicOptions& o,
+                      const RunContext& ctx, Progress& p, int steps) {
+  GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("COG");
+  GDALDatasetUniquePtr src(GDALDataset::Open(from.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
+  if (!driver || !src) return "the COG driver cannot read the assembled mosaic";
+  char** options = nullptr;
+  options = CSLSetNameValue(options, "COMPRESS", o.compress.empty() ? "NONE" : o.compress.c_str());
+  options = CSLSetNameValue(options, "BLOCKSIZE", "512");
+  options = CSLSetNameValue(options, "RESAMPLING", "AVERAGE");
+  options = CSLSetNameValue(options, "OVERVIEWS", "AUTO");
+  options = CSLSetNameValue(options, "BIGTIFF", "IF_SAFER");
+  struct Cb {
+    const RunContext* ctx;
+    Progress* p;
+    int base, steps;
+  } cb{&ctx, &p, p.done, steps};
+  const auto going = [](double share, const char*, void* data) -> int {
+    auto* c = static_cast<Cb*>(data);
+    c->ctx->SetPos(c->base + static_cast<int>(share * c->steps));
+    return !c->ctx->AbortCheck();
+  };
+  CPLErrorReset();
+  GDALDatasetUniquePtr cog(driver->CreateCopy(to.c_str(), src.get(), FALSE, options, going, &cb));
+  CSLDestroy(options);
+  const bool copied = cog != nullptr;
+  cog.reset();
+  if (!copied || CPLGetLastErrorType() == CE_Failure)
+    return ctx.abort && ctx.abort->load() ? "" : "the Cloud-Optimized GeoTIFF cannot be written";
+  return {};
+}
+
+}  // namespace
+
+int MosaicTileSide(int memoryMb, int depth, int bands, int featherPx) {
+  // Per pixel of a grown tile: each ortho's balanced values and gains, mask, labels and weight;
+  // the composite and its conversion.
+  const double perPixel = std::max(depth, 1) * (8.0 * bands + 16.0) + 12.0 * bands + 16.0;
+  const double budget = std::max(memoryMb, kMinMosaicMemoryMb) * 1048576.0 / 2.0;
+  const int side = static_cast<int>(std::sqrt(budget / perPixel)) - 2 * featherPx;
+  return std::clamp(side / 256 * 256, 256, 4096);
+}
+
+MosaicWriteResult WriteMosaicTiff(const std::string& path, const cv::Mat& voronoiMap,
+                                  const MosaicVrtGrid& grid,
+                                  const std::vector<MosaicVrtOrtho>& orthos,
+                                  const MosaicOptions& options, const RunContext& ctx) {
+  MosaicWriteResult result;
+  if (options.blend == MosaicBlend::Multiband) {
+    result.error = "multi-band blending is not available yet";
+    return result;
+  }
+  Assembly a;
+  a.scale = grid.mosaicScale;
+  a.all = cv::Rect(0, 0, grid.mosaicWidth, grid.mosaicHeight);
+  std::map<int, int> indexOfRow;
+  for (const MosaicVrtOrtho& o : orthos) {
+    std::error_code ec;
+    if (!fs::is_regular_file(o.path, ec)) continue;
+    MosaicSource s;
+    std::string why = OpenMosaicSource(o, grid, &s);
+    if (why.empty() && !a.sources.empty() &&
+        (s.bands != a.sources.front().bands || s.type != a.sources.front().type))
+      why = "has other bands than the first ortho";
+    if (why.empty() && s.bands > kMaxMosaicBands) why = "has more than four bands";
+    if (!why.empty()) {
+      result.notes.push_back(o.path + " left out of the mosaic: it " + why);
+      continue;
+    }
+    indexOfRow[s.row] = static_cast<int>(a.sources.size());
+    a.sources.push_back(std::move(s));
+  }
+  result.orthos = static_cast<int>(a.sources.size());
+  if (a.sources.empty() || a.all.empty() || voronoiMap.type() != CV_8UC3 || !(a.scale > 0.0)) {
+    if (a.sources.empty()) result.error = "no ortho to assemble";
+    else result.error = "the mosaic grid is empty";
+    return result;
+  }
+  a.bands = a.sources.front().bands;
+  a.type = a.sources.front().type;
+  a.cellOwner.create(voronoiMap.size(), CV_32S);
+  for (int r = 0; r < voronoiMap.rows; ++r)
+    for (int c = 0; c < voronoiMap.cols; ++c) {
+      const auto it = indexOfRow.find(RowFromColorCode(voronoiMap.at<cv::Vec3b>(r, c)));
+      a.cellOwner.at<int>(r, c) = it == indexOfRow.end() ? -1 : it->second;
+    }
+
+  const std::string labelsPath = path + ".seams.part", tilesPath = path + ".tiles.part",
+                    partPath = path + ".part";
+  const auto cleanUp = [&] {
+    RemoveQuietly(labelsPath);
+    RemoveQuietly(tilesPath);
+    RemoveQuietly(partPath);
+  };
+  const GIntBig oldCache = GDALGetCacheMax64();
+  GDALSetCacheMax64(static_cast<GIntBig>(std::max(options.memoryMb, kMinMosaicMemoryMb)) * 1048576 / 4);
+  const auto finish = [&](std::string error) {
+    GDALSetCacheMax64(oldCache);
+    result.aborted = ctx.abort && ctx.abort->load();
+    if (result.aborted || !error.empty()) cleanUp();
+    if (!result.aborted) result.error = std::move(error);
+    return result;
+  };
+
+  MosaicReader reader(a.sources);
+  const int step = std::max(1, static_cast<int>(std::ceil(std::sqrt(
+                                   static_cast<double>(a.all.area()) / kMaxCoarseSamples))));
+  const int coarseTiles = ((a.all.width / step + kCoarseTile) / kCoarseTile) *
+                          ((a.all.height / step + kCoarseTile) / kCoarseTile);
+  const bool seams = options.seamBandPx > 0 && a.sources.size() > 1;
+  const int chunks = seams ? ((a.all.width + kChunk - 1) / kChunk) * ((a.all.height + kChunk - 1) / kChunk) : 0;
+  Progress p{ctx};
+  // The tile count is known only after the statistics; a rough range first.
+  ctx.SetRange(0, coarseTiles + chunks + 1);
+  ctx.Log("Mosaic: balancing exposures of " + std::to_string(a.sources.size()) + " orthos");
+  if (std::string e = Balance(a, reader, options, p, step); !e.empty() || p.Stopped())
+    return finish(e);
+
+  result.tileSide = MosaicTileSide(options.memoryMb, a.depth, a.bands, options.featherPx);
+  const int side = result.tileSide;
+  const int tiles = ((a.all.width + side - 1) / side) * ((a.all.height + side - 1) / side);
+  const int cogSteps = std::max(tiles / 4, 1);
+  ctx.SetRange(0, p.done + chunks + tiles + cogSteps);
+
+  GDALDatasetUniquePtr labels;
+  if (seams) {
+    ctx.Log("Mosaic: seamlines");
+    labels = CreateTiff(labelsPath, a.all, 1, GDT_Int32,
+                        {{"BLOCKXSIZE", "512"}, {"BLOCKYSIZE", "512"}, {"COMPRESS", "DEFLATE"},
+                         {"ZLEVEL", "1"}});
+    if (!labels) return finish("the seams cannot be stored in " + labelsPath);
+    if (std::string e = Seams(a, reader, options, p, *labels); !e.empty() || p.Stopped())
+      return finish(e);
+  }
+
+  ctx.Log("Mosaic: assembling " + std::to_string(a.all.width) + " x " +
+          std::to_string(a.all.height) + " pixels");
+  {
+    GDALDatasetUniquePtr tiles = CreateTiff(
+        tilesPath, a.all, a.bands + 1, a.type,
+        {{"BLOCKXSIZE", "256"}, {"BLOCKYSIZE", "256"},
+         {"PHOTOMETRIC", a.bands >= 3 ? "RGB" : "MINISBLACK"}});
+    if (!tiles) return finish("the mosaic cannot be created: " + tilesPath);
+    const double g = grid.gsd;
+    double gt[6] = {grid.mosaicMinX - g / 2, g, 0.0, grid.mosaicMaxY + g / 2, 0.0, -g};
+    tiles->SetGeoTransform(gt);
+    if (!SetDatasetCrs(*tiles, grid.crsWkt)) return finish("the mosaic's CRS cannot be set");
+    SetBandRoles(*tiles, a.bands);
+    if (std::string e = Assemble(a, reader, options, p, labels.get(), *tiles, side, result);
+        !e.empty() || p.Stopped())
+      return finish(e);
+    CPLErrorReset();
+    tiles.reset();
+    if (CPLGetLastErrorType() == CE_Failure) return finish("the mosaic cannot be written: " + tilesPath);
+  }
+  labels.reset();
+  RemoveQuietly(labelsPath);
+
+  if (std::string e = CopyToCog(tilesPath, partPath, options, ctx, p, cogSteps);
+      !e.empty() || p.Stopped())
+    return finish(e);
+  RemoveQuietly(tilesPath);
+  std::error_code ec;
+  fs::rename(partPath, path, ec);
+  if (ec) return finish("cannot write " + path + ": " + ec.message());
+  return finish({});
+}
+
+}  // namespace ortavia
