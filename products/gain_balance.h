@@ -56,6 +56,9 @@ struct GainField {
 // longer side, none below 64 pixels.
 GainField BlockLayout(int ox0, int oy0, int width, int height);
 
+// Whether every gain of the field is 1.
+bool IsUnitGain(const GainField& field, int bands);
+
 // Gains of mosaic pixels rect, CV_32FC(bands).
 cv::Mat GainImage(const GainField& field, const cv::Rect& rect, int bands);
 

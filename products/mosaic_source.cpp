@@ -74,8 +74,15 @@ bool MosaicReader::ReadWindow(int i, int xoff, int yoff, int w, int h, int bw, i
 
 bool MosaicReader::Read(int i, const cv::Rect& rect, cv::Mat& values, cv::Mat& valid) {
   const MosaicSource& s = sources_[i];
-  values = cv::Mat::zeros(rect.size(), CV_32FC(s.bands));
   const cv::Rect part = rect & s.Rect();
+  if (part == rect) {
+    if (!ReadWindow(i, rect.x - s.place.ox0, rect.y - s.place.oy0, rect.width, rect.height,
+                    rect.width, rect.height, values))
+      return false;
+    valid = NonZeroMask(values);
+    return true;
+  }
+  values = cv::Mat::zeros(rect.size(), CV_32FC(s.bands));
   if (part.empty()) {
     valid = cv::Mat::zeros(rect.size(), CV_8U);
     return true;

@@ -106,7 +106,8 @@ bool ReadBalanced(MosaicReader& reader, const Assembly& a, const std::vector<int
   valid.assign(ids.size(), cv::Mat());
   for (size_t i = 0; i < ids.size(); ++i) {
     if (!reader.Read(ids[i], rect, values[i], valid[i])) return false;
-    cv::multiply(values[i], GainImage(a.gains[ids[i]], rect, a.bands), values[i]);
+    const GainField& gain = a.gains[ids[i]];
+    if (!IsUnitGain(gain, a.bands)) cv::multiply(values[i], GainImage(gain, rect, a.bands), values[i]);
   }
   return true;
 }
@@ -240,23 +241,28 @@ std::string AssembleTile(const Assembly& a, MosaicReader& reader, const MosaicOp
   if (ids.empty()) return {};
   std::vector<cv::Mat> values, valid;
   if (!ReadBalanced(reader, a, ids, grown, values, valid)) return "an ortho cannot be read";
-  const cv::Mat base = labels == kBaseLabel;
-  if (cv::countNonZero(base) > 0) {
-    SeamChunk in;
-    in.owner = owner;
-    in.ownerRect = in.workRect = in.chunk = grown;
-    in.ids = ids;
-    in.valid = valid;
-    BaseLabels(in, grown).copyTo(labels, base);
-  }
-  std::vector<cv::Mat> innerValid, innerValues;
-  for (size_t i = 0; i < ids.size(); ++i) {
-    innerValid.push_back(valid[i](inner));
-    innerValues.push_back(values[i](inner));
-  }
-  const std::vector<cv::Mat> weights = FeatherWeights(labels, inner, ids, innerValid, radius);
   cv::Mat mixed, covered;
-  Composite(weights, innerValues, mixed, covered);
+  if (ids.size() == 1) {
+    // One ortho within reach: its own pixels, nothing to weigh.
+    mixed = values[0](inner);
+    covered = valid[0](inner);
+  } else {
+    const cv::Mat base = labels == kBaseLabel;
+    if (cv::countNonZero(base) > 0) {
+      SeamChunk in;
+      in.owner = owner;
+      in.ownerRect = in.workRect = in.chunk = grown;
+      in.ids = ids;
+      in.valid = valid;
+      BaseLabels(in, grown).copyTo(labels, base);
+    }
+    std::vector<cv::Mat> innerValid, innerValues;
+    for (size_t i = 0; i < ids.size(); ++i) {
+      innerValid.push_back(valid[i](inner));
+      innerValues.push_back(values[i](inner));
+    }
+    Composite(FeatherWeights(labels, inner, ids, innerValid, radius), innerValues, mixed, covered);
+  }
   const TypeInfo info = InfoOf(a.type);
   const long long coveredPixels = cv::countNonZero(covered);
   result.samples += coveredPixels * a.bands;
@@ -463,6 +469,7 @@ MosaicWriteResult WriteMosaicTiff(const std::string& path, const cv::Mat& vorono
   }
   labels.reset();
   RemoveQuietly(labelsPath);
+  ctx.Log("Mosaic: writing the Cloud-Optimized GeoTIFF with its overviews");
 
   if (std::string e = CopyToCog(tilesPath, partPath, options, ctx, p, cogSteps);
       !e.empty() || p.Stopped())
