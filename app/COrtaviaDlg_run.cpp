@@ -138,6 +138,7 @@ void COrtaviaDlg::RunFromWindow() {
   options.alpha = settings.alpha;
   options.composition = composition;
   options.destinationFolder = destination;
+  if (settings.mosaic) options.mosaicPath = (fs::path(destination) / "mosaic.tif").string();
   options.presentOrthos = PresentOrthosMode::Skip;
   const std::vector<std::string> present = FindPresentOrthos(destination);
   if (!present.empty()) {

@@ -70,6 +70,7 @@ WarpSettings ReadWarpSettings() {
   if (GT_StringToBoolean(flag.c_str(), &voronoi)) s.useVoronoi = voronoi != 0;
   s.cog = ReadFlag("bCog");
   s.alpha = ReadFlag("bAlpha");
+  s.mosaic = ReadFlag("bMosaic");
   s.compress = GT_GetUserProfileString(kProcessSettingSection, "Compress", "");
   if (!IsOrthoCompression(s.compress) || s.compress == "NONE") s.compress.clear();
   return s;
@@ -84,7 +85,8 @@ bool WriteWarpSettings(const WarpSettings& settings) {
                   GT_WriteUserProfileString(kProcessSettingSection, "bCog", settings.cog ? "1" : "0") &&
                   GT_WriteUserProfileString(kProcessSettingSection, "Compress",
                                             settings.compress.c_str()) &&
-                  GT_WriteUserProfileString(kProcessSettingSection, "bAlpha", settings.alpha ? "1" : "0");
+                  GT_WriteUserProfileString(kProcessSettingSection, "bAlpha", settings.alpha ? "1" : "0") &&
+                  GT_WriteUserProfileString(kProcessSettingSection, "bMosaic", settings.mosaic ? "1" : "0");
   return ok;
 }
 

@@ -21,6 +21,7 @@ struct WarpSettings {
   bool cog = false;
   std::string compress;  // "" (none) or DEFLATE, LZW, ZSTD, JPEG
   bool alpha = false;
+  bool mosaic = false;  // one mosaic "mosaic.tif" beside the orthos (the batch runner's --mosaic)
 };
 
 // The tile size at a list position; an index outside the list falls back to 16.
@@ -35,9 +36,10 @@ std::string FormatGsd(double gsd);
 std::optional<double> ParseGsd(const std::string& text);
 
 // Reads "gsd", "iTileSize" and "UseVoronoi" (defaults "0.0", "1", "1"), and "bCog", "Compress",
-// "bAlpha" (defaults "0", "", "0"; a compression the orthos do not take reads as none).
+// "bAlpha" (defaults "0", "", "0"; a compression the orthos do not take reads as none), and
+// "bMosaic" (default "0").
 WarpSettings ReadWarpSettings();
-// Writes "gsd" ("%.2f"), "iTileSize", "UseVoronoi", "bCog", "Compress" and "bAlpha"; false when
+// Writes "gsd" ("%.2f"), "iTileSize", "UseVoronoi", "bCog", "Compress", "bAlpha" and "bMosaic"; false when
 // the profile cannot be written.
 bool WriteWarpSettings(const WarpSettings& settings);
 

@@ -12,11 +12,12 @@ std::vector<cv::Mat> FeatherWeights(const cv::Mat& labels, const cv::Rect& inner
   for (size_t i = 0; i < ids.size(); ++i) {
     cv::Mat own = labels == ids[i];
     if (radius > 0 && cv::countNonZero(own) != static_cast<int>(own.total())) {
-      cv::Mat share;
-      own.convertTo(share, CV_32F, 1.0 / 255.0);
-      cv::blur(share, share, cv::Size(2 * radius + 1, 2 * radius + 1), cv::Point(-1, -1),
-               cv::BORDER_REPLICATE);
-      share(inner).copyTo(weights[i]);
+      // Whole counts: the same weights whatever rectangle the labels were cut from.
+      const int side = 2 * radius + 1;
+      cv::Mat count;
+      cv::boxFilter(own / 255, count, CV_32S, cv::Size(side, side), cv::Point(-1, -1), false,
+                    cv::BORDER_REPLICATE);
+      count(inner).convertTo(weights[i], CV_32F, 1.0 / (side * side));
     } else {
       own(inner).convertTo(weights[i], CV_32F, 1.0 / 255.0);
     }

@@ -36,8 +36,11 @@ std::vector<double> SolveGains(const GainProblem& p) {
   for (int b = 0; b < nb; ++b) {
     std::vector<Eigen::Triplet<double>> t;
     Eigen::VectorXd rhs = Eigen::VectorXd::Zero(n);
+    std::vector<double> sums(n, 0.0);  // each node's samples in its overlaps, this band
     for (const auto& [key, s] : p.overlaps) {
       if (s.n <= 0.0) continue;
+      sums[key.first] += s.a[b];
+      sums[key.second] += s.b[b];
       const double mi = s.a[b] / s.n, mj = s.b[b] / s.n, mean = (mi + mj) / 2.0;
       if (!(mean > 0.0)) continue;
       const double c = s.n / (mean * mean);
@@ -64,8 +67,16 @@ std::vector<double> SolveGains(const GainProblem& p) {
     a.setFromTriplets(t.begin(), t.end());
     Eigen::SimplicialLDLT<Eigen::SparseMatrix<double>> solver(a);
     if (solver.info() != Eigen::Success) continue;
-    const Eigen::VectorXd g = solver.solve(rhs);
+    Eigen::VectorXd g = solver.solve(rhs);
     if (solver.info() != Eigen::Success) continue;
+    // The prior pulls every gain towards 1 and so darkens or brightens the whole a little; one
+    // common factor, which leaves every ratio as solved, restores the mean brightness exactly.
+    double before = 0.0, after = 0.0;
+    for (int i = 0; i < n; ++i) {
+      before += sums[i];
+      after += g[i] * sums[i];
+    }
+    if (before > 0.0 && after > 0.0) g *= before / after;
     for (int i = 0; i < n; ++i)
       if (std::isfinite(g[i]) && g[i] > 0.0) gains[static_cast<size_t>(i) * nb + b] = g[i];
   }
@@ -100,21 +111,45 @@ cv::Mat GainImage(const GainField& f, const cv::Rect& rect, int bands) {
   }
   // The field is bilinear between block centres (ox0 + (k + 0.5) * blockPx, pixel x's centre at
   // x + 0.5), at least 64 pixels apart: sampled every kStep pixels and interpolated linearly in
-  // between, it departs from the exact field by under a thousandth of its change per block.
+  // between, it departs from the exact field by at most 1/64 of its change from one block to the
+  // next, and only beside the block centres.
   constexpr int kStep = 4;
-  const int sw = rect.width / kStep + 2, sh = rect.height / kStep + 2;
-  cv::Mat mapX(sh, sw, CV_32F), mapY(sh, sw, CV_32F);
-  for (int r = 0; r < sh; ++r)
+  // Samples on multiples of kStep of the mosaic grid, so that a pixel's gain does not depend on
+  // the rectangle asked for.
+  const int x0 = rect.x - ((rect.x % kStep) + kStep) % kStep;
+  const int y0 = rect.y - ((rect.y % kStep) + kStep) % kStep;
+  const int sw = (rect.br().x - x0) / kStep + 2, sh = (rect.br().y - y0) / kStep + 2;
+  // Bilinear by hand: OpenCV's remap rounds positions to 1/32 of a block.
+  const auto axis = [](double u, int n, int* i0, int* i1, double* t) {
+    u = std::clamp(u, 0.0, static_cast<double>(n - 1));
+    *i0 = static_cast<int>(std::floor(u));
+    *i1 = std::min(*i0 + 1, n - 1);
+    *t = u - *i0;
+  };
+  cv::Mat coarse(sh, sw, CV_32FC(bands));
+  for (int r = 0; r < sh; ++r) {
+    int j0, j1;
+    double tv;
+    axis((y0 + r * kStep + 0.5 - f.oy0) / f.blockPx - 0.5, f.ny, &j0, &j1, &tv);
+    float* out = coarse.ptr<float>(r);
     for (int c = 0; c < sw; ++c) {
-      mapX.at<float>(r, c) = static_cast<float>((rect.x + c * kStep + 0.5 - f.ox0) / f.blockPx - 0.5);
-      mapY.at<float>(r, c) = static_cast<float>((rect.y + r * kStep + 0.5 - f.oy0) / f.blockPx - 0.5);
+      int i0, i1;
+      double tu;
+      axis((x0 + c * kStep + 0.5 - f.ox0) / f.blockPx - 0.5, f.nx, &i0, &i1, &tu);
+      const auto at = [&](int j, int i, int b) {
+        return static_cast<double>(f.factor[(static_cast<size_t>(j) * f.nx + i) * bands + b]);
+      };
+      for (int b = 0; b < bands; ++b) {
+        const double top = at(j0, i0, b) * (1 - tu) + at(j0, i1, b) * tu;
+        const double bottom = at(j1, i0, b) * (1 - tu) + at(j1, i1, b) * tu;
+        out[c * bands + b] = static_cast<float>(top * (1 - tv) + bottom * tv);
+      }
     }
-  const cv::Mat grid(f.ny, f.nx, CV_32FC(bands), const_cast<float*>(f.factor.data()));
-  cv::Mat coarse;
-  cv::remap(grid, coarse, mapX, mapY, cv::INTER_LINEAR, cv::BORDER_REPLICATE);
+  }
   cv::multiply(coarse, global, coarse);
-  // Sample (c, r) of coarse stands for pixel (c * kStep, r * kStep): an affine upsampling.
-  const cv::Matx23d up(1.0 / kStep, 0, 0, 0, 1.0 / kStep, 0);
+  // Pixel rect.x + i is sample (rect.x + i - x0) / kStep of coarse.
+  const cv::Matx23d up(1.0 / kStep, 0, static_cast<double>(rect.x - x0) / kStep, 0, 1.0 / kStep,
+                       static_cast<double>(rect.y - y0) / kStep);
   cv::warpAffine(coarse, out, up, rect.size(), cv::INTER_LINEAR | cv::WARP_INVERSE_MAP,
                  cv::BORDER_REPLICATE);
   return out;

@@ -7,8 +7,9 @@
 //   sum over overlaps  n_ij * ((g_i * m_i - g_j * m_j) / ((m_i + m_j) / 2))^2
 // + prior * sum over nodes  N_i * (1 - g_i)^2            (N_i: samples node i shares)
 // + smooth * mean(N) * sum over neighbouring blocks  (g_p - g_q)^2
-// where m_i, m_j are the two nodes' means over the samples they share. The weak prior keeps the
-// mean brightness; the overlaps decide the ratios.
+// where m_i, m_j are the two nodes' means over the samples they share. The overlaps decide the
+// ratios; the weak prior makes the solution unique, and one common factor then restores the
+// brightness of all shared samples together (sum of g_i times node i's samples = their sum).
 #include <cstdint>
 #include <map>
 #include <unordered_map>

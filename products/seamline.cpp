@@ -14,12 +14,12 @@ namespace {
 constexpr float kEpsilon = 0.01f;   // per cut edge: the seam's length
 constexpr float kOutside = 1.0f;    // cost of a pixel only one of the two orthos has
 constexpr float kGradient = 0.5f;   // weight of flatness against agreement
-// The graph takes whole capacities (a cut edge's cost in hundredths): the max-flow then needs far
+// The graph takes whole capacities (a cut edge's cost in thousandths): the max-flow then needs far
 // fewer augmenting paths than with fractions, each carrying at least one unit.
-constexpr float kUnits = 100.0f;
+constexpr float kUnits = 1000.0f;
 constexpr int kFixed = 1 << 28;
 
-int Capacity(float cost) { return static_cast<int>(std::min(cost * kUnits + 0.5f, 1e7f)); }
+int Capacity(float cost) { return static_cast<int>(std::min(cost * kUnits + 0.5f, 1e6f)); }
 
 // Index into ids of an ortho, -1 when not read.
 int IndexOf(const std::vector<int>& ids, int ortho) {
@@ -65,10 +65,11 @@ class PairCost {
 };
 
 // For each chunk pixel of an owner, the nearest other owner within the band: the pair whose seam
-// may take the pixel. CV_32S, -1 outside every band.
-cv::Mat NearestForeign(const SeamChunk& in) {
+// may take the pixel. CV_32S, -1 outside every band; best: the distance to that owner's cells.
+cv::Mat NearestForeign(const SeamChunk& in, cv::Mat& best) {
   const cv::Rect inOwner = in.chunk - in.ownerRect.tl();
-  cv::Mat best(in.chunk.size(), CV_32F, cv::Scalar(std::numeric_limits<float>::max()));
+  best.create(in.chunk.size(), CV_32F);
+  best.setTo(std::numeric_limits<float>::max());
   cv::Mat who(in.chunk.size(), CV_32S, cv::Scalar(-1));
   const cv::Mat owner = in.owner(inOwner);
   for (int id : in.ids) {
@@ -102,7 +103,7 @@ int NeighbourLabel(const SeamChunk& in, const cv::Mat& base, int x, int y) {
 }
 
 void SolvePair(const SeamChunk& in, int a, int b, const std::vector<cv::Point>& band,
-               const cv::Mat& base, cv::Mat& labels) {
+               const cv::Mat& base, const cv::Mat& distance, cv::Mat& labels) {
   const int ia = IndexOf(in.ids, a), ib = IndexOf(in.ids, b);
   if (ia < 0 || ib < 0) return;
   const PairCost cost(in, ia, ib);
@@ -129,18 +130,24 @@ void SolvePair(const SeamChunk& in, int a, int b, const std::vector<cv::Point>& 
     const bool hasA = validAt(ia, p), hasB = validAt(ib, p);
     if (!hasB) toA = kFixed;
     if (!hasA) toB = kFixed;
+    const float dp = distance.at<float>(p - in.chunk.tl());
     for (int s = 0; s < 4; ++s) {
       const cv::Point q = p + kSteps[s];
-      if (!in.workRect.contains(q)) continue;
-      const int w = Capacity(own[i] + cost(q.x, q.y) + kEpsilon);
       const int nq = in.chunk.contains(q) ? node.at<int>(q - in.chunk.tl()) : -1;
       if (nq >= 0) {
+        // Off the Voronoi line a cut costs up to twice as much length: where all is alike the
+        // seam stays on the line.
+        const float dq = distance.at<float>(q - in.chunk.tl());
+        const float length = kEpsilon * (1.0f + (dp + dq) / (2.0f * in.band));
+        const int w = Capacity(own[i] + cost(q.x, q.y) + length);
         if (s < 2) graph.addEdges(static_cast<int>(i), nq, w, w);
         continue;
       }
+      // Labels fixed around the band (its outer edges, the chunks done before) hold: the seam
+      // stays inside the band and runs on from where it reached this chunk.
       const int label = NeighbourLabel(in, base, q.x, q.y);
-      if (label == a) toA += w;
-      if (label == b) toB += w;
+      if (label == a) toA = kFixed;
+      if (label == b) toB = kFixed;
     }
     graph.addTermWeights(static_cast<int>(i), toA, toB);
   }
@@ -180,7 +187,8 @@ cv::Mat SeamLabels(const SeamChunk& in) {
   cv::Mat labels = BaseLabels(in, in.chunk);
   if (in.band <= 0 || in.ids.size() < 2) return labels;
   const cv::Mat base = labels.clone();
-  const cv::Mat foreign = NearestForeign(in);
+  cv::Mat distance;
+  const cv::Mat foreign = NearestForeign(in, distance);
   const cv::Mat owner = in.owner(in.chunk - in.ownerRect.tl());
   std::map<std::pair<int, int>, std::vector<cv::Point>> pairs;
   for (int r = 0; r < foreign.rows; ++r)
@@ -190,7 +198,8 @@ cv::Mat SeamLabels(const SeamChunk& in) {
       const int o = owner.at<int>(r, c);
       pairs[{std::min(o, f), std::max(o, f)}].push_back(in.chunk.tl() + cv::Point(c, r));
     }
-  for (const auto& [key, pixels] : pairs) SolvePair(in, key.first, key.second, pixels, base, labels);
+  for (const auto& [key, pixels] : pairs)
+    SolvePair(in, key.first, key.second, pixels, base, distance, labels);
   return labels;
 }
 

@@ -58,6 +58,10 @@ CWarpSettingsDlg::CWarpSettingsDlg(const WarpSettings& settings, Prompts* prompt
   files->addWidget(cog_);
   files->addWidget(compress_);
   files->addWidget(alpha_);
+  mosaic_ = new QCheckBox(tr("Mosaic: one seamless mosaic.tif beside the orthos"), filesBox);
+  mosaic_->setObjectName(QStringLiteral("mosaic"));
+  mosaic_->setChecked(settings.mosaic);
+  files->addWidget(mosaic_);
 
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   ok_ = buttons->button(QDialogButtonBox::Ok);
@@ -92,6 +96,7 @@ void CWarpSettingsDlg::accept() {
   settings_.cog = cog_->isChecked();
   settings_.compress = compress_->currentData().toString().toStdString();
   settings_.alpha = alpha_->isChecked();
+  settings_.mosaic = mosaic_->isChecked();
   QDialog::accept();
 }
 

@@ -30,6 +30,7 @@ class CWarpSettingsDlg : public QDialog {
   QCheckBox* CogCheck() const { return cog_; }
   QComboBox* CompressionList() const { return compress_; }
   QCheckBox* AlphaCheck() const { return alpha_; }
+  QCheckBox* MosaicCheck() const { return mosaic_; }
   QPushButton* OkButton() const { return ok_; }
 
  public slots:
@@ -47,6 +48,7 @@ class CWarpSettingsDlg : public QDialog {
   QCheckBox* cog_ = nullptr;
   QComboBox* compress_ = nullptr;
   QCheckBox* alpha_ = nullptr;
+  QCheckBox* mosaic_ = nullptr;
   QPushButton* ok_ = nullptr;
 };
 

@@ -95,22 +95,26 @@ TEST(WarpSettings, OrthoFileOptionsGoThroughTheProfile) {
     bool cog;
     std::string compress;
     bool alpha;
+    bool mosaic;
   };
-  for (const Case& c : {Case{true, "ZSTD", false}, Case{false, "", true}, Case{true, "JPEG", true},
-                        Case{false, "DEFLATE", false}}) {
+  for (const Case& c : {Case{true, "ZSTD", false, true}, Case{false, "", true, false},
+                        Case{true, "JPEG", true, true}, Case{false, "DEFLATE", false, false}}) {
     WarpSettings s;
     s.gsd = 0.5;
     s.cog = c.cog;
     s.compress = c.compress;
     s.alpha = c.alpha;
+    s.mosaic = c.mosaic;
     ASSERT_TRUE(WriteWarpSettings(s));
     EXPECT_EQ(Stored("bCog"), c.cog ? "1" : "0");
     EXPECT_EQ(Stored("Compress"), c.compress);
     EXPECT_EQ(Stored("bAlpha"), c.alpha ? "1" : "0");
+    EXPECT_EQ(Stored("bMosaic"), c.mosaic ? "1" : "0");
     const WarpSettings r = ReadWarpSettings();
     EXPECT_EQ(r.cog, c.cog);
     EXPECT_EQ(r.compress, c.compress);
     EXPECT_EQ(r.alpha, c.alpha);
+    EXPECT_EQ(r.mosaic, c.mosaic);
   }
   // Edited by hand: what the orthos cannot take reads as today's files.
   struct Raw {

@@ -147,13 +147,16 @@ TEST(WarpSettingsDlg, OrthoFileOptionsShownAndTaken) {
   ASSERT_EQ(dlg.CompressionList()->count(), 5);
   EXPECT_EQ(dlg.CompressionList()->currentText(), "ZSTD");
   EXPECT_FALSE(dlg.AlphaCheck()->isChecked());
+  EXPECT_FALSE(dlg.MosaicCheck()->isChecked());
   dlg.CogCheck()->setChecked(false);
   dlg.CompressionList()->setCurrentIndex(0);
   dlg.AlphaCheck()->setChecked(true);
+  dlg.MosaicCheck()->setChecked(true);
   dlg.accept();
   EXPECT_FALSE(dlg.Settings().cog);
   EXPECT_EQ(dlg.Settings().compress, "");
   EXPECT_TRUE(dlg.Settings().alpha);
+  EXPECT_TRUE(dlg.Settings().mosaic);
 
   CWarpSettingsDlg jpeg(given, &prompts);
   jpeg.CompressionList()->setCurrentIndex(4);

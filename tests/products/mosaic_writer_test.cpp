@@ -1,0 +1,178 @@
+#include "products/mosaic_writer.h"
+
+#include <atomic>
+#include <cmath>
+#include <filesystem>
+
+#include <gdal_priv.h>
+#include <gtest/gtest.h>
+#include <opencv2/core.hpp>
+#include <ogr_spatialref.h>
+
+#include "support/test_cog.h"
+#include "support/test_env.h"
+#include "support/test_geotiff.h"
+
+namespace ortavia {
+namespace {
+namespace fs = std::filesystem;
+
+// Ground of the test block: mosaic pixel (x, y), band b.
+double Ground(int b, int x, int y) {
+  return 60.0 + 20.0 * b + 30.0 * std::sin(x * 0.05) * std::cos(y * 0.04) + (x * 7 + y * 3) % 11;
+}
+
+struct Ortho {
+  cv::Rect place;
+  double exposure;
+};
+
+// Three orthos on a 1100 x 700 grid (GSD 1, origin (0, 0)); cells of 20 pixels owned by the
+// ortho whose centre is nearest. The second is 30 % brighter.
+struct Block {
+  std::vector<Ortho> orthos = {{{0, 0, 500, 700}, 1.0}, {{350, 0, 450, 700}, 1.3}, {{650, 0, 450, 700}, 0.95}};
+  MosaicVrtGrid grid{0.0, 0.0, 1.0, 20.0, 1100, 700, {}};
+  cv::Mat cells;
+  std::vector<MosaicVrtOrtho> files;
+
+  Block(const fs::path& dir, GDALDataType type) {
+    OGRSpatialReference srs;
+    srs.importFromEPSG(32633);
+    char* wkt = nullptr;
+    srs.exportToWkt(&wkt);
+    grid.crsWkt = wkt;
+    CPLFree(wkt);
+    cells.create(35, 55, CV_8UC3);
+    for (int r = 0; r < cells.rows; ++r)
+      for (int c = 0; c < cells.cols; ++c) {
+        int best = 0;
+        for (int k = 1; k < 3; ++k)
+          if (std::abs(c * 20 + 10 - (orthos[k].place.x + orthos[k].place.width / 2)) <
+              std::abs(c * 20 + 10 - (orthos[best].place.x + orthos[best].place.width / 2)))
+            best = k;
+        cells.at<cv::Vec3b>(r, c) = cv::Vec3b(static_cast<uchar>(best), 0, 0);
+      }
+    for (int k = 0; k < 3; ++k) {
+      const Ortho& o = orthos[k];
+      test::TestRaster raster;
+      raster.width = o.place.width;
+      raster.height = o.place.height;
+      raster.bands = 3;
+      raster.type = type;
+      raster.geoTransform = {o.place.x - 0.5, 1.0, 0.0, -o.place.y + 0.5, 0.0, -1.0};
+      const fs::path path = dir / ("o" + std::to_string(k) + ".tif");
+      EXPECT_TRUE(test::WriteGeoTiff(path, raster, [&](int b, int c, int r) {
+        return std::round(Ground(b - 1, o.place.x + c, o.place.y + r) * o.exposure);
+      }));
+      files.push_back({k, path.string()});
+    }
+  }
+  int OwnerAt(int x) const { return cells.at<cv::Vec3b>(0, x / 20)[0]; }
+};
+
+cv::Mat ReadAll(const fs::path& path, int bands) {
+  GDALDatasetUniquePtr ds(GDALDataset::Open(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
+  if (!ds) return {};
+  cv::Mat m(ds->GetRasterYSize(), ds->GetRasterXSize(), CV_64FC(bands));
+  if (ds->RasterIO(GF_Read, 0, 0, m.cols, m.rows, m.ptr(), m.cols, m.rows, GDT_Float64, bands,
+                   nullptr, 8 * bands, static_cast<GSpacing>(m.step[0]), 8, nullptr) != CE_None)
+    return {};
+  return m;
+}
+
+TEST(MosaicWriter, CogOnTheGridWithAlphaAndTheOrthosBands) {
+  const fs::path dir = test::MakeTempDir("mosaic");
+  for (GDALDataType type : {GDT_Byte, GDT_UInt16}) {
+    const Block block(dir, type);
+    MosaicOptions plain;
+    plain.balance = MosaicBalance::None;
+    plain.blend = MosaicBlend::None;
+    plain.seamBandPx = 0;
+    const fs::path out = dir / "mosaic.tif";
+    const MosaicWriteResult r = WriteMosaicTiff(out.string(), block.cells, block.grid, block.files,
+                                                plain, RunContext{});
+    ASSERT_EQ(r.error, "");
+    EXPECT_EQ(r.orthos, 3);
+    EXPECT_TRUE(test::ValidateCog(out).valid) << test::ValidateCog(out).output;
+    GDALDatasetUniquePtr ds(GDALDataset::Open(out.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
+    ASSERT_TRUE(ds);
+    ASSERT_EQ(ds->GetRasterCount(), 4);
+    EXPECT_EQ(ds->GetRasterBand(1)->GetRasterDataType(), type);
+    EXPECT_EQ(ds->GetRasterBand(4)->GetColorInterpretation(), GCI_AlphaBand);
+    EXPECT_GT(ds->GetRasterBand(1)->GetOverviewCount(), 0);
+    double gt[6];
+    ASSERT_EQ(ds->GetGeoTransform(gt), CE_None);
+    EXPECT_DOUBLE_EQ(gt[0], -0.5);
+    EXPECT_DOUBLE_EQ(gt[3], 0.5);
+    EXPECT_DOUBLE_EQ(gt[1], 1.0);
+    OGRSpatialReference srs;
+    srs.importFromEPSG(32633);
+    ASSERT_TRUE(ds->GetSpatialRef());
+    EXPECT_TRUE(ds->GetSpatialRef()->IsSame(&srs));
+    ds.reset();
+    // Without balancing, seams or blending each pixel is its Voronoi owner's, unchanged.
+    const cv::Mat m = ReadAll(out, 4);
+    const double opaque = type == GDT_Byte ? 255 : 65535;
+    for (int x : {5, 349, 351, 520, 560, 700, 1099}) {
+      const Ortho& o = block.orthos[block.OwnerAt(x)];
+      for (int b = 0; b < 3; ++b)
+        EXPECT_EQ(m.at<cv::Vec4d>(300, x)[b], std::round(Ground(b, x, 300) * o.exposure)) << x;
+      EXPECT_EQ(m.at<cv::Vec4d>(300, x)[3], opaque);
+    }
+    EXPECT_FALSE(fs::exists(out.string() + ".part"));
+    fs::remove(out);
+  }
+}
+
+TEST(MosaicWriter, WrittenByTilesEqualsWrittenWhole) {
+  const fs::path dir = test::MakeTempDir("mosaic");
+  const Block block(dir, GDT_Byte);
+  MosaicOptions small;  // balancing, seams and feathering as by default
+  small.memoryMb = kMinMosaicMemoryMb;
+  MosaicOptions large = small;
+  large.memoryMb = 8192;
+  const fs::path a = dir / "tiles.tif", b = dir / "whole.tif";
+  const MosaicWriteResult ra = WriteMosaicTiff(a.string(), block.cells, block.grid, block.files, small, {});
+  const MosaicWriteResult rb = WriteMosaicTiff(b.string(), block.cells, block.grid, block.files, large, {});
+  ASSERT_EQ(ra.error, "");
+  ASSERT_EQ(rb.error, "");
+  ASSERT_LT(ra.tileSide, 700);   // several tiles
+  ASSERT_GE(rb.tileSide, 1100);  // one tile
+  const cv::Mat ma = ReadAll(a, 4), mb = ReadAll(b, 4);
+  ASSERT_FALSE(ma.empty());
+  EXPECT_EQ(cv::norm(ma, mb, cv::NORM_INF), 0.0);
+
+  // The second ortho's 30 % are balanced away: across each seam the ground-relative brightness
+  // steps by far less than the 30 % (or 27 %) of the orthos themselves.
+  for (int seam : {420, 720}) {
+    double left = 0, right = 0;
+    for (int y = 100; y < 600; ++y)
+      for (int d = 30; d < 40; ++d) {
+        left += ma.at<cv::Vec4d>(y, seam - d)[1] / Ground(1, seam - d, y);
+        right += ma.at<cv::Vec4d>(y, seam + d)[1] / Ground(1, seam + d, y);
+      }
+    EXPECT_NEAR(left / right, 1.0, 0.01) << seam;
+  }
+}
+
+TEST(MosaicWriter, StopLeavesNothingUnderTheFinalName) {
+  const fs::path dir = test::MakeTempDir("mosaic");
+  const Block block(dir, GDT_Byte);
+  std::atomic<bool> stop{false};
+  RunContext ctx;
+  ctx.abort = &stop;
+  int steps = 0;
+  ctx.progressPos = [&](int) {
+    if (++steps == 3) stop = true;
+  };
+  const fs::path out = dir / "mosaic.tif";
+  const MosaicWriteResult r = WriteMosaicTiff(out.string(), block.cells, block.grid, block.files, {}, ctx);
+  EXPECT_TRUE(r.aborted);
+  EXPECT_GE(steps, 3);
+  EXPECT_FALSE(fs::exists(out));
+  for (const auto& entry : fs::directory_iterator(dir))
+    EXPECT_EQ(entry.path().extension(), ".tif") << entry.path();  // the orthos alone
+}
+
+}  // namespace
+}  // namespace ortavia
