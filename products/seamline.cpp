@@ -76,7 +76,7 @@ cv::Mat NearestForeign(const SeamChunk& in, cv::Mat& best) {
     const cv::Mat notX = in.owner != id;
     if (cv::countNonZero(notX) == static_cast<int>(notX.total())) continue;
     cv::Mat dist;
-    cv::distanceTransform(notX, dist, cv::DIST_L2, cv::DIST_MASK_PRECISE);
+    cv::distanceTransform(notX, dist, cv::DIST_L2, cv::DIST_MASK_5);
     const cv::Mat d = dist(inOwner);
     for (int r = 0; r < d.rows; ++r) {
       const float* dr = d.ptr<float>(r);
@@ -139,7 +139,7 @@ void SolvePair(const SeamChunk& in, int a, int b, const std::vector<cv::Point>& 
         // seam stays on the line.
         const float dq = distance.at<float>(q - in.chunk.tl());
         const float length = kEpsilon * (1.0f + (dp + dq) / (2.0f * in.band));
-        const int w = Capacity(own[i] + cost(q.x, q.y) + length);
+        const int w = Capacity(own[i] + own[nq] + length);
         if (s < 2) graph.addEdges(static_cast<int>(i), nq, w, w);
         continue;
       }

@@ -419,4 +419,48 @@ TEST_F(BatchCli, CloudOptimizedTransparentOrthosAndTheirMosaic) {
   EXPECT_STREQ(vrt->GetSpatialRef()->GetAuthorityCode(nullptr), "32633");
 }
 
+TEST_F(BatchCli, MosaicBesideOrthosWrittenAsWithout) {
+  const fs::path plain = *root_ / "no-mosaic", with = *root_ / "with-mosaic";
+  ASSERT_EQ(Tool(RunArgs(plain)).code, 0);
+  const fs::path mosaic = with / "block.tif";
+  const Outcome o = Tool(With(RunArgs(with), {"--mosaic", mosaic.string()}));
+  ASSERT_EQ(o.code, 0) << o.err;
+  EXPECT_NE(o.err.find("Mosaic written"), std::string::npos) << o.err;
+  EXPECT_NE(o.out.find("Mosaic: " + mosaic.string()), std::string::npos) << o.out;
+  // The orthos, products and mosaic.vrt are those of a run without the mosaic.
+  std::map<std::string, std::string> a, b;
+  for (const auto& entry : fs::directory_iterator(plain))
+    if (entry.path().filename() != "report.txt") a[entry.path().filename().string()] = ReadAll(entry.path());
+  for (const auto& entry : fs::directory_iterator(with))
+    if (entry.path().filename() != "report.txt" && entry.path() != mosaic)
+      b[entry.path().filename().string()] = ReadAll(entry.path());
+  EXPECT_TRUE(a.count("mosaic.vrt") && a.count("img_004.tif"));
+  EXPECT_TRUE(a == b);
+  const ortavia::test::CogCheck check = ortavia::test::ValidateCog(mosaic);
+  EXPECT_TRUE(check.valid) << check.output;
+  // The mosaic is no ortho for the next run: with the orthos gone, nothing is found present.
+  for (const char* name : {"img_001", "img_002", "img_003", "img_004"})
+    fs::remove(with / (std::string(name) + ".tif"));
+  const Outcome again = Tool(With(RunArgs(with), {"--mosaic", mosaic.string()}));
+  EXPECT_EQ(again.code, 0) << again.out << again.err;
+
+  // Each option refused on its own, before any work.
+  struct Bad {
+    std::vector<std::string> args;
+    const char* message;
+  };
+  for (const Bad& bad : {Bad{{"--balance", "levels"}, "--balance needs none, gain or blocks"},
+                         Bad{{"--blend", "pyramid"}, "--blend needs none, feather or multiband"},
+                         Bad{{"--blend", "multiband"}, "--blend multiband is not available yet"},
+                         Bad{{"--feather", "-1"}, "--feather needs a whole number of pixels"},
+                         Bad{{"--seam-band", "x"}, "--seam-band needs a whole number of pixels"},
+                         Bad{{"--mosaic-memory", "64"}, "--mosaic-memory needs a whole number"}}) {
+    const fs::path out = *root_ / "mosaic-refused";
+    const Outcome r = Tool(With(With(RunArgs(out), {"--mosaic", (out / "m.tif").string()}), bad.args));
+    EXPECT_EQ(r.code, 2) << bad.message;
+    EXPECT_NE(r.err.find(bad.message), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(out));
+  }
+}
+
 }  // namespace
