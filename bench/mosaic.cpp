@@ -23,7 +23,7 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "process/heap_reuse.h"
+#include "runner/heap_reuse.h"
 #include "products/mosaic_writer.h"
 
 namespace fs = std::filesystem;

@@ -8,12 +8,13 @@
 #include <set>
 
 #include <cpl_conv.h>
-#include <opencv2/core.hpp>
 #include <cpl_string.h>
 #include <gdal_priv.h>
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
 
-#include "app/dem_crs.h"
 #include "external/geo/gdal_extract_roi.h"
+#include "model/dem_crs.h"
 #include "products/blend.h"
 #include "products/gain_balance.h"
 #include "products/mosaic.h"
@@ -71,15 +72,17 @@ struct Assembly {
   int depth = 1;
 };
 
-cv::Mat PixelOwners(const Assembly& a, const cv::Rect& rect) {
+// Owners of the pixels of rect on a grid `step` mosaic pixels wide (pixel (c, r) stands for
+// mosaic pixel (c * step, r * step)).
+cv::Mat PixelOwners(const Assembly& a, const cv::Rect& rect, int step = 1) {
   cv::Mat out(rect.size(), CV_32S, cv::Scalar(-1));
   std::vector<int> col(rect.width);
   for (int c = 0; c < rect.width; ++c) {
-    const int cell = static_cast<int>(std::floor((rect.x + c) / a.scale));
+    const int cell = static_cast<int>(std::floor((rect.x + c) * step / a.scale));
     col[c] = cell < a.cellOwner.cols ? cell : -1;
   }
   for (int r = 0; r < rect.height; ++r) {
-    const int cell = static_cast<int>(std::floor((rect.y + r) / a.scale));
+    const int cell = static_cast<int>(std::floor((rect.y + r) * step / a.scale));
     if (cell >= a.cellOwner.rows) continue;
     const int* owners = a.cellOwner.ptr<int>(cell);
     int* o = out.ptr<int>(r);
@@ -171,36 +174,70 @@ GDALDatasetUniquePtr CreateTiff(const std::string& path, const cv::Rect& all, in
   return ds;
 }
 
+// The seams of one chunk, searched at half resolution: a quarter of the pixels and half the path
+// lengths for the cut, while the feathering hides the pixel the seam may be off. chunk and the
+// returned labels are on the half grid; full receives the labels of the mosaic pixels, with
+// kBaseLabel where the ortho chosen lacks the pixel (a seam never leaves the overlap).
+std::string HalfSeamChunk(const Assembly& a, MosaicReader& reader, const cv::Rect& half,
+                          SeamChunk& in, cv::Mat& labels, cv::Mat& full) {
+  in.ownerRect = Grow(in.chunk, in.band + 1, half);
+  in.workRect = Grow(in.chunk, 1, half);
+  in.owner = PixelOwners(a, in.ownerRect, 2);
+  in.ids = Distinct(in.owner);
+  const cv::Rect fullChunk = cv::Rect(in.chunk.tl() * 2, in.chunk.size() * 2) & a.all;
+  if (in.ids.size() < 2) {
+    // No seam within reach: the owners stand for the labels next door.
+    labels = PixelOwners(a, in.chunk, 2);
+    full.release();
+    return {};
+  }
+  const cv::Rect work(in.workRect.tl() * 2, in.workRect.size() * 2);
+  std::vector<cv::Mat> values, valid;
+  if (!ReadBalanced(reader, a, in.ids, work, values, valid)) return "an ortho cannot be read";
+  in.values.resize(values.size());
+  in.valid.resize(values.size());
+  for (size_t i = 0; i < values.size(); ++i) {
+    cv::resize(values[i], in.values[i], in.workRect.size(), 0, 0, cv::INTER_AREA);
+    cv::Mat share;
+    cv::resize(valid[i], share, in.workRect.size(), 0, 0, cv::INTER_AREA);
+    in.valid[i] = share == 255;  // all four pixels
+  }
+  in.level = a.level;
+  labels = SeamLabels(in);
+  full.create(fullChunk.size(), CV_32S);
+  for (int r = 0; r < full.rows; ++r)
+    for (int c = 0; c < full.cols; ++c) {
+      const cv::Point m = fullChunk.tl() + cv::Point(c, r);
+      const int l = labels.at<int>(m.y / 2 - in.chunk.y, m.x / 2 - in.chunk.x);
+      const auto it = std::find(in.ids.begin(), in.ids.end(), l);
+      const bool has = it != in.ids.end() && valid[it - in.ids.begin()].at<uchar>(m - work.tl());
+      full.at<int>(r, c) = has ? l : kBaseLabel;
+    }
+  return {};
+}
+
 // Pass 2: the seams, chunk by chunk, into the label raster.
 std::string Seams(const Assembly& a, MosaicReader& reader, const MosaicOptions& o, Progress& p,
                   GDALDataset& labelsDs) {
-  std::vector<int> above(a.all.width, -2);
-  for (int y = 0; y < a.all.height; y += kChunk) {
-    std::vector<int> left(kChunk, -2);
-    for (int x = 0; x < a.all.width; x += kChunk) {
+  const cv::Rect half(0, 0, (a.all.width + 1) / 2, (a.all.height + 1) / 2);
+  const int side = kChunk / 2;
+  std::vector<int> above(half.width, -2);
+  for (int y = 0; y < half.height; y += side) {
+    std::vector<int> left(side, -2);
+    for (int x = 0; x < half.width; x += side) {
       SeamChunk in;
-      in.chunk = cv::Rect(x, y, kChunk, kChunk) & a.all;
-      in.ownerRect = Grow(in.chunk, o.seamBandPx + 1, a.all);
-      in.workRect = Grow(in.chunk, 1, a.all);
-      in.owner = PixelOwners(a, in.ownerRect);
-      in.ids = Distinct(in.owner);
-      in.band = o.seamBandPx;
-      in.level = a.level;
-      cv::Mat labels;
-      if (in.ids.size() < 2) {
-        // No seam within reach: the owners stand for the labels next door.
-        labels = PixelOwners(a, in.chunk);
-      } else {
-        if (!ReadBalanced(reader, a, in.ids, in.workRect, in.values, in.valid))
-          return "an ortho cannot be read";
-        in.above.assign(above.begin() + x, above.begin() + x + in.chunk.width);
-        in.left.assign(left.begin(), left.begin() + in.chunk.height);
-        labels = SeamLabels(in);
+      in.chunk = cv::Rect(x, y, side, side) & half;
+      in.band = std::max(1, o.seamBandPx / 2);
+      in.above.assign(above.begin() + x, above.begin() + x + in.chunk.width);
+      in.left.assign(left.begin(), left.begin() + in.chunk.height);
+      cv::Mat labels, full;
+      if (std::string e = HalfSeamChunk(a, reader, half, in, labels, full); !e.empty()) return e;
+      if (!full.empty()) {
         cv::Mat stored;
-        cv::add(labels, cv::Scalar(3), stored);
-        if (labelsDs.GetRasterBand(1)->RasterIO(GF_Write, x, y, in.chunk.width, in.chunk.height,
-                                                stored.ptr(), in.chunk.width, in.chunk.height,
-                                                GDT_Int32, 0, static_cast<GSpacing>(stored.step[0]),
+        cv::add(full, cv::Scalar(3), stored);
+        if (labelsDs.GetRasterBand(1)->RasterIO(GF_Write, 2 * x, 2 * y, full.cols, full.rows,
+                                                stored.ptr(), full.cols, full.rows, GDT_Int32, 0,
+                                                static_cast<GSpacing>(stored.step[0]),
                                                 nullptr) != CE_None)
           return "the seams cannot be stored";
       }

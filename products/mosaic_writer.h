@@ -13,7 +13,7 @@
 
 #include <opencv2/core/mat.hpp>
 
-#include "app/run_context.h"
+#include "model/run_context.h"
 #include "products/mosaic_options.h"
 #include "products/mosaic_vrt.h"
 
