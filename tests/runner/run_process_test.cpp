@@ -110,7 +110,7 @@ TEST(RunHelpers, PresentOrthosLeaveProductsOut) {
   const fs::path dir = test::MakeTempDir("present") / "coverage_area";  // a telling folder name
   fs::create_directories(dir / "sub.tif");
   for (const char* f : {"a.tif", "B.TIF", "coverage.tif", "voronoi.tif", "report.txt", "a.tfw",
-                        "c.tif.part", "my_voronoi_old.tif"})
+                        "c.tif.part", "my_voronoi_old.tif", "Mosaic.tif", "mosaic.tif.part"})
     Touch(dir / f);
   const auto present = FindPresentOrthos(dir.string());
   std::vector<std::string> names;
