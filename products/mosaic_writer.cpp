@@ -350,6 +350,24 @@ void SetBandRoles(GDALDataset& ds, int bands) {
   ds.GetRasterBand(bands + 1)->SetColorInterpretation(GCI_AlphaBand);
 }
 
+// Average overviews down to one 512-pixel tile, built in the temporary raster, uncompressed: the
+// COG driver takes them as they are instead of making its own in a compressed temporary file.
+std::string BuildTileOverviews(GDALDataset& ds, const RunContext& ctx) {
+  std::vector<int> levels;
+  for (int f = 2; std::max(ds.GetRasterXSize(), ds.GetRasterYSize()) / (f / 2) > 512; f *= 2)
+    levels.push_back(f);
+  if (levels.empty()) return {};
+  const auto going = [](double, const char*, void* data) -> int {
+    return !static_cast<const RunContext*>(data)->AbortCheck();
+  };
+  CPLErrorReset();
+  const CPLErr err = ds.BuildOverviews("AVERAGE", static_cast<int>(levels.size()), levels.data(), 0,
+                                       nullptr, going, const_cast<RunContext*>(&ctx));
+  if (err != CE_None && !(ctx.abort && ctx.abort->load()))
+    return "the mosaic's overviews cannot be built";
+  return {};
+}
+
 std::string CopyToCog(const std::string& from, const std::string& to, const MosaicOptions& o,
                       const RunContext& ctx, Progress& p, int steps) {
   GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("COG");
@@ -500,6 +518,7 @@ MosaicWriteResult WriteMosaicTiff(const std::string& path, const cv::Mat& vorono
     if (std::string e = Assemble(a, reader, options, p, labels.get(), *tiles, side, result);
         !e.empty() || p.Stopped())
       return finish(e);
+    if (std::string e = BuildTileOverviews(*tiles, ctx); !e.empty() || p.Stopped()) return finish(e);
     CPLErrorReset();
     tiles.reset();
     if (CPLGetLastErrorType() == CE_Failure) return finish("the mosaic cannot be written: " + tilesPath);
