@@ -399,6 +399,58 @@ std::string CopyToCog(const std::string& from, const std::string& to, const Mosa
   return {};
 }
 
+// The orthos that take part, their bands and the owner of every Voronoi cell; empty on success.
+std::string OpenAssembly(const cv::Mat& voronoiMap, const MosaicVrtGrid& grid,
+                         const std::vector<MosaicVrtOrtho>& orthos, Assembly& a,
+                         std::vector<std::string>& notes) {
+  a.scale = grid.mosaicScale;
+  a.all = cv::Rect(0, 0, grid.mosaicWidth, grid.mosaicHeight);
+  std::map<int, int> indexOfRow;
+  for (const MosaicVrtOrtho& o : orthos) {
+    std::error_code ec;
+    if (!fs::is_regular_file(o.path, ec)) continue;
+    MosaicSource s;
+    std::string why = OpenMosaicSource(o, grid, &s);
+    if (why.empty() && !a.sources.empty() &&
+        (s.bands != a.sources.front().bands || s.type != a.sources.front().type))
+      why = "has other bands than the first ortho";
+    if (why.empty() && s.bands > kMaxMosaicBands) why = "has more than four bands";
+    if (!why.empty()) {
+      notes.push_back(o.path + " left out of the mosaic: it " + why);
+      continue;
+    }
+    indexOfRow[s.row] = static_cast<int>(a.sources.size());
+    a.sources.push_back(std::move(s));
+  }
+  if (a.sources.empty()) return "no ortho to assemble";
+  if (a.all.empty() || voronoiMap.type() != CV_8UC3 || !(a.scale > 0.0))
+    return "the mosaic grid is empty";
+  a.bands = a.sources.front().bands;
+  a.type = a.sources.front().type;
+  a.cellOwner.create(voronoiMap.size(), CV_32S);
+  for (int r = 0; r < voronoiMap.rows; ++r)
+    for (int c = 0; c < voronoiMap.cols; ++c) {
+      const auto it = indexOfRow.find(RowFromColorCode(voronoiMap.at<cv::Vec3b>(r, c)));
+      a.cellOwner.at<int>(r, c) = it == indexOfRow.end() ? -1 : it->second;
+    }
+  return {};
+}
+
+// The temporary tiled raster of the mosaic: image bands and alpha, grid and CRS.
+GDALDatasetUniquePtr CreateMosaicTiles(const std::string& path, const Assembly& a,
+                                       const MosaicVrtGrid& grid) {
+  GDALDatasetUniquePtr tiles =
+      CreateTiff(path, a.all, a.bands + 1, a.type,
+                 {{"BLOCKXSIZE", "256"}, {"BLOCKYSIZE", "256"},
+                  {"PHOTOMETRIC", a.bands >= 3 ? "RGB" : "MINISBLACK"}});
+  if (!tiles) return nullptr;
+  const double g = grid.gsd;
+  double gt[6] = {grid.mosaicMinX - g / 2, g, 0.0, grid.mosaicMaxY + g / 2, 0.0, -g};
+  if (tiles->SetGeoTransform(gt) != CE_None || !SetDatasetCrs(*tiles, grid.crsWkt)) return nullptr;
+  SetBandRoles(*tiles, a.bands);
+  return tiles;
+}
+
 }  // namespace
 
 int MosaicTileSide(int memoryMb, int depth, int bands, int featherPx) {
@@ -420,39 +472,11 @@ MosaicWriteResult WriteMosaicTiff(const std::string& path, const cv::Mat& vorono
     return result;
   }
   Assembly a;
-  a.scale = grid.mosaicScale;
-  a.all = cv::Rect(0, 0, grid.mosaicWidth, grid.mosaicHeight);
-  std::map<int, int> indexOfRow;
-  for (const MosaicVrtOrtho& o : orthos) {
-    std::error_code ec;
-    if (!fs::is_regular_file(o.path, ec)) continue;
-    MosaicSource s;
-    std::string why = OpenMosaicSource(o, grid, &s);
-    if (why.empty() && !a.sources.empty() &&
-        (s.bands != a.sources.front().bands || s.type != a.sources.front().type))
-      why = "has other bands than the first ortho";
-    if (why.empty() && s.bands > kMaxMosaicBands) why = "has more than four bands";
-    if (!why.empty()) {
-      result.notes.push_back(o.path + " left out of the mosaic: it " + why);
-      continue;
-    }
-    indexOfRow[s.row] = static_cast<int>(a.sources.size());
-    a.sources.push_back(std::move(s));
-  }
-  result.orthos = static_cast<int>(a.sources.size());
-  if (a.sources.empty() || a.all.empty() || voronoiMap.type() != CV_8UC3 || !(a.scale > 0.0)) {
-    if (a.sources.empty()) result.error = "no ortho to assemble";
-    else result.error = "the mosaic grid is empty";
+  if (std::string e = OpenAssembly(voronoiMap, grid, orthos, a, result.notes); !e.empty()) {
+    result.error = e;
     return result;
   }
-  a.bands = a.sources.front().bands;
-  a.type = a.sources.front().type;
-  a.cellOwner.create(voronoiMap.size(), CV_32S);
-  for (int r = 0; r < voronoiMap.rows; ++r)
-    for (int c = 0; c < voronoiMap.cols; ++c) {
-      const auto it = indexOfRow.find(RowFromColorCode(voronoiMap.at<cv::Vec3b>(r, c)));
-      a.cellOwner.at<int>(r, c) = it == indexOfRow.end() ? -1 : it->second;
-    }
+  result.orthos = static_cast<int>(a.sources.size());
 
   const std::string labelsPath = path + ".seams.part", tilesPath = path + ".tiles.part",
                     partPath = path + ".part";
@@ -505,16 +529,8 @@ MosaicWriteResult WriteMosaicTiff(const std::string& path, const cv::Mat& vorono
   ctx.Log("Mosaic: assembling " + std::to_string(a.all.width) + " x " +
           std::to_string(a.all.height) + " pixels");
   {
-    GDALDatasetUniquePtr tiles = CreateTiff(
-        tilesPath, a.all, a.bands + 1, a.type,
-        {{"BLOCKXSIZE", "256"}, {"BLOCKYSIZE", "256"},
-         {"PHOTOMETRIC", a.bands >= 3 ? "RGB" : "MINISBLACK"}});
+    GDALDatasetUniquePtr tiles = CreateMosaicTiles(tilesPath, a, grid);
     if (!tiles) return finish("the mosaic cannot be created: " + tilesPath);
-    const double g = grid.gsd;
-    double gt[6] = {grid.mosaicMinX - g / 2, g, 0.0, grid.mosaicMaxY + g / 2, 0.0, -g};
-    tiles->SetGeoTransform(gt);
-    if (!SetDatasetCrs(*tiles, grid.crsWkt)) return finish("the mosaic's CRS cannot be set");
-    SetBandRoles(*tiles, a.bands);
     if (std::string e = Assemble(a, reader, options, p, labels.get(), *tiles, side, result);
         !e.empty() || p.Stopped())
       return finish(e);
