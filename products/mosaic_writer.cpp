@@ -102,17 +102,22 @@ std::vector<int> Distinct(const cv::Mat& labels, std::set<int> into = {}) {
   return {into.begin(), into.end()};
 }
 
-// Balanced full-resolution windows of the orthos ids over rect.
-bool ReadBalanced(MosaicReader& reader, const Assembly& a, const std::vector<int>& ids,
-                  const cv::Rect& rect, std::vector<cv::Mat>& values, std::vector<cv::Mat>& valid) {
+std::string SourceError(const Assembly& a, int i) {
+  return a.sources[i].path + " cannot be read";
+}
+
+// Balanced full-resolution windows of the orthos ids over rect; empty, or which cannot be read.
+std::string ReadBalanced(MosaicReader& reader, const Assembly& a, const std::vector<int>& ids,
+                         const cv::Rect& rect, std::vector<cv::Mat>& values,
+                         std::vector<cv::Mat>& valid) {
   values.assign(ids.size(), cv::Mat());
   valid.assign(ids.size(), cv::Mat());
   for (size_t i = 0; i < ids.size(); ++i) {
-    if (!reader.Read(ids[i], rect, values[i], valid[i])) return false;
+    if (!reader.Read(ids[i], rect, values[i], valid[i])) return SourceError(a, ids[i]);
     const GainField& gain = a.gains[ids[i]];
     if (!IsUnitGain(gain, a.bands)) cv::multiply(values[i], GainImage(gain, rect, a.bands), values[i]);
   }
-  return true;
+  return {};
 }
 
 struct Progress {
@@ -124,10 +129,6 @@ struct Progress {
     return !ctx.AbortCheck();
   }
 };
-
-std::string SourcesError(int i, const Assembly& a) {
-  return a.sources[i].path + " cannot be read";
-}
 
 // Pass 1: exposure statistics on a coarse grid, then the gain fields.
 std::string Balance(Assembly& a, MosaicReader& reader, const MosaicOptions& o, Progress& p,
@@ -148,7 +149,7 @@ std::string Balance(Assembly& a, MosaicReader& reader, const MosaicOptions& o, P
         if ((a.sources[i].Rect() & region).empty()) continue;
         cv::Mat v, m;
         if (!reader.ReadCoarse(static_cast<int>(i), origin, size, step, v, m))
-          return SourcesError(static_cast<int>(i), a);
+          return SourceError(a, static_cast<int>(i));
         ids.push_back(static_cast<int>(i));
         values.push_back(v);
         valid.push_back(m);
@@ -193,7 +194,7 @@ std::string HalfSeamChunk(const Assembly& a, MosaicReader& reader, const cv::Rec
   }
   const cv::Rect work(in.workRect.tl() * 2, in.workRect.size() * 2);
   std::vector<cv::Mat> values, valid;
-  if (!ReadBalanced(reader, a, in.ids, work, values, valid)) return "an ortho cannot be read";
+  if (std::string e = ReadBalanced(reader, a, in.ids, work, values, valid); !e.empty()) return e;
   in.values.resize(values.size());
   in.valid.resize(values.size());
   for (size_t i = 0; i < values.size(); ++i) {
@@ -277,7 +278,7 @@ std::string AssembleTile(const Assembly& a, MosaicReader& reader, const MosaicOp
   out.image.release();
   if (ids.empty()) return {};
   std::vector<cv::Mat> values, valid;
-  if (!ReadBalanced(reader, a, ids, grown, values, valid)) return "an ortho cannot be read";
+  if (std::string e = ReadBalanced(reader, a, ids, grown, values, valid); !e.empty()) return e;
   cv::Mat mixed, covered;
   if (ids.size() == 1) {
     // One ortho within reach: its own pixels, nothing to weigh.
