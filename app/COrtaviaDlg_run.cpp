@@ -133,6 +133,7 @@ void COrtaviaDlg::RunFromWindow() {
   RunOptions options;
   options.gsd = settings.gsd;
   options.tileStep = settings.tileStep;
+  options.maxError = settings.maxError;
   options.cog = settings.cog;
   options.compress = settings.compress;
   options.alpha = settings.alpha;

@@ -14,6 +14,7 @@
 #include "external/tools/sysinfo.h"
 #include "model/dem.h"
 #include "model/dem_crs.h"
+#include "process/warp_settings.h"
 #include "products/mosaic.h"
 #include "products/mosaic_vrt.h"
 #include "products/mosaic_writer.h"
@@ -102,6 +103,7 @@ void FinishRun(WarpProject& project, const RunOptions& options, bool overwrite,
   ProcessReportInput report;
   report.destinationFolder = options.destinationFolder;
   report.overwrite = overwrite;
+  report.warpMode = WarpModeText(options.tileStep, options.maxError);
   report.warpResult = warp.Result();
   report.aborted = AbortSet(project, ctx) || warp.status == WarpRunStatus::Aborted;
   report.inProcess = NamesOf(project, result.rows);
@@ -370,6 +372,7 @@ RunResult RunProcess(WarpProject& project, const RunOptions& options, const RunC
   request.rows = result.rows;
   request.composition = composition;
   request.tileStep = options.tileStep;
+  request.maxError = options.maxError;
   request.destinationFolder = options.destinationFolder;
   request.overwrite = overwrite;
   request.voronoiMap = &mosaic.grid.voronoiMap;

@@ -33,6 +33,9 @@ enum class PresentOrthosMode {
 struct RunOptions {
   double gsd = 0.0;   // ground units per output pixel, used as given (> 0)
   int tileStep = 16;  // 16: squares of 16 x 16 pixels; 1: pixel mode
+  // Squares split where they depart from the exact projection by more than this many source
+  // pixels; 0: every pixel projected.
+  double maxError = kDefaultMaxError;
   // BandComposition: "1", "123", "321", "412" or "1234". Empty: "1", "123" or "1234" by the band
   // count of the first image.
   std::string composition;

@@ -13,9 +13,9 @@
 #include "external/geo/gdal_extract_roi.h"
 #include "external/tools/storage_error.h"
 #include "model/dem.h"
+#include "process/image_warp.h"
 #include "process/ortho_writer.h"
-#include "process/pixel_sample.h"
-#include "process/square_warp.h"
+#include "process/tile_fill.h"
 #include "products/mosaic.h"
 
 namespace ortavia {
@@ -23,7 +23,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr double kNoHeightD = -9999.0;
 constexpr std::uintmax_t kPresentOrthoBytes = 10000000;
 
 template <class... Args>
@@ -33,223 +32,32 @@ std::string Format(const char* fmt, Args... args) {
   return buf;
 }
 
-// Ground point of output pixel (gx, gy) of an ortho: the pixel's centre.
-struct GroundGrid {
-  double minX, maxY, gsd;
-  int ox0, oy0;
-  cv::Point2d At(int gx, int gy) const {
-    return {minX + (ox0 + gx) * gsd, maxY - (oy0 + gy) * gsd};
-  }
-};
-
 struct Footprint {
   CadHandle handle = 0;
   CadBox box{};
 };
 
-// Everything the fill of one ortho needs; the rasters are the source window of the image.
-struct ImageWarp {
-  const geo::COrientation* orientation = nullptr;
-  const DemWindow* dem = nullptr;
-  DemGeoTransform demTransform;  // of dem->gt
-  GroundGrid grid{};
-  OrthoGeometry geo{};
-  cv::Mat src;    // W x H, 1 or 3 channels, working depth
-  cv::Mat alpha;  // W x H, 1 channel ("1234" only)
-  int x0 = 0, y0 = 0;
-};
-
-// Source-window position of an output pixel, or false where no height or no image reaches it.
-bool ProjectOutputPixel(const ImageWarp& w, int gx, int gy, double& x, double& y) {
-  const cv::Point2d g = w.grid.At(gx, gy);
-  const double z = SampleDemHeight(w.demTransform, w.dem->heights, g.x, g.y);
-  if (z == kNoHeightD) return false;
-  const cv::Point2d p = w.orientation->Pt3dToPix(cv::Point3d(g.x, g.y, z));
-  if (!std::isfinite(p.x) || !std::isfinite(p.y)) return false;
-  x = p.x - w.x0;
-  y = p.y - w.y0;
-  return std::abs(x) < 1e9 && std::abs(y) < 1e9;
-}
-
-struct Corner {
-  bool valid = false;
-  float u = 0.f, v = 0.f;
-};
-
-// Projects the square corners of one row of squares: corner k stands at gx = bx*bw + k*s.
-void ProjectCornerRow(const ImageWarp& w, int gx0, int gy, int s, int count,
-                      std::vector<Corner>& out) {
-  out.assign(count, Corner{});
-  for (int k = 0; k < count; ++k) {
-    double x, y;
-    if (!ProjectOutputPixel(w, gx0 + k * s, gy, x, y)) continue;
-    out[k] = {true, static_cast<float>(x), static_cast<float>(y)};
-  }
-}
-
-// 8-bit squares take the lean warp of the same bytes; other depths OpenCV's.
-void WarpPatch(const cv::Mat& patch, cv::Mat& dst, const cv::Mat& m) {
-  if (WarpSquareLinear8u(patch, dst, m)) return;
-  cv::warpPerspective(patch, dst, m, dst.size(), cv::INTER_LINEAR | cv::WARP_FILL_OUTLIERS,
-                      cv::BORDER_CONSTANT, cv::Scalar::all(0));
-}
-
-// Warps one square from its four projected corners into the block at (sx, sy).
-void WarpSquare(const ImageWarp& w, const Corner (&c)[4], int sx, int sy, int s, cv::Mat& block,
-                cv::Mat& alphaBlock, cv::Mat& written) {
-  int umin = INT_MAX, vmin = INT_MAX, umax = -INT_MAX, vmax = -INT_MAX;
-  for (const Corner& k : c) {
-    if (!k.valid) return;
-    const int tu = static_cast<int>(k.u), tv = static_cast<int>(k.v);
-    umin = std::min(umin, tu);
-    vmin = std::min(vmin, tv);
-    umax = std::max(umax, tu + 1);
-    vmax = std::max(vmax, tv + 1);
-  }
-  if (umin < 0 || vmin < 0 || umax >= w.src.cols || vmax >= w.src.rows) return;
-  const cv::Point2f from[4] = {{c[0].u - umin, c[0].v - vmin}, {c[1].u - umin, c[1].v - vmin},
-                               {c[2].u - umin, c[2].v - vmin}, {c[3].u - umin, c[3].v - vmin}};
-  const float fs = static_cast<float>(s);
-  const cv::Point2f to[4] = {{0.f, 0.f}, {fs, 0.f}, {fs, fs}, {0.f, fs}};
-  const cv::Mat m = cv::getPerspectiveTransform(from, to);
-  // The patch is a view: with a constant border the warp reads nothing outside it.
-  const cv::Rect srcRect(umin, vmin, umax - umin + 1, vmax - vmin + 1);
-  const cv::Rect dstRect(sx, sy, s, s);
-  cv::Mat dst = block(dstRect);
-  WarpPatch(w.src(srcRect), dst, m);
-  if (!written.empty()) written(dstRect).setTo(255);
-  if (!w.alpha.empty()) {
-    cv::Mat adst = alphaBlock(dstRect);
-    WarpPatch(w.alpha(srcRect), adst, m);
-  }
-}
-
-// Strips [first, last) of a block. Neighbouring strips share their corner row, so each corner is
-// projected once per run of strips.
-void FillStrips(const ImageWarp& w, int bx, int by, int s, int first, int last, cv::Mat& block,
-                cv::Mat& alphaBlock, cv::Mat& written) {
-  const OrthoGeometry& g = w.geo;
-  const int gx0 = bx * g.bw;
-  // A square is warped only while its far edge stays strictly inside the ortho.
-  int squares = 0;
-  while (squares < g.bw / s && gx0 + squares * s + s < g.outW) ++squares;
-  std::vector<Corner> top, bottom;
-  ProjectCornerRow(w, gx0, by * g.bh + first * s, s, squares + 1, top);
-  for (int n = first; n < last; ++n) {
-    const int sy = n * s;
-    ProjectCornerRow(w, gx0, by * g.bh + sy + s, s, squares + 1, bottom);
-    for (int q = 0; q < squares; ++q) {
-      const Corner c[4] = {top[q], top[q + 1], bottom[q + 1], bottom[q]};
-      WarpSquare(w, c, q * s, sy, s, block, alphaBlock, written);
-    }
-    std::swap(top, bottom);
-  }
-}
-
-// Tile mode: one perspective transform per s x s square, from its four projected corners.
-// Squares are independent, so the 100 strips between two abort checks are shared among threads
-// in runs of neighbouring strips; the bytes do not depend on their number. Returns false when
-// Stop was pressed.
-bool FillBlockTiles(const ImageWarp& w, int bx, int by, int s, cv::Mat& block, cv::Mat& alphaBlock,
-                    cv::Mat& written, const RunContext& ctx) {
-  const OrthoGeometry& g = w.geo;
-  const int gy0 = by * g.bh;
-  // A strip is warped only while its far edge stays strictly inside the ortho.
-  int strips = 0;
-  while ((strips + 1) * s <= g.bh && gy0 + strips * s + s < g.outH) ++strips;
-  for (int n0 = 0; n0 == 0 || n0 < strips; n0 += 100) {
-    if (ctx.AbortCheck()) return false;
-    const int n1 = std::min(strips, n0 + 100);
-    if (n1 <= n0) break;
-    cv::parallel_for_(
-        cv::Range(n0, n1),
-        [&](const cv::Range& range) {
-          FillStrips(w, bx, by, s, range.start, range.end, block, alphaBlock, written);
-        },
-        std::min(n1 - n0, 4 * cv::getNumThreads()));
-  }
-  return true;
-}
-
-template <class T>
-T SaturateRound(double v) {
-  return cv::saturate_cast<T>(v);
-}
-
-// Bilinear value at (u, v), the centre of the 3 x 3 neighbourhood getRectSubPix would take;
-// used for the depths getRectSubPix does not take (16-bit, and 64-bit float, which also carries
-// 32-bit integer images). A
-// distance-weighted mean of the 3 x 3 pixels around trunc(u), trunc(v) would pull the sample up
-// to 0.7 pixel toward that pixel, so 16-bit unsigned images are interpolated like the others.
-template <class T>
-void SampleBilinear(const cv::Mat& src, float u, float v, double* out) {
-  const int iu = static_cast<int>(std::floor(u)), iv = static_cast<int>(std::floor(v));
-  const double fx = u - iu, fy = v - iv;
-  const int ch = src.channels();
-  const T* r0 = src.ptr<T>(iv);
-  const T* r1 = src.ptr<T>(iv + 1);
-  for (int k = 0; k < ch; ++k) {
-    const double a = r0[iu * ch + k] * (1 - fx) + r0[(iu + 1) * ch + k] * fx;
-    const double b = r1[iu * ch + k] * (1 - fx) + r1[(iu + 1) * ch + k] * fx;
-    out[k] = a * (1 - fy) + b * fy;
-  }
-}
-
-void SamplePixel(const cv::Mat& src, float u, float v, double* out, cv::Mat& subPix) {
-  switch (src.depth()) {
-    case CV_16U: SampleBilinear<uint16_t>(src, u, v, out); return;
-    case CV_8U:
-      if (SampleLinear8u(src, u, v, out)) return;
-      [[fallthrough]];
-    case CV_32F: {
-      cv::getRectSubPix(src, cv::Size(3, 3), cv::Point2f(u, v), subPix);
-      for (int k = 0; k < src.channels(); ++k) {
-        out[k] = src.depth() == CV_8U ? subPix.ptr<uchar>(1)[src.channels() + k]
-                                      : subPix.ptr<float>(1)[src.channels() + k];
-      }
-      return;
-    }
-    case CV_16S: SampleBilinear<int16_t>(src, u, v, out); return;
-    default: SampleBilinear<double>(src, u, v, out); return;
-  }
-}
-
-void StorePixel(cv::Mat& dst, int c, int r, const double* val) {
-  const int ch = dst.channels();
-  for (int k = 0; k < ch; ++k) {
-    switch (dst.depth()) {
-      case CV_8U: dst.ptr<uchar>(r)[c * ch + k] = SaturateRound<uchar>(val[k]); break;
-      case CV_16U: dst.ptr<uint16_t>(r)[c * ch + k] = SaturateRound<uint16_t>(val[k]); break;
-      case CV_16S: dst.ptr<int16_t>(r)[c * ch + k] = SaturateRound<int16_t>(val[k]); break;
-      case CV_32F: dst.ptr<float>(r)[c * ch + k] = static_cast<float>(val[k]); break;
-      default: dst.ptr<double>(r)[c * ch + k] = val[k]; break;
-    }
-  }
-}
-
 void FillPixelRow(const ImageWarp& w, int bx, int by, int r, cv::Mat& block, cv::Mat& alphaBlock,
-                  cv::Mat& written, cv::Mat& subPix, cv::Mat& alphaSubPix) {
+                  cv::Mat& written, SampleScratch& scratch) {
   const OrthoGeometry& g = w.geo;
-  const int W = w.src.cols, H = w.src.rows;
   const int gy = by * g.bh + r;
   if (gy >= g.outH) return;
-  double val[4], aval[4];
   for (int c = 0; c < g.bw; ++c) {
     const int gx = bx * g.bw + c;
     if (gx >= g.outW) continue;
     double x, y;
-    if (!ProjectOutputPixel(w, gx, gy, x, y)) continue;
-    const int tu = static_cast<int>(x), tv = static_cast<int>(y);
-    if (tu < 5 || tu > W - 6 || tv < 5 || tv > H - 6) continue;
-    const float u = static_cast<float>(x), v = static_cast<float>(y);
-    SamplePixel(w.src, u, v, val, subPix);
-    StorePixel(block, c, r, val);
-    if (!written.empty()) written.at<uchar>(r, c) = 255;
-    if (!w.alpha.empty()) {
-      SamplePixel(w.alpha, u, v, aval, alphaSubPix);
-      StorePixel(alphaBlock, c, r, aval);
-    }
+    if (ProjectOutputPixel(w, gx, gy, x, y))
+      SampleOutputPixel(w, x, y, c, r, block, alphaBlock, written, scratch);
   }
+}
+
+// The side of tile mode's squares: the largest power of two up to the tile step and 64; 1 (pixel
+// mode) for a step of 1 or below, or a bound of 0 (every pixel projected).
+int SquareSide(int tileStep, double maxError) {
+  if (tileStep <= 1 || !(maxError > 0.0)) return 1;
+  int s = 2;
+  while (s * 2 <= std::min(tileStep, 64)) s *= 2;
+  return s;
 }
 
 // Pixel mode: every output pixel projected on its own. Rows are independent, so the 100 rows
@@ -261,9 +69,9 @@ bool FillBlockPixels(const ImageWarp& w, int bx, int by, cv::Mat& block, cv::Mat
   for (int r0 = 0; r0 < rows; r0 += 100) {
     if (ctx.AbortCheck()) return false;
     cv::parallel_for_(cv::Range(r0, std::min(rows, r0 + 100)), [&](const cv::Range& range) {
-      cv::Mat subPix, alphaSubPix;
+      SampleScratch scratch;
       for (int r = range.start; r < range.end; ++r)
-        FillPixelRow(w, bx, by, r, block, alphaBlock, written, subPix, alphaSubPix);
+        FillPixelRow(w, bx, by, r, block, alphaBlock, written, scratch);
     });
   }
   return true;
@@ -498,14 +306,15 @@ ImageWarper::Step ImageWarper::ProcessImage(int i, int r) {
   if (nOut_ == 4) alphaBlock.create(w.geo.bh, w.geo.bw, w.alpha.type());
   cv::Mat written;  // where the warp wrote, for the transparency of the ortho
   if (req_.output.alpha) written.create(w.geo.bh, w.geo.bw, CV_8UC1);
+  const int square = SquareSide(req_.tileStep, req_.maxError);
   for (int by = 0; by < w.geo.nBy; ++by) {
     for (int bx = 0; bx < w.geo.nBx; ++bx) {
       block.setTo(cv::Scalar::all(0));
       if (!alphaBlock.empty()) alphaBlock.setTo(cv::Scalar::all(0));
       if (!written.empty()) written.setTo(cv::Scalar::all(0));
       const bool going =
-          req_.tileStep > 1
-              ? FillBlockTiles(w, bx, by, req_.tileStep, block, alphaBlock, written, ctx_)
+          square > 1
+              ? FillBlockTiles(w, bx, by, square, req_.maxError, block, alphaBlock, written, ctx_)
               : FillBlockPixels(w, bx, by, block, alphaBlock, written, ctx_);
       if (!going) {
         writer.Abandon(true);

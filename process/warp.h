@@ -26,12 +26,18 @@
 
 namespace ortavia {
 
+// The default bound of tile mode's squares, in source pixels.
+inline constexpr double kDefaultMaxError = 0.02;
+
 // The inputs of one warp run. project, composition and voronoiMap must outlive the call.
 struct WarpRequest {
   WarpProject* project = nullptr;
   std::vector<int> rows;     // image-list rows in processing order (a row equals its position)
   std::string composition;   // "1", "123", "321", "412" or "1234" (BandComposition)
   int tileStep = 16;         // side of the squares warped with one perspective transform; <= 1: pixel mode
+  // Tile mode splits a square where its transform departs from the exact projection by more
+  // than this many source pixels; 0: every pixel projected (pixel mode); infinity: never.
+  double maxError = kDefaultMaxError;
   std::string destinationFolder;
   bool overwrite = false;    // false: keep orthos already present (larger than 10,000,000 bytes)
   const cv::Mat* voronoiMap = nullptr;  // of BuildMosaicOverviews

@@ -57,6 +57,29 @@ std::optional<double> ParseGsd(const std::string& text) {
   return value;
 }
 
+std::string FormatPixels(double pixels) {
+  char text[64];
+  const auto [end, ec] = std::to_chars(text, text + sizeof text, pixels);
+  return ec == std::errc() ? std::string(text, end) : std::string("0");
+}
+
+std::optional<double> ParseMaxError(const std::string& text) {
+  std::string t = Trimmed(text);
+  if (!t.empty() && t.front() == '+') t.erase(0, 1);
+  double value = 0.0;
+  const auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), value);
+  if (t.empty() || ec != std::errc() || end != t.data() + t.size()) return std::nullopt;
+  if (!std::isfinite(value) || value < 0.0) return std::nullopt;
+  return value;
+}
+
+std::string WarpModeText(int tileStep, double maxError) {
+  if (tileStep <= 1 || !(maxError > 0.0)) return "every pixel projected";
+  const std::string side = std::to_string(tileStep);
+  return "squares of " + side + " x " + side + " pixels, split where they depart more than " +
+         FormatPixels(maxError) + " px from the exact projection";
+}
+
 WarpSettings ReadWarpSettings() {
   WarpSettings s;
   const std::string gsd = GT_GetUserProfileString(kProcessSettingSection, "gsd", "0.0");
@@ -68,6 +91,8 @@ WarpSettings ReadWarpSettings() {
   int voronoi = 1;
   const std::string flag = GT_GetUserProfileString(kProcessSettingSection, "UseVoronoi", "1");
   if (GT_StringToBoolean(flag.c_str(), &voronoi)) s.useVoronoi = voronoi != 0;
+  s.maxError = ParseMaxError(GT_GetUserProfileString(kProcessSettingSection, "dMaxError", ""))
+                   .value_or(kDefaultMaxError);
   s.cog = ReadFlag("bCog");
   s.alpha = ReadFlag("bAlpha");
   s.mosaic = ReadFlag("bMosaic");
@@ -82,6 +107,8 @@ bool WriteWarpSettings(const WarpSettings& settings) {
                   GT_WriteUserProfileString(kProcessSettingSection, "iTileSize", index.c_str()) &&
                   GT_WriteUserProfileString(kProcessSettingSection, "UseVoronoi",
                                             settings.useVoronoi ? "1" : "0") &&
+                  GT_WriteUserProfileString(kProcessSettingSection, "dMaxError",
+                                            FormatPixels(settings.maxError).c_str()) &&
                   GT_WriteUserProfileString(kProcessSettingSection, "bCog", settings.cog ? "1" : "0") &&
                   GT_WriteUserProfileString(kProcessSettingSection, "Compress",
                                             settings.compress.c_str()) &&

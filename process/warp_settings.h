@@ -4,6 +4,8 @@
 #include <optional>
 #include <string>
 
+#include "process/warp.h"
+
 namespace ortavia {
 
 inline constexpr const char* kProcessSettingSection = "ProcessSetting";
@@ -17,6 +19,8 @@ struct WarpSettings {
   int tileSizeIndex = kDefaultTileSizeIndex;
   int tileStep = 16;  // the tile size at tileSizeIndex
   bool useVoronoi = true;  // carried through the dialog and the profile only
+  // Squares split where they depart from the exact projection by more than this (source pixels).
+  double maxError = kDefaultMaxError;
   // How the orthos are stored (the batch runner's --cog, --compress, --alpha).
   bool cog = false;
   std::string compress;  // "" (none) or DEFLATE, LZW, ZSTD, JPEG
@@ -35,12 +39,24 @@ std::string FormatGsd(double gsd);
 // allowed), not finite, or not above 0: such a GSD leaves the mosaic grid undefined.
 std::optional<double> ParseGsd(const std::string& text);
 
-// Reads "gsd", "iTileSize" and "UseVoronoi" (defaults "0.0", "1", "1"), and "bCog", "Compress",
-// "bAlpha" (defaults "0", "", "0"; a compression the orthos do not take reads as none), and
-// "bMosaic" (default "0").
+inline constexpr const char* kInvalidMaxErrorMessage =
+    "Input a valid largest error: a number of pixels, 0 or above";
+
+// A number in the C locale, as short as it reads back exactly ("0.02").
+std::string FormatPixels(double pixels);
+// The bound a text gives: a number of pixels, 0 or above (C locale, blanks around allowed).
+std::optional<double> ParseMaxError(const std::string& text);
+
+// How the warp resamples, for the report: "squares of 16 x 16 pixels, split where they depart
+// more than 0.02 px from the exact projection" or "every pixel projected".
+std::string WarpModeText(int tileStep, double maxError);
+
+// Reads "gsd", "iTileSize" and "UseVoronoi" (defaults "0.0", "1", "1"), "dMaxError" (default
+// 0.02; a text that is no bound reads as the default), "bCog", "Compress", "bAlpha" (defaults "0",
+// "", "0"; a compression the orthos do not take reads as none), and "bMosaic" (default "0").
 WarpSettings ReadWarpSettings();
-// Writes "gsd" ("%.2f"), "iTileSize", "UseVoronoi", "bCog", "Compress", "bAlpha" and "bMosaic"; false when
-// the profile cannot be written.
+// Writes "gsd" ("%.2f"), "iTileSize", "UseVoronoi", "dMaxError", "bCog", "Compress", "bAlpha" and
+// "bMosaic"; false when the profile cannot be written.
 bool WriteWarpSettings(const WarpSettings& settings);
 
 // "destinationFolder" of the section; empty when never chosen.

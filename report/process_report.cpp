@@ -28,6 +28,7 @@ ProcessReportResult WriteProcessReport(const ProcessReportInput& input) {
   GT_ReportAddValue("Process time", result.elapsed);
   GT_ReportAddValue("Operation mode",
                     input.overwrite ? "Overwrite previous data" : "Skip previous data");
+  if (!input.warpMode.empty()) GT_ReportAddValue("Warp mode", input.warpMode);
   GT_ReportAddValue("Process result", result.resultText);
   GT_ReportAddValue("In process", input.inProcess);
   GT_ReportAddValue("Processed", input.processed);

@@ -183,6 +183,9 @@ std::string ParseProjectOrRun(Args& a, BatchCommand* c) {
     } else if (run && opt == "--tile") {
       if (v != "16" && v != "1") return "--tile needs 16 or 1";
       c->run.tileStep = std::stoi(v);
+    } else if (run && opt == "--max-error") {
+      if (!ParseDouble(v, &c->run.maxError) || !(c->run.maxError >= 0.0))
+        return "--max-error needs a number of pixels, 0 or above";
     } else if (run && opt == "--bands") {
       if (v != "1" && v != "123" && v != "321" && v != "412" && v != "1234")
         return "--bands needs 1, 123, 321, 412 or 1234";
@@ -333,14 +336,15 @@ std::string BatchUsage() {
   return R"(Usage:
   ortavia-batch sample DIR [--images N] [--size WxH] [--bands 1|3|4] [--dem-size N|WxH] [--seed S]
   ortavia-batch run --dem F --passport F --eo F --gsd G --out DIR
-                    (--images F... | --image-dir D) [--tile 16|1] [--bands 1|123|321|412|1234]
+                    (--images F... | --image-dir D) [--tile 16|1] [--max-error PX]
+                    [--bands 1|123|321|412|1234]
                     [--skip|--overwrite] [--eo-separators S] [--eo-comments C]
                     [--eo-columns id,x,y,z,omega,phi,kappa] [--angles rad|deg|grad]
                     [--crs DEFINITION] [--cog] [--compress NONE|DEFLATE|LZW|ZSTD|JPEG] [--alpha]
                     [--mail-to LIST --smtp-server S [--subject T]]
                     [--threads N] [--mosaic FILE [--balance none|gain|blocks]
                     [--blend none|feather] [--feather PX] [--seam-band PX] [--mosaic-memory MB]]
-  ortavia-batch run --dem F --bundle F --gsd G --out DIR [--tile ...] [--bands ...]
+  ortavia-batch run --dem F --bundle F --gsd G --out DIR [--tile ...] [--max-error ...] [--bands ...]
                     [--skip|--overwrite] [--crs ...] [--cog] [--compress ...] [--alpha]
                     [--mail-to ... --smtp-server ... [--subject ...]] [--mosaic FILE ...]
   ortavia-batch footprints --dem F --passport F --eo F (--images F... | --image-dir D)

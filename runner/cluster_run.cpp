@@ -90,7 +90,7 @@ class Fnv1a {
 
 template <class Io, class Start>
 void EachStartField(Io& io, Start& s) {
-  io.Get(s.go).Get(s.composition).Get(s.tileStep).Get(s.overwrite).Get(s.gsd).Get(s.cellSize);
+  io.Get(s.go).Get(s.composition).Get(s.tileStep).Get(s.maxError).Get(s.overwrite).Get(s.gsd).Get(s.cellSize);
   io.Get(s.mosaicWidth).Get(s.mosaicHeight).Get(s.mosaicScale).Get(s.mosaicMinX);
   io.Get(s.mosaicMaxX).Get(s.mosaicMinY).Get(s.mosaicMaxY).Get(s.imageCount);
   io.Get(s.voronoiWidth).Get(s.voronoiHeight).Get(s.voronoiHash).Get(s.projectHash);
@@ -129,6 +129,7 @@ ClusterStart MakeClusterStart(const WarpRequest& request) {
   s.go = true;
   s.composition = request.composition;
   s.tileStep = request.tileStep;
+  s.maxError = request.maxError;
   s.overwrite = request.overwrite;
   s.gsd = request.gsd;
   s.cellSize = request.cellSize;
@@ -289,6 +290,7 @@ std::string PrepareClusterWarp(WarpProject& project, const ClusterStart& start,
   for (int r = 0; r < start.imageCount; ++r) request.rows.push_back(r);
   request.composition = start.composition;
   request.tileStep = start.tileStep;
+  request.maxError = start.maxError;
   request.destinationFolder = destinationFolder;
   request.overwrite = start.overwrite;
   request.voronoiMap = &voronoi;

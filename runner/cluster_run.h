@@ -22,6 +22,7 @@ struct ClusterStart {
   bool go = false;  // false: the run ended before the warp (refused input, mosaic stage failed)
   std::string composition;
   int tileStep = 16;
+  double maxError = kDefaultMaxError;
   bool overwrite = false;
   double gsd = 0.0, cellSize = 0.0;
   int mosaicWidth = 0, mosaicHeight = 0;

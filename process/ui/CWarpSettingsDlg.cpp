@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -35,7 +36,18 @@ CWarpSettingsDlg::CWarpSettingsDlg(const WarpSettings& settings, Prompts* prompt
   // A stored position the list does not have leaves it without a selection, as stored.
   const bool known = settings.tileSizeIndex >= 0 && settings.tileSizeIndex < static_cast<int>(std::size(kTileSizes));
   tileSizes_->setCurrentIndex(known ? settings.tileSizeIndex : -1);
-  (new QVBoxLayout(tileBox))->addWidget(tileSizes_);
+  auto* tiles = new QVBoxLayout(tileBox);
+  tiles->addWidget(tileSizes_);
+  // Squares are split where their transform departs further from the exact projection.
+  auto* errorLabel = new QLabel(tr("Largest error of a square (pixels, 0: every pixel projected)"), tileBox);
+  maxError_ = new QLineEdit(QString::fromStdString(FormatPixels(settings.maxError)), tileBox);
+  maxError_->setObjectName(QStringLiteral("maxError"));
+  errorLabel->setBuddy(maxError_);
+  tiles->addWidget(errorLabel);
+  tiles->addWidget(maxError_);
+  const auto squaresChosen = [this] { maxError_->setEnabled(tileSizes_->currentText() != QStringLiteral("1")); };
+  connect(tileSizes_, &QComboBox::currentIndexChanged, this, squaresChosen);
+  squaresChosen();
 
   voronoi_ = new QCheckBox(tr("Use Voronoi map"), this);
   voronoi_->setChecked(settings.useVoronoi);
@@ -88,7 +100,15 @@ void CWarpSettingsDlg::accept() {
     gsdEdit_->selectAll();
     return;
   }
+  const std::optional<double> maxError = ParseMaxError(maxError_->text().toStdString());
+  if (!maxError) {
+    prompts_->Inform(QString::fromUtf8(kInvalidMaxErrorMessage));
+    maxError_->setFocus();
+    maxError_->selectAll();
+    return;
+  }
   settings_.gsd = *gsd;
+  settings_.maxError = *maxError;
   // Without a selection (a stored position the list lacks) the run takes "16".
   settings_.tileSizeIndex = ValidTileSizeIndex(tileSizes_->currentIndex());
   settings_.tileStep = TileStepAt(settings_.tileSizeIndex);

@@ -1,5 +1,6 @@
 #pragma once
-// The warp settings asked at every Start: the target GSD and the tile size. Edits a copy of the
+// The warp settings asked at every Start: the target GSD, the tile size and the largest error a
+// square may have before it is split. Edits a copy of the
 // settings it was given; Settings() holds the confirmed values after OK.
 #include <QDialog>
 #include <memory>
@@ -26,6 +27,7 @@ class CWarpSettingsDlg : public QDialog {
 
   QLineEdit* GsdEdit() const { return gsdEdit_; }
   QComboBox* TileSizeList() const { return tileSizes_; }
+  QLineEdit* MaxErrorEdit() const { return maxError_; }
   QCheckBox* VoronoiCheck() const { return voronoi_; }
   QCheckBox* CogCheck() const { return cog_; }
   QComboBox* CompressionList() const { return compress_; }
@@ -34,8 +36,8 @@ class CWarpSettingsDlg : public QDialog {
   QPushButton* OkButton() const { return ok_; }
 
  public slots:
-  // OK: refuses a GSD that is no number above 0 and keeps the dialog open; otherwise takes the
-  // values and closes.
+  // OK: refuses a GSD that is no number above 0, or a largest error that is no number of pixels
+  // from 0 up, and keeps the dialog open; otherwise takes the values and closes.
   void accept() override;
 
  private:
@@ -44,6 +46,7 @@ class CWarpSettingsDlg : public QDialog {
   std::unique_ptr<Prompts> ownPrompts_;
   QLineEdit* gsdEdit_ = nullptr;
   QComboBox* tileSizes_ = nullptr;
+  QLineEdit* maxError_ = nullptr;
   QCheckBox* voronoi_ = nullptr;
   QCheckBox* cog_ = nullptr;
   QComboBox* compress_ = nullptr;

@@ -264,46 +264,6 @@ TEST(WarpScene, BothModesGiveTheSameBytesOnOneThreadAndOnMany) {
   }
 }
 
-TEST(WarpScene, DemHoleLeavesWholeSquaresEmptyInTileMode) {
-  SceneRun run(GDT_Byte, 8.0);
-  const WarpResult result = WarpImages(run.Request(16), run.ctx);
-  ASSERT_EQ(result.status, WarpRunStatus::Done);
-  double gt[6];
-  const cv::Mat img = ReadBand1(run.out / "img_b.tif", gt);
-  ASSERT_FALSE(img.empty());
-  const auto at = [&](double x, double y) {
-    return img.at<float>(static_cast<int>((y - gt[3]) / gt[5]), static_cast<int>((x - gt[0]) / gt[1]));
-  };
-  EXPECT_EQ(at(run.scene.holeX, run.scene.holeY), 0.0f);
-  EXPECT_GT(at(run.scene.holeX + 14.0, run.scene.holeY), 0.0f);
-  // Empty pixels come in whole 16 x 16 squares counted from the ortho's corner.
-  const int bw = img.cols / 16, bh = img.rows / 16;
-  int emptySquares = 0;
-  for (int q = 0; q < bh - 1; ++q)
-    for (int p = 0; p < bw - 1; ++p) {
-      const cv::Mat square = img(cv::Rect(p * 16, q * 16, 16, 16));
-      const int zeros = 16 * 16 - cv::countNonZero(square);
-      EXPECT_TRUE(zeros == 0 || zeros == 256) << p << "," << q << ": " << zeros;
-      if (zeros == 256) ++emptySquares;
-    }
-  EXPECT_GT(emptySquares, 0);
-}
-
-TEST(WarpScene, TileModeLeavesABandAlongTheRightAndBottomEdges) {
-  SceneRun run;
-  ASSERT_EQ(WarpImages(run.Request(16), run.ctx).status, WarpRunStatus::Done);
-  double gt[6];
-  const cv::Mat img = ReadBand1(run.out / "img_b.tif", gt);
-  ASSERT_FALSE(img.empty());
-  // Squares are warped only while their far edge stays strictly inside the ortho.
-  const int lastRow = 16 * ((img.rows - 16 + 15) / 16);
-  const int lastCol = 16 * ((img.cols - 16 + 15) / 16);
-  EXPECT_EQ(cv::countNonZero(img.rowRange(lastRow, img.rows)), 0);
-  EXPECT_EQ(cv::countNonZero(img.colRange(lastCol, img.cols)), 0);
-  EXPECT_GT(img.rows - lastRow, 0);
-  EXPECT_LE(img.rows - lastRow, 16);
-}
-
 TEST(WarpScene, OrthoOfManyBlocksPutsEveryBlockInPlace) {
   const double gsd = 0.012;  // about 5400 x 4000 pixels: 3 x 2 blocks of at most 2048
   SceneRun run(GDT_Byte, 0.0, gsd);

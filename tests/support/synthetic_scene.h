@@ -53,6 +53,12 @@ struct SyntheticScene {
   double demTurnDeg = 20.0;
   // Added to every image sample (to reach past 2^31 in 32-bit images, or below 0).
   double imageOffset = 0.0;
+  // Amplitude of a short relief (wavelength about 20 ground units, 4 postings) on the terrain.
+  double rugged = 0.0;
+  // Images whose samples tell where they are instead of showing the ground: band 1 holds
+  // column + kCoordinateBase, band 2 row + kCoordinateBase, band 3 kCoordinateBase.
+  bool coordinateImages = false;
+  static constexpr double kCoordinateBase = 1000.0;
 
   std::array<double, 6> DemTransform() const {
     const double p = posting, w = demCols * p, h = demRows * p;
@@ -77,7 +83,8 @@ struct SyntheticScene {
 
   double Height(double x, double y) const {
     const double dx = x - CentreX(), dy = y - CentreY();
-    return baseZ + slopeX * dx + slopeY * dy + wave * std::sin(dx / 40.0) * std::cos(dy / 50.0);
+    return baseZ + slopeX * dx + slopeY * dy + wave * std::sin(dx / 40.0) * std::cos(dy / 50.0) +
+           rugged * std::sin(dx / 3.2 + 0.7) * std::cos(dy / 2.9 - 0.4);
   }
 
   cv::Point2d NearestMark(double x, double y) const {
@@ -138,6 +145,7 @@ struct SyntheticScene {
   // An image of `bands` bands of `type` (band b holds the texture value + 10 * (b - 1)).
   bool WriteImage(const std::filesystem::path& path, const SceneCamera& c, int bands = 1,
                   GDALDataType type = GDT_Byte) const {
+    if (coordinateImages) return WriteCoordinateImage(path, type);
     const geo::COrientation o = Orientation(c);
     std::vector<double> values(static_cast<std::size_t>(width) * height);
     for (int row = 0; row < height; ++row)
@@ -153,6 +161,17 @@ struct SyntheticScene {
     return WriteGeoTiff(path, r, [&](int b, int col, int row) {
       return std::round(values[static_cast<std::size_t>(row) * width + col]) + 10.0 * (b - 1) +
              imageOffset;
+    });
+  }
+
+  bool WriteCoordinateImage(const std::filesystem::path& path, GDALDataType type) const {
+    TestRaster r;
+    r.width = width;
+    r.height = height;
+    r.bands = 3;
+    r.type = type;
+    return WriteGeoTiff(path, r, [&](int b, int col, int row) {
+      return kCoordinateBase + (b == 1 ? col : b == 2 ? row : 0);
     });
   }
 
