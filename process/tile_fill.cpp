@@ -19,8 +19,9 @@ struct Point {
   double x = 0.0, y = 0.0;
 };
 
-// Projections at the corners, edge midpoints and centre of a square: g[row][column].
-using Grid = Point[3][3];
+// Projections at the quarter points of a square, corners included: g[row][column], spacing s / 4.
+constexpr int kGrid = 5;
+using Grid = Point[kGrid][kGrid];
 
 // 8-bit squares take the lean warp of the same bytes; other depths OpenCV's.
 void WarpPatch(const cv::Mat& patch, cv::Mat& dst, const cv::Mat& m) {
@@ -46,20 +47,19 @@ class BlockTiles {
   void FillStrips(int s, int first, int last) {
     if (limX_ <= 0) return;
     const int squares = (limX_ + s - 1) / s;
-    const int h = s / 2;
-    std::vector<Point> top, mid, bottom;
-    ProjectRow(first * s, h, 2 * squares + 1, top);
-    for (int n = first; n < last; ++n) {
-      const int sy = n * s;
-      ProjectRow(sy + h, h, 2 * squares + 1, mid);
-      ProjectRow(sy + s, h, 2 * squares + 1, bottom);
-      for (int q = 0; q < squares; ++q) {
-        const Grid g = {{top[2 * q], top[2 * q + 1], top[2 * q + 2]},
-                        {mid[2 * q], mid[2 * q + 1], mid[2 * q + 2]},
-                        {bottom[2 * q], bottom[2 * q + 1], bottom[2 * q + 2]}};
-        Square(q * s, sy, s, g);
+    const int q = s / 4, n = 4 * squares + 1;
+    std::vector<Point> rows[kGrid];
+    ProjectRow(first * s, q, n, rows[0]);
+    for (int strip = first; strip < last; ++strip) {
+      const int sy = strip * s;
+      for (int j = 1; j < kGrid; ++j) ProjectRow(sy + j * q, q, n, rows[j]);
+      for (int k = 0; k < squares; ++k) {
+        Grid g;
+        for (int j = 0; j < kGrid; ++j)
+          for (int i = 0; i < kGrid; ++i) g[j][i] = rows[j][4 * k + i];
+        Square(k * s, sy, s, g);
       }
-      std::swap(top, bottom);
+      std::swap(rows[0], rows[kGrid - 1]);
     }
   }
 
@@ -78,28 +78,29 @@ class BlockTiles {
   // The square of side s at block pixel (sx, sy), with its grid g.
   void Square(int sx, int sy, int s, const Grid& g) {
     if (sx >= limX_ || sy >= limY_) return;
-    if (s == 2) return Pixels(sx, sy, g);
+    if (s == 4) return Pixels(sx, sy, g);
     const bool whole = sx + s <= limX_ && sy + s <= limY_;
     if (whole && Warp(sx, sy, s, g)) return;
     if (OutsideSource(g)) return;
-    const int h = s / 4;
-    Point q[5][5];
-    for (int j = 0; j < 5; ++j)
-      for (int i = 0; i < 5; ++i)
-        q[j][i] = i % 2 == 0 && j % 2 == 0 ? g[j / 2][i / 2] : Project(sx + i * h, sy + j * h);
+    // The grids of the four halves: every other point of a grid twice as fine.
+    const int h = s / 8;
+    Point fine[2 * kGrid - 1][2 * kGrid - 1];
+    for (int j = 0; j < 2 * kGrid - 1; ++j)
+      for (int i = 0; i < 2 * kGrid - 1; ++i)
+        fine[j][i] = i % 2 == 0 && j % 2 == 0 ? g[j / 2][i / 2] : Project(sx + i * h, sy + j * h);
     for (int cj = 0; cj < 2; ++cj)
       for (int ci = 0; ci < 2; ++ci) {
         Grid c;
-        for (int j = 0; j < 3; ++j)
-          for (int i = 0; i < 3; ++i) c[j][i] = q[2 * cj + j][2 * ci + i];
-        Square(sx + ci * 2 * h, sy + cj * 2 * h, s / 2, c);
+        for (int j = 0; j < kGrid; ++j)
+          for (int i = 0; i < kGrid; ++i) c[j][i] = fine[4 * cj + j][4 * ci + i];
+        Square(sx + ci * s / 2, sy + cj * s / 2, s / 2, c);
       }
   }
 
-  // A 2 x 2 square: its pixels are the grid's top-left four points.
+  // A 4 x 4 square: its grid holds every pixel, projected exactly.
   void Pixels(int sx, int sy, const Grid& g) {
-    for (int j = 0; j < 2; ++j)
-      for (int i = 0; i < 2; ++i) {
+    for (int j = 0; j < 4; ++j)
+      for (int i = 0; i < 4; ++i) {
         const Point& p = g[j][i];
         if (!p.valid || sx + i >= limX_ || sy + j >= limY_) continue;
         SampleOutputPixel(w_, p.x, p.y, sx + i, sy + j, block_, alphaBlock_, written_, scratch_);
@@ -111,11 +112,12 @@ class BlockTiles {
   // largest step between neighbouring points, plus a pixel.
   bool OutsideSource(const Grid& g) const {
     double step = 0.0;
-    for (int j = 0; j < 3; ++j)
-      for (int i = 0; i < 3; ++i) {
-        if (!g[j][i].valid) return false;
-        if (i < 2) step = std::max(step, std::hypot(g[j][i + 1].x - g[j][i].x, g[j][i + 1].y - g[j][i].y));
-        if (j < 2) step = std::max(step, std::hypot(g[j + 1][i].x - g[j][i].x, g[j + 1][i].y - g[j][i].y));
+    for (int j = 0; j < kGrid; ++j)
+      for (int i = 0; i < kGrid; ++i) {
+        const Point& p = g[j][i];
+        if (!p.valid) return false;
+        if (i + 1 < kGrid) step = std::max(step, std::hypot(g[j][i + 1].x - p.x, g[j][i + 1].y - p.y));
+        if (j + 1 < kGrid) step = std::max(step, std::hypot(g[j + 1][i].x - p.x, g[j + 1][i].y - p.y));
       }
     const double m = step / 2 + 1.0;
     const double lo = 5.0 - m, hiX = w_.src.cols - 5 + m, hiY = w_.src.rows - 5 + m;
@@ -137,12 +139,14 @@ class BlockTiles {
     for (const auto& row : g)
       for (const Point& p : row)
         if (!p.valid) return false;
-    const Point* corner[4] = {&g[0][0], &g[0][2], &g[2][2], &g[2][0]};
+    const Point* corner[4] = {&g[0][0], &g[0][kGrid - 1], &g[kGrid - 1][kGrid - 1], &g[kGrid - 1][0]};
     float cu[4], cv[4];
     for (int k = 0; k < 4; ++k) {
       cu[k] = static_cast<float>(corner[k]->x);
       cv[k] = static_cast<float>(corner[k]->y);
-      const int tu = static_cast<int>(cu[k]), tv = static_cast<int>(cv[k]);
+      // Floor, not truncation: a corner up to a pixel left of or above the image would pass,
+      // and the warp would blend the border's zeros into the square.
+      const int tu = static_cast<int>(std::floor(cu[k])), tv = static_cast<int>(std::floor(cv[k]));
       umin = std::min(umin, tu);
       vmin = std::min(vmin, tv);
       umax = std::max(umax, tu + 1);
@@ -170,20 +174,22 @@ class BlockTiles {
     return true;
   }
 
-  // The warp samples destination point d at inverse(m) * d: compare with the exact projection.
+  // The warp samples destination point d at inverse(m) * d: compare with the exact projection at
+  // every quarter point (the corners agree by construction). Midpoints alone miss the cubic part
+  // of bicubic heights, which vanishes there.
   bool WithinBound(const cv::Mat& m, int s, const Grid& g, int umin, int vmin) const {
     if (std::isinf(maxError_)) return true;
     cv::Matx33d inv;
     if (!cv::invert(cv::Matx33d(m), inv)) return false;
-    const double h = s / 2.0;
-    constexpr int kChecks[5][2] = {{1, 0}, {0, 1}, {1, 1}, {2, 1}, {1, 2}};
-    for (const auto& ij : kChecks) {
-      const cv::Vec3d d = inv * cv::Vec3d(ij[0] * h, ij[1] * h, 1.0);
-      if (d[2] == 0.0) return false;
-      const Point& p = g[ij[1]][ij[0]];
-      const double err = std::hypot(d[0] / d[2] + umin - p.x, d[1] / d[2] + vmin - p.y);
-      if (!(err <= maxError_)) return false;
-    }
+    const double q = s / 4.0;
+    for (int j = 0; j < kGrid; ++j)
+      for (int i = 0; i < kGrid; ++i) {
+        const cv::Vec3d d = inv * cv::Vec3d(i * q, j * q, 1.0);
+        if (d[2] == 0.0) return false;
+        const Point& p = g[j][i];
+        const double err = std::hypot(d[0] / d[2] + umin - p.x, d[1] / d[2] + vmin - p.y);
+        if (!(err <= maxError_)) return false;
+      }
     return true;
   }
 

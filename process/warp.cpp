@@ -51,11 +51,11 @@ void FillPixelRow(const ImageWarp& w, int bx, int by, int r, cv::Mat& block, cv:
   }
 }
 
-// The side of tile mode's squares: the largest power of two up to the tile step and 64; 1 (pixel
-// mode) for a step of 1 or below, or a bound of 0 (every pixel projected).
+// The side of tile mode's squares: the largest power of two from 4 up to the tile step and 64; 1
+// (pixel mode) for a step of 1 or below, or a bound of 0 (every pixel projected).
 int SquareSide(int tileStep, double maxError) {
   if (tileStep <= 1 || !(maxError > 0.0)) return 1;
-  int s = 2;
+  int s = 4;
   while (s * 2 <= std::min(tileStep, 64)) s *= 2;
   return s;
 }

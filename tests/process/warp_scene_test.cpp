@@ -280,6 +280,11 @@ TEST(WarpScene, OrthoOfManyBlocksPutsEveryBlockInPlace) {
   const MarkStats s = MeasureMarks(run.scene, run.out / "img_b.tif", 90);
   EXPECT_GT(s.measured, 60);
   EXPECT_LT(s.worst * gsd, 0.025);
+  // The image reaches past the ortho's right edge: the squares there are split, not left out.
+  double gt[6];
+  const cv::Mat img = ReadBand1(run.out / "img_b.tif", gt);
+  ASSERT_FALSE(img.empty());
+  EXPECT_GT(cv::countNonZero(img.col(img.cols - 1)), img.rows / 2);
 }
 
 TEST(WarpScene, OrthosShareOneGridAndCarryTheMosaicPlace) {

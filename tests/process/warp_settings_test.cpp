@@ -83,6 +83,31 @@ TEST(WarpSettings, ReadBackFromTheProfileWithFallbacks) {
   }
 }
 
+TEST(WarpSettings, LargestErrorGoesThroughTheProfileInTheCLocale) {
+  const std::string before = std::setlocale(LC_NUMERIC, nullptr);
+  for (const char* name : {"de_DE.UTF-8", "fr_FR.UTF-8", "it_IT.UTF-8"})
+    if (std::setlocale(LC_NUMERIC, name)) break;
+  WarpSettings s;
+  s.maxError = 0.05;
+  ASSERT_TRUE(WriteWarpSettings(s));
+  EXPECT_EQ(Stored("dMaxError"), "0.05");
+  struct Case {
+    const char* stored;
+    double read;
+  };
+  for (const Case& c : {Case{"0.05", 0.05}, Case{" 0.5 ", 0.5}, Case{"0", 0.0}, Case{"1e9", 1e9},
+                        Case{"-0.1", 0.02}, Case{"0,05", 0.02}, Case{"", 0.02}, Case{"inf", 0.02}}) {
+    GT_WriteUserProfileString("ProcessSetting", "dMaxError", c.stored);
+    EXPECT_EQ(ReadWarpSettings().maxError, c.read) << "'" << c.stored << "'";
+  }
+  EXPECT_EQ(WarpModeText(16, 0.02),
+            "squares of 16 x 16 pixels, split where they depart more than 0.02 px from the exact "
+            "projection");
+  EXPECT_EQ(WarpModeText(16, 0.0), "every pixel projected");
+  EXPECT_EQ(WarpModeText(1, 0.02), "every pixel projected");
+  std::setlocale(LC_NUMERIC, before.c_str());
+}
+
 TEST(WarpSettings, DestinationFolderKeepsItsText) {
   ASSERT_TRUE(WriteDestinationFolder("/data/run 1/orthos"));
   EXPECT_EQ(ReadDestinationFolder(), "/data/run 1/orthos");

@@ -41,6 +41,7 @@ TEST(WriteProcessReport, AbortedRunListsEveryRowAndWhatWasReached) {
   in.overwrite = true;
   in.warpResult = 0;
   in.aborted = true;
+  in.warpMode = "every pixel projected";
   in.inProcess = {"alpha", "bravo", "charlie", "delta"};
   in.processed = {"alpha"};
   in.skipped = {"bravo"};
@@ -54,13 +55,15 @@ TEST(WriteProcessReport, AbortedRunListsEveryRowAndWhatWasReached) {
   const size_t title = At(text, "PROCESS INFORMATION");
   const size_t time = At(text, "Process time");
   const size_t mode = At(text, "Overwrite previous data");
+  const size_t warpMode = At(text, "every pixel projected");
   const size_t result = At(text, "Process aborted by user");
   const size_t inProcess = At(text, "In process");
   const size_t processed = At(text, "Processed");
   const size_t skipped = At(text, "Skipped");
   EXPECT_LT(title, time);
   EXPECT_LT(time, mode);
-  EXPECT_LT(mode, result);
+  EXPECT_LT(mode, warpMode);
+  EXPECT_LT(warpMode, result);
   EXPECT_LT(result, inProcess);
   EXPECT_LT(inProcess, processed);
   EXPECT_LT(processed, skipped);

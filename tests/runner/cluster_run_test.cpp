@@ -41,6 +41,7 @@ TEST(ClusterMessages, StartAndReportSurviveEncodingExactly) {
   s.go = true;
   s.composition = "412";
   s.tileStep = 1;
+  s.maxError = 0.1 + 0.7;
   s.overwrite = true;
   s.gsd = 0.1 + 0.2;  // not a short decimal: a text round trip at 15 digits would change it
   s.cellSize = s.gsd * 40.0;
@@ -66,6 +67,7 @@ TEST(ClusterMessages, StartAndReportSurviveEncodingExactly) {
   EXPECT_TRUE(back->go);
   EXPECT_EQ(back->composition, "412");
   EXPECT_EQ(back->tileStep, 1);
+  EXPECT_EQ(back->maxError, 0.1 + 0.7);
   EXPECT_TRUE(back->overwrite);
   EXPECT_EQ(back->gsd, 0.30000000000000004);
   EXPECT_EQ(back->cellSize, s.cellSize);

@@ -58,7 +58,7 @@ TEST(BatchOptions, ParsesRunWithEveryOption) {
   BatchCommand c;
   ASSERT_EQ(ParseBatchCommand({"run", "--dem", "d.tif", "--passport", "c.bcc", "--eo", "eo.txt",
                                "--images", "a.tif", "b.tif", "--gsd", "0.25", "--out", "o",
-                               "--tile", "1", "--bands", "321", "--overwrite", "--eo-separators",
+                               "--tile", "1", "--max-error", "0.125", "--bands", "321", "--overwrite", "--eo-separators",
                                ";", "--eo-comments", "!", "--eo-columns",
                                "id,-,x,y,z,kappa,phi,omega", "--angles", "grad", "--crs", "EPSG:32633",
                                "--cog", "--compress", "zstd", "--alpha"},
@@ -68,6 +68,7 @@ TEST(BatchOptions, ParsesRunWithEveryOption) {
   EXPECT_EQ(c.project.images, (std::vector<std::string>{"a.tif", "b.tif"}));
   EXPECT_DOUBLE_EQ(c.run.gsd, 0.25);
   EXPECT_EQ(c.run.tileStep, 1);
+  EXPECT_EQ(c.run.maxError, 0.125);
   EXPECT_EQ(c.run.composition, "321");
   EXPECT_EQ(c.run.presentOrthos, PresentOrthosMode::Overwrite);
   EXPECT_EQ(c.project.eoColumns.size(), 8u);
@@ -87,6 +88,7 @@ TEST(BatchOptions, RefusesWhatCannotBeMeant) {
   EXPECT_EQ(c.run.presentOrthos, PresentOrthosMode::Ask);
   EXPECT_FALSE(c.run.cog || c.run.alpha);  // today's files unless asked
   EXPECT_EQ(c.run.compress, "");
+  EXPECT_EQ(c.run.maxError, 0.02);
   auto with = [&](std::vector<std::string> more) {
     std::vector<std::string> a = base;
     a.insert(a.end(), more.begin(), more.end());
@@ -97,6 +99,9 @@ TEST(BatchOptions, RefusesWhatCannotBeMeant) {
   EXPECT_NE(with({"--gsd", "nan"}), "");
   EXPECT_NE(with({"--gsd", "1e999"}), "");
   EXPECT_NE(with({"--tile", "4"}), "");
+  EXPECT_EQ(with({"--max-error", "0"}), "");  // every pixel projected
+  EXPECT_NE(with({"--max-error", "-0.01"}), "");
+  EXPECT_NE(with({"--max-error", "px"}), "");
   EXPECT_NE(with({"--bands", "12"}), "");
   EXPECT_NE(with({"--angles", "turns"}), "");
   EXPECT_NE(with({"--crs", "+proj=bogus"}).find("Unknown projection"), std::string::npos);

@@ -94,6 +94,31 @@ TEST(WarpSettingsDlg, TileSizeAndCancel) {
   }
 }
 
+TEST(WarpSettingsDlg, LargestErrorIsShownCheckedAndOnlyForSquares) {
+  struct Case {
+    const char* text;
+    bool accepted;
+    double maxError;
+  };
+  for (const Case& c : {Case{"0.05", true, 0.05}, Case{"0", true, 0.0}, Case{"-0.01", false, 0.02},
+                        Case{"", false, 0.02}, Case{"0,05", false, 0.02}}) {
+    ScriptedPrompts prompts;
+    CWarpSettingsDlg dlg(Given(), &prompts);
+    EXPECT_EQ(dlg.MaxErrorEdit()->text(), "0.02");
+    EXPECT_TRUE(dlg.MaxErrorEdit()->isEnabled());
+    dlg.show();
+    dlg.MaxErrorEdit()->setText(QString::fromUtf8(c.text));
+    QTest::mouseClick(dlg.OkButton(), Qt::LeftButton);
+    EXPECT_EQ(dlg.result() == QDialog::Accepted, c.accepted) << c.text;
+    EXPECT_EQ(dlg.Settings().maxError, c.maxError) << c.text;
+    EXPECT_EQ(prompts.Texts(Kind::Information).size(), c.accepted ? 0 : 1) << c.text;
+  }
+  ScriptedPrompts prompts;
+  CWarpSettingsDlg dlg(Given(0.25, 1), &prompts);
+  dlg.TileSizeList()->setCurrentIndex(0);  // pixel mode: there are no squares
+  EXPECT_FALSE(dlg.MaxErrorEdit()->isEnabled());
+}
+
 TEST(SelectionSkipOverwriteDlg, ListsNamesSortedAndEndsWithItsCodes) {
   const QStringList present = {"/out/img_3.tif", "/out/img_1.TIF", "/out/b.tif"};
   struct Case {
