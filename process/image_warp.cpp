@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <vector>
 
 #include <opencv2/imgproc.hpp>
 
@@ -74,6 +75,24 @@ bool ProjectOutputPixel(const ImageWarp& w, int gx, int gy, double& x, double& y
   x = p.x - w.x0;
   y = p.y - w.y0;
   return std::abs(x) < 1e9 && std::abs(y) < 1e9;
+}
+
+void ProjectOutputRow(const ImageWarp& w, int gx0, int step, int gy, int count,
+                      SourcePosition* out) {
+  std::vector<double> xs(count), zs(count);
+  const double y = w.grid.At(gx0, gy).y;
+  for (int k = 0; k < count; ++k) xs[k] = w.grid.At(gx0 + k * step, gy).x;
+  SampleDemHeightsAlongRow(w.demTransform, w.dem->heights, xs.data(), count, y, zs.data());
+  for (int k = 0; k < count; ++k) {
+    SourcePosition& o = out[k];
+    o = {};
+    if (zs[k] == kNoHeightD) continue;
+    const cv::Point2d p = w.orientation->Pt3dToPix(cv::Point3d(xs[k], y, zs[k]));
+    if (!std::isfinite(p.x) || !std::isfinite(p.y)) continue;
+    o.x = p.x - w.x0;
+    o.y = p.y - w.y0;
+    o.valid = std::abs(o.x) < 1e9 && std::abs(o.y) < 1e9;
+  }
 }
 
 void SampleOutputPixel(const ImageWarp& w, double x, double y, int c, int r, cv::Mat& block,

@@ -32,6 +32,15 @@ struct ImageWarp {
 // Source-window position of output pixel (gx, gy), or false where no height or no image reaches it.
 bool ProjectOutputPixel(const ImageWarp& w, int gx, int gy, double& x, double& y);
 
+struct SourcePosition {
+  bool valid = false;
+  double x = 0.0, y = 0.0;
+};
+// ProjectOutputPixel of the pixels (gx0 + k * step, gy), k < count, into out; the heights of the
+// row are sampled together (SampleDemHeightsAlongRow).
+void ProjectOutputRow(const ImageWarp& w, int gx0, int step, int gy, int count,
+                      SourcePosition* out);
+
 // Per-thread room of SampleOutputPixel.
 struct SampleScratch {
   cv::Mat subPix, alphaSubPix;

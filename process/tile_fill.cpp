@@ -15,13 +15,16 @@ namespace {
 
 // The projection of one output pixel position into the source window.
 struct Point {
+  bool known = false;  // projected yet
   bool valid = false;
   double x = 0.0, y = 0.0;
 };
 
 // Projections at the quarter points of a square, corners included: g[row][column], spacing s / 4.
+// The corners are always known; the others are projected when needed.
 constexpr int kGrid = 5;
 using Grid = Point[kGrid][kGrid];
+
 
 // 8-bit squares take the lean warp of the same bytes; other depths OpenCV's.
 void WarpPatch(const cv::Mat& patch, cv::Mat& dst, const cv::Mat& m) {
@@ -49,10 +52,14 @@ class BlockTiles {
     const int squares = (limX_ + s - 1) / s;
     const int q = s / 4, n = 4 * squares + 1;
     std::vector<Point> rows[kGrid];
-    ProjectRow(first * s, q, n, rows[0]);
+    for (auto& row : rows) row.resize(n);
+    // Every quarter point is checked; without a bound only the corners are needed, unless a
+    // square is split.
+    const int every = std::isinf(maxError_) ? 4 : 1;
+    ProjectRow(first * s, q, every, rows[0]);
     for (int strip = first; strip < last; ++strip) {
       const int sy = strip * s;
-      for (int j = 1; j < kGrid; ++j) ProjectRow(sy + j * q, q, n, rows[j]);
+      for (int j = every; j < kGrid; j += every) ProjectRow(sy + j * q, q, every, rows[j]);
       for (int k = 0; k < squares; ++k) {
         Grid g;
         for (int j = 0; j < kGrid; ++j)
@@ -64,30 +71,45 @@ class BlockTiles {
   }
 
  private:
-  Point Project(int c, int r) const {
-    Point p;
-    p.valid = ProjectOutputPixel(w_, gx0_ + c, gy0_ + r, p.x, p.y);
-    return p;
+  // Every `every`-th point of a row of quarter points; the ones between are left unknown.
+  void ProjectRow(int r, int step, int every, std::vector<Point>& out) {
+    const int count = (static_cast<int>(out.size()) - 1) / every + 1;
+    row_.resize(count);
+    ProjectOutputRow(w_, gx0_, step * every, gy0_ + r, count, row_.data());
+    for (std::size_t k = 0; k < out.size(); ++k) {
+      const SourcePosition& p = row_[k / every];
+      out[k] = k % every == 0 ? Point{true, p.valid, p.x, p.y} : Point{};
+    }
   }
 
-  void ProjectRow(int r, int step, int count, std::vector<Point>& out) const {
-    out.resize(count);
-    for (int k = 0; k < count; ++k) out[k] = Project(k * step, r);
+  // Projects the points of the grid not known yet (of every `every`-th row and column), a row
+  // at a time.
+  void Complete(int sx, int sy, int s, Grid& g, int every = 1) {
+    for (int j = 0; j < kGrid; j += every) {
+      int first = kGrid, last = -1;
+      for (int i = 0; i < kGrid; i += every)
+        if (!g[j][i].known) first = std::min(first, i), last = i;
+      if (last < 0) continue;
+      const int count = last - first + 1;
+      row_.resize(count);
+      ProjectOutputRow(w_, gx0_ + sx + first * s / 4, s / 4, gy0_ + sy + j * s / 4, count, row_.data());
+      for (int i = first; i <= last; i += every)
+        if (!g[j][i].known) g[j][i] = {true, row_[i - first].valid, row_[i - first].x, row_[i - first].y};
+    }
   }
 
   // The square of side s at block pixel (sx, sy), with its grid g.
-  void Square(int sx, int sy, int s, const Grid& g) {
+  void Square(int sx, int sy, int s, Grid& g) {
     if (sx >= limX_ || sy >= limY_) return;
-    if (s == 4) return Pixels(sx, sy, g);
     const bool whole = sx + s <= limX_ && sy + s <= limY_;
-    if (whole && Warp(sx, sy, s, g)) return;
-    if (OutsideSource(g)) return;
-    // The grids of the four halves: every other point of a grid twice as fine.
-    const int h = s / 8;
+    if (s > 4 && whole && Warp(sx, sy, s, g)) return;
+    if (OutsideSource(g, g[2][2].known ? 2 : 4)) return;
+    Complete(sx, sy, s, g);
+    if (s == 4) return Pixels(sx, sy, g);
+    // The grids of the four halves: their corners, edge midpoints and centres are this grid.
     Point fine[2 * kGrid - 1][2 * kGrid - 1];
-    for (int j = 0; j < 2 * kGrid - 1; ++j)
-      for (int i = 0; i < 2 * kGrid - 1; ++i)
-        fine[j][i] = i % 2 == 0 && j % 2 == 0 ? g[j / 2][i / 2] : Project(sx + i * h, sy + j * h);
+    for (int j = 0; j < 2 * kGrid - 1; j += 2)
+      for (int i = 0; i < 2 * kGrid - 1; i += 2) fine[j][i] = g[j / 2][i / 2];
     for (int cj = 0; cj < 2; ++cj)
       for (int ci = 0; ci < 2; ++ci) {
         Grid c;
@@ -107,23 +129,26 @@ class BlockTiles {
       }
   }
 
-  // True when every point lies so far beyond one edge of the part of the source window pixel
-  // mode samples (5 pixels in) that nothing between the points reaches it: by more than half the
-  // largest step between neighbouring points, plus a pixel.
-  bool OutsideSource(const Grid& g) const {
+  // True when the known points (every `every`-th row and column of the grid) all lie so far
+  // beyond one edge of the part of the source window pixel mode samples (5 pixels in) that nothing
+  // between them reaches it: by more than half the largest step between neighbouring points, plus
+  // a pixel. Squares wholly off the image are thus left without projecting their every pixel.
+  bool OutsideSource(const Grid& g, int every) const {
     double step = 0.0;
-    for (int j = 0; j < kGrid; ++j)
-      for (int i = 0; i < kGrid; ++i) {
+    for (int j = 0; j < kGrid; j += every)
+      for (int i = 0; i < kGrid; i += every) {
         const Point& p = g[j][i];
-        if (!p.valid) return false;
-        if (i + 1 < kGrid) step = std::max(step, std::hypot(g[j][i + 1].x - p.x, g[j][i + 1].y - p.y));
-        if (j + 1 < kGrid) step = std::max(step, std::hypot(g[j + 1][i].x - p.x, g[j + 1][i].y - p.y));
+        if (!p.known || !p.valid) return false;
+        const auto far = [&](const Point& q) { return std::max(std::abs(q.x - p.x), std::abs(q.y - p.y)); };
+        if (i + every < kGrid) step = std::max(step, far(g[j][i + every]));
+        if (j + every < kGrid) step = std::max(step, far(g[j + every][i]));
       }
     const double m = step / 2 + 1.0;
     const double lo = 5.0 - m, hiX = w_.src.cols - 5 + m, hiY = w_.src.rows - 5 + m;
     bool left = true, right = true, above = true, below = true;
-    for (const auto& row : g)
-      for (const Point& p : row) {
+    for (int j = 0; j < kGrid; j += every)
+      for (int i = 0; i < kGrid; i += every) {
+        const Point& p = g[j][i];
         left = left && p.x < lo;
         right = right && p.x > hiX;
         above = above && p.y < lo;
@@ -134,11 +159,11 @@ class BlockTiles {
 
   // Warps the square with the transform of its corners when it departs from the projection by
   // no more than the bound at the centre and the edge midpoints; false, touching nothing, else.
-  bool Warp(int sx, int sy, int s, const Grid& g) {
+  bool Warp(int sx, int sy, int s, Grid& g) {
     int umin = INT_MAX, vmin = INT_MAX, umax = -INT_MAX, vmax = -INT_MAX;
-    for (const auto& row : g)
-      for (const Point& p : row)
-        if (!p.valid) return false;
+    for (int j = 0; j < kGrid; j += 4)
+      for (int i = 0; i < kGrid; i += 4)
+        if (!g[j][i].valid) return false;
     const Point* corner[4] = {&g[0][0], &g[0][kGrid - 1], &g[kGrid - 1][kGrid - 1], &g[kGrid - 1][0]};
     float cu[4], cv[4];
     for (int k = 0; k < 4; ++k) {
@@ -161,7 +186,7 @@ class BlockTiles {
       to[k] = square[k];
     }
     const cv::Mat m = cv::getPerspectiveTransform(from, to);
-    if (!WithinBound(m, s, g, umin, vmin)) return false;
+    if (!WithinBound(m, sx, sy, s, g, umin, vmin)) return false;
     const cv::Rect srcRect(umin, vmin, umax - umin + 1, vmax - vmin + 1);
     const cv::Rect dstRect(sx, sy, s, s);
     cv::Mat dst = block_(dstRect);
@@ -175,20 +200,21 @@ class BlockTiles {
   }
 
   // The warp samples destination point d at inverse(m) * d: compare with the exact projection at
-  // every quarter point (the corners agree by construction). Midpoints alone miss the cubic part
-  // of bicubic heights, which vanishes there.
-  bool WithinBound(const cv::Mat& m, int s, const Grid& g, int umin, int vmin) const {
+  // every quarter point (midpoints alone miss the cubic part of bicubic heights, which vanishes
+  // there; the corners agree by construction).
+  bool WithinBound(const cv::Mat& m, int sx, int sy, int s, Grid& g, int umin, int vmin) {
     if (std::isinf(maxError_)) return true;
+    Complete(sx, sy, s, g);
     cv::Matx33d inv;
     if (!cv::invert(cv::Matx33d(m), inv)) return false;
-    const double q = s / 4.0;
+    const double q = s / 4.0, bound2 = maxError_ * maxError_;
     for (int j = 0; j < kGrid; ++j)
       for (int i = 0; i < kGrid; ++i) {
-        const cv::Vec3d d = inv * cv::Vec3d(i * q, j * q, 1.0);
-        if (d[2] == 0.0) return false;
         const Point& p = g[j][i];
-        const double err = std::hypot(d[0] / d[2] + umin - p.x, d[1] / d[2] + vmin - p.y);
-        if (!(err <= maxError_)) return false;
+        const cv::Vec3d d = inv * cv::Vec3d(i * q, j * q, 1.0);
+        if (!p.valid || d[2] == 0.0) return false;
+        const double du = d[0] / d[2] + umin - p.x, dv = d[1] / d[2] + vmin - p.y;
+        if (!(du * du + dv * dv <= bound2)) return false;
       }
     return true;
   }
@@ -200,6 +226,7 @@ class BlockTiles {
   cv::Mat& written_;
   int gx0_ = 0, gy0_ = 0, limX_ = 0, limY_ = 0;
   SampleScratch scratch_;
+  std::vector<SourcePosition> row_;
 };
 
 }  // namespace

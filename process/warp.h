@@ -146,6 +146,12 @@ DemWindowStatus BuildDemWindow(GDALDataset* dem, double left, double right, doub
 // four samples of the window's edge.
 double SampleDemHeight(const DemGeoTransform& wgt, const cv::Mat& demWindow, double x, double y);
 double SampleDemHeight(const GeoTransform& wgt, const cv::Mat& demWindow, double x, double y);
+// SampleDemHeight at the ground points (xs[k], y), k < count, into out: the same heights to
+// rounding. Along a row of a north-up window the vertical interpolation of each DEM column is
+// shared by the points around it; other transforms, and points by a hole or the window's edge,
+// are sampled one by one.
+void SampleDemHeightsAlongRow(const DemGeoTransform& wgt, const cv::Mat& demWindow,
+                              const double* xs, int count, double y, double* out);
 double SampleDemHeight(const GeoTransform& wgt, const WarpProject& project, double x, double y);
 
 // The image's extent in Voronoi cells (inclusive) and the image pixel window it projects into.

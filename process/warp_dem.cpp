@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
+#include <vector>
 
 namespace ortavia {
 namespace {
@@ -110,6 +112,55 @@ double SampleDemHeight(const DemGeoTransform& wgt, const cv::Mat& dem, double x,
     sz += wts[k] * z[k];
   }
   return sw > 0.0 ? sz / sw : kNoHeightD;
+}
+
+void SampleDemHeightsAlongRow(const DemGeoTransform& wgt, const cv::Mat& dem, const double* xs,
+                              int count, double y, double* out) {
+  const auto oneByOne = [&](int k) { out[k] = SampleDemHeight(wgt, dem, xs[k], y); };
+  if (count <= 0) return;
+  const double row = wgt.GroundToSample(xs[0], y).y;
+  const int ir = std::abs(row) < 1e9 ? static_cast<int>(row) : -1;
+  if (dem.empty() || dem.type() != CV_32F || !wgt.NorthUp() || !(3 < ir && ir < dem.rows - 4)) {
+    for (int k = 0; k < count; ++k) oneByOne(k);
+    return;
+  }
+  const double fy = row - ir;
+  // Each column's value at the row, from its four samples; NaN next to a hole. Filled on demand
+  // over the columns the points reach (xs runs one way).
+  constexpr double kUnset = -1e300;
+  const int W = dem.cols;
+  const auto columnOf = [&](double x) {
+    const double col = wgt.GroundToSample(x, y).x;
+    return std::abs(col) < 1e9 ? std::clamp(static_cast<int>(col), 0, W - 1) : 0;
+  };
+  const int c0 = std::max(0, std::min(columnOf(xs[0]), columnOf(xs[count - 1])) - 1);
+  const int c1 = std::min(W - 1, std::max(columnOf(xs[0]), columnOf(xs[count - 1])) + 2);
+  std::vector<double> column(c1 - c0 + 1, kUnset);
+  const float* r[4] = {dem.ptr<float>(ir - 1), dem.ptr<float>(ir), dem.ptr<float>(ir + 1),
+                       dem.ptr<float>(ir + 2)};
+  const auto at = [&](int c) {
+    double& v = column[c - c0];
+    if (v == kUnset) {
+      const bool hole = r[0][c] == kNoHeight || r[1][c] == kNoHeight || r[2][c] == kNoHeight ||
+                        r[3][c] == kNoHeight;
+      v = hole ? std::numeric_limits<double>::quiet_NaN() : CubicAt(r[0][c], r[1][c], r[2][c], r[3][c], fy);
+    }
+    return v;
+  };
+  for (int k = 0; k < count; ++k) {
+    const double col = wgt.GroundToSample(xs[k], y).x;
+    const int ic = std::abs(col) < 1e9 ? static_cast<int>(col) : -1;
+    if (!(3 < ic && ic < W - 4) || ic - 1 < c0 || ic + 2 > c1) {
+      oneByOne(k);
+      continue;
+    }
+    const double a0 = at(ic - 1), a1 = at(ic), a2 = at(ic + 1), a3 = at(ic + 2);
+    if (std::isnan(a0) || std::isnan(a1) || std::isnan(a2) || std::isnan(a3)) {
+      oneByOne(k);
+      continue;
+    }
+    out[k] = CubicAt(a0, a1, a2, a3, col - ic);
+  }
 }
 
 double SampleDemHeight(const GeoTransform& wgt, const cv::Mat& dem, double x, double y) {
