@@ -25,7 +25,6 @@ struct Point {
 constexpr int kGrid = 5;
 using Grid = Point[kGrid][kGrid];
 
-
 // 8-bit squares take the lean warp of the same bytes; other depths OpenCV's.
 void WarpPatch(const cv::Mat& patch, cv::Mat& dst, const cv::Mat& m) {
   if (WarpSquareLinear8u(patch, dst, m)) return;
@@ -92,9 +91,12 @@ class BlockTiles {
       if (last < 0) continue;
       const int count = last - first + 1;
       row_.resize(count);
-      ProjectOutputRow(w_, gx0_ + sx + first * s / 4, s / 4, gy0_ + sy + j * s / 4, count, row_.data());
-      for (int i = first; i <= last; i += every)
-        if (!g[j][i].known) g[j][i] = {true, row_[i - first].valid, row_[i - first].x, row_[i - first].y};
+      ProjectOutputRow(w_, gx0_ + sx + first * s / 4, s / 4, gy0_ + sy + j * s / 4, count,
+                       row_.data());
+      for (int i = first; i <= last; i += every) {
+        const SourcePosition& p = row_[i - first];
+        if (!g[j][i].known) g[j][i] = {true, p.valid, p.x, p.y};
+      }
     }
   }
 
@@ -139,7 +141,9 @@ class BlockTiles {
       for (int i = 0; i < kGrid; i += every) {
         const Point& p = g[j][i];
         if (!p.known || !p.valid) return false;
-        const auto far = [&](const Point& q) { return std::max(std::abs(q.x - p.x), std::abs(q.y - p.y)); };
+        const auto far = [&](const Point& q) {
+          return std::max(std::abs(q.x - p.x), std::abs(q.y - p.y));
+        };
         if (i + every < kGrid) step = std::max(step, far(g[j][i + every]));
         if (j + every < kGrid) step = std::max(step, far(g[j + every][i]));
       }
@@ -157,14 +161,15 @@ class BlockTiles {
     return left || right || above || below;
   }
 
-  // Warps the square with the transform of its corners when it departs from the projection by
-  // no more than the bound at the centre and the edge midpoints; false, touching nothing, else.
+  // Warps the square with the transform of its corners when that stays within the bound of the
+  // projection (WithinBound) and reads nothing beyond the source; false, touching nothing, else.
   bool Warp(int sx, int sy, int s, Grid& g) {
     int umin = INT_MAX, vmin = INT_MAX, umax = -INT_MAX, vmax = -INT_MAX;
-    for (int j = 0; j < kGrid; j += 4)
-      for (int i = 0; i < kGrid; i += 4)
+    for (int j = 0; j < kGrid; j += kGrid - 1)
+      for (int i = 0; i < kGrid; i += kGrid - 1)
         if (!g[j][i].valid) return false;
-    const Point* corner[4] = {&g[0][0], &g[0][kGrid - 1], &g[kGrid - 1][kGrid - 1], &g[kGrid - 1][0]};
+    constexpr int e = kGrid - 1;
+    const Point* corner[4] = {&g[0][0], &g[0][e], &g[e][e], &g[e][0]};
     float cu[4], cv[4];
     for (int k = 0; k < 4; ++k) {
       cu[k] = static_cast<float>(corner[k]->x);

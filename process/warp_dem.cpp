@@ -143,7 +143,8 @@ void SampleDemHeightsAlongRow(const DemGeoTransform& wgt, const cv::Mat& dem, co
     if (v == kUnset) {
       const bool hole = r[0][c] == kNoHeight || r[1][c] == kNoHeight || r[2][c] == kNoHeight ||
                         r[3][c] == kNoHeight;
-      v = hole ? std::numeric_limits<double>::quiet_NaN() : CubicAt(r[0][c], r[1][c], r[2][c], r[3][c], fy);
+      v = hole ? std::numeric_limits<double>::quiet_NaN()
+               : CubicAt(r[0][c], r[1][c], r[2][c], r[3][c], fy);
     }
     return v;
   };

@@ -39,13 +39,16 @@ CWarpSettingsDlg::CWarpSettingsDlg(const WarpSettings& settings, Prompts* prompt
   auto* tiles = new QVBoxLayout(tileBox);
   tiles->addWidget(tileSizes_);
   // Squares are split where their transform departs further from the exact projection.
-  auto* errorLabel = new QLabel(tr("Largest error of a square (pixels, 0: every pixel projected)"), tileBox);
+  auto* errorLabel =
+      new QLabel(tr("Largest error of a square (pixels, 0: every pixel projected)"), tileBox);
   maxError_ = new QLineEdit(QString::fromStdString(FormatPixels(settings.maxError)), tileBox);
   maxError_->setObjectName(QStringLiteral("maxError"));
   errorLabel->setBuddy(maxError_);
   tiles->addWidget(errorLabel);
   tiles->addWidget(maxError_);
-  const auto squaresChosen = [this] { maxError_->setEnabled(tileSizes_->currentText() != QStringLiteral("1")); };
+  const auto squaresChosen = [this] {
+    maxError_->setEnabled(tileSizes_->currentText() != QStringLiteral("1"));
+  };
   connect(tileSizes_, &QComboBox::currentIndexChanged, this, squaresChosen);
   squaresChosen();
 
