@@ -79,7 +79,10 @@ bool ProjectOutputPixel(const ImageWarp& w, int gx, int gy, double& x, double& y
 
 void ProjectOutputRow(const ImageWarp& w, int gx0, int step, int gy, int count,
                       SourcePosition* out) {
-  std::vector<double> xs(count), zs(count);
+  // Rows are short and many: the room is kept per thread.
+  thread_local std::vector<double> xs, zs;
+  xs.resize(count);
+  zs.resize(count);
   const double y = w.grid.At(gx0, gy).y;
   for (int k = 0; k < count; ++k) xs[k] = w.grid.At(gx0 + k * step, gy).x;
   SampleDemHeightsAlongRow(w.demTransform, w.dem->heights, xs.data(), count, y, zs.data());

@@ -135,7 +135,8 @@ void SampleDemHeightsAlongRow(const DemGeoTransform& wgt, const cv::Mat& dem, co
   };
   const int c0 = std::max(0, std::min(columnOf(xs[0]), columnOf(xs[count - 1])) - 1);
   const int c1 = std::min(W - 1, std::max(columnOf(xs[0]), columnOf(xs[count - 1])) + 2);
-  std::vector<double> column(c1 - c0 + 1, kUnset);
+  thread_local std::vector<double> column;  // rows are short and many: kept per thread
+  column.assign(c1 - c0 + 1, kUnset);
   const float* r[4] = {dem.ptr<float>(ir - 1), dem.ptr<float>(ir), dem.ptr<float>(ir + 1),
                        dem.ptr<float>(ir + 2)};
   const auto at = [&](int c) {
