@@ -76,6 +76,8 @@ std::optional<double> ParseMaxError(const std::string& text) {
 std::string WarpModeText(int tileStep, double maxError) {
   if (tileStep <= 1 || !(maxError > 0.0)) return "every pixel projected";
   const std::string side = std::to_string(tileStep);
+  if (std::isinf(maxError))
+    return "squares of " + side + " x " + side + " pixels, split only across an edge";
   return "squares of " + side + " x " + side + " pixels, split where they depart more than " +
          FormatPixels(maxError) + " px from the exact projection";
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <limits>
 #include <cstdlib>
 #include <filesystem>
 #include <set>
@@ -184,8 +185,10 @@ std::string ParseProjectOrRun(Args& a, BatchCommand* c) {
       if (v != "16" && v != "1") return "--tile needs 16 or 1";
       c->run.tileStep = std::stoi(v);
     } else if (run && opt == "--max-error") {
-      if (!ParseDouble(v, &c->run.maxError) || !(c->run.maxError >= 0.0))
-        return "--max-error needs a number of pixels, 0 or above";
+      // "inf": squares split only where they cross an edge, as tile mode did before the bound.
+      if (v == "inf") c->run.maxError = std::numeric_limits<double>::infinity();
+      else if (!ParseDouble(v, &c->run.maxError) || !(c->run.maxError >= 0.0))
+        return "--max-error needs a number of pixels, 0 or above, or inf";
     } else if (run && opt == "--bands") {
       if (v != "1" && v != "123" && v != "321" && v != "412" && v != "1234")
         return "--bands needs 1, 123, 321, 412 or 1234";
@@ -336,7 +339,7 @@ std::string BatchUsage() {
   return R"(Usage:
   ortavia-batch sample DIR [--images N] [--size WxH] [--bands 1|3|4] [--dem-size N|WxH] [--seed S]
   ortavia-batch run --dem F --passport F --eo F --gsd G --out DIR
-                    (--images F... | --image-dir D) [--tile 16|1] [--max-error PX]
+                    (--images F... | --image-dir D) [--tile 16|1] [--max-error PX|inf]
                     [--bands 1|123|321|412|1234]
                     [--skip|--overwrite] [--eo-separators S] [--eo-comments C]
                     [--eo-columns id,x,y,z,omega,phi,kappa] [--angles rad|deg|grad]

@@ -2,6 +2,7 @@
 
 #include <clocale>
 #include <cmath>
+#include <limits>
 #include <gtest/gtest.h>
 
 #include "external/tools/profile.h"
@@ -104,6 +105,8 @@ TEST(WarpSettings, LargestErrorGoesThroughTheProfileInTheCLocale) {
             "squares of 16 x 16 pixels, split where they depart more than 0.02 px from the exact "
             "projection");
   EXPECT_EQ(WarpModeText(16, 0.0), "every pixel projected");
+  EXPECT_EQ(WarpModeText(16, std::numeric_limits<double>::infinity()),
+            "squares of 16 x 16 pixels, split only across an edge");
   EXPECT_EQ(WarpModeText(1, 0.02), "every pixel projected");
   std::setlocale(LC_NUMERIC, before.c_str());
 }

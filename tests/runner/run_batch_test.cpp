@@ -100,6 +100,8 @@ TEST(BatchOptions, RefusesWhatCannotBeMeant) {
   EXPECT_NE(with({"--gsd", "1e999"}), "");
   EXPECT_NE(with({"--tile", "4"}), "");
   EXPECT_EQ(with({"--max-error", "0"}), "");  // every pixel projected
+  EXPECT_EQ(with({"--max-error", "inf"}), "");
+  EXPECT_TRUE(std::isinf(c.run.maxError));
   EXPECT_NE(with({"--max-error", "-0.01"}), "");
   EXPECT_NE(with({"--max-error", "px"}), "");
   EXPECT_NE(with({"--bands", "12"}), "");
