@@ -10,6 +10,7 @@
 #include <string>
 
 #include "model/project.h"
+#include "gui/refresh_gate.h"
 #include "model/run_context.h"
 #include "report/notification.h"
 
@@ -67,6 +68,8 @@ class COrtaviaDlg : public QDialog {
   void SetRunQuestions(RunQuestions* questions);
   // How documents are opened (the desktop's browser by default).
   void SetUrlOpener(std::function<bool(const QUrl&)> opener) { openUrl_ = std::move(opener); }
+  // The clock that spaces the refreshes of a run (tests freeze it); the steady clock by default.
+  void SetRefreshClock(RefreshGate::Clock clock) { refreshClock_ = std::move(clock); }
 
   // --- operations other commands use ---
   void AddLogEntry(const QString& text);
@@ -181,6 +184,7 @@ class COrtaviaDlg : public QDialog {
   std::unique_ptr<Prompts> ownPrompts_;
   Prompts* prompts_ = nullptr;
   std::function<bool(const QUrl&)> openUrl_;
+  RefreshGate::Clock refreshClock_;
   std::unique_ptr<DialogRunQuestions> ownRunQuestions_;
   RunQuestions* runQuestions_ = nullptr;
   MailSettings mailSettings_;

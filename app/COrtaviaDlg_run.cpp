@@ -5,8 +5,10 @@
 #include <filesystem>
 
 #include "app/COrtaviaDlg.h"
+#include "app/run_display.h"
 #include "external/geo/pump.h"
 #include "gui/cad_view.h"
+#include "gui/log_model.h"
 #include "gui/prompts.h"
 #include "process/run_process.h"
 #include "process/ui/TProgressTimeToComplete.h"
@@ -155,22 +157,38 @@ void COrtaviaDlg::RunFromWindow() {
     AddLogEntry(tr("Unable to store the destination folder in the profile"));
 
   QPushButton* fill = GetButton(B::Fill);
-  // While the run pumps, the view shows the footprints as the warp recolours them.
-  auto showProject = [this, fill] {
-    if (fill->isChecked() != project_.fillFootprints) fill->setChecked(project_.fillFootprints);
-    cadView_->update();
-  };
-  options.orthoWritten = [this, showProject](const std::string& path, bool first) {
-    preview_->OrthoWritten(QString::fromStdString(path), first);
-    showProject();
+  // While the run pumps, the view shows the footprints as the warp recolours them, the preview the
+  // last ortho and the log its new rows, each at most once per refresh interval.
+  RunDisplay display({
+      [this](const QString& path, bool first) { preview_->OrthoWritten(path, first); },
+      [this, fill] {
+        if (fill->isChecked() != project_.fillFootprints) fill->setChecked(project_.fillFootprints);
+        cadView_->update();
+      },
+      [this](int pos) { progress_->setValue(pos); },
+      [this] { logModel_->Flush(); },
+  }, refreshClock_);
+  std::uint64_t drawnRevision = project_.cad.Revision();
+  options.orthoWritten = [&display](const std::string& path, bool first) {
+    display.OrthoWritten(QString::fromStdString(path), first);
   };
   RunContext ctx = MakeRunContext();
-  ctx.pump = [showProject] {
-    showProject();
+  ctx.progressPos = [&display](int pos) { display.ProgressAt(pos); };
+  ctx.pump = [this, &display, &drawnRevision] {
+    if (project_.cad.Revision() != drawnRevision) {
+      drawnRevision = project_.cad.Revision();
+      display.DrawingChanged();
+    }
+    if (logModel_->Waiting() > 0) display.LogQueued();
+    display.Pump();
     geo::PumpMsgs();
   };
+  logModel_->Hold(true);
   const RunResult result = RunProcess(project_, options, ctx);
-  showProject();
+  display.DrawingChanged();
+  display.Finish();
+  logModel_->Hold(false);
+  geo::PumpMsgs();
 
   switch (result.status) {
     case RunStatus::Done:

@@ -1,10 +1,29 @@
 #include "gui/log_model.h"
 
+#include <iterator>
+
 namespace ortavia::ui {
 
 void LogModel::Add(const QString& when, const QString& text) {
+  if (held_) {
+    waiting_.push_back({when, text});
+    return;
+  }
   beginInsertRows(QModelIndex(), 0, 0);
   rows_.push_back({when, text});
+  endInsertRows();
+}
+
+void LogModel::Hold(bool hold) {
+  held_ = hold;
+  if (!hold) Flush();
+}
+
+void LogModel::Flush() {
+  if (waiting_.empty()) return;
+  beginInsertRows(QModelIndex(), 0, static_cast<int>(waiting_.size()) - 1);
+  rows_.insert(rows_.end(), std::make_move_iterator(waiting_.begin()), std::make_move_iterator(waiting_.end()));
+  waiting_.clear();
   endInsertRows();
 }
 

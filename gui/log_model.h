@@ -12,8 +12,14 @@ class LogModel : public QAbstractTableModel {
  public:
   using QAbstractTableModel::QAbstractTableModel;
 
-  // Adds a row at the top.
+  // Adds a row at the top; while held, the row waits for the next Flush.
   void Add(const QString& when, const QString& text);
+  // Holding gathers added rows so that a burst reaches the view as one insertion; letting go
+  // publishes what waits.
+  void Hold(bool hold);
+  // Publishes the waiting rows, newest on top, in one insertion.
+  void Flush();
+  int Waiting() const { return static_cast<int>(waiting_.size()); }
   // Text of a row counted from the top (0 = newest).
   QString Operation(int row) const;
   QString When(int row) const;
@@ -30,6 +36,8 @@ class LogModel : public QAbstractTableModel {
   };
   const Row& At(int row) const { return rows_[rows_.size() - 1 - static_cast<std::size_t>(row)]; }
   std::vector<Row> rows_;  // oldest first, shown reversed
+  std::vector<Row> waiting_;
+  bool held_ = false;
 };
 
 }  // namespace ortavia::ui

@@ -1,4 +1,5 @@
 // Start, Stop, Last Warp and Full Report of the main window, with scripted answers.
+#include <QSignalSpy>
 #include <QAbstractItemModel>
 #include <QApplication>
 #include <QCheckBox>
@@ -123,6 +124,11 @@ class StartTest : public WindowTest {
     return false;
   }
   // The window is back at rest after Start.
+  // A clock that moves on a second at each look: every pump of a run refreshes the window, so that
+  // a log row reaches the view at the pump right after it was written.
+  void EveryPumpRefreshes() {
+    dlg->SetRefreshClock([t = std::int64_t{0}]() mutable { return t += 1000; });
+  }
   void ExpectIdle() {
     EXPECT_FALSE(project().processRunning);
     EXPECT_FALSE(project().abortRequested.load());
@@ -255,6 +261,31 @@ TEST_F(StartTest, AWholeRunWritesOrthosReportAndSummary) {
   EXPECT_EQ(opened[0], QUrl::fromLocalFile(QString::fromStdString((out / "report.txt").string())));
 }
 
+TEST_F(StartTest, AFrozenRefreshClockStillShowsTheLastOrthoAndEveryLogRowInOrder) {
+  // With the clock frozen only the first pump's refresh passes the gate: whatever the run's speed,
+  // the log reaches the view in at most that insertion, the end of the run's and the closing line.
+  dlg->SetRefreshClock([] { return std::int64_t{0}; });
+  FillProject();
+  QueueRun(0.4567);
+  const int before = logRows();
+  QSignalSpy inserted(dlg->Log(), &QAbstractItemModel::rowsInserted);
+  dlg->OnStart();
+  EXPECT_LE(inserted.count(), 3);
+  QStringList rows;
+  for (int i = logRows() - 1 - before; i >= 0; --i) rows << dlg->Log()->Operation(i);
+  EXPECT_GE(rows.size(), 8) << rows.join("|").toStdString();
+  const QStringList order{"Process started", "start warping images...", "processing image img_001 0/3 (0%)",
+                          "processing image img_003 2/3 (66%)", "end warping images...", "Warp process finished"};
+  qsizetype at = -1;
+  for (const QString& line : order) {
+    const qsizetype found = rows.indexOf(line, at + 1);
+    EXPECT_GT(found, at) << line.toStdString() << " in " << rows.join("|").toStdString();
+    at = std::max(at, found);
+  }
+  EXPECT_EQ(dlg->Preview()->ShownPath(), QString::fromStdString((out / "img_003.tif").string()));
+  EXPECT_EQ(dlg->Progress()->value(), dlg->Progress()->minimum());
+}
+
 TEST_F(StartTest, PresentOrthosAreSkippedOrOverwrittenAsAnswered) {
   FillProject();
   QueueRun(0.5);
@@ -281,6 +312,7 @@ TEST_F(StartTest, StopAnsweredNoGoesOnAndYesEndsWithReportAndSummary) {
   prompts.QueueYesNo(false);
   prompts.QueueYesNo(true);
   bool liveDuringRun = false;
+  EveryPumpRefreshes();
   QObject::connect(dlg->Log(), &QAbstractItemModel::rowsInserted, dlg.get(), [&] {
     const QString line = newestLog();
     if (line.startsWith("processing image img_001")) {
@@ -379,6 +411,7 @@ TEST_F(StartTest, AStoppedRunIsMailedAsAborted) {
   ortavia::test::FakeSmtpServer server;
   ConfigureMail({true, "ops@a.example", server.Address(), "Block 7"});
   prompts.QueueYesNo(true);
+  EveryPumpRefreshes();
   QObject::connect(dlg->Log(), &QAbstractItemModel::rowsInserted, dlg.get(), [&] {
     if (newestLog().startsWith("processing image img_002")) dlg->OnStop();
   });
