@@ -28,10 +28,12 @@
 #include "extor/bundle_writer.h"
 #include "gui/cad_view.h"
 #include "gui/log_model.h"
+#include "gui/numeric_locale.h"
 #include "gui/prompts.h"
 #include "process/run_process.h"
 #include "process/ui/run_questions.h"
 #include "process/warp_settings.h"
+#include "runner/heap_reuse.h"
 
 // Qt's private platform interface, as Qt's own accessibility tests reach it to switch the platform's
 // accessibility on without a screen reader (the development headers of it are not installed).
@@ -61,6 +63,8 @@ struct Counters : QObject {
   qint64 longestGapNs = 0;
   QElapsedTimer sincePump;
   long a11yEvents = 0;
+  std::function<QString()> where;  // what the window showed when the longest gap ended
+  QString longestGapAt;
 
   bool eventFilter(QObject* o, QEvent* e) override {
     if (e->type() == QEvent::Paint) {
@@ -75,10 +79,14 @@ struct Counters : QObject {
     longestGapNs = 0;
     sincePump.invalidate();
     a11yEvents = 0;
+    longestGapAt.clear();
   }
   void Pump() {
     ++pumps;
-    if (sincePump.isValid()) longestGapNs = std::max(longestGapNs, sincePump.nsecsElapsed());
+    if (sincePump.isValid() && sincePump.nsecsElapsed() > longestGapNs) {
+      longestGapNs = sincePump.nsecsElapsed();
+      if (where) longestGapAt = where();
+    }
     QCoreApplication::processEvents();
     sincePump.restart();
   }
@@ -212,10 +220,16 @@ int Scale(const fs::path& sample, const fs::path& work, const std::vector<int>& 
     Window w;
     if (!w.LoadDem((sample / "dem.tif").string())) return 3;
     counters->Reset();
+    counters->where = [&w] {
+      const QProgressBar* bar = w.dlg.Progress();
+      return QString("progress %1 of %2, log \"%3\"").arg(bar->value()).arg(bar->maximum()).arg(w.dlg.Log()->Operation(0));
+    };
     const double importMs = w.Import(bundle);
+    counters->where = nullptr;
     if (importMs < 0) return std::fprintf(stderr, "bundle of %d refused\n", n), 3;
     const long pumps = counters->pumps;
     const double gap = counters->longestGapNs / 1e6;
+    std::printf("longest gap before: %s\n", qPrintable(counters->longestGapAt));
     CadView* view = w.dlg.View();
     view->ZoomExtents();
     view->repaint();
@@ -245,7 +259,10 @@ int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   for (const char* v : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"})
     qputenv(v, QByteArray::fromStdString((out / "home").string()));
+  // As the application starts (app/ortavia_main.cpp).
+  KeepFreedMemoryForReuse();
   QApplication app(argc, argv);
+  KeepNumbersInCLocale();
   GDALAllRegister();
   Counters c;
   counters = &c;

@@ -21,6 +21,7 @@ constexpr double kPickTolerance = 5.0;   // pixels
 constexpr double kDragThreshold = 4.0;   // pixels before a press becomes a pan
 constexpr int kSettleMs = 220;           // quiet time after wheel or pan before a full repaint
 constexpr std::size_t kHistoryDepth = 64;
+constexpr std::size_t kSmoothPolylineLimit = 2000;  // polylines in view drawn with smoothed edges
 constexpr double kMinScale = 1e-9, kMaxScale = 1e9;
 
 double SegmentDistance(QPointF p, QPointF a, QPointF b) {
@@ -200,6 +201,7 @@ void CadView::PanBy(QPointF delta) {
 
 void CadView::Regen() {
   cacheState_.reset();
+  pictureState_.reset();
   interacting_ = false;
   update();
 }
@@ -298,13 +300,35 @@ bool CadView::CacheMatches() const {
          cacheRevision_ == drawing_->Revision();
 }
 
-void CadView::RenderCache() {
+std::vector<CadHandle> CadView::PictureKey() const {
+  std::vector<CadHandle> key;
+  if (drawing_)
+    for (const auto& e : drawing_->Entities())
+      if (!e.erased && e.kind == CadEntityKind::Image) key.push_back(e.handle);
+  return key;
+}
+
+void CadView::RenderPictures() {
+  std::vector<CadHandle> key = PictureKey();
+  if (pictureState_ && *pictureState_ == State() && pictureSize_ == size() && key == pictureKey_) return;
   const qreal dpr = devicePixelRatioF();
-  cache_ = QPixmap(size() * dpr);
-  cache_.setDevicePixelRatio(dpr);
-  cache_.fill(palette().color(QPalette::Base));
+  pictureCache_ = QPixmap(size() * dpr);
+  pictureCache_.setDevicePixelRatio(dpr);
+  pictureCache_.fill(palette().color(QPalette::Base));
+  QPainter p(&pictureCache_);
+  if (drawing_)
+    for (const auto& e : drawing_->Entities())
+      if (!e.erased && e.kind == CadEntityKind::Image) DrawImageEntity(p, e, rect(), true);
+  pictureState_ = State();
+  pictureSize_ = size();
+  pictureKey_ = std::move(key);
+}
+
+void CadView::RenderCache() {
+  RenderPictures();
+  cache_ = pictureCache_.copy();
   QPainter p(&cache_);
-  DrawEntities(p, rect());
+  DrawPolylines(p);
   cacheState_ = State();
   cacheSize_ = size();
   cacheRevision_ = drawing_ ? drawing_->Revision() : 0;
@@ -333,22 +357,35 @@ void CadView::DrawEntities(QPainter& p, const QRect& visible, bool ownerPaints) 
   // Images first so that outlines lie on top of the pictures.
   for (const auto& e : drawing_->Entities())
     if (!e.erased && e.kind == CadEntityKind::Image) DrawImageEntity(p, e, visible, ownerPaints);
-  p.setRenderHint(QPainter::Antialiasing, true);
+  DrawPolylines(p);
+}
+
+void CadView::DrawPolylines(QPainter& p) {
+  if (!drawing_) return;
+  const QRectF view = QRectF(rect()).adjusted(-2, -2, 2, 2);
+  // Polylines wholly outside the view cost nothing; with many in view, smoothing their edges is
+  // what a redraw spends its time on and shows little at that density, so they are drawn plain.
+  std::vector<std::pair<const CadEntity*, QPolygonF>> shown;
   for (const auto& e : drawing_->Entities()) {
     if (e.erased || e.kind != CadEntityKind::Polyline || e.points.empty()) continue;
     QPolygonF poly;
     poly.reserve(static_cast<qsizetype>(e.points.size()));
     for (const auto& pt : e.points) poly << GroundToWidget(pt.x, pt.y);
-    const QColor colour = AciColor(drawing_->EffectiveColor(e));
-    p.setPen(QPen(colour, 1.5));
-    if (e.filled && e.closed) {
+    if (poly.boundingRect().intersects(view) || poly.size() == 1) shown.emplace_back(&e, std::move(poly));
+  }
+  const bool smooth = shown.size() <= kSmoothPolylineLimit;
+  p.setRenderHint(QPainter::Antialiasing, smooth);
+  for (const auto& [e, poly] : shown) {
+    const QColor colour = AciColor(drawing_->EffectiveColor(*e));
+    p.setPen(smooth ? QPen(colour, 1.5) : QPen(colour, 0));
+    if (e->filled && e->closed) {
       QColor fill = colour;
       fill.setAlpha(110);  // translucent, so that overlaps and the terrain stay readable
       p.setBrush(fill);
     } else {
       p.setBrush(Qt::NoBrush);
     }
-    if (e.closed)
+    if (e->closed)
       p.drawPolygon(poly);
     else
       p.drawPolyline(poly);

@@ -113,8 +113,12 @@ class CadView : public QWidget {
   void PushHistory();
   void StartInteraction();
   void RenderCache();
+  // Draws the image placements into pictureCache_ unless it shows them already.
+  void RenderPictures();
+  std::vector<CadHandle> PictureKey() const;
   // ownerPaints = false draws image placements from their picture files only.
   void DrawEntities(QPainter& p, const QRect& visible, bool ownerPaints = true);
+  void DrawPolylines(QPainter& p);
   void DrawImageEntity(QPainter& p, const CadEntity& e, const QRect& visible, bool ownerPaints);
   void DrawOverlay(QPainter& p);
   void DrawScaleBar(QPainter& p);
@@ -131,6 +135,12 @@ class CadView : public QWidget {
   std::set<CadHandle> selection_;
 
   QPixmap cache_;
+  // The image placements alone, painted by the owner (the DEM reads its raster): kept while the
+  // view, its size and the placements stay, so that recoloured footprints redraw without them.
+  QPixmap pictureCache_;
+  std::optional<ViewState> pictureState_;
+  QSize pictureSize_;
+  std::vector<CadHandle> pictureKey_;
   std::optional<ViewState> cacheState_;
   QSize cacheSize_;
   std::uint64_t cacheRevision_ = 0;

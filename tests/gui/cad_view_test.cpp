@@ -177,6 +177,50 @@ TEST_F(CadViewTest, ImagesArePaintedThroughTheCallbackWithTheirScreenRectangle) 
   EXPECT_GT(reddest, 200);
 }
 
+TEST_F(CadViewTest, ARecolouredOutlineRedrawsWithoutPaintingThePicturesAgain) {
+  int calls = 0;
+  view.SetDrawImage([&](int, QPainter& p, const QRectF& picture, const QRect&) {
+    ++calls;
+    p.fillRect(picture, Qt::darkBlue);
+    return true;
+  });
+  view.Regen();
+  (void)view.grab();
+  ASSERT_EQ(calls, 1);
+  ASSERT_TRUE(cad.SetColor(left, kAciGreen));
+  view.update();
+  const QImage shot = view.grab().toImage();
+  EXPECT_EQ(calls, 1) << "the DEM is not read again for a recoloured footprint";
+  int greenest = 0;
+  for (int dy = -2; dy <= 2; ++dy) greenest = std::max(greenest, shot.pixelColor(At(200, 100) + QPoint(0, dy)).green());
+  EXPECT_GT(greenest, 200);
+  // A new view of the drawing, or Regen, paints the pictures again.
+  view.ZoomBy(2.0, QPointF(200, 150));
+  (void)view.grab();
+  EXPECT_EQ(calls, 2);
+  view.Regen();
+  (void)view.grab();
+  EXPECT_EQ(calls, 3);
+}
+
+TEST_F(CadViewTest, ThousandsOfOutlinesInViewAreAllDrawn) {
+  // 60 x 60 squares of 10 units, 15 apart, over the drawing: 3600 in view, above the smoothing limit.
+  CadHandle last = 0;
+  for (int i = 0; i < 60; ++i)
+    for (int j = 0; j < 60; ++j)
+      last = cad.AddPolyline("Ortho", {{i * 15.0, j * 12.0}, {i * 15.0 + 10, j * 12.0}, {i * 15.0 + 10, j * 12.0 + 10},
+                                      {i * 15.0, j * 12.0 + 10}}, true);
+  cad.SetColor(last, kAciGreen);
+  view.resize(1200, 900);
+  view.ZoomBy(3.0, view.GroundToWidget(890, 713));
+  const QImage shot = view.grab().toImage();
+  // The last square's left edge shows green.
+  int greenest = 0;
+  for (int dx = -2; dx <= 2; ++dx)
+    greenest = std::max(greenest, shot.pixelColor(view.GroundToWidget(885, 713).toPoint() + QPoint(dx, 0)).green());
+  EXPECT_GT(greenest, 200);
+}
+
 TEST_F(CadViewTest, WheelingMovesTheLastPaintingAndRepaintsOnlyAfterAPause) {
   int calls = 0;
   view.SetDrawImage([&](int, QPainter& p, const QRectF& picture, const QRect&) {
