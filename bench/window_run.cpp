@@ -63,6 +63,7 @@ struct Counters : QObject {
   qint64 longestGapNs = 0;
   QElapsedTimer sincePump;
   long a11yEvents = 0;
+  std::map<std::string, int> a11yBy;  // by event type and object class
   std::function<QString()> where;  // what the window showed when the longest gap ended
   QString longestGapAt;
 
@@ -79,6 +80,7 @@ struct Counters : QObject {
     longestGapNs = 0;
     sincePump.invalidate();
     a11yEvents = 0;
+    a11yBy.clear();
     longestGapAt.clear();
   }
   void Pump() {
@@ -98,6 +100,9 @@ Counters* counters = nullptr;
 void AttachAccessibilityClient() {
   QAccessible::installUpdateHandler([](QAccessibleEvent* event) {
     ++counters->a11yEvents;
+    const QObject* o = event->object();
+    ++counters->a11yBy[QString("0x%1 %2").arg(int(event->type()), 0, 16)
+                           .arg(o ? o->metaObject()->className() : "?").toStdString()];
     if (QAccessibleInterface* i = event->accessibleInterface()) {
       (void)i->text(QAccessible::Name);
       (void)i->text(QAccessible::Value);
@@ -165,6 +170,7 @@ int Run(const fs::path& sample, const fs::path& out, double gsd, bool a11y) {
               w.dlg.Log()->rowCount() - logBefore, counters->pumps, counters->longestGapNs / 1e6,
               counters->a11yEvents);
   for (const auto& [cls, n] : counters->paints) std::printf("paints %-26s %d\n", cls.c_str(), n);
+  for (const auto& [what, n] : counters->a11yBy) std::printf("accessibility event %-30s %d\n", what.c_str(), n);
   return summary.isEmpty() ? 4 : 0;
 }
 
