@@ -335,10 +335,27 @@ void CadView::RenderCache() {
 }
 
 void CadView::DrawImageEntity(QPainter& p, const CadEntity& e, const QRect& visible, bool ownerPaints) {
-  const QPointF tl = GroundToWidget(e.lowerLeft.x, e.lowerLeft.y + e.height);
-  const QRectF pictureRect(tl, QSizeF(e.width * scale_, e.height * scale_));
-  if (!pictureRect.intersects(QRectF(visible))) return;
-  if (ownerPaints && drawImage_ && drawImage_(e.code, p, pictureRect, visible)) return;
+  // The picture is painted upright in a frame of its own, turned and mirrored onto the widget by
+  // `turn` (no translation, so that a north-up picture's frame is the widget's own).
+  const double lw = std::hypot(e.frame.across[0], e.frame.across[1]) * scale_;
+  const double lh = std::hypot(e.frame.down[0], e.frame.down[1]) * scale_;
+  if (!(lw > 0.0) || !(lh > 0.0) || !std::isfinite(lw) || !std::isfinite(lh)) return;
+  const QTransform turn(e.frame.across[0] * scale_ / lw, -e.frame.across[1] * scale_ / lw,
+                        e.frame.down[0] * scale_ / lh, -e.frame.down[1] * scale_ / lh, 0.0, 0.0);
+  bool invertible = false;
+  const QTransform back = turn.inverted(&invertible);
+  if (!invertible) return;
+  const QRectF pictureRect(back.map(GroundToWidget(e.frame.origin.x, e.frame.origin.y)), QSizeF(lw, lh));
+  if (!turn.mapRect(pictureRect).intersects(QRectF(visible))) return;
+  const QRect localVisible = back.mapRect(QRectF(visible)).toAlignedRect();
+  p.save();
+  if (!turn.isIdentity()) p.setWorldTransform(turn, true);
+  const bool painted = ownerPaints && drawImage_ && drawImage_(e.code, p, pictureRect, localVisible);
+  if (!painted) DrawPictureFile(p, e, pictureRect);
+  p.restore();
+}
+
+void CadView::DrawPictureFile(QPainter& p, const CadEntity& e, const QRectF& pictureRect) {
   auto it = pictures_.find(e.handle);
   if (it == pictures_.end()) {
     const QString file = QString::fromStdString(e.file);
@@ -346,10 +363,8 @@ void CadView::DrawImageEntity(QPainter& p, const CadEntity& e, const QRect& visi
     it = pictures_.emplace(e.handle, reader != Readers().end() ? reader->second(file) : QImage()).first;
   }
   if (it->second.isNull()) return;
-  p.save();
   p.setRenderHint(QPainter::SmoothPixmapTransform, false);
   p.drawImage(pictureRect, it->second);
-  p.restore();
 }
 
 void CadView::DrawEntities(QPainter& p, const QRect& visible, bool ownerPaints) {

@@ -19,7 +19,9 @@ class QMenu;
 namespace ortavia::ui {
 
 // Paints one image placement. pictureRect is where the whole picture lands and visibleRect the part
-// of the view being drawn, both in widget pixels (origin top-left, y down). True = painted.
+// of the view being drawn, both in pixels of the picture's upright frame (origin top-left, y down):
+// the widget's own for a north-up picture; for a turned or mirrored one the painter carries the
+// turn onto the widget. True = painted.
 using CadDrawImageFn = std::function<bool(int code, QPainter& painter, const QRectF& pictureRect,
                                           const QRect& visibleRect)>;
 
@@ -120,6 +122,7 @@ class CadView : public QWidget {
   void DrawEntities(QPainter& p, const QRect& visible, bool ownerPaints = true);
   void DrawPolylines(QPainter& p);
   void DrawImageEntity(QPainter& p, const CadEntity& e, const QRect& visible, bool ownerPaints);
+  void DrawPictureFile(QPainter& p, const CadEntity& e, const QRectF& pictureRect);
   void DrawOverlay(QPainter& p);
   void DrawScaleBar(QPainter& p);
   bool CacheMatches() const;

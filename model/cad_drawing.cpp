@@ -1,6 +1,7 @@
 #include "model/cad_drawing.h"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 namespace ortavia {
@@ -39,16 +40,38 @@ CadHandle CadDrawing::AddPolyline(const std::string& layer, std::vector<cv::Poin
   return entities_.back().handle;
 }
 
+CadImageFrame CadImageFrame::NorthUp(cv::Point2d lowerLeft, double width, double height) {
+  return {{lowerLeft.x, lowerLeft.y + height}, {width, 0.0}, {0.0, -height}};
+}
+
+std::array<cv::Point2d, 4> CadImageFrame::Corners() const {
+  const cv::Point2d a(across[0], across[1]), d(down[0], down[1]);
+  return {origin, origin + a, origin + a + d, origin + d};
+}
+
 CadHandle CadDrawing::AddImage(const std::string& layer, const std::string& file,
                                cv::Point2d lowerLeft, double width, double height, int code) {
+  return AddImage(layer, file, CadImageFrame::NorthUp(lowerLeft, width, height), code);
+}
+
+CadHandle CadDrawing::AddImage(const std::string& layer, const std::string& file,
+                               const CadImageFrame& frame, int code) {
   CadEntity e;
   e.handle = nextHandle_++;
   e.kind = CadEntityKind::Image;
   e.layer = layer;
   e.file = file;
-  e.lowerLeft = lowerLeft;
-  e.width = width;
-  e.height = height;
+  e.frame = frame;
+  double minX = HUGE_VAL, minY = HUGE_VAL, maxX = -HUGE_VAL, maxY = -HUGE_VAL;
+  for (const cv::Point2d& c : frame.Corners()) {
+    minX = std::min(minX, c.x);
+    maxX = std::max(maxX, c.x);
+    minY = std::min(minY, c.y);
+    maxY = std::max(maxY, c.y);
+  }
+  e.lowerLeft = {minX, minY};
+  e.width = maxX - minX;
+  e.height = maxY - minY;
   e.code = code;
   entities_.push_back(std::move(e));
   ++revision_;

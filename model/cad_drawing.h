@@ -2,6 +2,7 @@
 // The engine's model of the CAD drawing shown in the main window: named layers with an ACI colour
 // and a lock, and entities addressed by 32-bit handles. Coordinates are ground units (X east,
 // Y north). Erased entities stay (hidden) until Purge removes them, as handles may still be held.
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -25,6 +26,20 @@ struct CadLayer {
 
 enum class CadEntityKind { Polyline, Image };
 
+// Where a picture lies on the ground, for any affine placement (turned, mirrored, sheared): the
+// ground point of its upper-left corner and the ground vectors along its whole top edge (left to
+// right) and its whole left edge (top to bottom).
+struct CadImageFrame {
+  cv::Point2d origin;
+  cv::Vec2d across{1.0, 0.0};
+  cv::Vec2d down{0.0, -1.0};
+
+  // A north-up picture over the ground rectangle with this lower-left corner and size.
+  static CadImageFrame NorthUp(cv::Point2d lowerLeft, double width, double height);
+  // Upper-left, upper-right, lower-right and lower-left corners of the picture on the ground.
+  std::array<cv::Point2d, 4> Corners() const;
+};
+
 struct CadEntity {
   CadHandle handle = 0;
   CadEntityKind kind = CadEntityKind::Polyline;
@@ -35,9 +50,11 @@ struct CadEntity {
   // Polyline: vertices in order; closed polylines join the last vertex to the first.
   std::vector<cv::Point2d> points;
   bool closed = false;
-  // Image placement: the picture file, its lower-left ground corner, ground size and a draw code
-  // that tells the view which painter fills it (100 DEM, 200 ortho).
+  // Image placement: the picture file, where it lies on the ground, the ground box around it
+  // (lower-left corner and size) and a draw code that tells the view which painter fills it
+  // (100 DEM, 200 ortho).
   std::string file;
+  CadImageFrame frame;
   cv::Point2d lowerLeft;
   double width = 0.0, height = 0.0;
   int code = 0;
@@ -57,6 +74,8 @@ class CadDrawing {
                         int color = kAciByLayer, bool filled = false);
   CadHandle AddImage(const std::string& layer, const std::string& file, cv::Point2d lowerLeft,
                      double width, double height, int code);
+  CadHandle AddImage(const std::string& layer, const std::string& file, const CadImageFrame& frame,
+                     int code);
 
   CadEntity* Find(CadHandle handle);  // null when unknown or erased
   const CadEntity* Find(CadHandle handle) const;

@@ -175,24 +175,14 @@ std::string WriteDemPicture(const DemPicture& picture, const std::string& folder
   return file.string();
 }
 
-DemExtent DemGroundExtent(GDALDataset* dem) {
-  DemExtent e;
+CadImageFrame DemPictureFrame(GDALDataset* dem) {
   const auto transform = DemGeoTransform::Of(dem);
-  if (!transform) return e;
-  // The box around the four outer corners, whichever way rows and columns run.
+  if (!transform) return {};
   const double w = dem->GetRasterXSize(), h = dem->GetRasterYSize();
-  double minX = HUGE_VAL, minY = HUGE_VAL, maxX = -HUGE_VAL, maxY = -HUGE_VAL;
-  for (const cv::Point2d& px : {cv::Point2d(0, 0), cv::Point2d(w, 0), cv::Point2d(w, h), cv::Point2d(0, h)}) {
-    const cv::Point2d g = transform->PixelToGround(px.x, px.y);
-    minX = std::min(minX, g.x);
-    maxX = std::max(maxX, g.x);
-    minY = std::min(minY, g.y);
-    maxY = std::max(maxY, g.y);
-  }
-  e.lowerLeft = {minX, minY};
-  e.width = maxX - minX;
-  e.height = maxY - minY;
-  return e;
+  const cv::Point2d origin = transform->PixelToGround(0.0, 0.0);
+  const cv::Point2d across = transform->PixelToGround(w, 0.0) - origin;
+  const cv::Point2d down = transform->PixelToGround(0.0, h) - origin;
+  return {origin, {across.x, across.y}, {down.x, down.y}};
 }
 
 LoadDemResult LoadDem(WarpProject& project, const std::string& path, const RunContext& ctx) {
@@ -216,9 +206,8 @@ LoadDemResult LoadDem(WarpProject& project, const std::string& path, const RunCo
   const std::string folder = GT_GetSpecialFolder(kCsidlLocalAppData);
   const std::string file = WriteDemPicture(picture, folder);
   if (!file.empty()) {
-    const DemExtent extent = DemGroundExtent(project.dem.dataset.get());
-    project.dem.pictureEntity = project.cad.AddImage(kLayerDem, file, extent.lowerLeft,
-                                                     extent.width, extent.height, kDemPictureCode);
+    project.dem.pictureEntity = project.cad.AddImage(
+        kLayerDem, file, DemPictureFrame(project.dem.dataset.get()), kDemPictureCode);
     result.pictureShown = true;
   }
   const std::string line = "DTM added: " + std::filesystem::path(path).stem().string();

@@ -62,12 +62,10 @@ DemPicture MakeDemPicture(GDALDataset* dem);
 // is tolerated: the drawing does not need it).
 std::string WriteDemPicture(const DemPicture& picture, const std::string& folder);
 
-// Ground rectangle covered by the DEM: lower-left corner, width and height in ground units.
-struct DemExtent {
-  cv::Point2d lowerLeft;
-  double width = 0.0, height = 0.0;
-};
-DemExtent DemGroundExtent(GDALDataset* dem);
+// Where the whole DEM lies on the ground, by its full geotransform: the picture's upper-left corner
+// is the DEM's first pixel corner, its top edge runs along the first row and its left edge down the
+// first column, so that turned, south-up and west-running DEMs are drawn where they lie.
+CadImageFrame DemPictureFrame(GDALDataset* dem);
 
 enum class LoadDemStatus { Loaded, Invalid };
 

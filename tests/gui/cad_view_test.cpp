@@ -221,6 +221,45 @@ TEST_F(CadViewTest, ThousandsOfOutlinesInViewAreAllDrawn) {
   EXPECT_GT(greenest, 200);
 }
 
+// A picture is painted upright in its own frame and carried onto the ground by its placement: its
+// first corner lands on the frame's origin, whether the placement is turned or mirrored.
+TEST(CadViewFrames, TurnedAndMirroredPicturesLieWhereTheirFramesPutThem) {
+  struct Case {
+    const char* name;
+    CadImageFrame frame;
+    cv::Point2d nearOrigin, nearFarCorner, outside;  // ground points, worked out by hand
+  };
+  const Case cases[] = {
+      // 400 x 300 turned by atan(3/4): across (320, 240), down (180, -240); corners (0, 300),
+      // (320, 540), (500, 300), (180, 60). (480, 500) is inside the box but right of the edge
+      // from (320, 540) to (500, 300), which passes x = 350 at y = 500.
+      {"turned", {{0, 300}, {320, 240}, {180, -240}}, {50, 300}, {450, 300}, {480, 500}},
+      // South-up: the first row is the southern edge.
+      {"south-up", {{0, 0}, {400, 0}, {0, 300}}, {40, 30}, {360, 270}, {200, 330}},
+  };
+  for (const Case& c : cases) {
+    CadDrawing cad;
+    cad.AddLayer("DEM", kAciWhite, true);
+    cad.AddImage("DEM", "/nowhere/DEM.jpg", c.frame, 100);
+    CadView view;
+    view.resize(400, 400);
+    view.SetDrawing(&cad);
+    view.SetDrawImage([](int, QPainter& p, const QRectF& picture, const QRect&) {
+      p.fillRect(picture, QColor(10, 200, 30));
+      p.fillRect(QRectF(picture.topLeft(), picture.size() / 2.0), QColor(220, 20, 20));
+      return true;
+    });
+    view.show();
+    view.ZoomExtents();
+    view.Regen();
+    const QImage shot = view.grab().toImage();
+    auto at = [&](cv::Point2d g) { return shot.pixelColor(view.GroundToWidget(g.x, g.y).toPoint()); };
+    EXPECT_EQ(at(c.nearOrigin), QColor(220, 20, 20)) << c.name;
+    EXPECT_EQ(at(c.nearFarCorner), QColor(10, 200, 30)) << c.name;
+    EXPECT_EQ(at(c.outside), view.palette().color(QPalette::Base)) << c.name;
+  }
+}
+
 TEST_F(CadViewTest, WheelingMovesTheLastPaintingAndRepaintsOnlyAfterAPause) {
   int calls = 0;
   view.SetDrawImage([&](int, QPainter& p, const QRectF& picture, const QRect&) {

@@ -154,6 +154,51 @@ TEST(Dem, LoadingPlacesThePictureAndReplacingResetsTheProject) {
   EXPECT_EQ(project.cad.Entities()[0].handle, project.dem.pictureEntity);
 }
 
+// The picture lies where the DEM's pixel corners lie on the ground, whichever way the DEM runs.
+TEST(Dem, PictureCornersAreTheDemCornersForEveryGeotransform) {
+  struct Case {
+    const char* name;
+    std::array<double, 6> gt;  // 20 columns x 10 rows
+    // Ground points of the first pixel's upper-left corner, then the ends of the first row and
+    // column and the far corner, worked out by hand.
+    cv::Point2d upperLeft, upperRight, lowerRight, lowerLeft;
+    cv::Point2d boxLowerLeft;
+    double boxWidth, boxHeight;
+  };
+  const Case cases[] = {
+      // Pixels of 5 turned by atan(3/4) (36.87 degrees) anticlockwise: a column step is (4, 3),
+      // a row step (3, -4). Across: 20 x (4, 3) = (80, 60); down: 10 x (3, -4) = (30, -40).
+      {"turned", {1000, 4, 3, 2000, 3, -4}, {1000, 2000}, {1080, 2060}, {1110, 2020}, {1030, 1960},
+       {1000, 1960}, 110, 100},
+      // Rows run north: the first row is the southern edge. Across (40, 0), down (0, 20).
+      {"south-up", {500, 2, 0, 100, 0, 2}, {500, 100}, {540, 100}, {540, 120}, {500, 120},
+       {500, 100}, 40, 20},
+      // Columns run west: the first column is the eastern edge. Across (-40, 0), down (0, -20).
+      {"west-running", {540, -2, 0, 120, 0, -2}, {540, 120}, {500, 120}, {500, 100}, {540, 100},
+       {500, 100}, 40, 20},
+  };
+  const fs::path dir = test::MakeTempDir("frames");
+  for (const Case& c : cases) {
+    const auto path = WriteDem(dir, std::string(c.name) + ".tif", test::WithGt(test::Layout(20, 10), c.gt),
+                               [](int, int col, int) { return 100.0 + col; });
+    WarpProject project;
+    ASSERT_EQ(LoadDem(project, path.string(), {}).status, LoadDemStatus::Loaded) << c.name;
+    const CadEntity* pic = project.cad.Find(project.dem.pictureEntity);
+    ASSERT_NE(pic, nullptr) << c.name;
+    const auto corners = pic->frame.Corners();
+    const cv::Point2d expected[] = {c.upperLeft, c.upperRight, c.lowerRight, c.lowerLeft};
+    for (int i = 0; i < 4; ++i) {
+      EXPECT_NEAR(corners[i].x, expected[i].x, 1e-9) << c.name << " corner " << i;
+      EXPECT_NEAR(corners[i].y, expected[i].y, 1e-9) << c.name << " corner " << i;
+    }
+    // The box around it is what zooming to extents shows.
+    EXPECT_NEAR(pic->lowerLeft.x, c.boxLowerLeft.x, 1e-9) << c.name;
+    EXPECT_NEAR(pic->lowerLeft.y, c.boxLowerLeft.y, 1e-9) << c.name;
+    EXPECT_NEAR(pic->width, c.boxWidth, 1e-9) << c.name;
+    EXPECT_NEAR(pic->height, c.boxHeight, 1e-9) << c.name;
+  }
+}
+
 TEST(Dem, PictureOfSixteenBitDemWithZeroNoData) {
   const fs::path dir = test::MakeTempDir("pic");
   // Heights 0 (no data), 50, 100, ..., and one sample below -200 (Int16).
