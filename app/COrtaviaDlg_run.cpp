@@ -11,6 +11,7 @@
 #include "gui/log_model.h"
 #include "gui/prompts.h"
 #include "process/run_process.h"
+#include "process/suggested_gsd.h"
 #include "process/ui/TProgressTimeToComplete.h"
 #include "process/ui/run_questions.h"
 #include "process/warp_settings.h"
@@ -121,6 +122,12 @@ void COrtaviaDlg::RunFromWindow() {
   if (project_.images.empty()) return;
 
   WarpSettings settings = ReadWarpSettings();
+  // A GSD kept from an earlier run wins; without one the dialog starts from the images' own.
+  if (!(settings.gsd > 0.0))
+    if (const std::optional<double> suggested = SuggestedGsd(project_)) {
+      settings.gsd = *suggested;
+      AddLogEntry(QString::fromStdString("Warp settings start from " + SuggestedGsdText(*suggested)));
+    }
   if (!runQuestions_->EditWarpSettings(settings)) return;
   if (!WriteWarpSettings(settings)) AddLogEntry(tr("Unable to store the warp settings in the profile"));
 

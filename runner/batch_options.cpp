@@ -131,7 +131,7 @@ std::string ParseSample(Args& a, BatchCommand* c) {
 
 std::string ParseProjectOrRun(Args& a, BatchCommand* c) {
   const bool run = c->kind == BatchCommandKind::Run;
-  bool gsdGiven = false, skip = false, overwrite = false, subjectGiven = false;
+  bool skip = false, overwrite = false, subjectGiven = false;
   while (!a.Done()) {
     const std::string opt = a.Next();
     if (opt == "--skip") {
@@ -178,7 +178,6 @@ std::string ParseProjectOrRun(Args& a, BatchCommand* c) {
     } else if (run && opt == "--gsd") {
       if (!ParseDouble(v, &c->run.gsd) || c->run.gsd <= 0.0)
         return "--gsd needs a ground sample distance above 0";
-      gsdGiven = true;
     } else if (run && opt == "--out") {
       c->run.destinationFolder = v;
     } else if (run && opt == "--tile") {
@@ -255,7 +254,6 @@ std::string ParseProjectOrRun(Args& a, BatchCommand* c) {
       return "give either --images or --image-dir";
   }
   if (run) {
-    if (!gsdGiven) return "--gsd is required";
     if (c->run.destinationFolder.empty()) return "--out is required";
     if (skip && overwrite) return "give --skip or --overwrite, not both";
     c->run.presentOrthos = skip        ? PresentOrthosMode::Skip
@@ -338,7 +336,7 @@ std::string ParseBatchCommand(const std::vector<std::string>& allArgs, BatchComm
 std::string BatchUsage() {
   return R"(Usage:
   ortavia-batch sample DIR [--images N] [--size WxH] [--bands 1|3|4] [--dem-size N|WxH] [--seed S]
-  ortavia-batch run --dem F --passport F --eo F --gsd G --out DIR
+  ortavia-batch run --dem F --passport F --eo F --out DIR [--gsd G]
                     (--images F... | --image-dir D) [--tile 16|1] [--max-error PX|inf]
                     [--bands 1|123|321|412|1234]
                     [--skip|--overwrite] [--eo-separators S] [--eo-comments C]
@@ -347,7 +345,7 @@ std::string BatchUsage() {
                     [--mail-to LIST --smtp-server S [--subject T]]
                     [--threads N] [--mosaic FILE [--balance none|gain|blocks]
                     [--blend none|feather] [--feather PX] [--seam-band PX] [--mosaic-memory MB]]
-  ortavia-batch run --dem F --bundle F --gsd G --out DIR [--tile ...] [--max-error ...] [--bands ...]
+  ortavia-batch run --dem F --bundle F --out DIR [--gsd G] [--tile ...] [--max-error ...] [--bands ...]
                     [--skip|--overwrite] [--crs ...] [--cog] [--compress ...] [--alpha]
                     [--mail-to ... --smtp-server ... [--subject ...]] [--mosaic FILE ...]
   ortavia-batch footprints --dem F --passport F --eo F (--images F... | --image-dir D)
@@ -357,6 +355,10 @@ std::string BatchUsage() {
                         | curve radial|tangential FILE
   ortavia-batch --help | --version
   Every command takes --quiet (-q): only errors are printed.
+
+  --gsd G is the ground size of an ortho pixel in the DEM's ground units; without it the run
+  takes the images' median ground pixel size over the DEM (pixel size x height above the DEM's
+  mean height / focal length, 2 significant digits) and logs it.
 
   --mosaic FILE writes one seamless mosaic of the block after the orthos: a Cloud-Optimized
   GeoTIFF with an alpha band. --balance evens exposures (default blocks: a gain per image and a

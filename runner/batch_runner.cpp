@@ -11,6 +11,7 @@
 #include "model/footprints.h"
 #include "passport/passport_database.h"
 #include "process/run_process.h"
+#include "process/suggested_gsd.h"
 #include "runner/batch_passport.h"
 #include "runner/footprints_geojson.h"
 #include "runner/sample_project.h"
@@ -248,8 +249,19 @@ int RunBatchRun(const BatchCommand& c, const BatchIo& io, const WarpDriver& warp
   WarpProject project;
   std::vector<RefusedImage> refused;
   if (int code = FillBatchProject(project, c.project, io, &refused); code != kBatchDone) return code;
+  RunOptions options = c.run;
+  if (!(options.gsd > 0.0)) {
+    const std::optional<double> suggested = SuggestedGsd(project);
+    if (!suggested) {
+      Error(io, "No --gsd given and none can be suggested: no oriented image lies above the DEM's "
+                "mean height; give --gsd");
+      return kBatchRefused;
+    }
+    options.gsd = *suggested;
+    io.ctx.Log("No --gsd given: using " + SuggestedGsdText(*suggested));
+  }
   Stage(io, "Warping images", project.images.size());
-  const RunResult r = RunProcess(project, c.run, io.ctx, warp);
+  const RunResult r = RunProcess(project, options, io.ctx, warp);
   if (r.status != RunStatus::Aborted) Stage(io, "", 0);
   if (r.status == RunStatus::PresentOrthosFound) {
     std::string list;

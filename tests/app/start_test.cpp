@@ -14,6 +14,7 @@
 #include <gdal_priv.h>
 
 #include "external/tools/profile.h"
+#include "process/suggested_gsd.h"
 #include "process/ui/run_questions.h"
 #include "products/ui/COrthoPreviewDlg.h"
 #include "report/ui/CProcessSettingsDlg.h"
@@ -198,6 +199,23 @@ TEST_F(StartTest, EachCancelEndsTheRunQuietlyAtItsQuestion) {
   EXPECT_EQ(prompts.LastFolderStart(), "/stored/before");
   ASSERT_EQ(questions.presentShown.size(), 1u);
   EXPECT_EQ(questions.presentShown[0], QStringList{QString::fromStdString((present / "img_001.tif").string())});
+}
+
+// A GSD kept from an earlier run wins; without one the dialog opens at the images' own.
+TEST_F(StartTest, TheSettingsOpenAtTheSuggestedGsdWhenNoneIsKept) {
+  FillProject();
+  const std::optional<double> suggested = SuggestedGsd(project());
+  ASSERT_TRUE(suggested.has_value());
+  for (const char* stored : {"7.00", "0.0", "abc"}) {
+    GT_WriteUserProfileString("ProcessSetting", "gsd", stored);
+    questions = ScriptedRunQuestions();
+    questions.QueueSettings(std::nullopt);
+    dlg->OnStart();
+    ASSERT_EQ(questions.settingsShown.size(), 1u) << stored;
+    const bool kept = std::string(stored) == "7.00";
+    EXPECT_EQ(questions.settingsShown[0].gsd, kept ? 7.0 : *suggested) << stored;
+    EXPECT_EQ(Logged("Warp settings start from GSD "), !kept) << stored;
+  }
 }
 
 TEST_F(StartTest, TheBandDialogComesBackUntilTheCompositionFits) {

@@ -1,10 +1,12 @@
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include <gdal_priv.h>
 #include <gtest/gtest.h>
 
 #include "extor/bundle_import.h"
@@ -317,6 +319,29 @@ TEST(BatchRunner, ExitCodeTellsWhetherEveryImageBecameAnOrtho) {
   EXPECT_TRUE(logged("Image " + (s.dir / "notes.tif").string() +
                      " not added: GDAL cannot open it as a raster"));
   EXPECT_NE(stdoutText.find("notes.tif: GDAL cannot open it as a raster"), std::string::npos);
+}
+
+// Without --gsd the run takes the suggested GSD, says so, and writes its orthos at it.
+TEST(BatchRunner, WithoutGsdTheSuggestedOneIsUsedAndLogged) {
+  Sample s;
+  const fs::path out = s.dir / "out";
+  std::vector<std::string> args = {"run", "--dem", s.files.dem, "--passport", s.files.passport,
+                                   "--eo", s.files.orientations, "--out", out.string(), "--images"};
+  args.insert(args.end(), s.files.images.begin(), s.files.images.end());
+  ASSERT_EQ(RunBatchCommand(args, s.io), kBatchDone) << s.Errors();
+  const std::string prefix = "No --gsd given: using GSD ";
+  const auto line = std::find_if(s.log.begin(), s.log.end(),
+                                 [&](const std::string& l) { return l.rfind(prefix, 0) == 0; });
+  ASSERT_NE(line, s.log.end());
+  double logged = 0.0;
+  const std::string number = line->substr(prefix.size());
+  std::from_chars(number.data(), number.data() + number.size(), logged);
+  EXPECT_GT(logged, 0.0);
+  GDALDatasetUniquePtr ortho(GDALDataset::Open((out / "img_001.tif").c_str(), GDAL_OF_RASTER));
+  ASSERT_NE(ortho, nullptr);
+  double gt[6];
+  ASSERT_EQ(ortho->GetGeoTransform(gt), CE_None);
+  EXPECT_DOUBLE_EQ(gt[1], logged);
 }
 
 TEST(FootprintsGeoJson, OnePolygonPerFootprintWithEscapedNames) {
