@@ -819,7 +819,12 @@ void COrtaviaDlg::OnAbout() {
 
 QString COrtaviaDlg::TutorialPath() {
   const QFileInfo exe(QCoreApplication::applicationFilePath());
-  return exe.absolutePath() + QStringLiteral("/tutorial/") + exe.completeBaseName() + QStringLiteral(".html");
+  const QString name = exe.completeBaseName() + QStringLiteral(".html");
+  const QString beside = exe.absolutePath() + QStringLiteral("/tutorial/") + name;
+  // Installed, the executable sits in <prefix>/bin and the tutorial in <prefix>/share/ortavia.
+  const QString installed = exe.absolutePath() + QStringLiteral("/../share/ortavia/tutorial/") + name;
+  return !QFileInfo::exists(beside) && QFileInfo::exists(installed) ? QFileInfo(installed).absoluteFilePath()
+                                                                     : beside;
 }
 
 void COrtaviaDlg::OnTutorial() {

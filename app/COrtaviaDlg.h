@@ -137,7 +137,8 @@ class COrtaviaDlg : public QDialog {
   // Time-outs of the notification and the test message.
   void SetMailOptions(const MailOptions& options);
 
-  // Tutorial file beside the executable: tutorial/<executable name>.html.
+  // Tutorial file beside the executable: tutorial/<executable name>.html; installed, the one in
+  // ../share/ortavia/tutorial/.
   static QString TutorialPath();
 
   QPushButton* GetButton(Button b) const { return buttons_[static_cast<int>(b)]; }

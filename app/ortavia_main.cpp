@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <cstdio>
 #include <gdal_priv.h>
+#include <string_view>
 
 #include "app/COrtaviaDlg.h"
 #include "app/crash_handler.h"
@@ -24,6 +25,39 @@
 namespace {
 
 constexpr int kSplashMs = 1000;
+
+constexpr const char* kHelp =
+    "Usage: ortavia [--help | --version]\n"
+    "Opens the Ortavia main window, the desktop orthorectification tool for aerial\n"
+    "photogrammetry: a project is put together from a DEM (a single-band GeoTIFF of heights),\n"
+    "a camera passport, the aerial images and their exterior orientations, and Start projects\n"
+    "every image onto the DEM as a georeferenced, tiled GeoTIFF ortho. ortavia-batch does the\n"
+    "same without a window.\n"
+    "\n"
+    "Options:\n"
+    "  -h, --help     print this help and exit\n"
+    "      --version  print the version and exit\n"
+    "\n"
+    "Files:\n"
+    "  ~/.config/Ortavia/Ortavia.ini   the settings kept between sessions\n"
+    "  ~/.local/share/Kesta/passports  the passport database\n"
+    "  ~/.cache/Ortavia                the DEM picture of the last DEM loaded\n";
+
+// The window reads no arguments; these two answer on the terminal, without a display.
+bool AnsweredOnTerminal(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kHelp, stdout);
+      return true;
+    }
+    if (arg == "--version") {
+      std::printf("ortavia %s\n", ORTAVIA_VERSION);
+      return true;
+    }
+  }
+  return false;
+}
 
 bool InstallCrashReports(const QString& appName, const std::string& version) {
   using namespace ortavia::ui;
@@ -45,8 +79,11 @@ bool InstallCrashReports(const QString& appName, const std::string& version) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (AnsweredOnTerminal(argc, argv)) return 0;
   ortavia::KeepFreedMemoryForReuse();
   QApplication app(argc, argv);
+  // Desktops match the window to its menu entry and icon by this name.
+  QGuiApplication::setDesktopFileName(QStringLiteral("com.varnellsoftware.Ortavia"));
   ortavia::ui::KeepNumbersInCLocale();
   QApplication::setWindowIcon(ortavia::ui::AppIcon());
 

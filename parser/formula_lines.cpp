@@ -49,10 +49,14 @@ bool ReadLine(std::istream& in, std::string& line, std::size_t limit) {
 }  // namespace
 
 std::string FormulaToolUsage() {
-  return "usage: ortavia-formula [--var name=value]...\n"
+  return "Usage: ortavia-formula [--var name=value]...\n"
          "Reads one expression per line from standard input and prints its value, or\n"
          "\"error: IDENTIFIER: description (pos N)\" when the expression is not valid.\n"
-         "The constants pi and e are defined; each --var defines a variable.\n";
+         "The constants pi and e are defined; each --var defines a variable.\n"
+         "\n"
+         "Options:\n"
+         "  --var name=value  define a variable (also --var=name=value); may be repeated\n"
+         "  -h, --help        print this help and exit\n";
 }
 
 bool ParseFormulaToolArgs(const std::vector<std::string>& args, FormulaToolOptions& options,

@@ -334,41 +334,74 @@ std::string ParseBatchCommand(const std::vector<std::string>& allArgs, BatchComm
 }
 
 std::string BatchUsage() {
-  return R"(Usage:
-  ortavia-batch sample DIR [--images N] [--size WxH] [--bands 1|3|4] [--dem-size N|WxH] [--seed S]
-  ortavia-batch run --dem F --passport F --eo F --out DIR [--gsd G]
-                    (--images F... | --image-dir D) [--tile 16|1] [--max-error PX|inf]
-                    [--bands 1|123|321|412|1234]
-                    [--skip|--overwrite] [--eo-separators S] [--eo-comments C]
-                    [--eo-columns id,x,y,z,omega,phi,kappa] [--angles rad|deg|grad]
-                    [--crs DEFINITION] [--cog] [--compress NONE|DEFLATE|LZW|ZSTD|JPEG] [--alpha]
-                    [--mail-to LIST --smtp-server S [--subject T]]
-                    [--threads N] [--mosaic FILE [--balance none|gain|blocks]
-                    [--blend none|feather] [--feather PX] [--seam-band PX] [--mosaic-memory MB]]
-  ortavia-batch run --dem F --bundle F --out DIR [--gsd G] [--tile ...] [--max-error ...] [--bands ...]
-                    [--skip|--overwrite] [--crs ...] [--cog] [--compress ...] [--alpha]
-                    [--mail-to ... --smtp-server ... [--subject ...]] [--mosaic FILE ...]
-  ortavia-batch footprints --dem F --passport F --eo F (--images F... | --image-dir D)
-                    [--eo-...] [--angles ...] --geojson FILE
-  ortavia-batch footprints --dem F --bundle F --geojson FILE
-  ortavia-batch passport list | show FILE | import FILE [--overwrite]
-                        | curve radial|tangential FILE
-  ortavia-batch --help | --version
-  Every command takes --quiet (-q): only errors are printed.
+  return R"(Usage: ortavia-batch sample DIR [SAMPLE OPTION]...
+  or:  ortavia-batch run --dem F --passport F --eo F (--images F...|--image-dir D) --out DIR [RUN OPTION]...
+  or:  ortavia-batch run --dem F --bundle F --out DIR [RUN OPTION]...
+  or:  ortavia-batch footprints --dem F --passport F --eo F (--images F...|--image-dir D) --geojson FILE
+  or:  ortavia-batch footprints --dem F --bundle F --geojson FILE
+  or:  ortavia-batch passport list|show FILE|import FILE [--overwrite]|curve radial|tangential FILE
+  or:  ortavia-batch --help|--version
+Orthorectifies aerial images onto a DEM as the Ortavia window does, writes a sample project, the
+image footprints as GeoJSON, and manages the passport database.
 
-  --gsd G is the ground size of an ortho pixel in the DEM's ground units; without it the run
-  takes the images' median ground pixel size over the DEM (pixel size x height above the DEM's
-  mean height / focal length, 2 significant digits) and logs it.
+Sample options:
+  --images N          number of images (default 6)
+  --size WxH          image size in pixels (default 800x600)
+  --bands 1|3|4       grey, red-green-blue, or with near infrared (default 3)
+  --dem-size N|WxH    DEM samples, N x N or W x H (default 500)
+  --seed S            seed of the attitude and position jitter
 
-  --mosaic FILE writes one seamless mosaic of the block after the orthos: a Cloud-Optimized
-  GeoTIFF with an alpha band. --balance evens exposures (default blocks: a gain per image and a
-  smooth field per image), --seam-band moves each seam up to PX pixels off the Voronoi line
-  (default 40, 0: not at all), --blend feathers each seam over --feather PX pixels on each side
-  (default 16), --mosaic-memory bounds the assembly's buffers (default 512 MB).
+Project options (run and footprints):
+  --dem F             the DEM: a one-band GeoTIFF of UInt16, Int16 or Float32 heights with a
+                      geotransform
+  --passport F        the camera passport (.bcc, .cvc, .cvcc, .rdr or a .ccb certificate)
+  --eo F              the point file of exterior orientations, one image a line
+  --images F...       the images, processed in the order given
+  --image-dir D       every raster file of D, in name order
+  --bundle F          a bundle file (.bun) with passport, images and orientations, instead of
+                      --passport, --eo, --images and --image-dir
+  --eo-separators S   field separators of the point file (default ", ;"; a tab always counts)
+  --eo-comments C     a line starting with one of these is a comment (default "#%@+")
+  --eo-columns LIST   quantity of each point-file column: id, x, y, z, omega, phi, kappa, or -
+                      to skip one (default id,x,y,z,omega,phi,kappa)
+  --angles U          unit of the point file's angles: rad (default), deg or grad
+  --geojson FILE      footprints: where the GeoJSON polygons are written
 
-  --mail-to LIST --smtp-server S mails the short report with report.txt attached after every run
-  that wrote its report (S: host, host:port, smtp://host:port or smtps://host:port); a mail that
-  cannot be sent is reported and leaves the exit code as it was.
+Run options:
+  --out DIR           destination of orthos, mosaic products and report; created when missing
+  --gsd G             ground units per ortho pixel, above 0; without it the run takes the
+                      images' median ground pixel size over the DEM (pixel size x height above
+                      the DEM's mean height / focal length, 2 significant digits) and logs it
+  --tile 16|1         squares of 16 x 16 pixels (default) or every pixel on its own
+  --max-error PX|inf  largest error of a square in source pixels (default 0.02); a square
+                      further off the exact projection is split, 0 projects every pixel, inf
+                      splits only across the edges
+  --bands B           source band of each output band: 1, 123, 321, 412 or 1234 (default: 1,
+                      123 or 1234 after the first image's bands)
+  --skip              keep the orthos already in --out
+  --overwrite         write the orthos already in --out again
+  --crs DEFINITION    coordinate system of the orthos: EPSG code, WKT, PROJ string or a file
+                      holding one (default: the DEM's)
+  --cog               write Cloud-Optimized GeoTIFFs
+  --compress C        NONE (default), DEFLATE, LZW, ZSTD or JPEG
+  --alpha             transparent outside each image's own Voronoi cell
+  --threads N         threads of the warp, 1 to 1024 (default: every core)
+  --mail-to LIST      mail the short report with report.txt attached after every run that wrote
+                      its report; needs --smtp-server
+  --smtp-server S     host, host:port, smtp://host:port or smtps://host:port
+  --subject T         subject of the mail (default "Ortavia - Process Finished")
+  --mosaic FILE       after the orthos, one seamless mosaic of the block: a Cloud-Optimized
+                      GeoTIFF with an alpha band
+  --balance M         exposure balancing of the mosaic: blocks (default), gain or none
+  --blend M           across the mosaic's seams: feather (default) or none
+  --feather PX        feathering on each side of a seam, 0 to 256 pixels (default 16)
+  --seam-band PX      how far a seam may move off the Voronoi line, 0 to 256 pixels (default 40)
+  --mosaic-memory MB  bound of the mosaic's buffers, at least 128 MB (default 512)
+
+Every command:
+  -q, --quiet         print errors only
+  --help              print this help and exit
+  --version           print the version and exit
 
 Exit codes: 0 done, 1 aborted (Ctrl-C), 2 usage, 3 input refused, 4 process error or an
 image failed (named in the log and the report).

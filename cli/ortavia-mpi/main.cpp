@@ -5,6 +5,7 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -29,22 +30,33 @@ extern "C" void OnStop(int sig) {
   std::signal(sig, SIG_DFL);
 }
 
-// The run lines of ortavia-batch's usage, as this tool takes them.
+// ortavia-batch's usage as this tool takes it: the forms of the run command and its options.
 std::string Usage() {
   std::istringstream batch(ortavia::BatchUsage());
-  std::string text = "Usage:\n", line;
-  const std::string tool = "  ortavia-batch";
-  bool run = false;
+  const std::string tool = "ortavia-batch";
+  std::string forms, options, line;
+  bool keep = false;
   while (std::getline(batch, line)) {
-    if (line.rfind(tool, 0) == 0)
-      run = line.rfind(tool + " run", 0) == 0;
-    else if (line.rfind("    ", 0) != 0)
-      run = false;
-    if (run) text += (line.rfind(tool, 0) == 0 ? "  mpirun -n N ortavia-mpi" + line.substr(tool.size())
-                                               : "           " + line) + "\n";
+    const std::size_t run = line.find(tool + " run ");
+    if (run != std::string::npos && run < 8) {
+      forms += std::string(forms.empty() ? "Usage: " : "  or:  ") + "mpirun -n N ortavia-mpi" +
+               line.substr(run + tool.size()) + "\n";
+      continue;
+    }
+    if (line.empty()) {
+      if (keep) options += "\n";
+      keep = false;
+      continue;
+    }
+    const bool projectHeading = line.rfind("Project options", 0) == 0;
+    if (line[0] != ' ') keep = projectHeading || line == "Run options:";
+    if (keep && line.find("--geojson") == std::string::npos)
+      options += (projectHeading ? std::string("Project options:") : line) + "\n";
   }
-  return text +
-         "  ortavia-mpi --help | --version\n\n"
+  return forms +
+         "  or:  ortavia-mpi --help|--version\n"
+         "Runs the run command of ortavia-batch over the ranks of an MPI job.\n\n" +
+         options +
          "Every rank must see the inputs and --out under the same paths (a shared file system).\n"
          "Exit codes: 0 done, 1 aborted, 2 usage, 3 input refused, 4 process error (a rank that\n"
          "died included).\n";
@@ -85,7 +97,24 @@ int RunRankZero(const std::vector<std::string>& args, int ranks) {
 
 }  // namespace
 
+// --help and --version started without mpirun answer at once: starting MPI alone may be refused
+// (as root) or wait for a launcher that is not there.
+static bool AnsweredWithoutMpi(int argc, char** argv) {
+  if (argc != 2 || std::getenv("OMPI_COMM_WORLD_SIZE") || std::getenv("PMI_SIZE")) return false;
+  const std::string arg = argv[1];
+  if (arg == "--help" || arg == "-h") {
+    std::fputs(Usage().c_str(), stdout);
+    return true;
+  }
+  if (arg == "--version") {
+    std::printf("ortavia-mpi %s\n", ORTAVIA_VERSION);
+    return true;
+  }
+  return false;
+}
+
 int main(int argc, char** argv) {
+  if (AnsweredWithoutMpi(argc, argv)) return 0;
   ortavia::KeepFreedMemoryForReuse();
   int provided = 0;
   MPI_Init_thread(&argc, &argv, MPI_THREAD_FUNNELED, &provided);

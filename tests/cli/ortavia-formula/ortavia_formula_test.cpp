@@ -45,7 +45,7 @@ TEST(OrtaviaFormula, PrintsOneValueOrErrorPerLine) {
 TEST(OrtaviaFormula, RefusesBadArguments) {
   const ToolRun r = RunTool("1\n", "--var x");
   EXPECT_EQ(r.exitCode, 2);
-  EXPECT_NE(r.out.find("usage: ortavia-formula"), std::string::npos);
+  EXPECT_NE(r.out.find("Usage: ortavia-formula"), std::string::npos);
   EXPECT_EQ(RunTool("1\n", "--var 12=1").exitCode, 2);
   const ToolRun help = RunTool("", "--help");
   EXPECT_EQ(help.exitCode, 0);
