@@ -41,8 +41,9 @@ int TileStepAt(int index) { return kTileSizes[ValidTileSizeIndex(index)]; }
 
 std::string FormatGsd(double gsd) {
   char text[64];
-  const auto [end, ec] = std::to_chars(text, text + sizeof text, gsd, std::chars_format::fixed, 2);
-  return ec == std::errc() ? std::string(text, end) : std::string("0.00");
+  // The shortest text that reads back as the same number: 0.375 stays 0.375.
+  const auto [end, ec] = std::to_chars(text, text + sizeof text, gsd, std::chars_format::general);
+  return ec == std::errc() ? std::string(text, end) : std::string("0");
 }
 
 std::string FormatGsdToEdit(double gsd) {

@@ -33,7 +33,8 @@ int TileStepAt(int index);
 // A list position the list has: index itself, or the default for one outside the list.
 int ValidTileSizeIndex(int index);
 
-// "0.12": two decimals, C locale, whatever the process locale.
+// The shortest C-locale text that reads back as the same GSD ("0.375", "2"), whatever the
+// process locale.
 std::string FormatGsd(double gsd);
 // The GSD as the dialog shows it: two decimals, except below 0.1, where two decimals would lose
 // significant digits: there the shortest text that reads back as the value ("0.045").
@@ -58,8 +59,8 @@ std::string WarpModeText(int tileStep, double maxError);
 // 0.02; a text that is no bound reads as the default), "bCog", "Compress", "bAlpha" (defaults "0",
 // "", "0"; a compression the orthos do not take reads as none), and "bMosaic" (default "0").
 WarpSettings ReadWarpSettings();
-// Writes "gsd" ("%.2f"), "iTileSize", "UseVoronoi", "dMaxError", "bCog", "Compress", "bAlpha" and
-// "bMosaic"; false when the profile cannot be written.
+// Writes "gsd" (FormatGsd), "iTileSize", "UseVoronoi", "dMaxError", "bCog", "Compress", "bAlpha"
+// and "bMosaic"; false when the profile cannot be written.
 bool WriteWarpSettings(const WarpSettings& settings);
 
 // "destinationFolder" of the section; empty when never chosen.

@@ -33,23 +33,25 @@ TEST(WarpSettings, GsdTextsAcceptedOnlyWhenAFiniteNumberAboveZero) {
   }
 }
 
-TEST(WarpSettings, GsdIsWrittenWithTwoDecimalsWhateverTheLocale) {
+TEST(WarpSettings, GsdIsWrittenAsEnteredWhateverTheLocale) {
   // A locale with a decimal comma, when the machine has one; the C.UTF-8 fallback still checks
   // the text.
   const std::string before = std::setlocale(LC_NUMERIC, nullptr);
   for (const char* name : {"de_DE.UTF-8", "fr_FR.UTF-8", "it_IT.UTF-8"})
     if (std::setlocale(LC_NUMERIC, name)) break;
-  EXPECT_EQ(FormatGsd(0.1234), "0.12");
-  EXPECT_EQ(FormatGsd(0.125), "0.12");  // 0.125 is stored as 0.12499.. in binary
-  EXPECT_EQ(FormatGsd(2.0), "2.00");
-  EXPECT_EQ(FormatGsd(1234.567), "1234.57");
+  // The shortest decimal that reads back as the same double, with a point.
+  EXPECT_EQ(FormatGsd(0.1234), "0.1234");
+  EXPECT_EQ(FormatGsd(0.375), "0.375");
+  EXPECT_EQ(FormatGsd(2.0), "2");
+  EXPECT_EQ(FormatGsd(1234.567), "1234.567");
+  EXPECT_EQ(FormatGsd(0.1 + 0.2), "0.30000000000000004");
 
   WarpSettings s;
   s.gsd = 0.1234;
   s.tileSizeIndex = 0;
   s.useVoronoi = false;
   ASSERT_TRUE(WriteWarpSettings(s));
-  EXPECT_EQ(Stored("gsd"), "0.12");
+  EXPECT_EQ(Stored("gsd"), "0.1234");
   EXPECT_EQ(Stored("iTileSize"), "0");
   EXPECT_EQ(Stored("UseVoronoi"), "0");
   ASSERT_TRUE(ParseGsd(Stored("gsd")).has_value());
