@@ -14,6 +14,7 @@
 #include "external/tools/folders.h"
 #include "external/tools/profile.h"
 #include "gui/cad_view.h"
+#include "gui/file_filters.h"
 #include "gui/prompts.h"
 #include "parser/ui/CIndexDlg.h"
 #include "passport/passport_database.h"
@@ -39,11 +40,11 @@ bool IsBlankCell(int row, int column) {
 }
 
 QString ImportFilter() {
-  return QString::fromStdString(GT_MakeFilterPair(
+  return CaseBlindFilter(
       "Camera Passport (*.ccb;*.cvc;*.cvcc;*.bcc;*.rdr)|*.ccb;*.cvc;*.cvcc;*.bcc;*.rdr|"
       "CCB Camera Passport (*.ccb)|*.ccb|CVC Camera Passport (*.cvc)|*.cvc|"
       "CVCC Camera Passport (*.cvcc)|*.cvcc|BCC Camera Passport (*.bcc)|*.bcc|"
-      "RDR Camera Passport (*.rdr)|*.rdr||"));
+      "RDR Camera Passport (*.rdr)|*.rdr||");
 }
 
 }  // namespace

@@ -193,7 +193,7 @@ TEST_F(SelectPassportTest, ImportRefreshesTheListAndKeepsTheShownPassport) {
   test::WriteText(in / "New.BCC", test::SimpleBcc("Zeiss"));
   prompts.QueueFile(QString::fromStdString((in / "New.BCC").string()));
   d->ImportPassport();
-  EXPECT_TRUE(prompts.LastFilter().startsWith("Camera Passport (*.ccb *.cvc *.cvcc *.bcc *.rdr);;CCB Camera Passport (*.ccb)"))
+  EXPECT_TRUE(prompts.LastFilter().startsWith("Camera Passport (*.ccb *.CCB *.cvc *.CVC *.cvcc *.CVCC *.bcc *.BCC *.rdr *.RDR);;CCB Camera Passport (*.ccb *.CCB)"))
       << prompts.LastFilter().toStdString();
   EXPECT_EQ(prompts.Texts(K::Question), QStringList{});
   ASSERT_EQ(d->PassportCombo()->count(), 3);
