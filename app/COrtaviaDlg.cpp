@@ -44,6 +44,7 @@
 #include "model/add_images.h"
 #include "model/dem.h"
 #include "model/footprints.h"
+#include "model/start_wait.h"
 #include "passport/ui/CSelectPassportDlg.h"
 #include "process/ui/TProgressTimeToComplete.h"
 #include "process/ui/run_questions.h"
@@ -78,6 +79,18 @@ constexpr std::array<B, 14> kBusyDisabled = {
     B::RemoveAll, B::ImageAdd, B::RemoveSelection, B::Start,  B::DemAdd,   B::Settings, B::Exit,
     B::PassportAdd, B::ExtOrientationsAdd, B::Fill, B::About, B::Tutorial, B::Import, B::FullReport};
 
+// A long load that Stop and Escape may end, for as long as it is in scope.
+class StoppableLoad {
+ public:
+  explicit StoppableLoad(COrtaviaDlg& window) : window_(window) { window_.BeginStoppableLoad(); }
+  ~StoppableLoad() { window_.EndStoppableLoad(); }
+  StoppableLoad(const StoppableLoad&) = delete;
+  StoppableLoad& operator=(const StoppableLoad&) = delete;
+
+ private:
+  COrtaviaDlg& window_;
+};
+
 QGroupBox* Box(const QString& title, QWidget* parent) {
   auto* box = new QGroupBox(title, parent);
   return box;
@@ -111,6 +124,7 @@ COrtaviaDlg::COrtaviaDlg(QWidget* parent) : QDialog(parent) {
   SetStepState(Step::Passport, false);
   SetStepState(Step::ImageToProject, false);
   SetStepState(Step::ExternalOrientations, false);
+  UpdateStart();
 
   cadView_->SetDrawing(&project_.cad);
   cadView_->SetDrawImage([this](int code, QPainter& p, const QRectF& picture, const QRect& visible) {
@@ -239,15 +253,17 @@ void COrtaviaDlg::BuildLayout() {
 
   // Process group: image list with its commands on the left, CAD view, coordinates and log right.
   imageList_ = new QTreeWidget(this);
-  imageList_->setColumnCount(2);
-  imageList_->setHeaderLabels({tr("Added Images"), QString()});
+  imageList_->setColumnCount(3);
+  imageList_->setHeaderLabels({tr("Added Images"), QString(), tr("State")});
   imageList_->setRootIsDecorated(false);
   imageList_->setUniformRowHeights(true);
   imageList_->setSelectionMode(QAbstractItemView::ExtendedSelection);
   imageList_->setSelectionBehavior(QAbstractItemView::SelectRows);
   imageList_->setAlternatingRowColors(true);
   imageList_->header()->setStretchLastSection(false);
-  imageList_->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+  imageList_->header()->setSectionResizeMode(0, QHeaderView::Interactive);
+  imageList_->header()->setSectionResizeMode(kStateColumn, QHeaderView::Stretch);
+  imageList_->header()->resizeSection(0, 140);
   imageList_->setColumnHidden(1, true);  // the path column has no width
 
   auto* listCommands = new QHBoxLayout;
@@ -256,11 +272,16 @@ void COrtaviaDlg::BuildLayout() {
   listCommands->addWidget(GetButton(B::Fill));
   listCommands->addWidget(GetButton(B::LastWarp));
 
+  startReason_ = new QLabel(this);
+  startReason_->setWordWrap(true);
+  startReason_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+
   auto* left = new QWidget(this);
   auto* leftLayout = new QVBoxLayout(left);
   leftLayout->setContentsMargins(0, 0, 0, 0);
   leftLayout->addWidget(imageList_, 1);
   leftLayout->addLayout(listCommands);
+  leftLayout->addWidget(startReason_);
 
   auto* cadFrame = new QFrame(this);
   cadFrame->setFrameShape(QFrame::StyledPanel);
@@ -440,7 +461,15 @@ void COrtaviaDlg::SetStepState(Step step, bool ready) {
   }
 }
 
-void COrtaviaDlg::UpdateStart() { SetEnabled(B::Start, CanStart()); }
+void COrtaviaDlg::UpdateStart() {
+  // A DEM in degrees is accepted for display; Start waits for a projected one.
+  const QString waits = QString::fromStdString(StartWaitsFor(project_));
+  SetEnabled(B::Start, waits.isEmpty());
+  const QString text = waits.isEmpty() ? QString() : tr("Start waits for %1").arg(waits);
+  startReason_->setText(text);
+  startReason_->setVisible(!text.isEmpty());
+  GetButton(B::Start)->setToolTip(text);
+}
 
 void COrtaviaDlg::SetBusy(bool busy) {
   if (busy) {
@@ -455,8 +484,21 @@ void COrtaviaDlg::SetBusy(bool busy) {
   for (B b : kBusyDisabled) GetButton(b)->setEnabled(true);
   for (std::size_t i = 0; i < kRemembered.size(); ++i) GetButton(kRemembered[i])->setEnabled(savedEnable_[i]);
   GetButton(B::Stop)->setEnabled(false);
-  GetButton(B::LastWarp)->setEnabled(false);
+  // The last ortho of a run stays there to be looked at.
+  GetButton(B::LastWarp)->setEnabled(!project_.lastOrthoPath.empty());
   UpdateStart();
+}
+
+void COrtaviaDlg::BeginStoppableLoad() {
+  if (loadDepth_++ > 0) return;
+  project_.abortRequested = false;
+  GetButton(B::Stop)->setEnabled(true);
+}
+
+void COrtaviaDlg::EndStoppableLoad() {
+  if (loadDepth_ == 0 || --loadDepth_ > 0) return;
+  project_.abortRequested = false;
+  GetButton(B::Stop)->setEnabled(IsBusy() && project_.processRunning);
 }
 
 void COrtaviaDlg::SetBundleLock(bool locked) {
@@ -496,13 +538,44 @@ void COrtaviaDlg::ImagesChanged() {
   QList<QTreeWidgetItem*> rows;
   rows.reserve(static_cast<qsizetype>(project_.images.size()));
   for (const ImageItem& item : project_.images) {
-    auto* row = new QTreeWidgetItem(QStringList{QString::fromStdString(item.name), QString::fromStdString(item.path)});
+    auto* row = new QTreeWidgetItem(
+        QStringList{QString::fromStdString(item.name), QString::fromStdString(item.path), ImageState(item)});
     row->setToolTip(0, QString::fromStdString(item.path));
+    rows << row;
+  }
+  // Refused files come last and cannot be chosen: the rows above stay those of project.images.
+  const QBrush grey = palette().brush(QPalette::Disabled, QPalette::Text);
+  for (const RefusedImage& refused : refused_) {
+    const QString path = QString::fromStdString(refused.path);
+    auto* row = new QTreeWidgetItem(
+        QStringList{QFileInfo(path).fileName(), path, tr("refused: %1").arg(QString::fromStdString(refused.cause))});
+    row->setFlags(Qt::NoItemFlags);
+    for (int c = 0; c < 3; ++c) row->setForeground(c, grey);
+    row->setToolTip(0, path);
+    row->setToolTip(kStateColumn, row->text(kStateColumn));
     rows << row;
   }
   imageList_->addTopLevelItems(rows);
   SetStepState(Step::ImageToProject, !project_.images.empty());
   UpdateStart();
+}
+
+QString COrtaviaDlg::ImageState(const ImageItem& item) const {
+  const auto it = project_.orientations.find(item.name);
+  if (it == project_.orientations.end() || !HasExteriorOrientation(it->second))
+    return tr("waits for its exterior orientation");
+  if (project_.footprints.count(item.name)) return tr("oriented, footprint on the terrain");
+  if (missed_.count(item.name)) return tr("oriented, footprint misses the terrain (angles in degrees?)");
+  return tr("oriented");
+}
+
+void COrtaviaDlg::RefreshImageStates() {
+  const int n = std::min(imageList_->topLevelItemCount(), static_cast<int>(project_.images.size()));
+  for (int row = 0; row < n; ++row) {
+    QTreeWidgetItem* item = imageList_->topLevelItem(row);
+    const QString state = ImageState(project_.images[static_cast<std::size_t>(row)]);
+    if (item->text(kStateColumn) != state) item->setText(kStateColumn, state);
+  }
 }
 
 void COrtaviaDlg::EraseFootprint(const std::string& name) {
@@ -557,6 +630,8 @@ void COrtaviaDlg::RemoveAllImages() {
   }
   project_.images.clear();
   project_.orientations.clear();
+  refused_.clear();
+  missed_.clear();
   SetStepState(Step::ImageToProject, false);
   UpdateStart();
   EraseAllFootprints();
@@ -579,12 +654,15 @@ void COrtaviaDlg::OnAddImages() {
   AddImagesResult result;
   {
     BusyScope busy(*this);
+    StoppableLoad load(*this);
     result = AddImages(project_, paths, MakeRunContext());
   }
+  if (result.status == AddImagesStatus::Stopped) return;  // logged; nothing changed
   if (result.status == AddImagesStatus::FirstImageUnreadable) {
     prompts_->Warn(QString::fromUtf8(kFirstImageUnreadableText));
     return;
   }
+  refused_ = std::move(result.refused);
   ImagesChanged();
 }
 
@@ -594,7 +672,15 @@ bool COrtaviaDlg::OnImport() {
   QString failure;
   {
     BusyScope busy(*this);
-    BundleImport im = PrepareBundleImport(path.toStdString(), project_.cameraName, MakeRunContext());
+    BundleImport im;
+    {
+      StoppableLoad load(*this);
+      im = PrepareBundleImport(path.toStdString(), project_.cameraName, MakeRunContext());
+    }
+    if (im.status == BundleImportStatus::Stopped) {
+      AddLogEntry(QString::fromUtf8(kBundleImportStoppedText));
+      return false;
+    }
     if (im.status != BundleImportStatus::Imported) {
       failure = QString::fromStdString(im.message);
       AddLogEntry(QString::fromStdString(im.message + " " + im.detail));
@@ -648,6 +734,8 @@ bool COrtaviaDlg::ApplyPassport(const geo::CCameraPassport& passport, const std:
     }
     project_.images.clear();
     project_.orientations.clear();
+    refused_.clear();
+    missed_.clear();
     EraseAllFootprints();
     project_.cad.Purge();
     SetStepState(Step::Passport, false);
@@ -702,7 +790,7 @@ RunContext COrtaviaDlg::MakeRunContext() {
 }
 
 void COrtaviaDlg::LoadDem() {
-  const QString path = prompts_->PickOpenFile(tr("Select DEM"), QString::fromStdString(GT_MakeFilterPair(kDemFileFilter)));
+  const QString path = prompts_->PickOpenFile(tr("Select DEM"), CaseBlindFilter(kDemFileFilter));
   if (path.isEmpty()) return;
   const bool replacing = project_.dem.dataset != nullptr;
   if (replacing && !prompts_->AskYesNo(QString::fromUtf8(kReplaceDemQuestion))) return;
@@ -711,13 +799,19 @@ void COrtaviaDlg::LoadDem() {
   QApplication::setOverrideCursor(Qt::WaitCursor);
   SetBusy(true);
   cadView_->UnselectAll();
+  BeginStoppableLoad();
   const LoadDemResult result = ortavia::LoadDem(project_, path.toStdString(), MakeRunContext());
+  EndStoppableLoad();
   SetBusy(false);
   QApplication::restoreOverrideCursor();
+  progress_->setValue(progress_->minimum());
+  if (result.status == LoadDemStatus::Stopped) return;  // logged; the project is as it was
   if (replacing) {
     // The project was emptied: the window shows it before anything else.
     const QSignalBlocker block(imageList_);
     imageList_->clear();
+    refused_.clear();
+    missed_.clear();
     passportEdit_->clear();
     SetStepState(Step::Dem, false);
   }
@@ -737,7 +831,13 @@ void COrtaviaDlg::ComputeFootprints() {
   QApplication::setOverrideCursor(Qt::WaitCursor);
   const bool withDem = project_.dem.dataset != nullptr;
   if (withDem) SetBusy(true);
-  const FootprintResult result = ortavia::ComputeFootprints(project_, MakeRunContext());
+  FootprintResult result;
+  {
+    StoppableLoad load(*this);
+    result = ortavia::ComputeFootprints(project_, MakeRunContext());
+  }
+  if (!result.stopped) missed_ = std::set<std::string>(result.missed.begin(), result.missed.end());
+  RefreshImageStates();
   progress_->setValue(progress_->minimum());
   if (withDem) {
     SetBusy(false);
@@ -865,9 +965,10 @@ bool COrtaviaDlg::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void COrtaviaDlg::keyPressEvent(QKeyEvent* event) {
-  // Escape would close the whole application as a dialog; it only belongs to the views here.
+  // Escape would close the whole application as a dialog; here it is Stop, when Stop is usable.
   if (event->key() == Qt::Key_Escape) {
     event->accept();
+    if (GetButton(B::Stop)->isEnabled()) OnStop();
     return;
   }
   QDialog::keyPressEvent(event);

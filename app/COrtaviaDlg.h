@@ -7,8 +7,11 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
+#include <vector>
 
+#include "model/add_images.h"
 #include "model/project.h"
 #include "gui/refresh_gate.h"
 #include "model/run_context.h"
@@ -24,6 +27,7 @@ class QTreeWidget;
 
 namespace ortavia {
 struct BundleImport;
+struct WarpSettings;
 }
 
 namespace ortavia::ui {
@@ -76,15 +80,26 @@ class COrtaviaDlg : public QDialog {
   void SetStepState(Step step, bool ready);
   bool StepReady(Step step) const { return stepReady_[static_cast<int>(step)]; }
   bool CanStart() const { return ortavia::CanStart(project_); }
+  // Start follows CanStart() and the DEM's units; the line beside it says what Start waits for.
   void UpdateStart();
+  // The columns of the image list: name, path (hidden), state.
+  static constexpr int kStateColumn = 2;
   // Disables the commands around a long operation and gives them back afterwards; Start then
   // follows CanStart(). Nested calls act only at the outermost level. Steps that change meanwhile
   // take effect when busy mode ends.
   void SetBusy(bool busy);
   bool IsBusy() const { return busyDepth_ > 0; }
+  // Around a long load in busy mode (DEM, images, bundle, footprints): Stop and Escape then stop
+  // it, the load leaving the project as it was. Nested calls act only at the outermost level.
+  void BeginStoppableLoad();
+  void EndStoppableLoad();
+  bool LoadRunning() const { return loadDepth_ > 0; }
   void RemoveAllImages();
-  // Redraws the image list from project.images (after images were added or replaced).
+  // Redraws the image list from project.images (after images were added or replaced), each row
+  // with its state, and after them the files the last Add or Import refused, greyed, with why.
   void ImagesChanged();
+  // Rewrites the state column of the listed images (orientation and footprint).
+  void RefreshImageStates();
   // The window side of a passport choice: asks before replacing one, empties images and
   // orientations on Yes, takes a copy of the passport. False when the operator kept the old one.
   bool ApplyPassport(const geo::CCameraPassport& passport, const std::string& file);
@@ -124,7 +139,8 @@ class COrtaviaDlg : public QDialog {
   // --- the run ---
   // Start: the questions in their order, the run, the report, the e-mail and the summary.
   void OnStart();
-  // Stop: asks "Abort process?"; Yes stops the run at its next check.
+  // Stop: asks "Abort process?"; Yes stops the run at its next check. During a long load it stops
+  // the load without asking.
   void OnStop();
   // Shows the ortho preview without reloading it.
   void OnLastWarp();
@@ -149,6 +165,7 @@ class COrtaviaDlg : public QDialog {
   QTreeView* LogView() const { return logView_; }
   QLineEdit* PassportEdit() const { return passportEdit_; }
   QLabel* CoordinateText() const { return coordText_; }
+  QLabel* StartReason() const { return startReason_; }
   TProgressTimeToComplete* TimeProgress() const { return timeProgress_; }
   COrthoPreviewDlg* Preview() const { return preview_; }
 
@@ -171,6 +188,13 @@ class COrtaviaDlg : public QDialog {
   void OnImageSelectionChanged();
   void SetTitle();
   void ShowPassport(const geo::CCameraPassport& passport);
+  QString ImageState(const ImageItem& item) const;
+  // Refusals Start can tell before its first question; false (after the warning) when one holds.
+  bool RefusedBeforeQuestions();
+  // The warp settings question until its GSD is usable for this project; false when cancelled.
+  bool AskWarpSettings(WarpSettings& settings);
+  // The destination folder question until a writable folder is chosen; empty when cancelled.
+  QString AskDestinationFolder();
   void ApplyBundle(BundleImport&& im);
   bool PaintDemPicture(QPainter& painter, const QRectF& pictureRect, const QRect& visibleRect);
   RunContext MakeRunContext();
@@ -182,6 +206,8 @@ class COrtaviaDlg : public QDialog {
   void NotifyRunEnd(const RunResult& result);
 
   WarpProject project_;
+  std::vector<RefusedImage> refused_;  // files the last Add or Import refused
+  std::set<std::string> missed_;       // images whose footprint misses the terrain
   std::unique_ptr<Prompts> ownPrompts_;
   Prompts* prompts_ = nullptr;
   std::function<bool(const QUrl&)> openUrl_;
@@ -196,6 +222,7 @@ class COrtaviaDlg : public QDialog {
   std::array<bool, 4> stepReady_{};
   std::array<bool, 7> savedEnable_{};
   int busyDepth_ = 0;
+  int loadDepth_ = 0;
   bool syncingSelection_ = false;  // the list and the view are being matched; no echo back
 
   QLineEdit* passportEdit_ = nullptr;
@@ -204,6 +231,7 @@ class COrtaviaDlg : public QDialog {
   LogModel* logModel_ = nullptr;
   CadView* cadView_ = nullptr;
   QLabel* coordText_ = nullptr;
+  QLabel* startReason_ = nullptr;
   QProgressBar* progress_ = nullptr;
   TProgressTimeToComplete* timeProgress_ = nullptr;
   COrthoPreviewDlg* preview_ = nullptr;

@@ -15,6 +15,8 @@
 #include "process/ui/TProgressTimeToComplete.h"
 #include "process/ui/run_questions.h"
 #include "process/warp_settings.h"
+#include "model/dem.h"
+#include "model/start_wait.h"
 #include "products/ui/COrthoPreviewDlg.h"
 #include "report/process_report.h"
 #include "report/ui/CProcessSettingsDlg.h"
@@ -40,7 +42,10 @@ void COrtaviaDlg::OnStart() {
 }
 
 void COrtaviaDlg::OnStop() {
-  if (!project_.processRunning) return;
+  if (!project_.processRunning) {
+    if (LoadRunning()) project_.abortRequested = true;
+    return;
+  }
   if (prompts_->AskYesNo(tr("Abort process?"))) project_.abortRequested = true;
 }
 
@@ -114,12 +119,53 @@ bool COrtaviaDlg::AskBandComposition(std::string& composition) {
   }
 }
 
-void COrtaviaDlg::RunFromWindow() {
-  if (!CanStart()) {
-    prompts_->Warn(QString::fromUtf8(kMissingDataMessage));
-    return;
+bool COrtaviaDlg::RefusedBeforeQuestions() {
+  // What the run would refuse anyway is said before the operator answers anything.
+  if (!project_.dem.geographicAdvice.empty()) {
+    prompts_->Warn(QString::fromStdString(project_.dem.geographicAdvice));
+    return true;
   }
-  if (project_.images.empty()) return;
+  if (const std::string waits = StartWaitsFor(project_); !waits.empty()) {
+    prompts_->Warn(QString::fromUtf8(kMissingDataMessage) + QStringLiteral("\n") +
+                   tr("Start waits for %1").arg(QString::fromStdString(waits)));
+    return true;
+  }
+  if (const std::string changed = DemFileChangedMessage(project_.dem); !changed.empty()) {
+    prompts_->Warn(QString::fromStdString(changed));
+    return true;
+  }
+  if (ImageBandCount(project_.images.front().path) == 0) {
+    AddLogEntry(tr("%1 cannot be opened").arg(QString::fromStdString(project_.images.front().path)));
+    prompts_->Warn(QString::fromUtf8(kBandCheckMessage));
+    return true;
+  }
+  return false;
+}
+
+bool COrtaviaDlg::AskWarpSettings(WarpSettings& settings) {
+  for (;;) {
+    if (!runQuestions_->EditWarpSettings(settings)) return false;
+    const std::string bad = CheckRunGsd(project_, settings.gsd);
+    if (bad.empty()) return true;
+    prompts_->Warn(QString::fromStdString(bad));
+  }
+}
+
+QString COrtaviaDlg::AskDestinationFolder() {
+  QString start = QString::fromStdString(ReadDestinationFolder());
+  for (;;) {
+    const QString folder = prompts_->PickFolderAt(tr("Select destination folder"), start);
+    if (folder.isEmpty()) return {};
+    const std::string destination = fs::path(folder.toStdString()).lexically_normal().string();
+    const std::string cause = CheckDestinationWritable(destination);
+    if (cause.empty()) return QString::fromStdString(destination);
+    prompts_->Warn(tr("Destination folder not writable: %1").arg(QString::fromStdString(cause)));
+    start = folder;
+  }
+}
+
+void COrtaviaDlg::RunFromWindow() {
+  if (RefusedBeforeQuestions()) return;
 
   WarpSettings settings = ReadWarpSettings();
   // A GSD kept from an earlier run wins; without one the dialog starts from the images' own.
@@ -128,16 +174,15 @@ void COrtaviaDlg::RunFromWindow() {
       settings.gsd = *suggested;
       AddLogEntry(QString::fromStdString("Warp settings start from " + SuggestedGsdText(*suggested)));
     }
-  if (!runQuestions_->EditWarpSettings(settings)) return;
+  if (!AskWarpSettings(settings)) return;
   if (!WriteWarpSettings(settings)) AddLogEntry(tr("Unable to store the warp settings in the profile"));
 
   std::string composition;
   if (!AskBandComposition(composition)) return;
 
-  const QString folder = prompts_->PickFolderAt(tr("Select destination folder"),
-                                                QString::fromStdString(ReadDestinationFolder()));
+  const QString folder = AskDestinationFolder();
   if (folder.isEmpty()) return;
-  const std::string destination = fs::path(folder.toStdString()).lexically_normal().string();
+  const std::string destination = folder.toStdString();
 
   RunOptions options;
   options.gsd = settings.gsd;

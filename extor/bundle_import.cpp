@@ -133,7 +133,8 @@ BundleImport Refused(BundleImportStatus status, const char* message, std::string
   return im;
 }
 
-void CheckRecords(const Bundle& bundle, const fs::path& folder, bool mustUndistort,
+// False when Stop ended the checks.
+bool CheckRecords(const Bundle& bundle, const fs::path& folder, bool mustUndistort,
                   const RunContext& ctx, BundleImport& im) {
   FolderIndex files(folder);
   std::optional<RasterFormat> reference;
@@ -142,7 +143,7 @@ void CheckRecords(const Bundle& bundle, const fs::path& folder, bool mustUndisto
   ctx.SetRange(0, count);
   for (int i = 0; i < count; ++i) {
     ctx.SetPos(i);
-    ctx.Pump();
+    if (ctx.AbortCheck()) return false;
     const BundleRecord& r = bundle.records[static_cast<std::size_t>(i)];
     if (!r.hasOrientation || !UsableOrientation(r.eo)) {
       ++n.withoutOrientation;
@@ -177,6 +178,7 @@ void CheckRecords(const Bundle& bundle, const fs::path& folder, bool mustUndisto
   CountLine(im, n.notReadable, "%d images not readable or invalid");
   CountLine(im, n.notMatchingPassport, "%d images not matching the passport specifications");
   CountLine(im, n.invalidFormat, "%d images have an invalid data format");
+  return true;
 }
 
 }  // namespace
@@ -261,7 +263,9 @@ BundleImport PrepareBundleImport(const std::string& path, const std::string& cam
     if (bundle.cameraName) im.cameraName = *bundle.cameraName;
     mustUndistort = im.passport->MustUndistort() && bundle.undistorted;
   }
-  CheckRecords(bundle, folder, mustUndistort, ctx, im);
+  // Nothing was put in place yet: a stopped import leaves the project as it was.
+  if (!CheckRecords(bundle, folder, mustUndistort, ctx, im))
+    return Refused(BundleImportStatus::Stopped, kBundleImportStoppedText, path + ": stopped at the operator's request");
   im.status = BundleImportStatus::Imported;
   return im;
 }

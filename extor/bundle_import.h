@@ -16,6 +16,7 @@ namespace ortavia {
 
 inline constexpr const char* kBundleFileFilter = "Trivane File (*.bun)|*.bun||";
 inline constexpr const char* kUnableToOpenBundleText = "Unable to open BUN file!";
+inline constexpr const char* kBundleImportStoppedText = "Bundle import stopped: the project is unchanged";
 // Bundle files beyond this are no bundle adjustment of ours (some 4 million images).
 inline constexpr std::uintmax_t kMaxBundleFileBytes = std::uintmax_t{1} << 30;
 
@@ -26,6 +27,7 @@ enum class BundleImportStatus {
   Damaged,      // "Unable to read BUN file!"
   NoPassport,   // "Unable to find camera passport!" (no passport, or no ".ccb" for version 202)
   BadPassport,  // "Unable to read camera passport!"
+  Stopped,      // kBundleImportStoppedText: Stop during the image checks
 };
 
 struct BundleImportCounts {

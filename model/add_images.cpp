@@ -124,10 +124,19 @@ AddImagesResult AddImages(WarpProject& project, const std::vector<std::string>& 
     ++count;
     result.refused.push_back({path, cause});
   };
+  const std::size_t listedBefore = project.images.size();
   ctx.SetRange(0, static_cast<int>(paths.size()));
   for (std::size_t i = 0; i < paths.size(); ++i) {
     ctx.SetPos(static_cast<int>(i));
-    ctx.Pump();
+    if (ctx.AbortCheck()) {
+      // Stopped: the images of this command go again, the project is as it was.
+      for (std::size_t k = listedBefore; k < project.images.size(); ++k)
+        project.orientations.erase(project.images[k].name);
+      project.images.resize(listedBefore);
+      ctx.SetPos(0);
+      ctx.Log(kImageImportStoppedText);
+      return AddImagesResult{AddImagesStatus::Stopped, {}, {}, {kImageImportStoppedText}};
+    }
     const std::string& path = paths[i];
     const std::string name = ImageNameFromPath(path);
     if (name.empty()) {  // a folder, not an image file

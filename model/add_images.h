@@ -12,6 +12,7 @@ namespace ortavia {
 
 inline constexpr const char* kSelectPassportText = "Select camera passport before!";
 inline constexpr const char* kFirstImageUnreadableText = "Unable to read first image!";
+inline constexpr const char* kImageImportStoppedText = "Image import stopped: no image was added";
 inline constexpr const char* kImageFileFilter =
     "Images (*.tif;*.img;*.jpg;)|*.tif;*.img;*.jpg;|TIF Images (*.tif;)|*.tif|"
     "IMG Images (*.img;)|*.img|JPG Images (*.jpg;)|*.jpg||";
@@ -22,6 +23,7 @@ enum class AddImagesStatus {
   Done,                  // the files were checked (some may have been rejected)
   NoPassport,            // kSelectPassportText, information icon; nothing changed
   FirstImageUnreadable,  // kFirstImageUnreadableText, warning icon; nothing changed
+  Stopped,               // Stop (ctx.abort) during the checks: nothing changed, logged
 };
 
 struct AddImagesCounts {

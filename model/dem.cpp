@@ -15,6 +15,7 @@
 #include "external/tools/folders.h"
 #include "model/dem_crs.h"
 #include "model/dem_geotransform.h"
+#include "model/gdal_stop_check.h"
 #include "model/height_ramp.h"
 
 namespace ortavia {
@@ -68,7 +69,7 @@ GDALDatasetUniquePtr OpenDem(const std::string& path) {
   return ds;
 }
 
-cv::Mat ReadDemHeights(GDALDataset* dem, const cv::Rect* rect, cv::Size size) {
+cv::Mat ReadDemHeights(GDALDataset* dem, const cv::Rect* rect, cv::Size size, const RunContext* ctx) {
   if (!dem || dem->GetRasterCount() < 1 || size.width <= 0 || size.height <= 0) return {};
   GDALRasterBand* band = dem->GetRasterBand(1);
   // Without a no-data value GDAL reports 0, which would turn every sea-level sample into a hole.
@@ -77,10 +78,12 @@ cv::Mat ReadDemHeights(GDALDataset* dem, const cv::Rect* rect, cv::Size size) {
   const double noData = hasNoData ? reported : std::numeric_limits<double>::quiet_NaN();
   const GDALDataType type = band->GetRasterDataType();
   QuietGdal quiet;
+  GdalStopCheck stop(ctx);
   cv::Mat heights(size, CV_32F);
   if (type == GDT_UInt16 || type == GDT_Int16) {
     cv::Mat raw(size, type == GDT_UInt16 ? CV_16U : CV_16S);
-    if (!geo::GDALExtractROI(dem, raw, rect, geo::kExtractRaw, nullptr)) return {};
+    if (!geo::GDALExtractROI(dem, raw, rect, geo::kExtractRaw, nullptr, &GdalStopCheck::Callback, &stop))
+      return {};
     for (int r = 0; r < size.height; ++r) {
       float* out = heights.ptr<float>(r);
       for (int c = 0; c < size.width; ++c) {
@@ -90,7 +93,8 @@ cv::Mat ReadDemHeights(GDALDataset* dem, const cv::Rect* rect, cv::Size size) {
     }
     return heights;
   }
-  if (!geo::GDALExtractROI(dem, heights, rect, geo::kExtractRaw, nullptr)) return {};
+  if (!geo::GDALExtractROI(dem, heights, rect, geo::kExtractRaw, nullptr, &GdalStopCheck::Callback, &stop))
+    return {};
   const float noDataF = static_cast<float>(noData);
   for (int r = 0; r < size.height; ++r) {
     float* row = heights.ptr<float>(r);
@@ -112,17 +116,20 @@ void ResetProjectForNewDem(WarpProject& project) {
   project.dem.dataset.reset();
   project.dem.path.clear();
   project.dem.stamp.reset();
+  project.dem.geographicAdvice.clear();
   project.terrain = {};
+  // The bundle's passport, images and orientations are gone: their lock goes with them.
+  project.bundleLock = false;
 }
 
-DemPicture MakeDemPicture(GDALDataset* dem) {
+DemPicture MakeDemPicture(GDALDataset* dem, const RunContext* ctx) {
   DemPicture picture;
   if (!dem) return picture;
   const double w = dem->GetRasterXSize(), h = dem->GetRasterYSize();
   const double c = w * h <= kDemPictureMaxPixels ? 1.0 : std::sqrt(kDemPictureMaxPixels / (w * h));
   // A very elongated DEM still gets at least one picture pixel across.
   const cv::Size size(std::max(1, static_cast<int>(c * w)), std::max(1, static_cast<int>(c * h)));
-  const cv::Mat heights = ReadDemHeights(dem, nullptr, size);
+  const cv::Mat heights = ReadDemHeights(dem, nullptr, size, ctx);
   if (heights.empty()) return picture;
 
   float lo = std::numeric_limits<float>::max(), hi = std::numeric_limits<float>::lowest();
@@ -186,13 +193,20 @@ CadImageFrame DemPictureFrame(GDALDataset* dem) {
 }
 
 LoadDemResult LoadDem(WarpProject& project, const std::string& path, const RunContext& ctx) {
-  if (project.dem.dataset) ResetProjectForNewDem(project);
   LoadDemResult result;
   // Stamped before reading, so that a change while the heights are read is noticed too.
   const auto stamp = tools::StampOf(path);
   GDALDatasetUniquePtr ds = OpenDem(path);
   // A DEM whose heights cannot be read (a truncated file) is as unusable as a wrong one.
-  const DemPicture picture = ds ? MakeDemPicture(ds.get()) : DemPicture{};
+  const DemPicture picture = ds ? MakeDemPicture(ds.get(), &ctx) : DemPicture{};
+  // The heights are read before the old DEM goes: a stopped load leaves the project as it was.
+  if (picture.bgr.empty() && ctx.abort && ctx.abort->load()) {
+    result.status = LoadDemStatus::Stopped;
+    result.message = kDemLoadStoppedText;
+    ctx.Log(result.message);
+    return result;
+  }
+  if (project.dem.dataset) ResetProjectForNewDem(project);
   if (picture.bgr.empty()) {
     result.status = LoadDemStatus::Invalid;
     result.message = kInvalidDemText;
@@ -216,6 +230,7 @@ LoadDemResult LoadDem(WarpProject& project, const std::string& path, const RunCo
   // Accepted, so that the operator sees the DEM; the run itself refuses it.
   const std::string advice =
       GeographicDemAdvice(project.dem.dataset.get(), DatasetCrsWkt(project.dem.dataset.get()), path);
+  project.dem.geographicAdvice = advice;
   if (!advice.empty()) {
     result.log.push_back("Warning: " + advice);
     ctx.Log(result.log.back());

@@ -18,6 +18,7 @@
 namespace ortavia {
 
 inline constexpr const char* kInvalidDemText = "Invalid DEM!";
+inline constexpr const char* kDemLoadStoppedText = "DEM loading stopped: the project is unchanged";
 inline constexpr const char* kReplaceDemQuestion =
     "If you select again the DEM all other data will be removed. Do you want to proceed?";
 inline constexpr const char* kDemFileFilter = "DEM File (*.gtif;*.tif)|*.gtif;*.tif||";
@@ -37,12 +38,14 @@ GDALDatasetUniquePtr OpenDem(const std::string& path);
 
 // Heights of the DEM (or of the pixel rectangle `rect`, DEM pixels; null = whole DEM), resampled by
 // nearest neighbour to `size`, as CV_32F with every no-data sample (and NaN) set to kNoHeight.
-// 16-bit bands are read through a 16-bit buffer. Empty on a read failure.
-cv::Mat ReadDemHeights(GDALDataset* dem, const cv::Rect* rect, cv::Size size);
+// 16-bit bands are read through a 16-bit buffer. Empty on a read failure, and when Stop was pressed
+// (ctx->abort) while the rows were read; the window is kept alive meanwhile.
+cv::Mat ReadDemHeights(GDALDataset* dem, const cv::Rect* rect, cv::Size size,
+                       const RunContext* ctx = nullptr);
 
 // Drops everything that belongs to the old DEM: the DEM picture, every footprint polygon, the
-// images, the passport and the orientations, and the DEM itself (cameraName and the height range
-// stay until the next footprint pass). The caller asks kReplaceDemQuestion first.
+// images, the passport and the orientations with their bundle lock, and the DEM itself (cameraName
+// and the height range stay until the next footprint pass). The caller asks kReplaceDemQuestion first.
 void ResetProjectForNewDem(WarpProject& project);
 
 // The DEM picture: heights at most 2048 x 2048 pixels, coloured with the ramp over their own
@@ -54,8 +57,8 @@ struct DemPicture {
                          // centre of the upper-left picture pixel
 };
 
-// Builds the DEM picture; empty bgr when the DEM cannot be read.
-DemPicture MakeDemPicture(GDALDataset* dem);
+// Builds the DEM picture; empty bgr when the DEM cannot be read or the read was stopped (ctx).
+DemPicture MakeDemPicture(GDALDataset* dem, const RunContext* ctx = nullptr);
 
 // Writes the picture as kDemPictureName and its world file as kDemWorldFileName into `folder`.
 // Returns the picture's path, or empty when the picture could not be written (a failed world file
@@ -67,11 +70,11 @@ std::string WriteDemPicture(const DemPicture& picture, const std::string& folder
 // first column, so that turned, south-up and west-running DEMs are drawn where they lie.
 CadImageFrame DemPictureFrame(GDALDataset* dem);
 
-enum class LoadDemStatus { Loaded, Invalid };
+enum class LoadDemStatus { Loaded, Invalid, Stopped };
 
 struct LoadDemResult {
   LoadDemStatus status = LoadDemStatus::Invalid;
-  std::string message;           // kInvalidDemText when Invalid, empty otherwise
+  std::string message;           // kInvalidDemText when Invalid, kDemLoadStoppedText when Stopped
   bool pictureShown = false;     // false when the picture folder or files were not usable
   std::vector<std::string> log;  // lines also sent to ctx.log
 };
@@ -80,7 +83,8 @@ struct LoadDemResult {
 // to kReplaceDemQuestion): resets the project when it had a DEM, opens and checks the file, writes
 // the DEM picture into the local application-data folder and places it on layer "DEM" (entity
 // `dem.pictureEntity`, draw code 100), and logs "DTM added: %s". An unusable file leaves the project
-// without DEM. The caller then sets the DEM step, re-evaluates CanStart() and runs
+// without DEM. Stop (ctx.abort) while the heights are read leaves the project as it was (Stopped,
+// logged). The caller then sets the DEM step, re-evaluates CanStart() and runs
 // ComputeFootprints() (model/footprints.h).
 LoadDemResult LoadDem(WarpProject& project, const std::string& path, const RunContext& ctx);
 

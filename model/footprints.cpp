@@ -54,12 +54,12 @@ cv::Point2d GridSampleGround(const DemGeoTransform& dem, const TerrainGrid& grid
   return dem.Resampled(grid.scaleX, grid.scaleY).SampleToGround(col, row);
 }
 
-TerrainSamples SampleTerrain(GDALDataset* dem, std::size_t imageCount) {
+TerrainSamples SampleTerrain(GDALDataset* dem, std::size_t imageCount, const RunContext* ctx) {
   TerrainSamples s;
   const auto transform = DemGeoTransform::Of(dem);
   if (!transform) return s;
   s.grid = PlanTerrainGrid(dem->GetRasterXSize(), dem->GetRasterYSize(), imageCount);
-  const cv::Mat heights = ReadDemHeights(dem, nullptr, cv::Size(s.grid.cols, s.grid.rows));
+  const cv::Mat heights = ReadDemHeights(dem, nullptr, cv::Size(s.grid.cols, s.grid.rows), ctx);
   if (heights.empty()) return s;
   s.read = true;
   const DemGeoTransform grid = transform->Resampled(s.grid.scaleX, s.grid.scaleY);
@@ -106,14 +106,26 @@ std::shared_ptr<TerrainSurface> TakeKeptTerrain(WarpProject& project, const GDAL
   return kept.surface;
 }
 
-FootprintResult ComputeFootprints(WarpProject& project, const RunContext& ctx) {
-  FootprintResult result;
+namespace {
+
+void DropFootprints(WarpProject& project) {
   for (const auto& [name, handle] : project.footprints) project.cad.Erase(handle);
   project.footprints.clear();
   project.cad.Purge();
   project.terrain = {};
+}
+
+bool StopPressed(const RunContext& ctx) { return ctx.abort && ctx.abort->load(); }
+
+}  // namespace
+
+FootprintResult ComputeFootprints(WarpProject& project, const RunContext& ctx) {
+  FootprintResult result;
   GDALDataset* dem = project.dem.dataset.get();
-  if (!dem) return result;
+  if (!dem) {
+    DropFootprints(project);
+    return result;
+  }
   result.ran = true;
 
   int stage = 0;
@@ -123,55 +135,82 @@ FootprintResult ComputeFootprints(WarpProject& project, const RunContext& ctx) {
     ctx.SetPos(++stage);
     ctx.Pump();
   };
-  const auto finish = [&] {
+  // Stop leaves the footprints, the height range and the kept surface of the pass before.
+  const auto stopped = [&] {
+    result.stopped = true;
     ctx.SetPos(0);
-    ctx.Pump();
+    ctx.Log(kFootprintsStoppedText);
+    return result;
   };
 
   advance();
-  TerrainSamples samples = SampleTerrain(dem, project.images.size());
+  TerrainSamples samples = SampleTerrain(dem, project.images.size(), &ctx);
+  if (StopPressed(ctx)) return stopped();
   advance();
-  project.dem.minHeight = samples.minHeight;
-  project.dem.maxHeight = samples.maxHeight;
   result.terrainPoints = samples.points.size();
   advance();
+  const auto commitHeights = [&] {
+    DropFootprints(project);
+    project.dem.minHeight = samples.minHeight;
+    project.dem.maxHeight = samples.maxHeight;
+  };
   if (!project.passport || samples.points.size() <= 2) {
-    finish();
+    commitHeights();
+    ctx.SetPos(0);
+    ctx.Pump();
     return result;
   }
 
-  // The footprint pass is not a run: Stop has no say in it, only the pump is used.
-  RunContext pumpOnly = ctx;
-  pumpOnly.abort = nullptr;
   advance();
   advance();
-  auto built = std::make_shared<TerrainSurface>(TerrainSurface::Build(samples.points, RunSurfaceOptions(), &pumpOnly));
+  auto built = std::make_shared<TerrainSurface>(TerrainSurface::Build(samples.points, RunSurfaceOptions(), &ctx));
+  if (StopPressed(ctx)) return stopped();
   const TerrainSurface& surface = *built;
+  const TerrainGrid grid = samples.grid;
   samples.points = {};
-  project.terrain = {built, dem, samples.grid.cols, samples.grid.rows};
   advance();
   advance();
   result.surfaceBuilt = !surface.Empty();
 
   const auto border = FootprintBorderPoints(project.passport->width, project.passport->height);
   ctx.SetRange(0, static_cast<int>(project.images.size()));
+  std::vector<std::pair<std::string, std::vector<cv::Point2d>>> traced;
   std::vector<cv::Point2d> polygon;
   for (std::size_t i = 0; i < project.images.size(); ++i) {
     ctx.SetPos(static_cast<int>(i));
-    ctx.Pump();
+    if (ctx.AbortCheck()) return stopped();
     const std::string& name = project.images[i].name;
     const auto it = project.orientations.find(name);
     if (it == project.orientations.end() || !HasExteriorOrientation(it->second)) continue;
     if (!TraceFootprint(it->second, border, surface, polygon)) {
       ++result.withoutPolygon;
+      result.missed.push_back(name);
       continue;
     }
-    project.footprints[name] = project.cad.AddPolyline(kLayerOrtho, polygon, true, kAciByLayer,
+    traced.emplace_back(name, polygon);
+  }
+  commitHeights();
+  project.terrain = {built, dem, grid.cols, grid.rows};
+  for (const auto& [name, points] : traced) {
+    project.footprints[name] = project.cad.AddPolyline(kLayerOrtho, points, true, kAciByLayer,
                                                        project.fillFootprints);
     ++result.polygons;
   }
-  finish();
+  for (const std::string& line : MissedFootprintLines(result.missed)) ctx.Log(line);
+  ctx.SetPos(0);
+  ctx.Pump();
   return result;
+}
+
+std::vector<std::string> MissedFootprintLines(const std::vector<std::string>& missed) {
+  std::vector<std::string> lines;
+  for (std::size_t i = 0; i < missed.size() && i < kMissedNamesLogged; ++i)
+    lines.push_back("No footprint for " + missed[i] + ": its rays miss the terrain");
+  if (missed.size() > kMissedNamesLogged)
+    lines.push_back("No footprint for " + std::to_string(missed.size() - kMissedNamesLogged) +
+                    " more images: their rays miss the terrain");
+  if (!missed.empty()) lines.push_back(kMissedTerrainHint);
+  return lines;
 }
 
 }  // namespace ortavia

@@ -9,6 +9,7 @@
 #include <array>
 #include <cstddef>
 #include <limits>
+#include <string>
 #include <vector>
 
 #include <opencv2/core/types.hpp>
@@ -51,7 +52,8 @@ struct TerrainSamples {
   double minHeight = std::numeric_limits<double>::max();
   double maxHeight = std::numeric_limits<double>::lowest();
 };
-TerrainSamples SampleTerrain(GDALDataset* dem, std::size_t imageCount);
+// Stop (ctx->abort) while the DEM is read leaves the samples unread.
+TerrainSamples SampleTerrain(GDALDataset* dem, std::size_t imageCount, const RunContext* ctx = nullptr);
 
 // The 12 border points of a W x H image, clockwise from the top-left outer corner, at thirds of
 // each side (pixel convention above).
@@ -63,16 +65,33 @@ struct FootprintResult {
   bool surfaceBuilt = false;
   int polygons = 0;              // images that got a polygon
   int withoutPolygon = 0;        // oriented images whose rays did not all hit the terrain
+  std::vector<std::string> missed;  // their names, in list order
+  bool stopped = false;          // Stop ended the pass: the project kept what it had before
 };
+
+inline constexpr const char* kFootprintsStoppedText =
+    "Footprint computation stopped: the footprints drawn before are kept";
+
+// The log lines for images whose footprint misses the terrain: one per image (at most
+// kMissedNamesLogged, then a count of the rest) and the usual cause. None for an empty list.
+inline constexpr std::size_t kMissedNamesLogged = 20;
+inline constexpr const char* kMissedTerrainHint =
+    "Angles left in degrees are the usual cause of footprints that miss the terrain: import the "
+    "orientations again with the angle unit set to degrees";
+std::vector<std::string> MissedFootprintLines(const std::vector<std::string>& missed);
 
 // ComputeFootprints: erases every footprint polygon (and purges the drawing), then, with a DEM,
 // samples it on the grid above, sets dem.minHeight / dem.maxHeight from the valid samples (the
 // largest double and the lowest when there is none) and, with a passport and more than two
 // points, builds the terrain surface and gives every image whose orientation has a projection
 // centre a 12-vertex closed polygon on layer "Ortho" (filled when project.fillFootprints), stored
-// in project.footprints. An image with a ray that misses the terrain gets no polygon. Progress:
+// in project.footprints. An image with a ray that misses the terrain gets no polygon; it is named
+// in the result and logged (MissedFootprintLines). Progress:
 // range 0..8 over the stages, then 0..images; pending messages are dispatched between them.
-// The window wraps the call in busy mode and regenerates / zooms the view afterwards.
+// Stop (ctx.abort) during the DEM read, the surface build or the rays ends the pass with the
+// project as it was: the polygons, the height range and the kept surface are replaced only when
+// the pass is complete. The window wraps the call in busy mode and regenerates / zooms the view
+// afterwards.
 // The surface is kept in project.terrain for the mosaic stage (TakeKeptTerrain).
 FootprintResult ComputeFootprints(WarpProject& project, const RunContext& ctx);
 

@@ -53,6 +53,9 @@ struct DemRaster {
   std::string path;
   // The file as it was opened: the open dataset would read whatever is written into it later.
   std::optional<tools::FileStamp> stamp;
+  // Why a run refuses this DEM (coordinates in degrees) with the command that mends it; empty when
+  // it is usable.
+  std::string geographicAdvice;
 };
 
 struct WarpProject {

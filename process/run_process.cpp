@@ -51,33 +51,6 @@ std::vector<std::string> NamesOf(const WarpProject& project, const std::vector<i
   return names;
 }
 
-// An ortho far finer than its image is a typing slip (0.005 for 0.5), and would take hours and
-// terabytes before anything could be seen: refuse GSDs that make any ortho more than this many
-// times the image's own size on a side.
-constexpr double kMaxUpsampling = 16.0;
-
-std::string CheckOrthoSizes(const WarpProject& project, double gsd) {
-  if (!project.passport) return {};
-  const double limit =
-      kMaxUpsampling * std::max(project.passport->width, project.passport->height);
-  for (const auto& image : project.images) {
-    const auto it = project.footprints.find(image.name);
-    if (it == project.footprints.end()) continue;
-    const auto box = project.cad.EntityBox(it->second);
-    if (!box) continue;
-    const double w = (box->right - box->left) / gsd, h = (box->top - box->bottom) / gsd;
-    if (w > limit || h > limit) {
-      char text[512];
-      std::snprintf(text, sizeof text,
-                    "GSD %g is too small: the ortho of %s would be about %.0f x %.0f pixels, more "
-                    "than %g times the image's own size",
-                    gsd, image.name.c_str(), w, h, kMaxUpsampling);
-      return text;
-    }
-  }
-  return {};
-}
-
 bool AbortSet(const WarpProject& project, const RunContext& ctx) {
   return project.abortRequested.load() || (ctx.abort && ctx.abort->load());
 }
@@ -244,6 +217,42 @@ std::string DefaultComposition(int bandCount) {
   }
 }
 
+namespace {
+
+// An ortho far finer than its image is a typing slip (0.005 for 0.5), and would take hours and
+// terabytes before anything could be seen: refuse GSDs that make any ortho more than this many
+// times the image's own size on a side.
+constexpr double kMaxUpsampling = 16.0;
+
+std::string CheckOrthoSizes(const WarpProject& project, double gsd) {
+  if (!project.passport) return {};
+  const double limit =
+      kMaxUpsampling * std::max(project.passport->width, project.passport->height);
+  for (const auto& image : project.images) {
+    const auto it = project.footprints.find(image.name);
+    if (it == project.footprints.end()) continue;
+    const auto box = project.cad.EntityBox(it->second);
+    if (!box) continue;
+    const double w = (box->right - box->left) / gsd, h = (box->top - box->bottom) / gsd;
+    if (w > limit || h > limit) {
+      char text[512];
+      std::snprintf(text, sizeof text,
+                    "GSD %g is too small: the ortho of %s would be about %.0f x %.0f pixels, more "
+                    "than %g times the image's own size",
+                    gsd, image.name.c_str(), w, h, kMaxUpsampling);
+      return text;
+    }
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string CheckRunGsd(const WarpProject& project, double gsd) {
+  if (!std::isfinite(gsd) || gsd <= 0.0) return kInvalidGsdMessage;
+  return CheckOrthoSizes(project, gsd);
+}
+
 std::string CheckDestinationWritable(const std::string& folder) {
   if (folder.empty()) return "no destination folder given";
   std::error_code ec;
@@ -295,10 +304,8 @@ RunResult RunProcess(WarpProject& project, const RunOptions& options, const RunC
   for (int r = 0; r < static_cast<int>(project.images.size()); ++r) result.rows.push_back(r);
   if (result.rows.empty()) return refuse(RunStatus::NothingToDo, {});
 
-  if (!std::isfinite(options.gsd) || options.gsd <= 0.0)
-    return refuse(RunStatus::InvalidGsd, kInvalidGsdMessage);
-  if (std::string tooSmall = CheckOrthoSizes(project, options.gsd); !tooSmall.empty())
-    return refuse(RunStatus::InvalidGsd, tooSmall);
+  if (std::string bad = CheckRunGsd(project, options.gsd); !bad.empty())
+    return refuse(RunStatus::InvalidGsd, bad);
 
   // Band composition, decided on the first image.
   GDALDataType type = GDT_Unknown;

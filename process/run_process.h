@@ -129,6 +129,10 @@ bool IsAcceptedComposition(const std::string& composition, int bandCount);
 // "1", "123" or "1234" for 1, 3 or 4 bands; empty for other counts.
 std::string DefaultComposition(int bandCount);
 
+// Empty when the GSD can be used for this project, else why not: kInvalidGsdMessage for one that is
+// not a finite number above 0, or an ortho more than 16 times its image's size on a side.
+std::string CheckRunGsd(const WarpProject& project, double gsd);
+
 // Empty when files can be created in the folder (created when missing), else the cause.
 std::string CheckDestinationWritable(const std::string& folder);
 

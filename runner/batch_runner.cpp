@@ -96,6 +96,7 @@ std::string JoinNames(const std::vector<std::string>& names) {
 int LoadBatchDem(WarpProject& project, const std::string& path, const BatchIo& io) {
   const LoadDemResult dem = LoadDem(project, path, io.ctx);
   if (dem.status == LoadDemStatus::Loaded) return kBatchDone;
+  if (dem.status == LoadDemStatus::Stopped) return kBatchAborted;
   Error(io, std::string(kInvalidDemText) + " " + path);
   return kBatchRefused;
 }

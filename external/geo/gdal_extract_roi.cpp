@@ -74,6 +74,14 @@ struct Window {
   AxisWindow x, y;
 };
 
+// The caller's progress function over all channels of a raw read.
+struct Progress {
+  GDALProgressFunc func = nullptr;
+  void* data = nullptr;
+  int part = 0, parts = 1;
+  double Done(int rows, int of) const { return (part + static_cast<double>(rows) / of) / parts; }
+};
+
 // Reads one band into one channel of the image's inside part (pixel / line spacing) with GDAL's
 // nearest resampling, which may take an overview of the file: fast enough to paint on screen.
 bool ReadBandIntoChannel(GDALRasterBand* band, const Window& w, cv::Mat& image, int channel,
@@ -98,7 +106,7 @@ bool ReadBandIntoChannel(GDALRasterBand* band, const Window& w, cv::Mat& image, 
 // Reads the band's own samples (never an overview, whose values may be averages) into one
 // channel of the image's inside part, one source row at a time.
 bool ReadBandSamples(GDALRasterBand* band, const Window& w, cv::Mat& image, int channel,
-                     GDALDataType readType) {
+                     GDALDataType readType, const Progress& progress) {
   const int x0 = w.x.index.front();
   const int nx = w.x.index.back() - x0 + 1;
   const std::size_t bytes = image.elemSize1();
@@ -116,6 +124,7 @@ bool ReadBandSamples(GDALRasterBand* band, const Window& w, cv::Mat& image, int 
                         channel * bytes;
     for (int i = 0; i < w.x.count; ++i, out += image.elemSize())
       std::memcpy(out, &line[static_cast<std::size_t>(w.x.index[i] - x0) * bytes], bytes);
+    if (progress.func && !progress.func(progress.Done(j + 1, w.y.count), "", progress.data)) return false;
   }
   return true;
 }
@@ -153,7 +162,7 @@ double OutsideValue(GDALRasterBand* band, int depth, GDALDataType readType) {
 }
 
 int ExtractRaw(GDALDataset* dataset, cv::Mat& image, const Window& w,
-               const std::vector<int>* bands) {
+               const std::vector<int>* bands, Progress progress) {
   GDALDataType bufferType;
   if (!BufferTypeOf(image.depth(), &bufferType)) return 0;
   const int channels = image.channels();
@@ -170,7 +179,9 @@ int ExtractRaw(GDALDataset* dataset, cv::Mat& image, const Window& w,
   image.setTo(outside);
   for (int c = 0; c < channels; ++c) {
     GDALRasterBand* band = dataset->GetRasterBand(source[c]);
-    if (!ReadBandSamples(band, w, image, c, ReadTypeFor(bufferType, band->GetRasterDataType())))
+    progress.part = c;
+    progress.parts = channels;
+    if (!ReadBandSamples(band, w, image, c, ReadTypeFor(bufferType, band->GetRasterDataType()), progress))
       return 0;
   }
   return 1;
@@ -258,7 +269,7 @@ int ExtractDisplay(GDALDataset* dataset, cv::Mat& image, const Window& w,
 }  // namespace
 
 int GDALExtractROI(GDALDataset* dataset, cv::Mat& image, const cv::Rect* rect, double mode,
-                   const std::vector<int>* bands) {
+                   const std::vector<int>* bands, GDALProgressFunc progress, void* progressData) {
   if (dataset == nullptr || image.empty() || image.dims != 2) return 0;
   if (mode != kExtractRaw && mode != kExtractDisplay) return 0;
   const int rasterW = dataset->GetRasterXSize();
@@ -272,7 +283,7 @@ int GDALExtractROI(GDALDataset* dataset, cv::Mat& image, const cv::Rect* rect, d
   if (!MapAxis(r.x, r.width, image.cols, rasterW, &w.x)) return 0;
   if (!MapAxis(r.y, r.height, image.rows, rasterH, &w.y)) return 0;
 
-  return mode == kExtractRaw ? ExtractRaw(dataset, image, w, bands)
+  return mode == kExtractRaw ? ExtractRaw(dataset, image, w, bands, {progress, progressData})
                              : ExtractDisplay(dataset, image, w, bands);
 }
 

@@ -25,9 +25,11 @@ inline constexpr double kExtractDisplay = -2.0;
 // three bands) otherwise; overviews may be used. Beyond the raster: black. Statistics are never
 // written to the file.
 // Returns 0 on failure: no dataset, empty image, unsupported mode or depth, a band that does not
-// exist, a rectangle that does not meet the raster, or a read error.
+// exist, a rectangle that does not meet the raster, a read error, or (raw mode) a progress
+// function that answered FALSE; it is called after every image row with the part done.
 int GDALExtractROI(GDALDataset* dataset, cv::Mat& image, const cv::Rect* rect, double mode,
-                   const std::vector<int>* bands);
+                   const std::vector<int>* bands, GDALProgressFunc progress = nullptr,
+                   void* progressData = nullptr);
 
 // Depth of an image buffer for a GDAL band type (Byte -> CV_8U, UInt16 -> CV_16U, Int16 -> CV_16S,
 // UInt32 -> CV_32F, Int32 -> CV_32S, Float32 -> CV_32F, Float64 -> CV_64F); others unchanged.

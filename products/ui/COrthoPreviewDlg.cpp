@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QFileInfo>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QPainter>
@@ -82,6 +83,9 @@ void COrthoPreviewDlg::ShowOrtho(const QString& path) {
       dataset_.reset();
     }
   }
+  // The title names the ortho shown, so that it is not taken for another one.
+  setWindowTitle(shownPath_.isEmpty() ? tr("Last warp")
+                                      : tr("Last warp - %1").arg(QFileInfo(shownPath_).fileName()));
   view_->Regen();
   if (imageEntity_) view_->ZoomExtents();
 }

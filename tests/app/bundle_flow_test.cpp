@@ -214,5 +214,30 @@ TEST_F(BundleFlowTest, ExternalOrientationsAddImportsThroughTheDialog) {
   EXPECT_TRUE(enabled(B::Start));
 }
 
+TEST_F(BundleFlowTest, ANewDemEmptiesTheProjectAndReleasesTheBundleLock) {
+  ortavia::test::TestRaster r;
+  r.width = 50;
+  r.height = 40;
+  r.geoTransform = {1000.0, 10.0, 0.0, 2000.0, 0.0, -10.0};
+  ASSERT_TRUE(ortavia::test::WriteGeoTiff(dir / "first.tif", r, [](int, int, int) { return 100.0; }));
+  ASSERT_TRUE(ortavia::test::WriteGeoTiff(dir / "second.tif", r, [](int, int, int) { return 120.0; }));
+  prompts.QueueFile(QString::fromStdString((dir / "first.tif").string()));
+  dlg->LoadDem();
+  ASSERT_TRUE(Import(Bundle(206, {Record(Image("a.tif"), 1200)})));
+  ASSERT_TRUE(project().bundleLock);
+
+  prompts.QueueFile(QString::fromStdString((dir / "second.tif").string()));
+  prompts.QueueYesNo(true);
+  dlg->LoadDem();
+  EXPECT_FALSE(project().bundleLock);
+  EXPECT_TRUE(project().images.empty());
+  EXPECT_TRUE(enabled(B::PassportAdd));
+  // Passport and images can be added again, as on a project that never saw a bundle.
+  ChoosePassport();
+  EXPECT_TRUE(enabled(B::ImageAdd));
+  AddImages({"b"}, false);
+  for (B b : {B::RemoveAll, B::RemoveSelection, B::ExtOrientationsAdd}) EXPECT_TRUE(enabled(b));
+}
+
 }  // namespace
 }  // namespace ortavia::ui::test

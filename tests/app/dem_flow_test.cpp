@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QImage>
+#include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <cmath>
@@ -53,7 +54,7 @@ class DemFlowTest : public WindowTest {
 TEST_F(DemFlowTest, LoadingShowsTheDemAndOpensTheNextStep) {
   PickDem(WriteDem("hills"));
   ASSERT_TRUE(project().dem.dataset);
-  EXPECT_EQ(prompts.LastFilter(), "DEM File (*.gtif *.tif)");
+  EXPECT_EQ(prompts.LastFilter(), "DEM File (*.gtif *.GTIF *.tif *.TIF)");
   EXPECT_TRUE(prompts.Texts(ScriptedPrompts::Kind::Question).isEmpty()) << "nothing to replace yet";
   EXPECT_EQ(newestLog(), "DTM added: hills");
   EXPECT_TRUE(dlg->StepReady(S::Dem));
@@ -214,6 +215,29 @@ TEST_F(DemFlowTest, GeographicDemIsShownWithAWarningInTheLog) {
   EXPECT_TRUE(newestLog().startsWith("Warning: DEM ")) << newestLog().toStdString();
   EXPECT_TRUE(newestLog().contains("gdalwarp -t_srs EPSG:32633")) << newestLog().toStdString();
   EXPECT_TRUE(prompts.Texts(ScriptedPrompts::Kind::Warning).isEmpty());
+
+  // With every other input in place Start stays disabled and says why.
+  ChoosePassport();
+  AddImages({"a"}, true);
+  EXPECT_FALSE(enabled(B::Start));
+  EXPECT_TRUE(dlg->StartReason()->isVisible());
+  EXPECT_TRUE(dlg->StartReason()->text().startsWith("Start waits for a projected DEM: DEM ")) << dlg->StartReason()->text().toStdString();
+  EXPECT_TRUE(dlg->StartReason()->text().contains("EPSG:32633"));
+  EXPECT_EQ(dlg->GetButton(B::Start)->toolTip(), dlg->StartReason()->text());
+  // Start reached another way refuses at once, before any question.
+  dlg->OnStart();
+  const QStringList warnings = prompts.Texts(ScriptedPrompts::Kind::Warning);
+  ASSERT_EQ(warnings.size(), 1);
+  EXPECT_TRUE(warnings[0].contains("geographic coordinate system")) << warnings[0].toStdString();
+  EXPECT_TRUE(prompts.Texts(ScriptedPrompts::Kind::Folder).isEmpty());
+
+  // A projected DEM in its place gives Start back.
+  prompts.QueueYesNo(true);
+  PickDem(WriteDem("projected"));
+  ChoosePassport();
+  AddImages({"a"}, true);
+  EXPECT_TRUE(enabled(B::Start));
+  EXPECT_FALSE(dlg->StartReason()->isVisible());
 }
 
 }  // namespace

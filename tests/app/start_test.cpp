@@ -15,6 +15,7 @@
 
 #include "external/tools/profile.h"
 #include "process/suggested_gsd.h"
+#include "process/ui/CWarpSettingsDlg.h"
 #include "process/ui/run_questions.h"
 #include "products/ui/COrthoPreviewDlg.h"
 #include "report/ui/CProcessSettingsDlg.h"
@@ -135,7 +136,8 @@ class StartTest : public WindowTest {
     EXPECT_FALSE(project().abortRequested.load());
     EXPECT_FALSE(dlg->IsBusy());
     EXPECT_FALSE(enabled(B::Stop));
-    EXPECT_FALSE(enabled(B::LastWarp));
+    // Last Warp stays usable when the run left an ortho to look at.
+    EXPECT_EQ(enabled(B::LastWarp), fs::exists(project().lastOrthoPath));
     EXPECT_EQ(dlg->Progress()->value(), 0);
   }
 
@@ -152,8 +154,10 @@ SampleFiles* StartTest::files_ = nullptr;
 
 TEST_F(StartTest, MissingDataIsRefusedAndTheRunStillEnds) {
   dlg->OnStart();
+  // The message as it stands, then what Start waits for.
   EXPECT_EQ(prompts.Texts(Kind::Warning),
-            QStringList{"Unable to start process. Missing data (DTM, camera passport, images or external orientations)"});
+            QStringList{"Unable to start process. Missing data (DTM, camera passport, images or external orientations)"
+                        "\nStart waits for a DEM"});
   EXPECT_TRUE(questions.asked.isEmpty());
   EXPECT_EQ(newestLog(), "Warp process finished");
   ExpectIdle();
@@ -172,9 +176,9 @@ TEST_F(StartTest, EachCancelEndsTheRunQuietlyAtItsQuestion) {
   };
   const Case cases[] = {
       {0, {"settings"}, 0, "7.00"},
-      {1, {"settings", "bands"}, 0, "0.50"},
-      {2, {"settings", "bands"}, 1, "0.50"},
-      {3, {"settings", "bands", "conditions"}, 1, "0.50"},
+      {1, {"settings", "bands"}, 0, "0.5"},
+      {2, {"settings", "bands"}, 1, "0.5"},
+      {3, {"settings", "bands", "conditions"}, 1, "0.5"},
   };
   for (const Case& c : cases) {
     GT_WriteUserProfileString("ProcessSetting", "gsd", "7.00");
@@ -233,13 +237,71 @@ TEST_F(StartTest, TheBandDialogComesBackUntilTheCompositionFits) {
   EXPECT_EQ(newestLog(), "Warp process finished");
 }
 
-TEST_F(StartTest, AnUnreadableFirstImageEndsTheRun) {
+TEST_F(StartTest, AnUnreadableFirstImageEndsTheRunBeforeAnyQuestion) {
   FillProject();
   project().images.front().path = (out / "gone.tif").string();
   questions.QueueSettings(Settings(0.5));
   dlg->OnStart();
   EXPECT_EQ(prompts.Texts(Kind::Warning), QStringList{"Unable to check images bands composition"});
-  EXPECT_EQ(questions.asked, QStringList{"settings"});
+  EXPECT_TRUE(questions.asked.isEmpty());
+  EXPECT_TRUE(Logged("gone.tif cannot be opened"));
+}
+
+TEST_F(StartTest, AGsdOrFolderTheRunWouldRefuseIsAskedAgainWithTheReason) {
+  FillProject();
+  std::ofstream(out / "plain.txt") << "x";
+  const std::string blocked = (out / "plain.txt" / "sub").string();
+  struct Case {
+    const char* what;
+    double gsd;
+    const char* folder;  // null: the run ends at the settings
+    QStringList asked;
+    int folderPicks;
+    QString warning;  // how the one warning starts
+  };
+  const Case cases[] = {
+      {"zero GSD", 0.0, nullptr, {"settings", "settings"}, 0, "Input a valid GSD value"},
+      {"GSD far finer than the images", 0.0001, nullptr, {"settings", "settings"}, 0, "GSD 0.0001 is too small: the ortho of img_00"},
+      {"folder under a file", 0.5, blocked.c_str(), {"settings", "bands"}, 2, "Destination folder not writable: "},
+  };
+  for (const Case& c : cases) {
+    questions = ScriptedRunQuestions();
+    prompts.Clear();
+    questions.QueueSettings(Settings(c.gsd));
+    if (c.folder) {
+      questions.QueueBandRoles(std::vector<int>{3, 4, 5});
+      prompts.QueueFolder(QString::fromUtf8(c.folder));
+    }
+    dlg->OnStart();
+    EXPECT_EQ(questions.asked, c.asked) << c.what;
+    EXPECT_EQ(prompts.Texts(Kind::Folder).size(), c.folderPicks) << c.what;
+    const QStringList warnings = prompts.Texts(Kind::Warning);
+    ASSERT_EQ(warnings.size(), 1) << c.what;
+    EXPECT_TRUE(warnings[0].startsWith(c.warning)) << warnings[0].toStdString();
+    if (c.folder) EXPECT_EQ(prompts.LastFolderStart(), QString::fromUtf8(c.folder)) << "asked again where it was";
+    EXPECT_FALSE(Logged("Process started")) << c.what;
+    EXPECT_FALSE(fs::exists(out / "report.txt")) << c.what;
+  }
+}
+
+TEST_F(StartTest, TheGsdComesBackAsEnteredAndLastWarpStaysAfterTheRun) {
+  FillProject();
+  QueueRun(0.375);
+  dlg->OnStart();
+  ASSERT_TRUE(fs::exists(out / "img_003.tif"));
+  EXPECT_EQ(Stored("gsd"), "0.375");
+  EXPECT_TRUE(enabled(B::LastWarp));
+  EXPECT_EQ(dlg->Preview()->windowTitle(), "Last warp - img_003.tif");
+  dlg->Preview()->hide();
+  dlg->GetButton(B::LastWarp)->click();
+  EXPECT_TRUE(dlg->Preview()->isVisible());
+
+  questions = ScriptedRunQuestions();
+  dlg->OnStart();  // cancelled at the settings
+  ASSERT_EQ(questions.settingsShown.size(), 1u);
+  EXPECT_EQ(questions.settingsShown[0].gsd, 0.375);
+  CWarpSettingsDlg settingsDlg(questions.settingsShown[0], &prompts);
+  EXPECT_EQ(settingsDlg.GsdEdit()->text(), "0.375");
 }
 
 TEST_F(StartTest, AWholeRunWritesOrthosReportAndSummary) {
@@ -259,8 +321,8 @@ TEST_F(StartTest, AWholeRunWritesOrthosReportAndSummary) {
   ASSERT_EQ(info.size(), 1);
   EXPECT_TRUE(info[0].startsWith("- Process time: ")) << info[0].toStdString();
   EXPECT_TRUE(info[0].contains("\n- GSD: 0.457 (d.u.)\n- Images warped: 3\n- Images skipped: 0")) << info[0].toStdString();
-  // The GSD is used as typed and stored with two decimals; the folder is stored.
-  EXPECT_EQ(Stored("gsd"), "0.46");
+  // The GSD is used and stored as typed; the folder is stored.
+  EXPECT_EQ(Stored("gsd"), "0.4567");
   EXPECT_EQ(Stored("destinationFolder"), out.string());
   EXPECT_TRUE(Logged("Process started"));
   EXPECT_EQ(newestLog(), "Warp process finished");

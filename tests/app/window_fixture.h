@@ -70,10 +70,20 @@ class WindowTest : public ::testing::Test {
     project().footprints[name] = h;
     return h;
   }
+  // The listed images; the greyed rows of refused files are left out.
   QStringList ListNames() const {
     QStringList names;
-    for (int i = 0; i < dlg->ImageList()->topLevelItemCount(); ++i) names << dlg->ImageList()->topLevelItem(i)->text(0);
+    for (int i = 0; i < dlg->ImageList()->topLevelItemCount(); ++i)
+      if (dlg->ImageList()->topLevelItem(i)->flags() & Qt::ItemIsEnabled)
+        names << dlg->ImageList()->topLevelItem(i)->text(0);
     return names;
+  }
+  // The state column, row by row, refused files included.
+  QStringList ListStates() const {
+    QStringList states;
+    for (int i = 0; i < dlg->ImageList()->topLevelItemCount(); ++i)
+      states << dlg->ImageList()->topLevelItem(i)->text(COrtaviaDlg::kStateColumn);
+    return states;
   }
 
   ScriptedPrompts prompts;
