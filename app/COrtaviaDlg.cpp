@@ -37,6 +37,7 @@
 #include "gui/busy_scope.h"
 #include "gui/cad_view.h"
 #include "gui/file_filters.h"
+#include "gui/folder_memory.h"
 #include "gui/icons.h"
 #include "gui/log_model.h"
 #include "gui/maker.h"
@@ -133,12 +134,17 @@ COrtaviaDlg::COrtaviaDlg(QWidget* parent) : QDialog(parent) {
   cadView_->SetEmptyText(tr("Add a DEM to show the terrain and the image footprints here"));
   preview_ = new COrthoPreviewDlg(project_, this);
   preview_->hide();
-  // Desktops without a window manager ignore the maximised state: take the screen anyway.
-  if (const QScreen* screen = QGuiApplication::primaryScreen())
-    setGeometry(screen->availableGeometry());
-  else
-    resize(1280, 800);
-  setWindowState(windowState() | Qt::WindowMaximized);
+  // The layout of the last session, else maximised. Desktops without a window manager ignore the
+  // maximised state: take the screen anyway.
+  processSplit_->restoreState(StoredLayout(QStringLiteral("MainWindowProcessSplitter")));
+  viewLogSplit_->restoreState(StoredLayout(QStringLiteral("MainWindowLogSplitter")));
+  if (!restoreGeometry(StoredLayout(QStringLiteral("MainWindow")))) {
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+      setGeometry(screen->availableGeometry());
+    else
+      resize(1280, 800);
+    setWindowState(windowState() | Qt::WindowMaximized);
+  }
 
   g_mainWindow = this;
   SetTitle();
@@ -336,6 +342,7 @@ void COrtaviaDlg::BuildLayout() {
   rightSplit->setStretchFactor(1, 0);
   rightSplit->setSizes({600, 170});
   rightSplit->setChildrenCollapsible(false);
+  viewLogSplit_ = rightSplit;
 
   auto* split = new QSplitter(Qt::Horizontal, this);
   split->addWidget(left);
@@ -344,6 +351,7 @@ void COrtaviaDlg::BuildLayout() {
   split->setStretchFactor(1, 1);
   split->setSizes({300, 1000});
   split->setChildrenCollapsible(false);
+  processSplit_ = split;
 
   auto* processBox = Box(tr("Process"), this);
   auto* processLayout = new QVBoxLayout(processBox);
@@ -972,6 +980,13 @@ void COrtaviaDlg::keyPressEvent(QKeyEvent* event) {
     return;
   }
   QDialog::keyPressEvent(event);
+}
+
+void COrtaviaDlg::done(int result) {
+  StoreLayout(QStringLiteral("MainWindow"), saveGeometry());
+  StoreLayout(QStringLiteral("MainWindowProcessSplitter"), processSplit_->saveState());
+  StoreLayout(QStringLiteral("MainWindowLogSplitter"), viewLogSplit_->saveState());
+  QDialog::done(result);
 }
 
 void COrtaviaDlg::reject() {

@@ -21,6 +21,7 @@ class QLabel;
 class QPainter;
 class QLineEdit;
 class QProgressBar;
+class QSplitter;
 class QPushButton;
 class QTreeView;
 class QTreeWidget;
@@ -166,6 +167,8 @@ class COrtaviaDlg : public QDialog {
   QLineEdit* PassportEdit() const { return passportEdit_; }
   QLabel* CoordinateText() const { return coordText_; }
   QLabel* StartReason() const { return startReason_; }
+  QSplitter* ProcessSplitter() const { return processSplit_; }
+  QSplitter* ViewLogSplitter() const { return viewLogSplit_; }
   TProgressTimeToComplete* TimeProgress() const { return timeProgress_; }
   COrthoPreviewDlg* Preview() const { return preview_; }
 
@@ -174,6 +177,8 @@ class COrtaviaDlg : public QDialog {
   bool eventFilter(QObject* watched, QEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   void reject() override;
+  // Closing keeps the window's geometry and splitter sizes for the next session.
+  void done(int result) override;
 
  private:
   void BuildLayout();
@@ -232,6 +237,8 @@ class COrtaviaDlg : public QDialog {
   CadView* cadView_ = nullptr;
   QLabel* coordText_ = nullptr;
   QLabel* startReason_ = nullptr;
+  QSplitter* processSplit_ = nullptr;  // image list | view and log
+  QSplitter* viewLogSplit_ = nullptr;  // view | log
   QProgressBar* progress_ = nullptr;
   TProgressTimeToComplete* timeProgress_ = nullptr;
   COrthoPreviewDlg* preview_ = nullptr;

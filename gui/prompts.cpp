@@ -3,6 +3,8 @@
 #include <QFileDialog>
 #include <QMessageBox>
 
+#include "gui/folder_memory.h"
+
 namespace ortavia::ui {
 
 namespace {
@@ -27,16 +29,23 @@ void QtPrompts::Plain(const QString& caption, const QString& text) {
   box.exec();
 }
 
+// Each file dialog opens in the folder last used for its kind of file, named by its caption.
 QString QtPrompts::PickOpenFile(const QString& caption, const QString& filter) {
-  return QFileDialog::getOpenFileName(parent_, caption, QString(), filter);
+  const QString chosen = QFileDialog::getOpenFileName(parent_, caption, RememberedFolder(caption), filter);
+  RememberFolder(caption, chosen);
+  return chosen;
 }
 
 QStringList QtPrompts::PickOpenFiles(const QString& caption, const QString& filter) {
-  return QFileDialog::getOpenFileNames(parent_, caption, QString(), filter);
+  const QStringList chosen = QFileDialog::getOpenFileNames(parent_, caption, RememberedFolder(caption), filter);
+  RememberFolder(caption, chosen.value(0));
+  return chosen;
 }
 
 QString QtPrompts::PickFolder(const QString& caption) {
-  return QFileDialog::getExistingDirectory(parent_, caption);
+  const QString chosen = QFileDialog::getExistingDirectory(parent_, caption, RememberedFolder(caption));
+  RememberFolder(caption, chosen);
+  return chosen;
 }
 
 QString Prompts::PickSaveFile(const QString& caption, const QString& filter) {
@@ -44,7 +53,9 @@ QString Prompts::PickSaveFile(const QString& caption, const QString& filter) {
 }
 
 QString QtPrompts::PickSaveFile(const QString& caption, const QString& filter) {
-  return QFileDialog::getSaveFileName(parent_, caption, QString(), filter);
+  const QString chosen = QFileDialog::getSaveFileName(parent_, caption, RememberedFolder(caption), filter);
+  RememberFolder(caption, chosen);
+  return chosen;
 }
 
 QString ScriptedPrompts::PickSaveFile(const QString& caption, const QString& filter) {
@@ -72,7 +83,10 @@ std::optional<std::vector<int>> ScriptedPrompts::SelectBandOrder(const QString& 
 }
 
 QString QtPrompts::PickFolderAt(const QString& caption, const QString& start) {
-  return QFileDialog::getExistingDirectory(parent_, caption, start);
+  const QString chosen =
+      QFileDialog::getExistingDirectory(parent_, caption, start.isEmpty() ? RememberedFolder(caption) : start);
+  RememberFolder(caption, chosen);
+  return chosen;
 }
 
 bool ScriptedPrompts::AskYesNo(const QString& text) {

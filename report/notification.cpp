@@ -4,6 +4,7 @@
 
 #include "external/tools/profile.h"
 #include "external/tools/sysinfo.h"
+#include "report/mail_password.h"
 
 namespace ortavia {
 
@@ -13,6 +14,9 @@ MailSettings ReadMailSettings() {
   s.recipients = GT_GetUserProfileString(kEmailSettingsSection, "SMTP_To", "");
   s.smtpServer = GT_GetUserProfileString(kEmailSettingsSection, "SMTP_Server", "");
   s.subject = GT_GetUserProfileString(kEmailSettingsSection, "SMTP_Subject", "");
+  s.user = GT_GetUserProfileString(kEmailSettingsSection, "SMTP_User", "");
+  s.sender = GT_GetUserProfileString(kEmailSettingsSection, "SMTP_From", "");
+  s.password = LoadMailPassword();
   return s;
 }
 
@@ -20,7 +24,20 @@ bool WriteMailSettings(const MailSettings& s) {
   return GT_WriteUserProfileString(kEmailSettingsSection, "SMTP_Server", s.smtpServer.c_str()) &&
          GT_WriteUserProfileString(kEmailSettingsSection, "SMTP_Subject", s.subject.c_str()) &&
          GT_WriteUserProfileString(kEmailSettingsSection, "SMTP_To", s.recipients.c_str()) &&
-         GT_WriteUserProfileString(kEmailSettingsSection, "bSendEmail", s.sendEmail ? "1" : "0");
+         GT_WriteUserProfileString(kEmailSettingsSection, "bSendEmail", s.sendEmail ? "1" : "0") &&
+         GT_WriteUserProfileString(kEmailSettingsSection, "SMTP_User", s.user.c_str()) &&
+         GT_WriteUserProfileString(kEmailSettingsSection, "SMTP_From", s.sender.c_str()) &&
+         StoreMailPassword(s.password);
+}
+
+MailMessage MailMessageFor(const MailSettings& s) {
+  MailMessage m;
+  m.server = s.smtpServer;
+  m.recipients = s.recipients;
+  m.sender = s.sender.empty() ? kMailSender : s.sender;
+  m.user = s.user;
+  m.password = s.password;
+  return m;
 }
 
 std::string DefaultMailSubject() { return "Ortavia - Process Finished"; }
@@ -41,10 +58,7 @@ NotificationResult SendRunNotification(const MailSettings& settings, const std::
   NotificationResult result;
   if (!NotificationWanted(settings)) return result;
   result.attempted = true;
-  MailMessage m;
-  m.server = settings.smtpServer;
-  m.recipients = settings.recipients;
-  m.sender = kMailSender;
+  MailMessage m = MailMessageFor(settings);
   m.subject = settings.subject.empty() ? DefaultMailSubject() : settings.subject;
   m.body = NotificationBody(GT_GetComputerName(), GT_GetUserName(), elapsed, resultText);
   m.attachment = reportPath;

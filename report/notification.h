@@ -23,13 +23,20 @@ struct MailSettings {
   std::string recipients;  // comma-separated
   std::string smtpServer;
   std::string subject;
+  std::string user;      // SMTP login; empty: the server is used without one
+  std::string password;  // never in the profile (report/mail_password.h)
+  std::string sender;    // From address; empty: kMailSender (servers with a login refuse it)
   bool operator==(const MailSettings&) const = default;
 };
 
-// Reads "bSendEmail" (on only for the text "1"), "SMTP_To", "SMTP_Server" and "SMTP_Subject".
+// Reads "bSendEmail" (on only for the text "1"), "SMTP_To", "SMTP_Server", "SMTP_Subject",
+// "SMTP_User" and "SMTP_From", and the password from its own file.
 MailSettings ReadMailSettings();
-// Writes "SMTP_Server", "SMTP_Subject", "SMTP_To" and "bSendEmail", in this order.
+// Writes "SMTP_Server", "SMTP_Subject", "SMTP_To" and "bSendEmail", in this order, then
+// "SMTP_User", "SMTP_From" and the password file.
 bool WriteMailSettings(const MailSettings& settings);
+// The message of a notification or test mail: server, recipients, login and sender.
+MailMessage MailMessageFor(const MailSettings& settings);
 
 // "Ortavia - Process Finished": the subject of a notification whose subject field is empty.
 std::string DefaultMailSubject();

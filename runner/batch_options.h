@@ -48,7 +48,7 @@ struct BatchCommand {
   // passport
   BatchPassportOptions passport;
   // run: --mail-to, --smtp-server, --subject; sendEmail is on when both addresses are given.
-  MailSettings mail{false, {}, {}, {}};
+  MailSettings mail{false, {}, {}, {}, {}, {}, {}};
   int threads = 0;  // run: threads of the warp; 0: every core
 };
 

@@ -255,6 +255,10 @@ MailResult SendMail(const MailMessage& message, const MailOptions& options) {
   const std::string mailFrom = "<" + from[0] + ">";
   curl_easy_setopt(c, CURLOPT_URL, target.url.c_str());
   curl_easy_setopt(c, CURLOPT_MAIL_FROM, mailFrom.c_str());
+  if (!message.user.empty()) {
+    curl_easy_setopt(c, CURLOPT_USERNAME, message.user.c_str());
+    curl_easy_setopt(c, CURLOPT_PASSWORD, message.password.c_str());
+  }
   curl_easy_setopt(c, CURLOPT_MAIL_RCPT, rcptList.get());
   curl_easy_setopt(c, CURLOPT_HTTPHEADER, headerList.get());
   curl_easy_setopt(c, CURLOPT_MIMEPOST, mime.get());

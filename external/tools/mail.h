@@ -33,6 +33,8 @@ struct MailMessage {
   std::string subject;
   std::string body;
   std::string attachment;   // file to attach; empty: none
+  std::string user;         // SMTP login; empty: none (or the one in the server address)
+  std::string password;
 };
 
 struct MailOptions {

@@ -70,6 +70,8 @@ CImportExtOrDlg::CImportExtOrDlg(std::map<std::string, geo::COrientation>* orien
   separatorsEdit_->setText(QString::fromStdString(settings.separators));
   model_.SetComments(settings.comments);
   model_.SetSeparatorsText(settings.separators);
+  // The column assignment of the last use: point files of one supplier keep their layout.
+  model_.SetSourceColumns(settings.sourceColumns);
   resize(980, 720);
 }
 
@@ -260,7 +262,7 @@ void CImportExtOrDlg::OnParsedHeaderClicked(int column) {
   if (loading_) return;
   clickedColumn_ = column;
   const int command = chooseMenu_(extor::AssignMenu());
-  if (command != 0 && model_.ApplyAssignCommand(command, clickedColumn_)) TableChanged();
+  if (command != 0 && model_.ApplyAssignCommand(command, clickedColumn_)) AssignmentChanged();
 }
 
 void CImportExtOrDlg::OnImportedHeaderClicked(int column) {
@@ -275,12 +277,17 @@ void CImportExtOrDlg::OnImportedHeaderClicked(int column) {
 
 void CImportExtOrDlg::OnReset() {
   model_.ResetAssignment();
-  TableChanged();
+  AssignmentChanged();
 }
 
 void CImportExtOrDlg::OnClean() {
   model_.CleanAssignment();
+  AssignmentChanged();
+}
+
+void CImportExtOrDlg::AssignmentChanged() {
   TableChanged();
+  extor::StoreSourceColumns(model_.SourceColumns());
 }
 
 void CImportExtOrDlg::OnSelectAll() {

@@ -62,6 +62,8 @@ class CImportExtOrDlg : public QDialog {
   void OnImportedHeaderClicked(int column);
   void OnReset();
   void OnClean();
+  // After the column assignment changed: the table, and the profile for the next use.
+  void AssignmentChanged();
   void OnSelectAll();
   void OnUnselectAll();
   void OnSaveAs();

@@ -30,6 +30,14 @@ CProcessSettingsDlg::CProcessSettingsDlg(const MailSettings& settings, Prompts* 
   server_ = new QLineEdit(QString::fromStdString(settings.smtpServer), this);
   server_->setPlaceholderText(tr("host, host:port, smtp://host:port or smtps://host:port"));
   subject_ = new QLineEdit(QString::fromStdString(settings.subject), this);
+  user_ = new QLineEdit(QString::fromStdString(settings.user), this);
+  user_->setPlaceholderText(tr("Empty when the server needs no login"));
+  password_ = new QLineEdit(QString::fromStdString(settings.password), this);
+  password_->setEchoMode(QLineEdit::Password);
+  password_->setToolTip(tr("Kept in a file only you can read, not in the settings file"));
+  sender_ = new QLineEdit(QString::fromStdString(settings.sender), this);
+  sender_->setPlaceholderText(QString::fromUtf8(kMailSender));
+  sender_->setToolTip(tr("Servers with a login accept only their own addresses as sender"));
   auto* hint = new QLabel(tr("Separate multiple recipients using comma"), this);
   hint->setEnabled(false);
 
@@ -38,6 +46,9 @@ CProcessSettingsDlg::CProcessSettingsDlg(const MailSettings& settings, Prompts* 
   form->addRow(QString(), hint);
   form->addRow(tr("SMTP Server:"), server_);
   form->addRow(tr("Subject:"), subject_);
+  form->addRow(tr("User:"), user_);
+  form->addRow(tr("Password:"), password_);
+  form->addRow(tr("From:"), sender_);
 
   QStyle* st = style();
   test_ = new QPushButton(st->standardIcon(QStyle::SP_ArrowRight), tr("Test"), this);
@@ -63,7 +74,7 @@ CProcessSettingsDlg::CProcessSettingsDlg(const MailSettings& settings, Prompts* 
 CProcessSettingsDlg::~CProcessSettingsDlg() = default;
 
 void CProcessSettingsDlg::EnableFields(bool on) {
-  for (QWidget* w : std::initializer_list<QWidget*>{to_, server_, subject_, test_}) w->setEnabled(on);
+  for (QWidget* w : std::initializer_list<QWidget*>{to_, server_, subject_, user_, password_, sender_, test_}) w->setEnabled(on);
 }
 
 MailSettings CProcessSettingsDlg::Fields() const {
@@ -72,6 +83,9 @@ MailSettings CProcessSettingsDlg::Fields() const {
   f.recipients = to_->text().trimmed().toStdString();
   f.smtpServer = server_->text().trimmed().toStdString();
   f.subject = subject_->text().toStdString();
+  f.user = user_->text().trimmed().toStdString();
+  f.password = password_->text().toStdString();
+  f.sender = sender_->text().trimmed().toStdString();
   return f;
 }
 
@@ -92,10 +106,7 @@ void CProcessSettingsDlg::OnTest() {
     prompts_->Inform(QString::fromUtf8(kNeedAddressesMessage));
     return;
   }
-  MailMessage m;
-  m.server = fields.smtpServer;
-  m.recipients = fields.recipients;
-  m.sender = kMailSender;
+  MailMessage m = MailMessageFor(fields);
   m.subject = fields.subject;
   m.body = kTestMailBody;
   // The window stays alive while the server is asked; the dialog waits for its answer.

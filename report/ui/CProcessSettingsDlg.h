@@ -32,6 +32,9 @@ class CProcessSettingsDlg : public QDialog {
   QLineEdit* ToEdit() const { return to_; }
   QLineEdit* ServerEdit() const { return server_; }
   QLineEdit* SubjectEdit() const { return subject_; }
+  QLineEdit* UserEdit() const { return user_; }
+  QLineEdit* PasswordEdit() const { return password_; }  // masked
+  QLineEdit* SenderEdit() const { return sender_; }
   QPushButton* TestButton() const { return test_; }
   QPushButton* OkButton() const { return ok_; }
 
@@ -51,6 +54,9 @@ class CProcessSettingsDlg : public QDialog {
   QLineEdit* to_ = nullptr;
   QLineEdit* server_ = nullptr;
   QLineEdit* subject_ = nullptr;
+  QLineEdit* user_ = nullptr;
+  QLineEdit* password_ = nullptr;
+  QLineEdit* sender_ = nullptr;
   QPushButton* test_ = nullptr;
   QPushButton* ok_ = nullptr;
 };

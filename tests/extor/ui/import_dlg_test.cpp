@@ -48,6 +48,7 @@ class ImportDlgTest : public ::testing::Test {
   void SetUp() override {
     extor::StoreComments(extor::kDefaultComments);
     extor::StoreSeparators(extor::kDefaultSeparators);
+    extor::StoreSourceColumns({0, 1, 2, 3, 4, 5, 6});
     orientations["img_1"] = geo::COrientation();
     orientations["img_2"] = geo::COrientation();
     orientations["img_3"] = geo::COrientation();
@@ -140,6 +141,25 @@ TEST_F(ImportDlgTest, HeaderMenusAssignColumnsAndCorrectThem) {
   dlg->GetButton(B::Clean)->click();
   EXPECT_EQ(Cell(dlg->ImportedView(), 0, 0), "");
   EXPECT_EQ(Cell(dlg->ImportedView(), 0, 4), "180") << "Clean keeps the angles' sources";
+}
+
+TEST_F(ImportDlgTest, TheColumnAssignmentComesBackAtTheNextUse) {
+  dlg->SeparatorsEdit()->setText(";");
+  int answer = 0;
+  dlg->SetMenuChooser([&](const std::vector<extor::MenuEntry>&) { return answer; });
+  answer = 10001;  // "-> X" from column 4
+  dlg->OnParsedHeaderClicked(4);
+  answer = 10004;  // "-> Omega (Yaw)" from column 1
+  dlg->OnParsedHeaderClicked(1);
+  dlg->reject();
+
+  CImportExtOrDlg next(&orientations);
+  next.SetPrompts(&prompts);
+  prompts.QueueFile(QString::fromStdString(WriteFile("img_1;10;20;30;180;200;-90\n")));
+  next.OnBrowse();
+  EXPECT_EQ(Cell(next.ImportedView(), 0, 1), "180") << "X from column 4";
+  EXPECT_EQ(Cell(next.ImportedView(), 0, 4), "10") << "Omega from column 1";
+  EXPECT_EQ(Cell(next.ImportedView(), 0, 2), "20") << "Y as before";
 }
 
 TEST_F(ImportDlgTest, SaveAsWritesTheSelectedRowsWithTheOutputSeparator) {
