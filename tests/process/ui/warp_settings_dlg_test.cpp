@@ -28,7 +28,7 @@ WarpSettings Given(double gsd = 0.25, int index = 1, bool voronoi = true) {
 TEST(WarpSettingsDlg, OpensWithTheGivenValues) {
   ScriptedPrompts prompts;
   CWarpSettingsDlg dlg(Given(0.1234, 0, false), &prompts);
-  EXPECT_EQ(dlg.GsdEdit()->text(), "0.12");
+  EXPECT_EQ(dlg.GsdEdit()->text(), "0.1234");  // as entered
   EXPECT_EQ(dlg.TileSizeList()->count(), 2);
   EXPECT_EQ(dlg.TileSizeList()->itemText(0), "1");
   EXPECT_EQ(dlg.TileSizeList()->itemText(1), "16");
