@@ -30,13 +30,16 @@ TEST_F(WindowTest, LayoutComesBackInTheNextSession) {
   dlg->ViewLogSplitter()->setSizes({400, 150});
   const QByteArray process = dlg->ProcessSplitter()->saveState();
   const QByteArray viewLog = dlg->ViewLogSplitter()->saveState();
-  dlg->done(QDialog::Accepted);
+  dlg->accept();  // closing, as Exit does
 
   auto next = std::make_unique<COrtaviaDlg>();
   EXPECT_EQ(next->size(), QSize(900, 640));
   EXPECT_FALSE(next->windowState() & Qt::WindowMaximized);
   EXPECT_EQ(next->ProcessSplitter()->saveState(), process);
   EXPECT_EQ(next->ViewLogSplitter()->saveState(), viewLog);
+  // The windows of the other tests open as on a first start.
+  for (const char* key : {"MainWindow", "MainWindowProcessSplitter", "MainWindowLogSplitter"})
+    StoreLayout(QString::fromUtf8(key), {});
 }
 
 // Each kind of file dialog opens where a file of that kind was chosen last, also after a restart
@@ -61,7 +64,7 @@ TEST(FolderMemory, EachKindOpensWhereItsLastFileWasChosen) {
       auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
       ASSERT_NE(d, nullptr);
       d->selectFile(QString::fromStdString(c.chosen.string()));
-      d->accept();
+      QMetaObject::invokeMethod(d, "accept");
     });
     EXPECT_EQ(prompts.PickOpenFile(c.caption, QStringLiteral("All (*)")), QString::fromStdString(c.chosen.string()));
     EXPECT_EQ(RememberedFolder(c.caption), QString::fromStdString(c.expectedStart.string())) << c.caption.toStdString();
@@ -80,6 +83,7 @@ TEST(FolderMemory, EachKindOpensWhereItsLastFileWasChosen) {
 }
 
 TEST_F(WindowTest, MailLoginHasItsOwnFieldsAndThePasswordStaysOutOfTheProfile) {
+  const MailSettings before = ReadMailSettings();
   ortavia::test::FakeSmtpServer server;
   QTimer::singleShot(0, [&] {
     auto* d = qobject_cast<CProcessSettingsDlg*>(QApplication::activeModalWidget());
@@ -113,6 +117,8 @@ TEST_F(WindowTest, MailLoginHasItsOwnFieldsAndThePasswordStaysOutOfTheProfile) {
   // A password file others can read is not trusted.
   fs::permissions(MailPasswordPath(), fs::perms::group_read, fs::perm_options::add);
   EXPECT_EQ(LoadMailPassword(), "");
+  // The windows of the other tests start from the settings as they were.
+  WriteMailSettings(before);
 }
 
 }  // namespace
