@@ -157,6 +157,7 @@ TEST_F(FootprintsTest, NadirImageOverFlatTerrainCoversTheGroundRectangle) {
   EXPECT_EQ(r.terrainPoints, 40000u);
   EXPECT_EQ(r.polygons, 1);
   EXPECT_EQ(r.withoutPolygon, 1);
+  EXPECT_EQ(r.missed.size(), 1u);
   EXPECT_EQ(ranges, (std::vector<std::pair<int, int>>{{0, 8}, {0, 3}}));
   EXPECT_EQ(lastPos, 0);
   EXPECT_DOUBLE_EQ(project.dem.minHeight, 100.0);
@@ -251,14 +252,51 @@ TEST_F(FootprintsTest, EveryPassReplacesThePolygons) {
   EXPECT_TRUE(project.footprints.empty());
 }
 
-TEST_F(FootprintsTest, StopDoesNotInterruptThePass) {
+TEST_F(FootprintsTest, StopEndsThePassAndKeepsWhatWasThereBefore) {
   LoadTerrain([](double, double) { return 0.0; });
   project.passport = test::MakePassport(1000, 800);
   AddImage("a", {"a", 1000.0, 1000.0, 1000.0, 0, 0, 0});
+  ASSERT_EQ(ComputeFootprints(project, {}).polygons, 1);
+  const CadHandle before = project.footprints.at("a");
+  const auto surface = project.terrain.surface;
+
+  ApplyExtOrientation({"a", 1100.0, 1000.0, 1000.0, 0, 0, 0}, project.orientations.at("a"));
   std::atomic<bool> stop{true};
+  std::vector<std::string> log;
   RunContext ctx;
   ctx.abort = &stop;
-  EXPECT_EQ(ComputeFootprints(project, ctx).polygons, 1);
+  ctx.log = [&](const std::string& line) { log.push_back(line); };
+  const FootprintResult r = ComputeFootprints(project, ctx);
+  EXPECT_TRUE(r.stopped);
+  EXPECT_EQ(r.polygons, 0);
+  ASSERT_EQ(project.footprints.size(), 1u);
+  EXPECT_EQ(project.footprints.at("a"), before);
+  EXPECT_NE(project.cad.Find(before), nullptr);
+  EXPECT_EQ(project.terrain.surface, surface);
+  EXPECT_EQ(log, std::vector<std::string>{"Footprint computation stopped: the footprints drawn before are kept"});
+}
+
+TEST(MissedFootprintLines, NameEachImageUpToALimitThenCountAndGiveTheCause) {
+  struct Case {
+    std::size_t images;
+    std::size_t lines;  // named ones, a count line past 20, the cause
+    std::string last;   // the line before the cause
+  };
+  const Case cases[] = {
+      {0, 0, ""},
+      {1, 2, "No footprint for img_0: its rays miss the terrain"},
+      {20, 21, "No footprint for img_19: its rays miss the terrain"},
+      {22, 22, "No footprint for 2 more images: their rays miss the terrain"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> names;
+    for (std::size_t i = 0; i < c.images; ++i) names.push_back("img_" + std::to_string(i));
+    const std::vector<std::string> lines = MissedFootprintLines(names);
+    ASSERT_EQ(lines.size(), c.lines) << c.images;
+    if (lines.empty()) continue;
+    EXPECT_EQ(lines[lines.size() - 2], c.last) << c.images;
+    EXPECT_NE(lines.back().find("degrees"), std::string::npos) << c.images;
+  }
 }
 
 }  // namespace
