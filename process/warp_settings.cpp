@@ -46,13 +46,6 @@ std::string FormatGsd(double gsd) {
   return ec == std::errc() ? std::string(text, end) : std::string("0");
 }
 
-std::string FormatGsdToEdit(double gsd) {
-  if (!(gsd > 0.0) || gsd >= 0.1) return FormatGsd(gsd);
-  char text[64];
-  const auto [end, ec] = std::to_chars(text, text + sizeof text, gsd);
-  return ec == std::errc() ? std::string(text, end) : FormatGsd(gsd);
-}
-
 std::optional<double> ParseGsd(const std::string& text) {
   std::string t = Trimmed(text);
   // from_chars takes no sign of its own for positives; a leading '+' is still a number.

@@ -36,9 +36,6 @@ int ValidTileSizeIndex(int index);
 // The shortest C-locale text that reads back as the same GSD ("0.375", "2"), whatever the
 // process locale.
 std::string FormatGsd(double gsd);
-// The GSD as the dialog shows it: two decimals, except below 0.1, where two decimals would lose
-// significant digits: there the shortest text that reads back as the value ("0.045").
-std::string FormatGsdToEdit(double gsd);
 // The GSD a text gives, or nothing when it is empty, not wholly a number (C locale, blanks around
 // allowed), not finite, or not above 0: such a GSD leaves the mosaic grid undefined.
 std::optional<double> ParseGsd(const std::string& text);

@@ -10,21 +10,13 @@ std::string OpenMosaicSource(const MosaicVrtOrtho& o, const MosaicVrtGrid& grid,
   if (!ds || ds->GetRasterCount() < 1) return "cannot be opened";
   double gt[6];
   if (ds->GetGeoTransform(gt) != CE_None) return "has no georeferencing";
-  const double gsd = grid.gsd;
-  if (std::abs(gt[1] - gsd) > 1e-9 * gsd || std::abs(gt[5] + gsd) > 1e-9 * gsd || gt[2] != 0.0 ||
-      gt[4] != 0.0)
-    return "has another pixel size than the run's GSD";
-  // The corner lies half a pixel west and north of the centre of pixel (ox0, oy0).
-  const double ox = (gt[0] + gsd / 2 - grid.mosaicMinX) / gsd;
-  const double oy = (grid.mosaicMaxY + gsd / 2 - gt[3]) / gsd;
-  if (std::abs(ox - std::round(ox)) > 1e-3 || std::abs(oy - std::round(oy)) > 1e-3)
-    return "is not on the run's mosaic grid";
+  if (std::string why = PlaceOnMosaicGrid(gt, ds->GetRasterXSize(), ds->GetRasterYSize(), grid, &out->place);
+      !why.empty())
+    return why;
   const int n = ds->GetRasterCount();
   const bool alpha = n > 1 && ds->GetRasterBand(n)->GetColorInterpretation() == GCI_AlphaBand;
   out->row = o.row;
   out->path = o.path;
-  out->place = {static_cast<int>(std::lround(ox)), static_cast<int>(std::lround(oy)),
-                ds->GetRasterXSize(), ds->GetRasterYSize()};
   out->bands = alpha ? n - 1 : n;
   out->type = ds->GetRasterBand(1)->GetRasterDataType();
   return {};

@@ -57,12 +57,10 @@ struct OrthoFile {
   std::vector<GDALColorInterp> colours;
 };
 
-std::string ReadOrtho(const std::string& folder, const MosaicVrtOrtho& o, const MosaicVrtGrid& grid,
-                      OrthoFile* f) {
-  GDALDatasetUniquePtr ds(GDALDataset::Open(o.path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
-  if (!ds || ds->GetRasterCount() < 1) return "cannot be opened";
-  double gt[6];
-  if (ds->GetGeoTransform(gt) != CE_None) return "has no georeferencing";
+}  // namespace
+
+std::string PlaceOnMosaicGrid(const double gt[6], int width, int height, const MosaicVrtGrid& grid,
+                              OrthoPlacement* place) {
   const double gsd = grid.gsd;
   if (std::abs(gt[1] - gsd) > 1e-9 * gsd || std::abs(gt[5] + gsd) > 1e-9 * gsd || gt[2] != 0.0 ||
       gt[4] != 0.0)
@@ -72,9 +70,22 @@ std::string ReadOrtho(const std::string& folder, const MosaicVrtOrtho& o, const 
   const double oy = (grid.mosaicMaxY + gsd / 2 - gt[3]) / gsd;
   if (std::abs(ox - std::round(ox)) > 1e-3 || std::abs(oy - std::round(oy)) > 1e-3)
     return "is not on the run's mosaic grid";
+  *place = {static_cast<int>(std::lround(ox)), static_cast<int>(std::lround(oy)), width, height};
+  return {};
+}
+
+namespace {
+
+std::string ReadOrtho(const std::string& folder, const MosaicVrtOrtho& o, const MosaicVrtGrid& grid,
+                      OrthoFile* f) {
+  GDALDatasetUniquePtr ds(GDALDataset::Open(o.path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
+  if (!ds || ds->GetRasterCount() < 1) return "cannot be opened";
+  double gt[6];
+  if (ds->GetGeoTransform(gt) != CE_None) return "has no georeferencing";
+  if (std::string why = PlaceOnMosaicGrid(gt, ds->GetRasterXSize(), ds->GetRasterYSize(), grid, &f->place);
+      !why.empty())
+    return why;
   f->row = o.row;
-  f->place = {static_cast<int>(std::lround(ox)), static_cast<int>(std::lround(oy)),
-              ds->GetRasterXSize(), ds->GetRasterYSize()};
   const int n = ds->GetRasterCount();
   f->alphaBand = n > 1 && ds->GetRasterBand(n)->GetColorInterpretation() == GCI_AlphaBand;
   f->imageBands = f->alphaBand ? n - 1 : n;

@@ -39,6 +39,11 @@ struct OrthoPlacement {
   int ox0 = 0, oy0 = 0, width = 0, height = 0;
 };
 
+// Where an ortho of `width` x `height` pixels with GDAL geotransform `gt` lies on the grid: empty
+// text and `place` set, or why it does not lie on the grid.
+std::string PlaceOnMosaicGrid(const double gt[6], int width, int height, const MosaicVrtGrid& grid,
+                              OrthoPlacement* place);
+
 // The windows that show each ortho's own cells, clipped to the ortho and the mosaic.
 // voronoiMap: CV_8UC3 codes (b0 + 256 b1 + 65536 b2 = row; white = nobody).
 std::vector<VrtWindow> MosaicVrtWindows(const cv::Mat& voronoiMap, double mosaicScale,

@@ -25,7 +25,7 @@ CWarpSettingsDlg::CWarpSettingsDlg(const WarpSettings& settings, Prompts* prompt
   setWindowTitle(tr("Warp settings"));
 
   auto* gsdBox = new QGroupBox(tr("Input Target GSD (Drawing Unit)"), this);
-  gsdEdit_ = new QLineEdit(QString::fromStdString(FormatGsdToEdit(settings.gsd)), gsdBox);
+  gsdEdit_ = new QLineEdit(QString::fromStdString(FormatGsd(settings.gsd)), gsdBox);
   gsdEdit_->setObjectName(QStringLiteral("gsd"));
   (new QVBoxLayout(gsdBox))->addWidget(gsdEdit_);
 

@@ -63,14 +63,13 @@ TEST(SuggestedGsdText, RoundsToTwoSignificantDigitsAndShowsThemAll) {
     double value, rounded;
     const char* shown;  // as the warp settings dialog shows the rounded value
   } cases[] = {
-      {0.2468, 0.25, "0.25"}, {1234.0, 1200.0, "1200.00"}, {0.04567, 0.046, "0.046"},
-      {9.96, 10.0, "10.00"},  {0.0999, 0.1, "0.10"},       {0.0012345, 0.0012, "0.0012"},
+      {0.2468, 0.25, "0.25"}, {1234.0, 1200.0, "1200"}, {0.04567, 0.046, "0.046"},
+      {9.96, 10.0, "10"},     {0.0999, 0.1, "0.1"},     {0.0012345, 0.0012, "0.0012"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(RoundToSignificantDigits(c.value, 2), c.rounded) << c.value;
-    EXPECT_EQ(FormatGsdToEdit(RoundToSignificantDigits(c.value, 2)), c.shown) << c.value;
+    EXPECT_EQ(FormatGsd(RoundToSignificantDigits(c.value, 2)), c.shown) << c.value;
   }
-  EXPECT_EQ(FormatGsdToEdit(0.0), "0.00");
   EXPECT_EQ(SuggestedGsdText(0.046), "GSD 0.046, the images' median ground pixel size over the DEM");
 }
 
