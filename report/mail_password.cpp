@@ -17,11 +17,13 @@ fs::path MailPasswordPath() {
   return tools::XdgFolder("XDG_CONFIG_HOME", ".config") / "Ortavia" / "smtp-password";
 }
 
-std::string LoadMailPassword() {
-  const fs::path path = MailPasswordPath();
+namespace {
+
+constexpr const char* kSecretKey = "smtp-password";
+
+std::string LoadPasswordFile(const fs::path& path) {
   std::error_code ec;
   const fs::perms perms = fs::status(path, ec).permissions();
-  if (ec || !fs::is_regular_file(path, ec)) return {};
   if ((perms & (fs::perms::group_all | fs::perms::others_all)) != fs::perms::none) return {};
   std::ifstream in(path, std::ios::binary);
   std::stringstream text;
@@ -29,13 +31,8 @@ std::string LoadMailPassword() {
   return text.str();
 }
 
-bool StoreMailPassword(const std::string& password) {
-  const fs::path path = MailPasswordPath();
+bool StorePasswordFile(const fs::path& path, const std::string& password) {
   std::error_code ec;
-  if (password.empty()) {
-    fs::remove(path, ec);
-    return !ec;
-  }
   fs::create_directories(path.parent_path(), ec);
   // Created 0600 before a byte is written, then renamed over the old file.
   const fs::path temp = path.string() + ".new";
@@ -51,6 +48,36 @@ bool StoreMailPassword(const std::string& password) {
   }
   fs::rename(temp, path, ec);
   return !ec;
+}
+
+}  // namespace
+
+std::string LoadMailPassword(const tools::SecretDeadlines& deadlines) {
+  const fs::path path = MailPasswordPath();
+  std::error_code ec;
+  if (fs::exists(fs::symlink_status(path, ec))) {
+    if (!fs::is_regular_file(path, ec)) return {};
+    return LoadPasswordFile(path);
+  }
+  return tools::LookupDesktopSecret(kSecretKey, deadlines).value;
+}
+
+bool StoreMailPassword(const std::string& password, const tools::SecretDeadlines& deadlines) {
+  const fs::path path = MailPasswordPath();
+  std::error_code ec;
+  if (password.empty()) {
+    const bool cleared = tools::ClearDesktopSecret(kSecretKey, deadlines).outcome !=
+                         tools::SecretOutcome::failed;
+    fs::remove(path, ec);
+    return cleared && !ec;
+  }
+  const tools::SecretResult kept =
+      tools::StoreDesktopSecret(kSecretKey, "Ortavia e-mail password", password, deadlines);
+  if (kept.outcome == tools::SecretOutcome::done) {
+    fs::remove(path, ec);
+    return !ec;
+  }
+  return StorePasswordFile(path, password);
 }
 
 }  // namespace ortavia

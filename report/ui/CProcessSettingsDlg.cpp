@@ -34,7 +34,7 @@ CProcessSettingsDlg::CProcessSettingsDlg(const MailSettings& settings, Prompts* 
   user_->setPlaceholderText(tr("Empty when the server needs no login"));
   password_ = new QLineEdit(QString::fromStdString(settings.password), this);
   password_->setEchoMode(QLineEdit::Password);
-  password_->setToolTip(tr("Kept in a file only you can read, not in the settings file"));
+  password_->setToolTip(tr("Kept in the desktop's keyring, else in a file only you can read; never in the settings file"));
   sender_ = new QLineEdit(QString::fromStdString(settings.sender), this);
   sender_->setPlaceholderText(QString::fromUtf8(kMailSender));
   sender_->setToolTip(tr("Servers with a login accept only their own addresses as sender"));

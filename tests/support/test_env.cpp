@@ -26,6 +26,8 @@ void IsolateHome() {
   set("XDG_DATA_HOME", g_home / ".local/share");
   set("XDG_CACHE_HOME", g_home / ".cache");
   set("XDG_RUNTIME_DIR", g_home / "run");
+  // Nor the user's keyring, through the desktop's session bus.
+  unsetenv("DBUS_SESSION_BUS_ADDRESS");
   std::filesystem::permissions(g_home / "run", std::filesystem::perms::owner_all,
                                std::filesystem::perm_options::replace);
 }
