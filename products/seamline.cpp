@@ -6,7 +6,6 @@
 #include <map>
 
 #include <opencv2/imgproc.hpp>
-#include <opencv2/imgproc/detail/gcgraph.hpp>
 
 namespace ortavia {
 namespace {
@@ -14,12 +13,6 @@ namespace {
 constexpr float kEpsilon = 0.01f;   // per cut edge: the seam's length
 constexpr float kOutside = 1.0f;    // cost of a pixel only one of the two orthos has
 constexpr float kGradient = 0.5f;   // weight of flatness against agreement
-// The graph takes whole capacities (a cut edge's cost in thousandths): the max-flow then needs far
-// fewer augmenting paths than with fractions, each carrying at least one unit.
-constexpr float kUnits = 1000.0f;
-constexpr int kFixed = 1 << 28;
-
-int Capacity(float cost) { return static_cast<int>(std::min(cost * kUnits + 0.5f, 1e6f)); }
 
 // Index into ids of an ortho, -1 when not read.
 int IndexOf(const std::vector<int>& ids, int ortho) {
@@ -93,68 +86,201 @@ cv::Mat NearestForeign(const SeamChunk& in, cv::Mat& best) {
   return who;
 }
 
-// The label of a neighbour outside the pair's nodes, -2 when not known yet.
-int NeighbourLabel(const SeamChunk& in, const cv::Mat& base, int x, int y) {
-  const cv::Rect& ch = in.chunk;
-  if (ch.contains({x, y})) return base.at<int>(y - ch.y, x - ch.x);
-  if (y == ch.y - 1 && x >= ch.x && x < ch.br().x) return in.above[x - ch.x];
-  if (x == ch.x - 1 && y >= ch.y && y < ch.br().y) return in.left[y - ch.y];
-  return -2;
+// The band of one pair seen along lines across its Voronoi line: rows when the line runs
+// mostly down the chunk, else columns. Position `pos` on line `line` is pixel At(line, pos).
+struct Strip {
+  bool rows = true;
+  cv::Point At(int line, int pos) const { return rows ? cv::Point(pos, line) : cv::Point(line, pos); }
+  static int Line(const cv::Rect& r, bool rows) { return rows ? r.y : r.x; }
+  static int Pos(const cv::Rect& r, bool rows) { return rows ? r.x : r.y; }
+  static int Lines(const cv::Rect& r, bool rows) { return rows ? r.height : r.width; }
+  static int Positions(const cv::Rect& r, bool rows) { return rows ? r.width : r.height; }
+};
+
+// Whether the Voronoi line of a and b crosses rows more often than columns.
+bool CrossesRows(const SeamChunk& in, int a, int b) {
+  long rows = 0, cols = 0;
+  const auto pair = [&](int p, int q) { return p != q && (p == a || p == b) && (q == a || q == b); };
+  for (int r = 0; r < in.owner.rows; ++r) {
+    const int* o = in.owner.ptr<int>(r);
+    const int* below = r + 1 < in.owner.rows ? in.owner.ptr<int>(r + 1) : nullptr;
+    for (int c = 0; c < in.owner.cols; ++c) {
+      if (c + 1 < in.owner.cols && pair(o[c], o[c + 1])) ++rows;
+      if (below && pair(o[c], below[c])) ++cols;
+    }
+  }
+  return rows >= cols;
 }
 
-void SolvePair(const SeamChunk& in, int a, int b, const std::vector<cv::Point>& band,
-               const cv::Mat& base, const cv::Mat& distance, cv::Mat& labels) {
-  const int ia = IndexOf(in.ids, a), ib = IndexOf(in.ids, b);
-  if (ia < 0 || ib < 0) return;
-  const PairCost cost(in, ia, ib);
-  const auto validAt = [&](int i, cv::Point p) {
-    return in.valid[i].at<uchar>(p - in.workRect.tl()) != 0;
-  };
-  // Pixels neither ortho has keep their base label.
-  std::vector<cv::Point> pixels;
-  for (const cv::Point& p : band)
-    if (validAt(ia, p) || validAt(ib, p)) pixels.push_back(p);
-  if (pixels.empty()) return;
-  cv::Mat node(in.chunk.size(), CV_32S, cv::Scalar(-1));
-  cv::detail::GCGraph<int> graph(static_cast<unsigned>(pixels.size()),
-                                   static_cast<unsigned>(pixels.size() * 4));
-  std::vector<float> own(pixels.size());
-  for (size_t i = 0; i < pixels.size(); ++i) {
-    node.at<int>(pixels[i] - in.chunk.tl()) = graph.addVtx();
-    own[i] = cost(pixels[i].x, pixels[i].y);
+// One line of the strip: where the Voronoi line crosses it (the first pixel past it), the orthos before and after it, and the cost of a seam at each
+// offset from the crossing (infinite where it may not lie); no cost when the line has no crossing.
+struct StripLine {
+  int cross = std::numeric_limits<int>::min();
+  int first = -1, second = -1;
+  std::vector<float> cost;
+};
+
+constexpr float kNever = std::numeric_limits<float>::infinity();
+
+// The seam of a pair as a least-cost path along its strip, by dynamic programming: on each line
+// the seam lies between two neighbouring pixels (a cut of cost c(p) + c(q) + length), and from one
+// line to the next it moves at most one pixel.
+class StripSeam {
+ public:
+  StripSeam(const SeamChunk& in, int a, int b, const cv::Mat& pair, const cv::Mat& base)
+      : in_(in), a_(a), b_(b), pair_(pair), base_(base),
+        cost_(in, IndexOf(in.ids, a), IndexOf(in.ids, b)) {
+    s_.rows = CrossesRows(in, a, b);
+    reach_ = 2 * in.band + 2;
   }
-  static const cv::Point kSteps[4] = {{1, 0}, {0, 1}, {-1, 0}, {0, -1}};
-  for (size_t i = 0; i < pixels.size(); ++i) {
-    const cv::Point p = pixels[i];
-    int toA = 0, toB = 0;
-    const bool hasA = validAt(ia, p), hasB = validAt(ib, p);
-    if (!hasB) toA = kFixed;
-    if (!hasA) toB = kFixed;
-    const float dp = distance.at<float>(p - in.chunk.tl());
-    for (int s = 0; s < 4; ++s) {
-      const cv::Point q = p + kSteps[s];
-      const int nq = in.chunk.contains(q) ? node.at<int>(q - in.chunk.tl()) : -1;
-      if (nq >= 0) {
-        // Off the Voronoi line a cut costs up to twice as much length: where all is alike the
-        // seam stays on the line.
-        const float dq = distance.at<float>(q - in.chunk.tl());
-        const float length = kEpsilon * (1.0f + (dp + dq) / (2.0f * in.band));
-        const int w = Capacity(own[i] + own[nq] + length);
-        if (s < 2) graph.addEdges(static_cast<int>(i), nq, w, w);
+
+  void Solve(cv::Mat& labels) {
+    const int n = Strip::Lines(in_.chunk, s_.rows);
+    std::vector<StripLine> lines(n);
+    for (int k = 0; k < n; ++k) lines[k] = Describe(Strip::Line(in_.chunk, s_.rows) + k);
+    const int states = 2 * reach_ + 1;
+    std::vector<float> acc(states, kNever), next(states);
+    std::vector<std::vector<int>> from(n, std::vector<int>(states, -1));
+    for (int k = 0; k < n; ++k) {
+      const StripLine& line = lines[k];
+      if (line.cost.empty()) {
+        std::fill(acc.begin(), acc.end(), kNever);
         continue;
       }
-      // Labels fixed around the band (its outer edges, the chunks done before) hold: the seam
-      // stays inside the band and runs on from where it reached this chunk.
-      const int label = NeighbourLabel(in, base, q.x, q.y);
-      if (label == a) toA = kFixed;
-      if (label == b) toB = kFixed;
+      const bool goesOn = k > 0 && lines[k - 1].first == line.first && !lines[k - 1].cost.empty();
+      bool reached = false;
+      for (int d = 0; d < states; ++d) {
+        next[d] = kNever;
+        if (line.cost[d] == kNever) continue;
+        for (int e = std::max(0, d - 1); goesOn && e <= std::min(states - 1, d + 1); ++e) {
+          const float v = acc[e] + (e == d ? 0.0f : kEpsilon);
+          if (v < next[d]) next[d] = v, from[k][d] = e;
+        }
+        if (next[d] != kNever) {
+          next[d] += line.cost[d];
+          reached = true;
+        }
+      }
+      if (!reached) {
+        // A new strip, or one the previous line cannot reach: it starts here.
+        for (int d = 0; d < states; ++d) next[d] = line.cost[d];
+        if (k == 0) HoldToPrevious(line, next);
+        std::fill(from[k].begin(), from[k].end(), -1);
+      }
+      acc.swap(next);
+      const bool last = k + 1 == n || lines[k + 1].cost.empty() || lines[k + 1].first != line.first;
+      if (last) Trace(lines, from, acc, k, labels);
     }
-    graph.addTermWeights(static_cast<int>(i), toA, toB);
   }
-  graph.maxFlow();
-  for (size_t i = 0; i < pixels.size(); ++i)
-    labels.at<int>(pixels[i] - in.chunk.tl()) =
-        graph.inSourceSegment(static_cast<int>(i)) ? a : b;
+
+ private:
+  StripLine Describe(int line) const {
+    StripLine out;
+    const int p0 = Strip::Pos(in_.chunk, s_.rows), np = Strip::Positions(in_.chunk, s_.rows);
+    double sum = 0.0;
+    int count = 0;
+    for (int i = 0; i < np; ++i)
+      if (Pair(line, p0 + i)) sum += p0 + i, ++count;
+    if (count == 0) return out;
+    const double mean = sum / count;
+    const int q0 = Strip::Pos(in_.ownerRect, s_.rows), nq = Strip::Positions(in_.ownerRect, s_.rows);
+    double best = std::numeric_limits<double>::max();
+    for (int q = q0 + 1; q < q0 + nq; ++q) {
+      const int o1 = Owner(line, q - 1), o2 = Owner(line, q);
+      if (o1 == o2 || (o1 != a_ && o1 != b_) || (o2 != a_ && o2 != b_)) continue;
+      if (std::abs(q - mean) < best) best = std::abs(q - mean), out.cross = q, out.first = o1, out.second = o2;
+    }
+    if (out.first < 0) return out;
+    out.cost.assign(2 * reach_ + 1, kNever);
+    const int w0 = Strip::Pos(in_.workRect, s_.rows), w1 = w0 + Strip::Positions(in_.workRect, s_.rows);
+    const int before = Before(line);
+    for (int d = -reach_; d <= reach_; ++d) {
+      const int s = out.cross + d;  // the seam lies between s - 1 and s
+      if (s - 1 < w0 || s >= w1 || !Free(line, s - 1) || !Free(line, s)) continue;
+      // Held by the label before the chunk: a seam inside the chunk needs the first ortho there.
+      if (s > p0 && Pair(line, p0) && before == out.second) continue;
+      const cv::Point p = s_.At(line, s - 1), q = s_.At(line, s);
+      out.cost[d + reach_] = cost_(p.x, p.y) + cost_(q.x, q.y) +
+                             kEpsilon * (1.0f + static_cast<float>(std::abs(d)) / in_.band);
+    }
+    return out;
+  }
+
+  // The first line carries on the seam of the line before the chunk where that one is known.
+  void HoldToPrevious(const StripLine& line, std::vector<float>& acc) const {
+    const std::vector<int>& prev = s_.rows ? in_.above : in_.left;
+    const int p0 = Strip::Pos(in_.chunk, s_.rows);
+    int best = -1;
+    for (int i = 1; i < static_cast<int>(prev.size()); ++i)
+      if (prev[i - 1] == line.first && prev[i] == line.second &&
+          (best < 0 || std::abs(p0 + i - line.cross) < std::abs(best - line.cross)))
+        best = p0 + i;
+    const int d = best - line.cross + reach_;
+    if (best < 0 || d < 0 || d >= static_cast<int>(acc.size()) || acc[d] == kNever) return;
+    const float keep = acc[d];
+    std::fill(acc.begin(), acc.end(), kNever);
+    acc[d] = keep;
+  }
+
+  void Trace(const std::vector<StripLine>& lines, const std::vector<std::vector<int>>& from,
+             const std::vector<float>& acc, int k, cv::Mat& labels) const {
+    int d = static_cast<int>(std::min_element(acc.begin(), acc.end()) - acc.begin());
+    if (acc[d] == kNever) return;
+    for (; k >= 0 && d >= 0; d = from[k][d], --k) Label(lines[k], Strip::Line(in_.chunk, s_.rows) + k, lines[k].cross + d - reach_, labels);
+  }
+
+  // Pair pixels before the seam s take the first ortho, the others the second; a pixel only one
+  // of them has stays with it, one neither has keeps its base label.
+  void Label(const StripLine& line, int l, int s, cv::Mat& labels) const {
+    const int p0 = Strip::Pos(in_.chunk, s_.rows), np = Strip::Positions(in_.chunk, s_.rows);
+    const int ia = IndexOf(in_.ids, a_), ib = IndexOf(in_.ids, b_);
+    for (int pos = p0; pos < p0 + np; ++pos) {
+      if (!Pair(l, pos)) continue;
+      const cv::Point p = s_.At(l, pos);
+      const int side = pos < s ? line.first : line.second;
+      const int other = side == a_ ? b_ : a_;
+      const cv::Point w = p - in_.workRect.tl();
+      const bool hasSide = in_.valid[side == a_ ? ia : ib].at<uchar>(w);
+      const bool hasOther = in_.valid[side == a_ ? ib : ia].at<uchar>(w);
+      int& out = labels.at<int>(p - in_.chunk.tl());
+      out = hasSide ? side : hasOther ? other : base_.at<int>(p - in_.chunk.tl());
+    }
+  }
+
+  bool Pair(int line, int pos) const {
+    const cv::Point p = s_.At(line, pos);
+    return in_.chunk.contains(p) && pair_.at<uchar>(p - in_.chunk.tl()) != 0;
+  }
+  // A seam may touch a pair pixel or a pixel beyond the chunk, not one whose label is fixed.
+  bool Free(int line, int pos) const {
+    const cv::Point p = s_.At(line, pos);
+    return !in_.chunk.contains(p) || pair_.at<uchar>(p - in_.chunk.tl()) != 0;
+  }
+  int Owner(int line, int pos) const {
+    return in_.owner.at<int>(s_.At(line, pos) - in_.ownerRect.tl());
+  }
+  // The label of the pixel before the chunk on a line, -2 when not known.
+  int Before(int line) const {
+    const std::vector<int>& v = s_.rows ? in_.left : in_.above;
+    const int i = line - Strip::Line(in_.chunk, s_.rows);
+    return i >= 0 && i < static_cast<int>(v.size()) ? v[i] : -2;
+  }
+
+  const SeamChunk& in_;
+  int a_, b_;
+  const cv::Mat& pair_;
+  const cv::Mat& base_;
+  PairCost cost_;
+  Strip s_;
+  int reach_ = 0;
+};
+
+void SolvePair(const SeamChunk& in, int a, int b, const std::vector<cv::Point>& band,
+               const cv::Mat& base, cv::Mat& labels) {
+  if (IndexOf(in.ids, a) < 0 || IndexOf(in.ids, b) < 0) return;
+  cv::Mat pair(in.chunk.size(), CV_8U, cv::Scalar(0));
+  for (const cv::Point& p : band) pair.at<uchar>(p - in.chunk.tl()) = 1;
+  StripSeam(in, a, b, pair, base).Solve(labels);
 }
 
 }  // namespace
@@ -199,7 +325,7 @@ cv::Mat SeamLabels(const SeamChunk& in) {
       pairs[{std::min(o, f), std::max(o, f)}].push_back(in.chunk.tl() + cv::Point(c, r));
     }
   for (const auto& [key, pixels] : pairs)
-    SolvePair(in, key.first, key.second, pixels, base, distance, labels);
+    SolvePair(in, key.first, key.second, pixels, base, labels);
   return labels;
 }
 

@@ -1,14 +1,16 @@
 #pragma once
 // Seamlines of the mosaic. A seam starts on the Voronoi line between two orthos A and B and may
-// move up to `band` pixels to either side of it. The pixels of that band where both orthos have
-// data are labelled A or B by a minimum cut (OpenCV's max-flow graph): cutting between two
-// neighbours p, q costs c(p) + c(q) + epsilon, where c is the difference of the two orthos plus
-// their gradients, relative to the mean brightness. The cut is thus the least-cost seam through
-// pixels where the orthos agree and the image is flat; epsilon keeps it short where all is alike.
-// Band pixels that only one ortho has stay with it, so a seam never leaves the overlap.
+// move up to `band` pixels to either side of it. Across that band, on each row (or column, where
+// the Voronoi line runs across the chunk), the seam lies between two neighbouring pixels p, q;
+// lying there costs c(p) + c(q) + epsilon, where c is the difference of the two orthos plus
+// their gradients, relative to the mean brightness, and epsilon (up to twice as much off the
+// Voronoi line) the seam's length. From one line to the next the seam moves at most one pixel;
+// the least-cost path along the band is found by dynamic programming. The seam thus runs through
+// pixels where the orthos agree and the image is flat, and stays on the Voronoi line where all is
+// alike. Band pixels that only one ortho has stay with it, so a seam never leaves the overlap.
 //
-// The mosaic is cut in chunks, solved in row order: a chunk is tied to the labels already fixed
-// above and to its left with the same cut costs, so the seams run on across chunk edges.
+// The mosaic is cut in chunks, solved in row order: a chunk's seams carry on from the labels
+// already fixed above and to its left, so the seams run on across chunk edges.
 #include <vector>
 
 #include <opencv2/core/mat.hpp>

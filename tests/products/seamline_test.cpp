@@ -34,6 +34,22 @@ SeamChunk Chunk(const cv::Rect& feature, int featureIn, const cv::Rect& holeB, i
   return in;
 }
 
+// The same chunk turned on its side: the Voronoi line runs across it.
+SeamChunk Transposed(const SeamChunk& in) {
+  SeamChunk out = in;
+  const auto flip = [](const cv::Rect& r) { return cv::Rect(r.y, r.x, r.height, r.width); };
+  out.chunk = flip(in.chunk);
+  out.ownerRect = flip(in.ownerRect);
+  out.workRect = flip(in.workRect);
+  out.owner = in.owner.t();
+  for (size_t k = 0; k < in.values.size(); ++k) {
+    out.values[k] = in.values[k].t();
+    out.valid[k] = in.valid[k].t();
+  }
+  std::swap(out.above, out.left);
+  return out;
+}
+
 TEST(Seamline, SeamGoesAroundAFeatureOnTheVoronoiLineWithinItsBand) {
   struct Case {
     const char* what;
@@ -53,13 +69,14 @@ TEST(Seamline, SeamGoesAroundAFeatureOnTheVoronoiLineWithinItsBand) {
       // B lacks a patch across the line: the seam keeps those pixels with A.
       {"B has a hole", {80, 48, 40, 3}, 0, {90, 0, 40, 30}, 40, true},
   };
-  for (const Case& c : cases) {
+  for (const Case& c : cases)
+    for (bool across : {false, true}) {
     const SeamChunk in = Chunk(c.feature, c.featureIn, c.hole, c.band);
-    const cv::Mat labels = SeamLabels(in);
+    const cv::Mat labels = across ? cv::Mat(SeamLabels(Transposed(in)).t()) : SeamLabels(in);
     std::set<int> onFeature;
     for (int r = c.feature.y; r < c.feature.br().y; ++r)
       for (int x = c.feature.x; x < c.feature.br().x; ++x) onFeature.insert(labels.at<int>(r, x));
-    EXPECT_EQ(onFeature.size() == 1, c.featureWhole) << c.what;
+    EXPECT_EQ(onFeature.size() == 1, c.featureWhole) << c.what << (across ? " (across)" : "");
     for (int r = 0; r < 100; ++r)
       for (int x = 0; x < 200; ++x) {
         const int l = labels.at<int>(r, x);
@@ -75,7 +92,7 @@ TEST(Seamline, SeamGoesAroundAFeatureOnTheVoronoiLineWithinItsBand) {
           ASSERT_EQ(l, 0) << c.what << " " << x << "," << r;
         }
       }
-  }
+    }
 }
 
 TEST(Seamline, SeamContinuesFromTheLabelsAboveAndLeft) {
@@ -86,6 +103,19 @@ TEST(Seamline, SeamContinuesFromTheLabelsAboveAndLeft) {
   const cv::Mat labels = SeamLabels(in);
   EXPECT_EQ(labels.at<int>(0, 119), 0);
   EXPECT_EQ(labels.at<int>(0, 121), 1);
+  // The chunk to the left gave B the start of row 10 already: row 10 is B's from the chunk's edge.
+  SeamChunk held = Chunk({0, 0, 0, 0}, 0, {0, 0, 0, 0}, 40);
+  held.chunk = cv::Rect(70, 0, 130, 100);
+  held.workRect = cv::Rect(69, 0, 131, 100);
+  held.ownerRect = cv::Rect(0, 0, 200, 100);
+  for (cv::Mat& v : held.values) v = v.colRange(69, 200).clone();
+  for (cv::Mat& v : held.valid) v = v.colRange(69, 200).clone();
+  held.above.assign(130, -2);
+  held.left.assign(100, 0);
+  held.left[10] = 1;
+  const cv::Mat heldLabels = SeamLabels(held);
+  for (int x = 70; x < 200; ++x) ASSERT_EQ(heldLabels.at<int>(10, x - 70), 1) << x;
+  EXPECT_EQ(heldLabels.at<int>(50, 0), 0);
 }
 
 }  // namespace
