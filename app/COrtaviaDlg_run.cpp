@@ -191,6 +191,7 @@ void COrtaviaDlg::RunFromWindow() {
   options.cog = settings.cog;
   options.compress = settings.compress;
   options.alpha = settings.alpha;
+  options.occlusion = settings.occlusion;
   options.composition = composition;
   options.destinationFolder = destination;
   if (settings.mosaic) options.mosaicPath = (fs::path(destination) / "mosaic.tif").string();

@@ -99,7 +99,7 @@ bool IsOrthoCompression(const std::string& name) {
 }
 
 OrthoAlpha OrthoAlphaKind(int bands, GDALDataType type, const OrthoOutput& output) {
-  if (!output.alpha) return OrthoAlpha::None;
+  if (!output.alpha && !output.occlusion) return OrthoAlpha::None;
   const bool bandFits = (bands == 1 || bands == 3) && (type == GDT_Byte || type == GDT_UInt16);
   return bandFits && output.compress != "JPEG" ? OrthoAlpha::Band : OrthoAlpha::Mask;
 }
@@ -241,6 +241,11 @@ OrthoStatus OrthoWriter::WriteBlock(int bx, int by, int bw, int bh, const cv::Ma
 
 cv::Mat OrthoWriter::OpaqueMask(int x, int y, int w, int h, const cv::Mat& written) const {
   cv::Mat opaque(h, w, CV_8UC1, cv::Scalar(0));
+  if (!layout_.output.alpha) {
+    if (written.empty()) opaque.setTo(255);
+    else opaque.setTo(255, written(cv::Rect(0, 0, w, h)));
+    return opaque;
+  }
   const cv::Mat* cells = layout_.voronoiMap;
   if (!cells || cells->empty() || cells->type() != CV_8UC3 || !(layout_.mosaicScale > 0.0))
     return opaque;

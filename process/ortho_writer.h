@@ -24,6 +24,9 @@ struct OrthoOutput {
   std::string compress;  // "" or "NONE" (as the Part), "DEFLATE", "LZW", "ZSTD", "JPEG"
   bool cog = false;      // a Cloud-Optimized GeoTIFF made by GDAL's COG driver
   bool alpha = false;    // transparent outside the image's own Voronoi cell and outside the image
+  // Ground the image cannot see is left 0 and transparent (stored as for alpha); without alpha
+  // each ortho is opaque wherever the warp wrote.
+  bool occlusion = false;
 };
 
 // Compression names OrthoOutput takes.

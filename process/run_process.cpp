@@ -77,6 +77,7 @@ void FinishRun(WarpProject& project, const RunOptions& options, bool overwrite,
   report.destinationFolder = options.destinationFolder;
   report.overwrite = overwrite;
   report.warpMode = WarpModeText(options.tileStep, options.maxError);
+  report.occlusion = OcclusionText(options.occlusion);
   report.warpResult = warp.Result();
   report.aborted = AbortSet(project, ctx) || warp.status == WarpRunStatus::Aborted;
   report.inProcess = NamesOf(project, result.rows);
@@ -391,6 +392,7 @@ RunResult RunProcess(WarpProject& project, const RunOptions& options, const RunC
   request.output.cog = options.cog;
   request.output.compress = options.compress;
   request.output.alpha = options.alpha;
+  request.output.occlusion = options.occlusion;
   request.orthoWritten = options.orthoWritten;
   warp = warpDriver(request, ctx);
   WriteRunMosaic(project, options, mosaic.grid, crsWkt, result.rows, ctx);

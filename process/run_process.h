@@ -47,6 +47,7 @@ struct RunOptions {
   bool cog = false;       // Cloud-Optimized GeoTIFF orthos
   std::string compress;   // "" (as today: none), "NONE", "DEFLATE", "LZW", "ZSTD", "JPEG" (8-bit only)
   bool alpha = false;     // transparent outside each image's own cell and outside the image
+  bool occlusion = false; // ground an image cannot see left transparent in its ortho
   // One seamless mosaic of the block, written after the orthos when not empty (a
   // Cloud-Optimized GeoTIFF; see products/mosaic_writer.h).
   std::string mosaicPath;

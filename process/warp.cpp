@@ -16,6 +16,7 @@
 #include "process/image_warp.h"
 #include "process/ortho_writer.h"
 #include "process/tile_fill.h"
+#include "process/visibility.h"
 #include "products/mosaic.h"
 
 namespace ortavia {
@@ -305,7 +306,10 @@ ImageWarper::Step ImageWarper::ProcessImage(int i, int r) {
   cv::Mat alphaBlock;
   if (nOut_ == 4) alphaBlock.create(w.geo.bh, w.geo.bw, w.alpha.type());
   cv::Mat written;  // where the warp wrote, for the transparency of the ortho
-  if (req_.output.alpha) written.create(w.geo.bh, w.geo.bw, CV_8UC1);
+  if (req_.output.alpha || req_.output.occlusion) written.create(w.geo.bh, w.geo.bw, CV_8UC1);
+  std::optional<SurfaceVisibility> surface;
+  if (req_.output.occlusion) surface.emplace(dem.heights, w.demTransform);
+  const cv::Point3d centre(orientation.N.x(), orientation.N.y(), orientation.N.z());
   const int square = SquareSide(req_.tileStep, req_.maxError);
   for (int by = 0; by < w.geo.nBy; ++by) {
     for (int bx = 0; bx < w.geo.nBx; ++bx) {
@@ -320,6 +324,9 @@ ImageWarper::Step ImageWarper::ProcessImage(int i, int r) {
         writer.Abandon(true);
         return Abort();
       }
+      if (surface)
+        HideUnseenPixels(*surface, centre, w.grid, bx * w.geo.bw, by * w.geo.bh, block,
+                         alphaBlock, written);
       const OrthoStatus s =
           writer.WriteBlock(bx, by, w.geo.bw, w.geo.bh, block, alphaBlock, written, ctx_);
       if (s == OrthoStatus::Aborted) {

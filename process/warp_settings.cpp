@@ -83,6 +83,10 @@ std::string WarpModeText(int tileStep, double maxError) {
          FormatPixels(maxError) + " px from the exact projection";
 }
 
+std::string OcclusionText(bool occlusion) {
+  return occlusion ? "ground an image cannot see left transparent in its ortho" : "";
+}
+
 WarpSettings ReadWarpSettings() {
   WarpSettings s;
   const std::string gsd = GT_GetUserProfileString(kProcessSettingSection, "gsd", "0.0");
@@ -99,6 +103,7 @@ WarpSettings ReadWarpSettings() {
   s.cog = ReadFlag("bCog");
   s.alpha = ReadFlag("bAlpha");
   s.mosaic = ReadFlag("bMosaic");
+  s.occlusion = ReadFlag("bOcclusion");
   s.compress = GT_GetUserProfileString(kProcessSettingSection, "Compress", "");
   if (!IsOrthoCompression(s.compress) || s.compress == "NONE") s.compress.clear();
   return s;
@@ -116,7 +121,9 @@ bool WriteWarpSettings(const WarpSettings& settings) {
                   GT_WriteUserProfileString(kProcessSettingSection, "Compress",
                                             settings.compress.c_str()) &&
                   GT_WriteUserProfileString(kProcessSettingSection, "bAlpha", settings.alpha ? "1" : "0") &&
-                  GT_WriteUserProfileString(kProcessSettingSection, "bMosaic", settings.mosaic ? "1" : "0");
+                  GT_WriteUserProfileString(kProcessSettingSection, "bMosaic", settings.mosaic ? "1" : "0") &&
+                  GT_WriteUserProfileString(kProcessSettingSection, "bOcclusion",
+                                            settings.occlusion ? "1" : "0");
   return ok;
 }
 

@@ -25,6 +25,7 @@ struct WarpSettings {
   bool cog = false;
   std::string compress;  // "" (none) or DEFLATE, LZW, ZSTD, JPEG
   bool alpha = false;
+  bool occlusion = false;  // ground an image cannot see left transparent (--occlusion)
   bool mosaic = false;  // one mosaic "mosaic.tif" beside the orthos (the batch runner's --mosaic)
 };
 
@@ -51,13 +52,16 @@ std::optional<double> ParseMaxError(const std::string& text);
 // How the warp resamples, for the report: "squares of 16 x 16 pixels, split where they depart
 // more than 0.02 px from the exact projection" or "every pixel projected".
 std::string WarpModeText(int tileStep, double maxError);
+// What became of ground an image cannot see, for the report; empty without occlusion.
+std::string OcclusionText(bool occlusion);
 
 // Reads "gsd", "iTileSize" and "UseVoronoi" (defaults "0.0", "1", "1"), "dMaxError" (default
 // 0.02; a text that is no bound reads as the default), "bCog", "Compress", "bAlpha" (defaults "0",
-// "", "0"; a compression the orthos do not take reads as none), and "bMosaic" (default "0").
+// "", "0"; a compression the orthos do not take reads as none), "bMosaic" and "bOcclusion"
+// (default "0").
 WarpSettings ReadWarpSettings();
-// Writes "gsd" (FormatGsd), "iTileSize", "UseVoronoi", "dMaxError", "bCog", "Compress", "bAlpha"
-// and "bMosaic"; false when the profile cannot be written.
+// Writes "gsd" (FormatGsd), "iTileSize", "UseVoronoi", "dMaxError", "bCog", "Compress", "bAlpha",
+// "bMosaic" and "bOcclusion"; false when the profile cannot be written.
 bool WriteWarpSettings(const WarpSettings& settings);
 
 // "destinationFolder" of the section; empty when never chosen.

@@ -29,6 +29,7 @@ ProcessReportResult WriteProcessReport(const ProcessReportInput& input) {
   GT_ReportAddValue("Operation mode",
                     input.overwrite ? "Overwrite previous data" : "Skip previous data");
   if (!input.warpMode.empty()) GT_ReportAddValue("Warp mode", input.warpMode);
+  if (!input.occlusion.empty()) GT_ReportAddValue("Hidden ground", input.occlusion);
   GT_ReportAddValue("Process result", result.resultText);
   GT_ReportAddValue("In process", input.inProcess);
   GT_ReportAddValue("Processed", input.processed);

@@ -15,6 +15,7 @@ struct ProcessReportInput {
   int warpResult = 0;    // 1: the warp loop ran to its end; 0: refused or aborted
   bool aborted = false;  // Stop was confirmed during the run
   std::string warpMode;  // how the orthos were resampled; no line when empty
+  std::string occlusion;  // what became of ground an image cannot see; no line when empty
   std::vector<std::string> inProcess;  // names of every row of the run, in order
   std::vector<std::string> processed;
   std::vector<std::string> skipped;

@@ -142,8 +142,8 @@ std::string ParseProjectOrRun(Args& a, BatchCommand* c) {
       overwrite = true;
       continue;
     }
-    if (run && (opt == "--cog" || opt == "--alpha")) {
-      (opt == "--cog" ? c->run.cog : c->run.alpha) = true;
+    if (run && (opt == "--cog" || opt == "--alpha" || opt == "--occlusion")) {
+      (opt == "--cog" ? c->run.cog : opt == "--alpha" ? c->run.alpha : c->run.occlusion) = true;
       continue;
     }
     if (opt == "--images") {
@@ -385,6 +385,8 @@ Run options:
   --cog               write Cloud-Optimized GeoTIFFs
   --compress C        NONE (default), DEFLATE, LZW, ZSTD or JPEG
   --alpha             transparent outside each image's own Voronoi cell
+  --occlusion         true orthos: ground an image cannot see over the DEM (a surface model
+                      with buildings) is left transparent in its ortho
   --threads N         threads of the warp, 1 to 1024 (default: every core)
   --mail-to LIST      mail the short report with report.txt attached after every run that wrote
                       its report; needs --smtp-server

@@ -95,12 +95,13 @@ void EachStartField(Io& io, Start& s) {
   io.Get(s.mosaicMaxX).Get(s.mosaicMinY).Get(s.mosaicMaxY).Get(s.imageCount);
   io.Get(s.voronoiWidth).Get(s.voronoiHeight).Get(s.voronoiHash).Get(s.projectHash);
   io.Get(s.output.crsWkt).Get(s.output.compress).Get(s.output.cog).Get(s.output.alpha);
+  io.Get(s.output.occlusion);
 }
 
 // Every choice of the ortho files must reach the other ranks, or their orthos would differ.
 struct KnownOrthoOutput {
   std::string crsWkt, compress;
-  bool cog, alpha;
+  bool cog, alpha, occlusion;
 };
 static_assert(sizeof(OrthoOutput) == sizeof(KnownOrthoOutput),
               "a field was added to OrthoOutput: carry it in EachStartField too");

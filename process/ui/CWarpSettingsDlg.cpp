@@ -51,6 +51,12 @@ CWarpSettingsDlg::CWarpSettingsDlg(const WarpSettings& settings, Prompts* prompt
   };
   connect(tileSizes_, &QComboBox::currentIndexChanged, this, squaresChosen);
   squaresChosen();
+  occlusion_ = new QCheckBox(tr("Hide ground the image cannot see"), tileBox);
+  occlusion_->setObjectName(QStringLiteral("occlusion"));
+  occlusion_->setToolTip(tr("True orthos over a surface model with buildings: ground behind a "
+                            "building is left transparent instead of showing the building again"));
+  occlusion_->setChecked(settings.occlusion);
+  tiles->addWidget(occlusion_);
 
   voronoi_ = new QCheckBox(tr("Use Voronoi map"), this);
   voronoi_->setChecked(settings.useVoronoi);
@@ -119,6 +125,7 @@ void CWarpSettingsDlg::accept() {
   settings_.cog = cog_->isChecked();
   settings_.compress = compress_->currentData().toString().toStdString();
   settings_.alpha = alpha_->isChecked();
+  settings_.occlusion = occlusion_->isChecked();
   settings_.mosaic = mosaic_->isChecked();
   QDialog::accept();
 }

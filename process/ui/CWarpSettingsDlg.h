@@ -32,6 +32,7 @@ class CWarpSettingsDlg : public QDialog {
   QCheckBox* CogCheck() const { return cog_; }
   QComboBox* CompressionList() const { return compress_; }
   QCheckBox* AlphaCheck() const { return alpha_; }
+  QCheckBox* OcclusionCheck() const { return occlusion_; }
   QCheckBox* MosaicCheck() const { return mosaic_; }
   QPushButton* OkButton() const { return ok_; }
 
@@ -51,6 +52,7 @@ class CWarpSettingsDlg : public QDialog {
   QCheckBox* cog_ = nullptr;
   QComboBox* compress_ = nullptr;
   QCheckBox* alpha_ = nullptr;
+  QCheckBox* occlusion_ = nullptr;
   QCheckBox* mosaic_ = nullptr;
   QPushButton* ok_ = nullptr;
 };

@@ -126,16 +126,19 @@ TEST(WarpSettings, OrthoFileOptionsGoThroughTheProfile) {
     std::string compress;
     bool alpha;
     bool mosaic;
+    bool occlusion;
   };
-  for (const Case& c : {Case{true, "ZSTD", false, true}, Case{false, "", true, false},
-                        Case{true, "JPEG", true, true}, Case{false, "DEFLATE", false, false}}) {
+  for (const Case& c : {Case{true, "ZSTD", false, true, false}, Case{false, "", true, false, true},
+                        Case{true, "JPEG", true, true, true}, Case{false, "DEFLATE", false, false, false}}) {
     WarpSettings s;
     s.gsd = 0.5;
     s.cog = c.cog;
     s.compress = c.compress;
     s.alpha = c.alpha;
     s.mosaic = c.mosaic;
+    s.occlusion = c.occlusion;
     ASSERT_TRUE(WriteWarpSettings(s));
+    EXPECT_EQ(Stored("bOcclusion"), c.occlusion ? "1" : "0");
     EXPECT_EQ(Stored("bCog"), c.cog ? "1" : "0");
     EXPECT_EQ(Stored("Compress"), c.compress);
     EXPECT_EQ(Stored("bAlpha"), c.alpha ? "1" : "0");
@@ -145,6 +148,7 @@ TEST(WarpSettings, OrthoFileOptionsGoThroughTheProfile) {
     EXPECT_EQ(r.compress, c.compress);
     EXPECT_EQ(r.alpha, c.alpha);
     EXPECT_EQ(r.mosaic, c.mosaic);
+    EXPECT_EQ(r.occlusion, c.occlusion);
   }
   // Edited by hand: what the orthos cannot take reads as today's files.
   struct Raw {

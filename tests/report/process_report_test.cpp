@@ -42,6 +42,7 @@ TEST(WriteProcessReport, AbortedRunListsEveryRowAndWhatWasReached) {
   in.warpResult = 0;
   in.aborted = true;
   in.warpMode = "every pixel projected";
+  in.occlusion = "left transparent";
   in.inProcess = {"alpha", "bravo", "charlie", "delta"};
   in.processed = {"alpha"};
   in.skipped = {"bravo"};
@@ -56,6 +57,7 @@ TEST(WriteProcessReport, AbortedRunListsEveryRowAndWhatWasReached) {
   const size_t time = At(text, "Process time");
   const size_t mode = At(text, "Overwrite previous data");
   const size_t warpMode = At(text, "every pixel projected");
+  const size_t hidden = At(text, "Hidden ground");
   const size_t result = At(text, "Process aborted by user");
   const size_t inProcess = At(text, "In process");
   const size_t processed = At(text, "Processed");
@@ -63,7 +65,9 @@ TEST(WriteProcessReport, AbortedRunListsEveryRowAndWhatWasReached) {
   EXPECT_LT(title, time);
   EXPECT_LT(time, mode);
   EXPECT_LT(mode, warpMode);
-  EXPECT_LT(warpMode, result);
+  EXPECT_LT(warpMode, hidden);
+  EXPECT_LT(hidden, At(text, "left transparent"));
+  EXPECT_LT(hidden, result);
   EXPECT_LT(result, inProcess);
   EXPECT_LT(inProcess, processed);
   EXPECT_LT(processed, skipped);

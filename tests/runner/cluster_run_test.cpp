@@ -61,6 +61,7 @@ TEST(ClusterMessages, StartAndReportSurviveEncodingExactly) {
   s.output.compress = "ZSTD";
   s.output.cog = true;
   s.output.alpha = true;
+  s.output.occlusion = true;
   const std::string bytes = EncodeClusterStart(s);
   const auto back = DecodeClusterStart(bytes);
   ASSERT_TRUE(back);
@@ -87,6 +88,7 @@ TEST(ClusterMessages, StartAndReportSurviveEncodingExactly) {
   EXPECT_EQ(back->output.compress, "ZSTD");
   EXPECT_TRUE(back->output.cog);
   EXPECT_TRUE(back->output.alpha);
+  EXPECT_TRUE(back->output.occlusion);
   // A cut or padded message is refused, not half read.
   EXPECT_FALSE(DecodeClusterStart(bytes.substr(0, bytes.size() - 1)));
   EXPECT_FALSE(DecodeClusterStart(bytes + "x"));

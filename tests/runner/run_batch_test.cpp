@@ -63,7 +63,7 @@ TEST(BatchOptions, ParsesRunWithEveryOption) {
                                "--tile", "1", "--max-error", "0.125", "--bands", "321", "--overwrite", "--eo-separators",
                                ";", "--eo-comments", "!", "--eo-columns",
                                "id,-,x,y,z,kappa,phi,omega", "--angles", "grad", "--crs", "EPSG:32633",
-                               "--cog", "--compress", "zstd", "--alpha"},
+                               "--cog", "--compress", "zstd", "--alpha", "--occlusion"},
                               &c),
             "");
   EXPECT_EQ(c.kind, BatchCommandKind::Run);
@@ -79,6 +79,7 @@ TEST(BatchOptions, ParsesRunWithEveryOption) {
   EXPECT_EQ(c.run.crs, "EPSG:32633");
   EXPECT_TRUE(c.run.cog);
   EXPECT_TRUE(c.run.alpha);
+  EXPECT_TRUE(c.run.occlusion);
   EXPECT_EQ(c.run.compress, "ZSTD");
 }
 
@@ -88,7 +89,7 @@ TEST(BatchOptions, RefusesWhatCannotBeMeant) {
                                          "--image-dir", "i", "--gsd", "1", "--out", "o"};
   EXPECT_EQ(ParseBatchCommand(base, &c), "");
   EXPECT_EQ(c.run.presentOrthos, PresentOrthosMode::Ask);
-  EXPECT_FALSE(c.run.cog || c.run.alpha);  // today's files unless asked
+  EXPECT_FALSE(c.run.cog || c.run.alpha || c.run.occlusion);  // today's files unless asked
   EXPECT_EQ(c.run.compress, "");
   EXPECT_EQ(c.run.maxError, 0.02);
   auto with = [&](std::vector<std::string> more) {

@@ -173,6 +173,9 @@ TEST(WarpSettingsDlg, OrthoFileOptionsShownAndTaken) {
   EXPECT_EQ(dlg.CompressionList()->currentText(), "ZSTD");
   EXPECT_FALSE(dlg.AlphaCheck()->isChecked());
   EXPECT_FALSE(dlg.MosaicCheck()->isChecked());
+  EXPECT_FALSE(dlg.OcclusionCheck()->isChecked());
+  EXPECT_EQ(dlg.OcclusionCheck()->text(), "Hide ground the image cannot see");
+  dlg.OcclusionCheck()->setChecked(true);
   dlg.CogCheck()->setChecked(false);
   dlg.CompressionList()->setCurrentIndex(0);
   dlg.AlphaCheck()->setChecked(true);
@@ -182,6 +185,7 @@ TEST(WarpSettingsDlg, OrthoFileOptionsShownAndTaken) {
   EXPECT_EQ(dlg.Settings().compress, "");
   EXPECT_TRUE(dlg.Settings().alpha);
   EXPECT_TRUE(dlg.Settings().mosaic);
+  EXPECT_TRUE(dlg.Settings().occlusion);
 
   CWarpSettingsDlg jpeg(given, &prompts);
   jpeg.CompressionList()->setCurrentIndex(4);

@@ -1,0 +1,135 @@
+#include "process/visibility.h"
+
+#include <cmath>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "model/project.h"
+
+namespace ortavia {
+namespace {
+
+// One box of height h on flat ground at 0, seen from a camera H above the ground whose nadir lies
+// d short of the box's far roof edge. The ray over that edge reaches the ground at D = d H / (H - h),
+// so a strip h d / (H - h) wide behind the box is hidden. The DEM's samples stand for their
+// pixels' centres (sample c at x = (c + 0.5) p); the roof's edges are its outermost samples.
+struct BoxCase {
+  std::string what;
+  double h, H, d;
+  double posting;  // of the surface model; the ortho pixel is 0.25
+  int hiddenPixels;  // h d / (H - h) / 0.25, by hand
+};
+
+class BoxScene {
+ public:
+  explicit BoxScene(const BoxCase& c) : c_(c) {
+    const double p = c.posting;
+    cols_ = static_cast<int>(std::ceil((kNadirX + 2.5 * c.d) / p));
+    heights_ = cv::Mat(kRows, cols_, CV_32F, cv::Scalar(0.0f));
+    // The roof's far edge: the sample at nadir + d; the box is 20 samples deep and rows 10..30.
+    farCol_ = static_cast<int>(std::lround((kNadirX + c.d) / p - 0.5));
+    heights_(cv::Range(10, 31), cv::Range(farCol_ - 19, farCol_ + 1)).setTo(c.h);
+    transform_ = *DemGeoTransform::From(GeoTransform{0.0, p, 0.0, 0.0, 0.0, -p});
+  }
+
+  double FarEdgeX() const { return (farCol_ + 0.5) * c_.posting; }
+  double NearEdgeX() const { return (farCol_ - 19 + 0.5) * c_.posting; }
+  double RowY() const { return -(20 + 0.5) * c_.posting; }
+  cv::Point3d Centre() const { return {kNadirX, RowY(), c_.H}; }
+  const cv::Mat& Heights() const { return heights_; }
+  const DemGeoTransform& Transform() const { return transform_; }
+
+  static constexpr double kNadirX = 20.0;
+  static constexpr int kRows = 41;
+
+ private:
+  BoxCase c_;
+  int cols_ = 0, farCol_ = 0;
+  cv::Mat heights_;
+  DemGeoTransform transform_;
+};
+
+constexpr double kGsd = 0.25;
+
+const BoxCase kBoxes[] = {
+    // h d / (H - h): 15 * 60 / 300 = 3 m, 45 * 100 / 300 = 15 m, 30 * 40 / 200 = 6 m.
+    {"15 m box, posting = pixel", 15.0, 315.0, 60.0, 0.25, 12},
+    {"15 m box, posting = pixel / 2", 15.0, 315.0, 60.0, 0.125, 12},
+    {"15 m box, posting = 2 pixels", 15.0, 315.0, 60.0, 0.5, 12},
+    {"45 m box, posting = pixel", 45.0, 345.0, 100.0, 0.25, 60},
+    {"45 m box, posting = pixel / 2", 45.0, 345.0, 100.0, 0.125, 60},
+    {"45 m box, posting = 2 pixels", 45.0, 345.0, 100.0, 0.5, 60},
+    {"30 m box, posting = pixel", 30.0, 230.0, 40.0, 0.25, 24},
+    {"30 m box, posting = pixel / 2", 30.0, 230.0, 40.0, 0.125, 24},
+    {"30 m box, posting = 2 pixels", 30.0, 230.0, 40.0, 0.5, 24},
+};
+
+// Ortho pixels along the row through the nadir point, their centres half a pixel off the roof's
+// far edge: from 10 m before the nadir to twice the hidden strip past the box.
+TEST(SurfaceVisibility, HiddenStripBehindABoxIsHdOverHMinusH) {
+  for (const BoxCase& c : kBoxes) {
+    SCOPED_TRACE(c.what);
+    const BoxScene scene(c);
+    const SurfaceVisibility surface(scene.Heights(), scene.Transform());
+    const double first = scene.FarEdgeX() + kGsd / 2 - 400 * kGsd;
+    const int count = 400 + 2 * c.hiddenPixels + 8;
+    const cv::Mat seen = VisibleMask(surface, scene.Centre(), first, scene.RowY(), kGsd, 0, 0,
+                                     count, 1);
+    int hidden = 0, firstHidden = -1, lastHidden = -1;
+    for (int i = 0; i < count; ++i) {
+      if (seen.at<uchar>(0, i)) continue;
+      ++hidden;
+      if (firstHidden < 0) firstHidden = i;
+      lastHidden = i;
+    }
+    EXPECT_EQ(hidden, c.hiddenPixels);
+    // One strip, starting at the first pixel past the roof: the roof and the near side are seen.
+    EXPECT_EQ(firstHidden, 400);
+    EXPECT_EQ(lastHidden - firstHidden + 1, hidden);
+  }
+}
+
+// The camera straight above the roof's middle (4.75 m wide) sees the whole roof and hides a strip
+// of 45 * 2.375 / 300 = 0.356 m along both walls; moved past the far edge it sees the far side and
+// hides the near side's strip instead.
+TEST(SurfaceVisibility, SidesSwapWithTheCamera) {
+  const BoxCase c{"45 m", 45.0, 345.0, 100.0, 0.25, 60};
+  const BoxScene scene(c);
+  const SurfaceVisibility surface(scene.Heights(), scene.Transform());
+  const double y = scene.RowY();
+  const double roofMiddle = (scene.NearEdgeX() + scene.FarEdgeX()) / 2;
+  const cv::Point3d above{roofMiddle, y, 345.0};
+  for (double x = scene.NearEdgeX(); x <= scene.FarEdgeX(); x += 0.05)
+    EXPECT_TRUE(surface.Sees(x, y, above)) << x;
+  for (const double side : {-1.0, 1.0}) {
+    const double edge = side < 0 ? scene.NearEdgeX() : scene.FarEdgeX();
+    EXPECT_FALSE(surface.Sees(edge + side * 0.1, y, above));
+    EXPECT_FALSE(surface.Sees(edge + side * 0.33, y, above));
+    EXPECT_TRUE(surface.Sees(edge + side * 0.38, y, above));
+    EXPECT_TRUE(surface.Sees(edge + side * 10.0, y, above));
+  }
+  // Nadir 100 m past the near edge, on the far side: the strip before the near edge is hidden,
+  // 45 * 100 / 300 = 15 m wide; 14.9 m before the edge hidden, 15.1 m seen.
+  const cv::Point3d beyond{scene.NearEdgeX() + 100.0, y, 345.0};
+  EXPECT_FALSE(surface.Sees(scene.NearEdgeX() - 14.9, y, beyond));
+  EXPECT_TRUE(surface.Sees(scene.NearEdgeX() - 15.1, y, beyond));
+  EXPECT_TRUE(surface.Sees(scene.FarEdgeX() + 1.0, y, beyond));
+}
+
+// A hole hides nothing, and a point over it counts as seen; a centre below the point sees nothing.
+TEST(SurfaceVisibility, HolesAndCentresBelow) {
+  const BoxCase c{"15 m", 15.0, 315.0, 60.0, 0.25, 12};
+  BoxScene scene(c);
+  cv::Mat heights = scene.Heights().clone();
+  heights.setTo(kNoHeight, heights == 15.0f);
+  const SurfaceVisibility surface(heights, scene.Transform());
+  const double behind = scene.FarEdgeX() + 1.5;
+  EXPECT_TRUE(surface.Sees(behind, scene.RowY(), scene.Centre()));
+  EXPECT_TRUE(surface.Sees(scene.FarEdgeX() - 1.0, scene.RowY(), scene.Centre()));
+  EXPECT_EQ(surface.HeightAt(scene.FarEdgeX() / 0.25 - 0.5, 20), kNoHeight);
+  EXPECT_FALSE(surface.Sees(behind + 40, scene.RowY(), {behind, scene.RowY(), -1.0}));
+}
+
+}  // namespace
+}  // namespace ortavia
