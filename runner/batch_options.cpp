@@ -117,6 +117,8 @@ std::string ParseSample(Args& a, BatchCommand* c) {
                                  : !ParseInt(v.substr(0, x), &c->sample.demSize) ||
                                        !ParseInt(v.substr(x + 1), &c->sample.demHeight))
         return "--dem-size needs N or WIDTHxHEIGHT";
+    } else if (opt == "--buildings") {
+      if (!ParseInt(v, &c->sample.buildings)) return "--buildings needs a whole number";
     } else if (opt == "--seed") {
       int seed = 0;
       if (!ParseInt(v, &seed) || seed < 0) return "--seed needs a whole number";
@@ -350,6 +352,8 @@ Sample options:
   --bands 1|3|4       grey, red-green-blue, or with near infrared (default 3)
   --dem-size N|WxH    DEM samples, N x N or W x H (default 500)
   --seed S            seed of the attitude and position jitter
+  --buildings N       N box buildings 15 to 45 m high: the DEM becomes a surface model with
+                      their roofs, the images show roofs and walls (for true orthos, --occlusion)
 
 Project options (run and footprints):
   --dem F             the DEM: a one-band GeoTIFF of UInt16, Int16 or Float32 heights with a

@@ -54,6 +54,7 @@ std::string ValidateSampleOptions(const SampleOptions& o) {
   if (o.width < 64 || o.height < 64 || o.width > 20000 || o.height > 20000)
     return "the image size must be 64 to 20000 pixels each way";
   if (o.bands != 1 && o.bands != 3 && o.bands != 4) return "the band count must be 1, 3 or 4";
+  if (o.buildings < 0 || o.buildings > 100000) return "the number of buildings must be 0 to 100000";
   // Each image is rendered whole in memory; the block stays within what a demo needs.
   if (static_cast<double>(o.width) * o.height > 1e8) return "an image may have at most 100 megapixels";
   if (static_cast<double>(o.width) * o.height * o.images > 2e9)
@@ -70,6 +71,38 @@ SampleScene::SampleScene(const SampleOptions& options) : options_(options) {
   footprintW_ = options_.width * imageGsd;
   footprintH_ = options_.height * imageGsd;
   PlanFlight();
+  if (options_.buildings > 0) {
+    // Over the ground the images cover, the block's edges left free.
+    double minX = 1e300, maxX = -1e300, minY = 1e300, maxY = -1e300;
+    for (const SampleShot& s : shots_) {
+      minX = std::min(minX, s.x);
+      maxX = std::max(maxX, s.x);
+      minY = std::min(minY, s.y);
+      maxY = std::max(maxY, s.y);
+    }
+    const double mx = 0.3 * footprintW_, my = 0.3 * footprintH_;
+    const cv::Rect2d area(minX - mx, minY - my, maxX - minX + 2 * mx, maxY - minY + 2 * my);
+    buildings_ = SampleBuildings(options_.buildings, options_.seed, area,
+                                 [this](double x, double y) { return Height(x, y); });
+  }
+}
+
+double SampleScene::SurfaceHeight(double x, double y) const {
+  const SampleBuilding* b = buildings_.At(x, y);
+  return b ? b->roof : Height(x, y);
+}
+
+cv::Vec4f SampleScene::SurfaceColor(const cv::Point3d& p) const {
+  const SampleBuilding* b = buildings_.At(p.x, p.y);
+  if (!b || p.z < Height(p.x, p.y) + 0.01) return GroundColor(p.x, p.y);
+  if (p.z > b->roof - 1e-6) {
+    // Roof tiles in rows, brick red.
+    const double rows = 0.85 + 0.15 * std::sin(2 * kPi * (p.x - b->x0) / 1.5);
+    return cv::Vec4f(170, 70, 55, 80) * static_cast<float>(rows);
+  }
+  // Walls: pale grey with a dark band of windows on every floor.
+  const double floor = Fract((b->roof - p.z) / 3.0);
+  return floor > 0.35 && floor < 0.65 ? cv::Vec4f(60, 70, 90, 40) : cv::Vec4f(205, 200, 190, 90);
 }
 
 void SampleScene::PlanFlight() {
@@ -220,6 +253,7 @@ bool SampleScene::CastRay(const SampleShot& shot, double col, double row,
     const double zNew = Height(shot.x + t * dx, shot.y + t * dy);
     if (std::abs(zNew - z) < 1e-7) {
       *ground = {shot.x + t * dx, shot.y + t * dy, zNew};
+      OntoBuilding(shot, {dx, dy, dz}, t, ground);
       return true;
     }
     z = zNew;
@@ -233,7 +267,15 @@ bool SampleScene::CastRay(const SampleShot& shot, double col, double row,
   }
   const double t = (tHigh + tLow) / 2.0;
   *ground = {shot.x + t * dx, shot.y + t * dy, shot.z + t * dz};
+  OntoBuilding(shot, {dx, dy, dz}, t, ground);
   return true;
+}
+
+void SampleScene::OntoBuilding(const SampleShot& shot, const cv::Point3d& d, double tGround,
+                               cv::Point3d* hit) const {
+  double t = 0.0;
+  if (buildings_.Hit({shot.x, shot.y, shot.z}, d, tGround, &t))
+    *hit = {shot.x + t * d.x, shot.y + t * d.y, shot.z + t * d.z};
 }
 
 namespace {
@@ -260,7 +302,7 @@ std::string WriteDem(const SampleScene& scene, const std::filesystem::path& path
   for (int r = 0; r < rows; ++r) {
     for (int c = 0; c < n; ++c) {
       const double x = gt[0] + (c + 0.5) * gt[1], y = gt[3] + (r + 0.5) * gt[5];
-      line[c] = scene.InHole(x, y) ? SampleScene::kDemNoData : static_cast<float>(scene.Height(x, y));
+      line[c] = scene.InHole(x, y) ? SampleScene::kDemNoData : static_cast<float>(scene.SurfaceHeight(x, y));
     }
     if (band->RasterIO(GF_Write, 0, r, n, 1, line.data(), n, 1, GDT_Float32, 0, 0) != CE_None)
       return "cannot write " + path.string();
@@ -275,7 +317,7 @@ void RenderRows(const SampleScene& scene, const SampleShot& shot, cv::Mat& image
     for (int c = 0; c < image.cols; ++c) {
       cv::Point3d p;
       cv::Vec4f color(0, 0, 0, 0);
-      if (scene.CastRay(shot, c, r, &p)) color = scene.GroundColor(p.x, p.y);
+      if (scene.CastRay(shot, c, r, &p)) color = scene.SurfaceColor(p);
       unsigned char* px = row + static_cast<size_t>(c) * bands;
       if (bands == 1) {
         px[0] = cv::saturate_cast<unsigned char>(SampleScene::Grey(color));

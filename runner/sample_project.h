@@ -14,6 +14,7 @@
 #include <opencv2/core/types.hpp>
 
 #include "model/run_context.h"
+#include "runner/sample_buildings.h"
 
 namespace ortavia {
 
@@ -26,6 +27,9 @@ struct SampleOptions {
   int demHeight = 0;    // DEM height in samples; 0: demSize (a square DEM)
   int DemRows() const { return demHeight > 0 ? demHeight : demSize; }
   unsigned seed = 1;  // attitude and position jitter
+  // Box buildings 15 to 45 m high over the block: the DEM becomes a surface model with their
+  // roofs, and the images show roofs and walls and hide the ground behind them.
+  int buildings = 0;
 };
 
 // Checks the options (sizes bounded so that a typing slip cannot fill the disk or the memory);
@@ -44,8 +48,13 @@ class SampleScene {
   explicit SampleScene(const SampleOptions& options);
 
   const SampleOptions& Options() const { return options_; }
-  // Terrain height at a ground point (the DEM samples it; the images see it).
+  // Terrain height at a ground point (the images see it; without buildings the DEM samples it).
   double Height(double x, double y) const;
+  // The surface the DEM samples: a building's roof where one stands, else the terrain.
+  double SurfaceHeight(double x, double y) const;
+  // Colour of a surface point a ray met: a roof, a wall or the ground.
+  cv::Vec4f SurfaceColor(const cv::Point3d& p) const;
+  const SampleBuildings& Buildings() const { return buildings_; }
   // True inside the DEM's no-data holes (the terrain is still there; the DEM does not know it).
   bool InHole(double x, double y) const;
   // Reflectance at a ground point: red, green, blue, near infrared (0..255).
@@ -71,6 +80,9 @@ class SampleScene {
 
  private:
   void PlanFlight();
+  // Moves a ray's terrain hit at tGround onto the first building it meets before it.
+  void OntoBuilding(const SampleShot& shot, const cv::Point3d& direction, double tGround,
+                    cv::Point3d* hit) const;
 
   SampleOptions options_;
   std::vector<SampleShot> shots_;
@@ -79,6 +91,7 @@ class SampleScene {
   double baseHeight_ = 100.0;
   double centreX_ = 500000.0, centreY_ = 4500000.0;
   std::vector<std::array<double, 3>> holes_;  // centre x, centre y, radius
+  SampleBuildings buildings_;
 };
 
 struct SampleFiles {
