@@ -716,11 +716,14 @@ void COrtaviaDlg::ApplyBundle(BundleImport&& im) {
   // its own file before the images go, the others from the bundle after.
   const bool passportFirst = im.version == kBundleMinVersion;
   const std::vector<std::string> counts = im.countLines;
+  std::vector<RefusedImage> refused = std::move(im.refused);
   if (passportFirst) ShowPassport(*im.passport);
   RemoveAllImages();
   ApplyBundleImport(project_, std::move(im));
   if (!passportFirst) ShowPassport(*project_.passport);
   for (const std::string& line : counts) AddLogEntry(QString::fromStdString(line));
+  for (const std::string& line : RefusedImageLines(refused)) AddLogEntry(QString::fromStdString(line));
+  refused_ = std::move(refused);
   SetStepState(Step::Passport, project_.passport != nullptr);
   ImagesChanged();
   SetStepState(Step::ExternalOrientations, !project_.orientations.empty());

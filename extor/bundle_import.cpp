@@ -40,6 +40,8 @@ bool WrittenElsewhere(const std::string& path) {
 }
 
 constexpr std::size_t kMaxTailFolders = 3;
+// The file is read in pieces of this size, Stop looked at between them (a few milliseconds each).
+constexpr std::size_t kReadPieceBytes = std::size_t{4} << 20;
 
 // The files of the bundle's folder by lower-case name, listed once and only when needed.
 class FolderIndex {
@@ -120,6 +122,7 @@ BundleImportStatus ImportStatus(BundleReadStatus s) {
     case BundleReadStatus::BadVersion: return BundleImportStatus::BadVersion;
     case BundleReadStatus::NoPassport: return BundleImportStatus::NoPassport;
     case BundleReadStatus::BadPassport: return BundleImportStatus::BadPassport;
+    case BundleReadStatus::Stopped: return BundleImportStatus::Stopped;
     case BundleReadStatus::Damaged: break;
   }
   return BundleImportStatus::Damaged;
@@ -133,6 +136,11 @@ BundleImport Refused(BundleImportStatus status, const char* message, std::string
   return im;
 }
 
+BundleImport Stopped(const std::string& path) {
+  return Refused(BundleImportStatus::Stopped, kBundleImportStoppedText,
+                 path + ": stopped at the operator's request");
+}
+
 // False when Stop ended the checks.
 bool CheckRecords(const Bundle& bundle, const fs::path& folder, bool mustUndistort,
                   const RunContext& ctx, BundleImport& im) {
@@ -141,29 +149,44 @@ bool CheckRecords(const Bundle& bundle, const fs::path& folder, bool mustUndisto
   BundleImportCounts& n = im.counts;
   const int count = static_cast<int>(bundle.records.size());
   ctx.SetRange(0, count);
+  const auto refuse = [&](int& counter, const BundleRecord& r, const std::string& cause) {
+    ++counter;
+    im.refused.push_back({r.path, cause});
+  };
   for (int i = 0; i < count; ++i) {
     ctx.SetPos(i);
     if (ctx.AbortCheck()) return false;
     const BundleRecord& r = bundle.records[static_cast<std::size_t>(i)];
     if (!r.hasOrientation || !UsableOrientation(r.eo)) {
-      ++n.withoutOrientation;
+      refuse(n.withoutOrientation, r, r.hasOrientation ? "its orientation is not usable" : "it has no orientation");
       continue;
     }
     const std::string name = ImageNameFromPath(FileNamePart(r.path));
-    if (name.empty() || IsMosaicProductName(name)) {
-      if (!name.empty()) im.countLines.push_back(ProductNameRefusal(r.path, name));
-      ++n.notReadable;
+    if (name.empty()) {
+      refuse(n.notReadable, r, "the record names no image file");
+      continue;
+    }
+    if (IsMosaicProductName(name)) {
+      refuse(n.notReadable, r, "its ortho would overwrite the mosaic product \"" + name + "\"; rename the image");
       continue;
     }
     if (im.orientations.count(name) != 0) {
-      ++n.alreadyPresent;
+      refuse(n.alreadyPresent, r, "an image named " + name + " came earlier in the bundle");
       continue;
     }
     const std::string path = files.Find(r.path);
-    const ImageVerdict verdict = path.empty() ? ImageVerdict::NotReadable
-                                              : CheckImage(path, *im.passport, mustUndistort,
-                                                           im.cameraName, reference);
-    if (!CountVerdict(verdict, n)) continue;
+    if (path.empty()) {
+      refuse(n.notReadable, r, "no such file, as written or beside the bundle");
+      continue;
+    }
+    const ImageVerdict verdict = CheckImage(path, *im.passport, mustUndistort, im.cameraName, reference);
+    if (verdict == ImageVerdict::NotReadable)
+      refuse(n.notReadable, r, "GDAL cannot open it as a raster");
+    if (verdict == ImageVerdict::NotMatchingPassport)
+      refuse(n.notMatchingPassport, r, "its size or undistortion marks do not match the passport");
+    if (verdict == ImageVerdict::InvalidFormat)
+      refuse(n.invalidFormat, r, "its bands or data type differ from the first image's");
+    if (verdict != ImageVerdict::Accepted) continue;
     im.images.push_back({name, path});
     geo::COrientation orientation(1.0);
     orientation.BuildINTWithoutDistortion(im.passport.get(), 0.0);
@@ -183,29 +206,42 @@ bool CheckRecords(const Bundle& bundle, const fs::path& folder, bool mustUndisto
 
 }  // namespace
 
-bool ReadFileBytes(const std::string& path, std::vector<std::uint8_t>* bytes, std::string* error) {
+FileReadStatus ReadFileBytes(const std::string& path, std::vector<std::uint8_t>* bytes,
+                             std::string* error, const RunContext& ctx) {
   std::error_code ec;
   if (!IsRegular(path)) {
     *error = "not a file";
-    return false;
+    return FileReadStatus::Failed;
   }
   const std::uintmax_t size = fs::file_size(path, ec);
   if (ec) {
     *error = ec.message();
-    return false;
+    return FileReadStatus::Failed;
   }
   if (size > kMaxBundleFileBytes) {
     *error = "the file has " + std::to_string(size) + " bytes, more than a bundle can hold";
-    return false;
+    return FileReadStatus::Failed;
   }
   std::ifstream in(path, std::ios::binary);
   bytes->resize(static_cast<std::size_t>(size));
-  if (!in || !in.read(reinterpret_cast<char*>(bytes->data()), static_cast<std::streamsize>(size))) {
+  const std::size_t pieces = (bytes->size() + kReadPieceBytes - 1) / kReadPieceBytes;
+  ctx.SetRange(0, static_cast<int>(pieces));
+  for (std::size_t i = 0; i < pieces && in; ++i) {
+    const std::size_t from = i * kReadPieceBytes;
+    const std::size_t n = std::min(kReadPieceBytes, bytes->size() - from);
+    in.read(reinterpret_cast<char*>(bytes->data() + from), static_cast<std::streamsize>(n));
+    ctx.SetPos(static_cast<int>(i + 1));
+    if (in && ctx.AbortCheck()) {
+      bytes->clear();
+      return FileReadStatus::Stopped;
+    }
+  }
+  if (!in) {
     *error = "the file cannot be read";
     bytes->clear();
-    return false;
+    return FileReadStatus::Failed;
   }
-  return true;
+  return FileReadStatus::Read;
 }
 
 std::string ResolveBundleImagePath(const std::string& recordPath, const fs::path& bundleFolder) {
@@ -232,11 +268,14 @@ BundleImport PrepareBundleImport(const std::string& path, const std::string& cam
                        std::to_string(size));
   std::vector<std::uint8_t> bytes;
   std::string why;
-  if (!ReadFileBytes(path, &bytes, &why))
+  const FileReadStatus fileRead = ReadFileBytes(path, &bytes, &why, ctx);
+  if (fileRead == FileReadStatus::Stopped) return Stopped(path);
+  if (fileRead == FileReadStatus::Failed)
     return Refused(BundleImportStatus::CannotOpen, kUnableToOpenBundleText, path + ": " + why);
 
-  BundleReadResult read = ReadBundle(bytes);
+  BundleReadResult read = ReadBundle(bytes, ctx);
   bytes = {};
+  if (read.status == BundleReadStatus::Stopped) return Stopped(path);
   if (read.status != BundleReadStatus::Ok)
     return Refused(ImportStatus(read.status), BundleStatusMessage(read.status),
                    path + ": " + read.error);
@@ -264,8 +303,7 @@ BundleImport PrepareBundleImport(const std::string& path, const std::string& cam
     mustUndistort = im.passport->MustUndistort() && bundle.undistorted;
   }
   // Nothing was put in place yet: a stopped import leaves the project as it was.
-  if (!CheckRecords(bundle, folder, mustUndistort, ctx, im))
-    return Refused(BundleImportStatus::Stopped, kBundleImportStoppedText, path + ": stopped at the operator's request");
+  if (!CheckRecords(bundle, folder, mustUndistort, ctx, im)) return Stopped(path);
   im.status = BundleImportStatus::Imported;
   return im;
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "extor/bundle_reader.h"
+#include "model/add_images.h"
 #include "model/project.h"
 #include "model/run_context.h"
 
@@ -27,7 +28,7 @@ enum class BundleImportStatus {
   Damaged,      // "Unable to read BUN file!"
   NoPassport,   // "Unable to find camera passport!" (no passport, or no ".ccb" for version 202)
   BadPassport,  // "Unable to read camera passport!"
-  Stopped,      // kBundleImportStoppedText: Stop during the image checks
+  Stopped,      // kBundleImportStoppedText: Stop while the file was read or the images checked
 };
 
 struct BundleImportCounts {
@@ -49,11 +50,18 @@ struct BundleImport {
   std::vector<ImageItem> images;  // in record order
   std::map<std::string, geo::COrientation> orientations;
   BundleImportCounts counts;
-  std::vector<std::string> countLines;  // "%d images added", ... only counts above 0
+  std::vector<RefusedImage> refused;  // every record not taken, with why, in record order
+  // "%d images added", ... only counts above 0, then the refused records by name
+  // (RefusedImageLines)
+  std::vector<std::string> countLines;
 };
 
-// Reads the file whole (at most kMaxBundleFileBytes); false when it cannot be read.
-bool ReadFileBytes(const std::string& path, std::vector<std::uint8_t>* bytes, std::string* error);
+enum class FileReadStatus { Read, Failed, Stopped };
+
+// Reads the file whole (at most kMaxBundleFileBytes) in pieces, with progress and a look at Stop
+// after each; `error` says why when Failed.
+FileReadStatus ReadFileBytes(const std::string& path, std::vector<std::uint8_t>* bytes,
+                             std::string* error, const RunContext& ctx = {});
 
 // Where the image of a record path is, or empty: a path of this system as written (relative
 // ones from the bundle's folder); a path written on another system (drive letter, backslashes,

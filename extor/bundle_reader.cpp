@@ -10,6 +10,8 @@ namespace ortavia {
 namespace {
 
 constexpr std::uint64_t kMaxPassportChars = geo::kMaxPassportBytes;
+// Records read between two looks at Stop (some milliseconds' work).
+constexpr std::int32_t kRecordsPerCheck = 4096;
 
 // A text of the stream as it stands in the file: its characters and whether they are 16-bit.
 struct RawText {
@@ -180,14 +182,14 @@ bool IsPassportType(int code) { return code == 0 || code == 1 || code == 3; }
 
 class BundleParser {
  public:
-  explicit BundleParser(std::span<const std::uint8_t> bytes) : in_(bytes) {}
+  BundleParser(std::span<const std::uint8_t> bytes, const RunContext& ctx) : in_(bytes), ctx_(ctx) {}
 
   BundleReadResult Run() {
     BundleReadResult result;
     result.status = Parse(result.bundle);
     if (result.status != BundleReadStatus::Ok) {
       result.bundle = Bundle{};
-      result.error = in_.Error();
+      result.error = stopped_ ? "stopped at the operator's request" : in_.Error();
       result.errorOffset = in_.ErrorOffset();
     }
     return result;
@@ -221,7 +223,7 @@ class BundleParser {
       if (!in_.Text("camera name", kMaxBundleNameChars, &text)) return Damaged();
       b.cameraName = ToUtf8(text);
     }
-    if (!ReadRecords(b)) return Damaged();
+    if (!ReadRecords(b)) return stopped_ ? BundleReadStatus::Stopped : Damaged();
     if (version >= 206 &&
         (!in_.Int32("trailer integer", &unused) || !in_.Text("trailer text", 0, &text)))
       return Damaged();
@@ -271,9 +273,18 @@ class BundleParser {
                                        std::to_string(kMinBundleRecordBytes) + " bytes, only " +
                                        std::to_string(in_.Left()) + " bytes left");
     b.records.reserve(static_cast<std::size_t>(count));
-    for (std::int32_t i = 0; i < count; ++i)
+    if (count > kRecordsPerCheck) ctx_.SetRange(0, count);
+    for (std::int32_t i = 0; i < count; ++i) {
+      if (i > 0 && i % kRecordsPerCheck == 0 && Stop(i)) return false;
       if (!ReadRecord(i, count, b.records.emplace_back())) return false;
+    }
     return true;
+  }
+
+  bool Stop(std::int32_t done) {
+    ctx_.SetPos(done);
+    stopped_ = ctx_.AbortCheck();
+    return stopped_;
   }
 
   bool ReadRecord(std::int32_t index, std::int32_t count, BundleRecord& r) {
@@ -297,6 +308,8 @@ class BundleParser {
   }
 
   Cursor in_;
+  const RunContext& ctx_;
+  bool stopped_ = false;
 };
 
 }  // namespace
@@ -333,11 +346,14 @@ std::string EightBitToUtf8(std::span<const std::uint8_t> bytes) {
   return out;
 }
 
-BundleReadResult ReadBundle(std::span<const std::uint8_t> bytes) { return BundleParser(bytes).Run(); }
+BundleReadResult ReadBundle(std::span<const std::uint8_t> bytes, const RunContext& ctx) {
+  return BundleParser(bytes, ctx).Run();
+}
 
 const char* BundleStatusMessage(BundleReadStatus status) {
   switch (status) {
-    case BundleReadStatus::Ok: return "";
+    case BundleReadStatus::Ok:
+    case BundleReadStatus::Stopped: return "";
     case BundleReadStatus::BadVersion: return "Invalid BUN file version";
     case BundleReadStatus::Damaged: return "Unable to read BUN file!";
     case BundleReadStatus::NoPassport: return "Unable to find camera passport!";

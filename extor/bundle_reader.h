@@ -15,6 +15,7 @@
 
 #include "external/geo/camera_passport.h"
 #include "model/project.h"
+#include "model/run_context.h"
 
 namespace ortavia {
 
@@ -48,6 +49,7 @@ enum class BundleReadStatus {
   Damaged,      // the bytes do not form a bundle; `error` says where and what was expected
   NoPassport,   // a passport type code other than 0, 1 or 3
   BadPassport,  // the passport text is not a passport of the kind its code names
+  Stopped,      // Stop (ctx.abort) while the records were read
 };
 
 struct BundleReadResult {
@@ -57,10 +59,11 @@ struct BundleReadResult {
   std::string error;            // "offset N: expected ..., ..." for the log
 };
 
-BundleReadResult ReadBundle(std::span<const std::uint8_t> bytes);
+// `ctx` gets the records' progress and pumps every few thousand records; Stop ends the read.
+BundleReadResult ReadBundle(std::span<const std::uint8_t> bytes, const RunContext& ctx = {});
 
 // The operator's message for a status: "Invalid BUN file version", "Unable to read BUN file!",
-// "Unable to find camera passport!", "Unable to read camera passport!"; empty for Ok.
+// "Unable to find camera passport!", "Unable to read camera passport!"; empty for Ok and Stopped.
 const char* BundleStatusMessage(BundleReadStatus status);
 
 // Text conversions of the stream: 16-bit characters (UTF-16, unpaired surrogates become U+FFFD)

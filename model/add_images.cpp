@@ -99,6 +99,16 @@ std::string ProductNameRefusal(const std::string& path, const std::string& name)
          "\"; rename the image";
 }
 
+std::vector<std::string> RefusedImageLines(const std::vector<RefusedImage>& refused) {
+  std::vector<std::string> lines;
+  for (std::size_t i = 0; i < refused.size() && i < kRefusedNamesLogged; ++i)
+    lines.push_back("Image " + refused[i].path + " refused: " + refused[i].cause);
+  if (refused.size() > kRefusedNamesLogged)
+    lines.push_back(std::to_string(refused.size() - kRefusedNamesLogged) +
+                    " more images refused: the image list names them, greyed, with why");
+  return lines;
+}
+
 AddImagesResult AddImages(WarpProject& project, const std::vector<std::string>& paths,
                           const RunContext& ctx) {
   AddImagesResult result;

@@ -39,6 +39,11 @@ struct RefusedImage {
   std::string cause;
 };
 
+// The log lines naming refused files: "Image <path> refused: <cause>" for the first
+// kRefusedNamesLogged, then a count of the rest (the image list shows them all). None for none.
+inline constexpr std::size_t kRefusedNamesLogged = 20;
+std::vector<std::string> RefusedImageLines(const std::vector<RefusedImage>& refused);
+
 struct AddImagesResult {
   AddImagesStatus status = AddImagesStatus::Done;
   AddImagesCounts counts;

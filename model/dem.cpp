@@ -69,7 +69,8 @@ GDALDatasetUniquePtr OpenDem(const std::string& path) {
   return ds;
 }
 
-cv::Mat ReadDemHeights(GDALDataset* dem, const cv::Rect* rect, cv::Size size, const RunContext* ctx) {
+cv::Mat ReadDemHeights(GDALDataset* dem, const cv::Rect* rect, cv::Size size, const RunContext* ctx,
+                       int progressSteps) {
   if (!dem || dem->GetRasterCount() < 1 || size.width <= 0 || size.height <= 0) return {};
   GDALRasterBand* band = dem->GetRasterBand(1);
   // Without a no-data value GDAL reports 0, which would turn every sea-level sample into a hole.
@@ -78,7 +79,8 @@ cv::Mat ReadDemHeights(GDALDataset* dem, const cv::Rect* rect, cv::Size size, co
   const double noData = hasNoData ? reported : std::numeric_limits<double>::quiet_NaN();
   const GDALDataType type = band->GetRasterDataType();
   QuietGdal quiet;
-  GdalStopCheck stop(ctx);
+  if (ctx && progressSteps > 0) ctx->SetRange(0, progressSteps);
+  GdalStopCheck stop(ctx, progressSteps);
   cv::Mat heights(size, CV_32F);
   if (type == GDT_UInt16 || type == GDT_Int16) {
     cv::Mat raw(size, type == GDT_UInt16 ? CV_16U : CV_16S);
@@ -122,6 +124,11 @@ void ResetProjectForNewDem(WarpProject& project) {
   project.bundleLock = false;
 }
 
+namespace {
+// Fine enough for a progress bar of any width.
+constexpr int kDemReadProgressSteps = 1000;
+}  // namespace
+
 DemPicture MakeDemPicture(GDALDataset* dem, const RunContext* ctx) {
   DemPicture picture;
   if (!dem) return picture;
@@ -129,7 +136,8 @@ DemPicture MakeDemPicture(GDALDataset* dem, const RunContext* ctx) {
   const double c = w * h <= kDemPictureMaxPixels ? 1.0 : std::sqrt(kDemPictureMaxPixels / (w * h));
   // A very elongated DEM still gets at least one picture pixel across.
   const cv::Size size(std::max(1, static_cast<int>(c * w)), std::max(1, static_cast<int>(c * h)));
-  const cv::Mat heights = ReadDemHeights(dem, nullptr, size, ctx);
+  const cv::Mat heights = ReadDemHeights(dem, nullptr, size, ctx, kDemReadProgressSteps);
+  if (ctx) ctx->SetPos(0);
   if (heights.empty()) return picture;
 
   float lo = std::numeric_limits<float>::max(), hi = std::numeric_limits<float>::lowest();

@@ -39,9 +39,10 @@ GDALDatasetUniquePtr OpenDem(const std::string& path);
 // Heights of the DEM (or of the pixel rectangle `rect`, DEM pixels; null = whole DEM), resampled by
 // nearest neighbour to `size`, as CV_32F with every no-data sample (and NaN) set to kNoHeight.
 // 16-bit bands are read through a 16-bit buffer. Empty on a read failure, and when Stop was pressed
-// (ctx->abort) while the rows were read; the window is kept alive meanwhile.
+// (ctx->abort) while the rows were read; the window is kept alive meanwhile. With progressSteps > 0
+// the context's progress range becomes 0..progressSteps and follows the read.
 cv::Mat ReadDemHeights(GDALDataset* dem, const cv::Rect* rect, cv::Size size,
-                       const RunContext* ctx = nullptr);
+                       const RunContext* ctx = nullptr, int progressSteps = 0);
 
 // Drops everything that belongs to the old DEM: the DEM picture, every footprint polygon, the
 // images, the passport and the orientations with their bundle lock, and the DEM itself (cameraName
@@ -57,7 +58,8 @@ struct DemPicture {
                          // centre of the upper-left picture pixel
 };
 
-// Builds the DEM picture; empty bgr when the DEM cannot be read or the read was stopped (ctx).
+// Builds the DEM picture, the read's progress shown through ctx; empty bgr when the DEM cannot be
+// read or the read was stopped (ctx).
 DemPicture MakeDemPicture(GDALDataset* dem, const RunContext* ctx = nullptr);
 
 // Writes the picture as kDemPictureName and its world file as kDemWorldFileName into `folder`.

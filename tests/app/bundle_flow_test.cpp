@@ -84,11 +84,18 @@ TEST_F(BundleFlowTest, ImportFillsTheProjectLocksItAndEnablesStart) {
   ASSERT_TRUE(Import(bun));
   EXPECT_EQ(prompts.LastFilter(), "Trivane File (*.bun *.BUN)");
   EXPECT_TRUE(prompts.Texts(K::Warning).isEmpty());
-  EXPECT_EQ(LogSince(before).mid(0, 5),
+  EXPECT_EQ(LogSince(before).mid(0, 6),
             (QStringList{"All imported images removed", "Passport selected: Block Cam (s.n. 12) - focal length 100.00",
                          "2 images added", "1 images without external orientation data",
+                         QString::fromStdString("Image " + (dir / "b.tif").string() + " refused: it has no orientation"),
                          "2 External Orientation currently loaded"}));
   EXPECT_EQ(ListNames(), (QStringList{"a", "c"}));
+  // The refused record is listed after the images, greyed, with why.
+  ASSERT_EQ(dlg->ImageList()->topLevelItemCount(), 3);
+  const QTreeWidgetItem* refused = dlg->ImageList()->topLevelItem(2);
+  EXPECT_EQ(refused->text(0), "b.tif");
+  EXPECT_FALSE(refused->flags() & Qt::ItemIsEnabled);
+  EXPECT_EQ(refused->text(COrtaviaDlg::kStateColumn), "refused: it has no orientation");
   EXPECT_EQ(dlg->PassportEdit()->text(), "Block Cam - s.n. 12");
   for (S s : {S::Dem, S::Passport, S::ImageToProject, S::ExternalOrientations}) EXPECT_TRUE(dlg->StepReady(s));
   EXPECT_TRUE(project().bundleLock);

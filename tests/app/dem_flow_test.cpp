@@ -7,6 +7,7 @@
 
 #include <ogr_spatialref.h>
 
+#include "external/geo/pump.h"
 #include "gui/cad_view.h"
 #include "model/dem.h"
 #include "support/test_env.h"
@@ -77,6 +78,24 @@ TEST_F(DemFlowTest, LoadingShowsTheDemAndOpensTheNextStep) {
   EXPECT_LE(box.bottom, 1600.0);
   EXPECT_GE(box.top, 2000.0);
   EXPECT_LT(box.right - box.left, 2 * 600.0 * dlg->View()->width() / dlg->View()->height() + 600.0);
+}
+
+TEST_F(DemFlowTest, TheProgressBarFollowsTheHeightsRead) {
+  const std::string path = WriteDem("rows");
+  QList<int> seen;
+  int maximum = 0;
+  geo::SetPumpHook([&] {
+    if (dlg->LoadRunning()) seen << dlg->Progress()->value();
+    maximum = std::max(maximum, dlg->Progress()->maximum());
+  });
+  PickDem(path);
+  geo::SetPumpHook(nullptr);
+  ASSERT_TRUE(project().dem.dataset);
+  ASSERT_FALSE(seen.isEmpty()) << "the read keeps the window alive";
+  // The first look comes after the first of the 40 rows: part of the way, not at either end.
+  EXPECT_GT(seen.front(), dlg->Progress()->minimum());
+  EXPECT_LT(seen.front(), maximum);
+  EXPECT_EQ(dlg->Progress()->value(), dlg->Progress()->minimum()) << "back to empty afterwards";
 }
 
 TEST_F(DemFlowTest, TheViewPaintsHeightsAndNoDataAtScreenResolution) {

@@ -129,6 +129,21 @@ TEST_F(StopLoadTest, EachLongLoadStopsAndLeavesTheProjectAsItWas) {
          EXPECT_FALSE(project().bundleLock);
          EXPECT_TRUE(enabled(B::ImageAdd));
        }},
+      {"bundle file read", false,
+       [this] {
+         // Three pieces of the read, which Stop ends after the first: the bytes would not even
+         // make a bundle, so only a read that looks at Stop says "stopped".
+         std::vector<std::uint8_t> bytes((std::size_t{12} << 20) + 1, 0xAB);
+         ASSERT_TRUE(ortavia::test::WriteBytes(dir / "big.bun", bytes));
+         prompts.QueueFile(QString::fromStdString((dir / "big.bun").string()));
+         EXPECT_FALSE(dlg->OnImport());
+       },
+       "Bundle import stopped: the project is unchanged",
+       [this] {
+         EXPECT_EQ(ListNames(), QStringList{"a"});
+         EXPECT_EQ(project().passport->model, "RC30");
+         EXPECT_FALSE(project().bundleLock);
+       }},
       {"footprints", true,
        [this] {
          Orient("a", 1300.0);

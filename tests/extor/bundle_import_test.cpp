@@ -108,28 +108,31 @@ TEST_F(BundleImportTest, RecordClassesEachCountedOnce) {
     const char* name;
     std::function<TestBundleRecord(BundleImportTest&)> record;
     const char* line;
+    const char* cause;  // of the refused record, named in the log
   };
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const double inf = std::numeric_limits<double>::infinity();
   const std::vector<Case> cases = {
+      {"flag 0", [&](auto& t) { auto r = Record(t.Image("n.tif"), 1); r.hasOrientation = 0; return r; },
+       "1 images without external orientation data", "it has no orientation"},
       {"x not finite", [&](auto& t) { auto r = Record(t.Image("n.tif"), 0); r.x = nan; return r; },
-       "1 images without external orientation data"},
+       "1 images without external orientation data", "its orientation is not usable"},
       {"omega infinite", [&](auto& t) { auto r = Record(t.Image("n.tif"), 1); r.omega = inf; return r; },
-       "1 images without external orientation data"},
+       "1 images without external orientation data", "its orientation is not usable"},
       {"centre at the origin", [&](auto& t) { auto r = Record(t.Image("n.tif"), 0); r.y = 0; r.z = 0; return r; },
-       "1 images without external orientation data"},
+       "1 images without external orientation data", "its orientation is not usable"},
       {"missing file", [](auto& t) { return Record((t.dir / "gone.tif").string(), 1); },
-       "1 images not readable or invalid"},
+       "1 images not readable or invalid", "no such file, as written or beside the bundle"},
       {"a folder", [](auto& t) { fs::create_directories(t.dir / "sub.tif"); return Record((t.dir / "sub.tif").string(), 1); },
-       "1 images not readable or invalid"},
+       "1 images not readable or invalid", "no such file, as written or beside the bundle"},
       {"a FIFO", [](auto& t) { mkfifo((t.dir / "pipe.tif").c_str(), 0600); return Record((t.dir / "pipe.tif").string(), 1); },
-       "1 images not readable or invalid"},
+       "1 images not readable or invalid", "no such file, as written or beside the bundle"},
       {"a GDAL virtual path", [](auto&) { return Record("/vsimem/x.tif", 1); },
-       "1 images not readable or invalid"},
+       "1 images not readable or invalid", "no such file, as written or beside the bundle"},
       {"not a raster", [](auto& t) { std::ofstream(t.dir / "text.tif") << "hello"; return Record((t.dir / "text.tif").string(), 1); },
-       "1 images not readable or invalid"},
+       "1 images not readable or invalid", "GDAL cannot open it as a raster"},
       {"one pixel wider", [](auto& t) { return Record(t.Image("wide.tif", 31), 1); },
-       "1 images not matching the passport specifications"},
+       "1 images not matching the passport specifications", "its size or undistortion marks do not match the passport"},
   };
   for (const Case& c : cases) {
     SetUp();
@@ -137,6 +140,8 @@ TEST_F(BundleImportTest, RecordClassesEachCountedOnce) {
     ASSERT_EQ(im.status, BundleImportStatus::Imported) << c.name;
     EXPECT_EQ(im.countLines, (std::vector<std::string>{"1 images added", c.line})) << c.name;
     EXPECT_EQ(Names(im), std::vector<std::string>{"ok"}) << c.name;
+    ASSERT_EQ(im.refused.size(), 1u) << c.name;
+    EXPECT_EQ(im.refused[0].cause, c.cause) << c.name;
   }
 }
 

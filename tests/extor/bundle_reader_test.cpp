@@ -2,6 +2,7 @@
 // form reads back; every damaged form is refused with the rule that fired and where.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <limits>
 
@@ -85,6 +86,36 @@ TEST(BundleReader, EveryVersionTextAndLengthFormReadsBack) {
         else
           EXPECT_FALSE(r.bundle.cameraName.has_value());
       }
+}
+
+// Stop is looked at every 4096 records, after the first: 10,000 records give two looks.
+TEST(BundleReader, StopEndsALongReadAndAShortOneReadsThrough) {
+  TestBundle b = ThreeRecords(206);
+  b.records.resize(10000, b.records[0]);
+  const std::vector<std::uint8_t> bytes = EncodeTestBundle(b);
+  std::atomic<bool> stop{false};
+  int looks = 0;
+  std::vector<int> positions;
+  RunContext ctx;
+  ctx.abort = &stop;
+  ctx.pump = [&] { stop = ++looks == 2; };
+  ctx.progressPos = [&](int pos) { positions.push_back(pos); };
+  const BundleReadResult stopped = ReadBundle(bytes, ctx);
+  EXPECT_EQ(stopped.status, BundleReadStatus::Stopped);
+  EXPECT_TRUE(stopped.bundle.records.empty());
+  EXPECT_EQ(positions, (std::vector<int>{4096, 8192}));
+  EXPECT_STREQ(BundleStatusMessage(BundleReadStatus::Stopped), "");
+
+  looks = 0;
+  stop = false;
+  ctx.pump = [&] { ++looks; };
+  const BundleReadResult whole = ReadBundle(bytes, ctx);
+  ASSERT_EQ(whole.status, BundleReadStatus::Ok) << whole.error;
+  EXPECT_EQ(whole.bundle.records.size(), 10000u);
+  EXPECT_EQ(looks, 2);
+  // Stop pressed before a read of fewer records than one look is never seen by it.
+  stop = true;
+  EXPECT_EQ(ReadBundle(EncodeTestBundle(ThreeRecords(206)), ctx).status, BundleReadStatus::Ok);
 }
 
 TEST(BundleReader, PassportKindsAndFlags) {

@@ -123,6 +123,17 @@ TEST_F(AddImagesTest, ProductNamesAreRefusedAsInvalidWithTheirCause) {
   EXPECT_EQ(logged.back(), "2 images not readable or invalid");
 }
 
+TEST(RefusedImageLines, NameEachFileUpToALimitThenCountTheRest) {
+  std::vector<RefusedImage> refused;
+  EXPECT_TRUE(RefusedImageLines(refused).empty());
+  for (int i = 1; i <= 22; ++i) refused.push_back({"/x/" + std::to_string(i) + ".tif", "cause " + std::to_string(i)});
+  const std::vector<std::string> lines = RefusedImageLines(refused);
+  ASSERT_EQ(lines.size(), 21u);
+  EXPECT_EQ(lines[0], "Image /x/1.tif refused: cause 1");
+  EXPECT_EQ(lines[19], "Image /x/20.tif refused: cause 20");
+  EXPECT_EQ(lines[20], "2 more images refused: the image list names them, greyed, with why");
+}
+
 TEST_F(AddImagesTest, ReferenceFormatComesFromTheFirstImageThatPassesTheSizeCheck) {
   const auto r = Add({Image("small.tif", 10, 10, 3), Image("rgb.tif", 30, 20, 3),
                       Image("gray.tif"), Image("rgb2.tif", 30, 20, 3)});
