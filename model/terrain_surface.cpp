@@ -25,6 +25,7 @@
 #include <CGAL/Triangulation_face_base_2.h>
 #include <CGAL/Triangulation_vertex_base_with_info_2.h>
 
+#include "model/grid_mesh.h"
 #include "model/run_context.h"
 
 namespace ortavia {
@@ -97,11 +98,7 @@ std::vector<std::uint32_t> DistinctInXy(const std::vector<cv::Point3d>& points) 
   return kept;
 }
 
-// Neighbours of every vertex in compressed rows: vertex v's are adj[offsets[v] .. offsets[v+1]).
-struct Adjacency {
-  std::vector<std::uint32_t> offsets;
-  std::vector<std::uint32_t> adj;
-};
+using Adjacency = MeshAdjacency;
 
 }  // namespace
 
@@ -322,12 +319,8 @@ Adjacency BuildAdjacency(const Delaunay& dt, const std::vector<std::uint32_t>& c
   nb.adj.reserve(n * 7);
   for (std::size_t v = 0; v < n; ++v) {
     if (onBoundary[v]) {
-      const cv::Point3d& a = pos[boundaryPrev[v]];
-      const cv::Point3d& p = pos[v];
-      const cv::Point3d& c = pos[boundaryNext[v]];
-      const double ux = p.x - a.x, uy = p.y - a.y, wx = c.x - p.x, wy = c.y - p.y;
-      const double lu = std::hypot(ux, uy), lw = std::hypot(wx, wy);
-      const bool straight = lu > 0 && lw > 0 && (ux * wx + uy * wy) / (lu * lw) >= cosLimit;
+      const bool straight =
+          BoundaryRunsStraight(pos[boundaryPrev[v]], pos[v], pos[boundaryNext[v]], cosLimit);
       if (straight && cycle.size() >= 3) {
         nb.adj.push_back(boundaryPrev[v]);
         nb.adj.push_back(boundaryNext[v]);
@@ -342,6 +335,37 @@ Adjacency BuildAdjacency(const Delaunay& dt, const std::vector<std::uint32_t>& c
     nb.offsets[v + 1] = static_cast<std::uint32_t>(nb.adj.size());
   }
   return nb;
+}
+
+// The Delaunay triangulation of points in any order: the vertices (the points without repeats, in
+// their order), the faces and, when asked, the smoothing's neighbours. False when no triangle.
+bool TriangulateScattered(const std::vector<cv::Point3d>& points, double boundaryEdgeAngleDeg,
+                          bool withNeighbours, std::vector<cv::Point3d>& vertices,
+                          std::vector<std::array<std::uint32_t, 3>>& faces, Adjacency& nb) {
+  const std::vector<std::uint32_t> kept = DistinctInXy(points);
+  if (kept.size() < 3) return false;
+  std::vector<std::pair<K::Point_3, std::uint32_t>> input;
+  input.reserve(kept.size());
+  for (std::uint32_t i : kept) input.emplace_back(K::Point_3(points[i].x, points[i].y, points[i].z), i);
+  Delaunay dt;
+  dt.insert(input.begin(), input.end());
+  input = {};
+  if (dt.dimension() < 2) return false;
+
+  // Vertices keep the order of the points they came from, which keeps grid neighbours close in
+  // memory while smoothing.
+  std::vector<std::uint32_t> compact(points.size(), kNone);
+  vertices.reserve(kept.size());
+  for (std::uint32_t i : kept) {
+    compact[i] = static_cast<std::uint32_t>(vertices.size());
+    vertices.push_back(points[i]);
+  }
+  faces.reserve(dt.number_of_faces());
+  for (auto f = dt.finite_faces_begin(); f != dt.finite_faces_end(); ++f)
+    faces.push_back({compact[f->vertex(0)->info()], compact[f->vertex(1)->info()],
+                     compact[f->vertex(2)->info()]});
+  if (withNeighbours) nb = BuildAdjacency(dt, compact, vertices, boundaryEdgeAngleDeg);
+  return true;
 }
 
 geo::GroundBounds BoundsOf(const std::vector<cv::Point3d>& pos) {
@@ -374,38 +398,21 @@ TerrainSurface TerrainSurface::Build(const std::vector<cv::Point3d>& points,
                                      const TerrainSurfaceOptions& options, const RunContext* ctx) {
   TerrainSurface surface;
   if (points.size() < 3 || points.size() >= kNone) return surface;
-  const std::vector<std::uint32_t> kept = DistinctInXy(points);
-  if (kept.size() < 3) return surface;
-
-  std::vector<std::pair<K::Point_3, std::uint32_t>> input;
-  input.reserve(kept.size());
-  for (std::uint32_t i : kept) input.emplace_back(K::Point_3(points[i].x, points[i].y, points[i].z), i);
-  Delaunay dt;
-  dt.insert(input.begin(), input.end());
-  input = {};
-  if (dt.dimension() < 2) return surface;
-
-  // Vertices keep the order of the points they came from, which keeps grid neighbours close in
-  // memory while smoothing.
-  std::vector<std::uint32_t> compact(points.size(), kNone);
   Impl& s = *surface.impl_;
-  s.vertices.reserve(kept.size());
-  for (std::uint32_t i : kept) {
-    compact[i] = static_cast<std::uint32_t>(s.vertices.size());
-    s.vertices.push_back(points[i]);
+  Adjacency nb;
+  GridMesh grid;
+  if (MeshGrid(points, options.boundaryEdgeAngleDeg, grid)) {
+    s.vertices = points;
+    s.faces = std::move(grid.faces);
+    nb = std::move(grid.neighbours);
+  } else if (!TriangulateScattered(points, options.boundaryEdgeAngleDeg,
+                                   options.smoothingIterations > 0, s.vertices, s.faces, nb)) {
+    return TerrainSurface{};
   }
-  s.faces.reserve(dt.number_of_faces());
-  for (auto f = dt.finite_faces_begin(); f != dt.finite_faces_end(); ++f)
-    s.faces.push_back({compact[f->vertex(0)->info()], compact[f->vertex(1)->info()],
-                       compact[f->vertex(2)->info()]});
-
-  if (options.smoothingIterations > 0) {
-    const Adjacency nb = BuildAdjacency(dt, compact, s.vertices, options.boundaryEdgeAngleDeg);
-    dt.clear();
-    if (!Smoother(s.vertices, nb, options).Run(options.smoothingIterations, ctx))
-      return TerrainSurface{};
-  }
-  dt.clear();
+  if (options.smoothingIterations > 0 &&
+      !Smoother(s.vertices, nb, options).Run(options.smoothingIterations, ctx))
+    return TerrainSurface{};
+  nb = {};
 
   s.triangles.reserve(s.faces.size());
   for (const auto& f : s.faces) {

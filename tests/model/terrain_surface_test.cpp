@@ -173,6 +173,70 @@ TEST(TerrainSurface, SmoothingDoesNotDependOnThreadsOrChunks) {
   EXPECT_GT(moved, a.size() / 2);
 }
 
+// The same points in a scrambled order: no longer a grid in row order, so triangulated as any
+// cloud. Returns the order taken: scrambled[i] is points[order[i]].
+std::vector<cv::Point3d> Scrambled(const std::vector<cv::Point3d>& points, std::vector<std::size_t>& order) {
+  order.resize(points.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = (i * 7919) % order.size();
+  std::vector<cv::Point3d> out;
+  for (std::size_t i : order) out.push_back(points[i]);
+  return out;
+}
+
+TEST(TerrainSurface, GridCellsTakeThePerturbedDelaunayDiagonal) {
+  // A saddle z = (x - x0) * (y - y0) has a different height on either diagonal of a cell. Of a
+  // cell's four co-circular corners, the diagonal joins the two that are neither the smallest nor
+  // the largest in x, then y: (least x, most y) to (most x, least y), whichever way the rows run.
+  struct Case { int xStep, yStep; };
+  for (const Case k : {Case{1, -1}, Case{1, 1}, Case{-1, -1}, Case{-1, 1}}) {
+    std::vector<cv::Point3d> pts;
+    const int n = 7;
+    for (int r = 0; r < n; ++r)
+      for (int c = 0; c < n; ++c) {
+        const double u = k.xStep > 0 ? c : n - 1 - c, v = k.yStep > 0 ? r : n - 1 - r;
+        pts.emplace_back(300.0 + 2.0 * u, 900.0 + 3.0 * v, u * v);
+      }
+    std::vector<std::size_t> order;
+    const TerrainSurface grid = TerrainSurface::Build(pts, 0);
+    const TerrainSurface cloud = TerrainSurface::Build(Scrambled(pts, order), 0);
+    // Points of cell (2..3, 4..5) in units of the grid step, on both sides of either diagonal.
+    for (const cv::Point2d f : {cv::Point2d(0.2, 0.3), cv::Point2d(0.8, 0.6), cv::Point2d(0.7, 0.1),
+                                cv::Point2d(0.1, 0.8)}) {
+      const double u = 2.0 + f.x, v = 4.0 + f.y;
+      // Plane through (2,4,8) (3,4,12) (2,5,10) below the diagonal u + v = 7, through
+      // (3,5,15) (2,5,10) (3,4,12) above it.
+      const double expected = f.x + f.y < 1.0 ? 8.0 + 4.0 * f.x + 2.0 * f.y
+                                              : 15.0 - 5.0 * (1.0 - f.x) - 3.0 * (1.0 - f.y);
+      double zGrid = 0.0, zCloud = 0.0;
+      ASSERT_TRUE(grid.HeightAt(300.0 + 2.0 * u, 900.0 + 3.0 * v, zGrid));
+      ASSERT_TRUE(cloud.HeightAt(300.0 + 2.0 * u, 900.0 + 3.0 * v, zCloud));
+      EXPECT_NEAR(zGrid, expected, 1e-9) << k.xStep << " " << k.yStep << " " << f.x << " " << f.y;
+      EXPECT_NEAR(zCloud, expected, 1e-9) << k.xStep << " " << k.yStep << " " << f.x << " " << f.y;
+    }
+    EXPECT_EQ(grid.TriangleCount(), cloud.TriangleCount());
+  }
+}
+
+TEST(TerrainSurface, GridAndCloudSmoothAlike) {
+  // The same neighbours smoothed: only the order of each vertex's sum differs.
+  const auto pts = Grid(60, 45, 5.0, [](double x, double y) {
+    return 400.0 + 30.0 * std::sin(x / 40.0) * std::cos(y / 55.0) + ((int(x) * 31 + int(y)) % 7);
+  });
+  std::vector<std::size_t> order;
+  const auto a = TerrainSurface::Build(pts).Vertices();
+  const auto b = TerrainSurface::Build(Scrambled(pts, order)).Vertices();
+  ASSERT_EQ(a.size(), pts.size());
+  ASSERT_EQ(b.size(), pts.size());
+  double worst = 0.0, moved = 0.0;
+  for (std::size_t i = 0; i < b.size(); ++i) {
+    const cv::Point3d d = b[i] - a[order[i]];
+    worst = std::max({worst, std::abs(d.x), std::abs(d.y), std::abs(d.z)});
+    moved = std::max(moved, std::abs(a[order[i]].z - pts[order[i]].z));
+  }
+  EXPECT_LT(worst, 1e-9);
+  EXPECT_GT(moved, 1.0);
+}
+
 TEST(TerrainSurface, StopEndsTheBuildWithAnEmptySurface) {
   const auto pts = Grid(30, 30, 1.0, [](double x, double) { return x; });
   std::atomic<bool> stop{true};
