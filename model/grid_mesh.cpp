@@ -1,6 +1,8 @@
 #include "model/grid_mesh.h"
 
+#include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <cstddef>
 #include <limits>
 
@@ -65,7 +67,8 @@ void AddFaces(const std::vector<cv::Point3d>& p, const GridShape& g, GridMesh& m
 }
 
 void AddNeighbours(const std::vector<cv::Point3d>& p, const GridShape& g, double cosLimit,
-                   MeshAdjacency& nb) {
+                   GridMesh& mesh) {
+  MeshAdjacency& nb = mesh.neighbours;
   const std::size_t n = p.size(), w = g.cols, lastRow = g.rows - 1, lastCol = g.cols - 1;
   nb.offsets.assign(n + 1, 0);
   nb.adj.reserve(6 * n);
@@ -73,6 +76,7 @@ void AddNeighbours(const std::vector<cv::Point3d>& p, const GridShape& g, double
   const std::ptrdiff_t inner[2][6] = {{-sw, -sw + 1, -1, 1, sw - 1, sw},
                                       {-sw - 1, -sw, -1, 1, sw, sw + 1}};
   const auto& steps = inner[g.mainDiagonal ? 1 : 0];
+  std::copy(std::begin(steps), std::end(steps), mesh.innerSteps.begin());
   for (std::size_t v = 0; v < n; ++v) {
     const std::size_t r = v / w, c = v % w;
     const bool top = r == 0, bottom = r == lastRow, left = c == 0, right = c == lastCol;
@@ -107,7 +111,9 @@ bool MeshGrid(const std::vector<cv::Point3d>& points, double boundaryEdgeAngleDe
   if (!ShapeOf(points, g)) return false;
   mesh = {};
   AddFaces(points, g, mesh);
-  AddNeighbours(points, g, std::cos(boundaryEdgeAngleDeg * CV_PI / 180.0), mesh.neighbours);
+  AddNeighbours(points, g, std::cos(boundaryEdgeAngleDeg * CV_PI / 180.0), mesh);
+  mesh.rows = g.rows;
+  mesh.cols = g.cols;
   return true;
 }
 

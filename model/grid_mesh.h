@@ -5,6 +5,7 @@
 //
 // Coordinates are ground coordinates: x east, y north, z height.
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -21,6 +22,9 @@ struct MeshAdjacency {
 struct GridMesh {
   std::vector<std::array<std::uint32_t, 3>> faces;  // counter-clockwise in x and y
   MeshAdjacency neighbours;                         // the smoothing's neighbours
+  std::size_t rows = 0, cols = 0;
+  // Index steps from an interior vertex to its six neighbours, in the order of `neighbours`.
+  std::array<std::ptrdiff_t, 6> innerSteps{};
 };
 
 // True when a boundary vertex p between its boundary neighbours a and c turns by no more than the

@@ -139,6 +139,11 @@ TEST(TerrainSurface, SmoothingDoesNotDependOnThreadsOrChunks) {
     const int bp = static_cast<int>(p.y / 10.0), bq = static_cast<int>(q.y / 10.0);
     return bp != bq ? bp < bq : p.x < q.x;
   });
+  // A grid too, whose inner vertices are smoothed two at a time where the processor allows: chunks
+  // of odd sizes pair them differently.
+  const auto grid = Grid(301, 199, 2.0, [](double x, double y) {
+    return 30.0 * std::sin(x / 7.0) + ((static_cast<int>(x) * 13 + static_cast<int>(y) * 7) % 5);
+  });
   TerrainSurfaceOptions plain;  // one thread, one chunk: iteration after iteration
   plain.threads = 1;
   plain.chunkVertices = pts.size() * 40;
@@ -146,6 +151,13 @@ TEST(TerrainSurface, SmoothingDoesNotDependOnThreadsOrChunks) {
   TerrainSurfaceOptions split = plain;
   split.threads = 2;
   split.chunkVertices = 1000;
+  TerrainSurfaceOptions gridSplit = split;
+  gridSplit.chunkVertices = 999;
+  const auto g1 = TerrainSurface::Build(grid, plain).Vertices();
+  const auto g2 = TerrainSurface::Build(grid, gridSplit).Vertices();
+  ASSERT_EQ(g1.size(), grid.size());
+  EXPECT_EQ(g1, g2);
+  EXPECT_NE(g1, grid);
   const TerrainSurface one = TerrainSurface::Build(pts, plain);
   const TerrainSurface two = TerrainSurface::Build(pts, split);
   const auto a = one.Vertices();
