@@ -22,17 +22,41 @@ std::string OpenMosaicSource(const MosaicVrtOrtho& o, const MosaicVrtGrid& grid,
   return {};
 }
 
-cv::Mat NonZeroMask(const cv::Mat& values) {
-  cv::Mat mask(values.size(), CV_8U);
-  const int nb = values.channels();
+namespace {
+
+template <int N>
+void NonZeroRows(const cv::Mat& values, cv::Mat& mask) {
   for (int r = 0; r < values.rows; ++r) {
     const float* v = values.ptr<float>(r);
     uchar* m = mask.ptr<uchar>(r);
-    for (int c = 0; c < values.cols; ++c, v += nb) {
+    for (int c = 0; c < values.cols; ++c, v += N) {
       bool any = false;
-      for (int b = 0; b < nb; ++b) any = any || v[b] != 0.0f;
+      for (int b = 0; b < N; ++b) any |= v[b] != 0.0f;
       m[c] = any ? 255 : 0;
     }
+  }
+}
+
+// The OpenCV depth samples of a GDAL type are read in before they become floats, -1: read as
+// floats directly.
+int NativeDepth(GDALDataType t) {
+  switch (t) {
+    case GDT_Byte: return CV_8U;
+    case GDT_UInt16: return CV_16U;
+    case GDT_Int16: return CV_16S;
+    default: return -1;
+  }
+}
+
+}  // namespace
+
+cv::Mat NonZeroMask(const cv::Mat& values) {
+  cv::Mat mask(values.size(), CV_8U);
+  switch (values.channels()) {
+    case 1: NonZeroRows<1>(values, mask); break;
+    case 2: NonZeroRows<2>(values, mask); break;
+    case 3: NonZeroRows<3>(values, mask); break;
+    default: NonZeroRows<4>(values, mask); break;
   }
   return mask;
 }
@@ -58,10 +82,17 @@ bool MosaicReader::ReadWindow(int i, int xoff, int yoff, int w, int h, int bw, i
   const int nb = sources_[i].bands;
   std::vector<int> bandMap(nb);
   for (int b = 0; b < nb; ++b) bandMap[b] = b + 1;
-  out.create(bh, bw, CV_32FC(nb));
-  return ds->RasterIO(GF_Read, xoff, yoff, w, h, out.ptr(), bw, bh, GDT_Float32, nb,
-                      bandMap.data(), static_cast<GSpacing>(nb * sizeof(float)),
-                      static_cast<GSpacing>(out.step[0]), sizeof(float), nullptr) == CE_None;
+  // Samples in their own type, then to floats by OpenCV: GDAL's own conversion is slower.
+  const int depth = NativeDepth(sources_[i].type);
+  cv::Mat& raw = depth >= 0 ? raw_ : out;
+  raw.create(bh, bw, CV_MAKETYPE(depth >= 0 ? depth : CV_32F, nb));
+  const GSpacing sample = static_cast<GSpacing>(raw.elemSize1());
+  if (ds->RasterIO(GF_Read, xoff, yoff, w, h, raw.ptr(), bw, bh,
+                   depth >= 0 ? sources_[i].type : GDT_Float32, nb, bandMap.data(), nb * sample,
+                   static_cast<GSpacing>(raw.step[0]), sample, nullptr) != CE_None)
+    return false;
+  if (depth >= 0) raw.convertTo(out, CV_32F);
+  return true;
 }
 
 bool MosaicReader::Read(int i, const cv::Rect& rect, cv::Mat& values, cv::Mat& valid) {

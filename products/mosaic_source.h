@@ -48,6 +48,7 @@ class MosaicReader {
   const std::vector<MosaicSource>& sources_;
   size_t keep_;
   std::list<std::pair<int, GDALDatasetUniquePtr>> open_;
+  cv::Mat raw_;  // samples as read, before their conversion to floats
 };
 
 // CV_8U: 255 where any band is not 0.

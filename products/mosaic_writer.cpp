@@ -1,6 +1,7 @@
 #include "products/mosaic_writer.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <filesystem>
 #include <limits>
@@ -257,6 +258,185 @@ struct TileOut {
   cv::Mat alpha;  // same depth, 1 channel
 };
 
+// One ortho's part of a tile: its balanced values and mask over rect (in tile coordinates).
+struct Layer {
+  int id = -1;
+  cv::Rect rect;
+  cv::Mat values, valid;
+  bool Has(cv::Point p) const { return rect.contains(p) && valid.at<uchar>(p - rect.tl()) != 0; }
+};
+
+std::string ReadLayer(MosaicReader& reader, const Assembly& a, const cv::Rect& grown, Layer& l) {
+  if (l.rect.empty()) {
+    l.values.release();
+    l.valid.release();
+    return {};
+  }
+  std::vector<cv::Mat> values, valid;
+  if (std::string e = ReadBalanced(reader, a, {l.id}, l.rect + grown.tl(), values, valid); !e.empty())
+    return e;
+  l.values = values[0];
+  l.valid = valid[0];
+  return {};
+}
+
+// Where each ortho of the tile is needed: the pixels labelled with it (or owned by it, where the
+// label is left to the base) grown by the blend radius.
+std::vector<cv::Rect> NeededRects(const cv::Mat& labels, const cv::Mat& owner,
+                                  const std::vector<int>& ids, int radius) {
+  std::vector<cv::Point> lo(ids.size(), {INT_MAX, INT_MAX}), hi(ids.size(), {-1, -1});
+  for (int r = 0; r < labels.rows; ++r) {
+    const int* l = labels.ptr<int>(r);
+    const int* o = owner.ptr<int>(r);
+    int last = INT_MIN, k = -1;
+    for (int c = 0; c < labels.cols; ++c) {
+      const int id = l[c] == kBaseLabel ? o[c] : l[c];
+      if (id < 0) continue;
+      if (id != last) {
+        last = id;
+        k = static_cast<int>(std::lower_bound(ids.begin(), ids.end(), id) - ids.begin());
+      }
+      lo[k].x = std::min(lo[k].x, c), lo[k].y = std::min(lo[k].y, r);
+      hi[k].x = std::max(hi[k].x, c), hi[k].y = std::max(hi[k].y, r);
+    }
+  }
+  std::vector<cv::Rect> out(ids.size());
+  const cv::Rect all(0, 0, labels.cols, labels.rows);
+  for (size_t k = 0; k < ids.size(); ++k)
+    if (hi[k].x >= 0) out[k] = Grow(cv::Rect(lo[k], hi[k] + cv::Point(1, 1)), radius, all);
+  return out;
+}
+
+// Labels left to the base: the owner where it has the pixel, else the first ortho that has it.
+// Orthos are read further where the owner lacks pixels.
+std::string ResolveBase(MosaicReader& reader, const Assembly& a, const cv::Rect& grown,
+                        const cv::Mat& owner, cv::Mat& labels, std::vector<Layer>& layers) {
+  const auto layerOf = [&](int id) {
+    for (Layer& l : layers)
+      if (l.id == id) return &l;
+    return static_cast<Layer*>(nullptr);
+  };
+  cv::Rect lacking;
+  for (int r = 0; r < labels.rows; ++r) {
+    int* l = labels.ptr<int>(r);
+    const int* o = owner.ptr<int>(r);
+    for (int c = 0; c < labels.cols; ++c) {
+      if (l[c] != kBaseLabel) continue;
+      const Layer* own = o[c] >= 0 ? layerOf(o[c]) : nullptr;
+      if (own && own->Has({c, r})) {
+        l[c] = o[c];
+        continue;
+      }
+      lacking |= cv::Rect(c, r, 1, 1);
+    }
+  }
+  if (lacking.empty()) return {};
+  for (Layer& l : layers)
+    if ((l.rect & lacking) != lacking) {
+      l.rect |= lacking;
+      if (std::string e = ReadLayer(reader, a, grown, l); !e.empty()) return e;
+    }
+  for (int r = lacking.y; r < lacking.br().y; ++r) {
+    int* l = labels.ptr<int>(r);
+    for (int c = lacking.x; c < lacking.br().x; ++c) {
+      if (l[c] != kBaseLabel) continue;
+      l[c] = -1;
+      for (const Layer& layer : layers)
+        if (layer.Has({c, r})) {
+          l[c] = layer.id;
+          break;
+        }
+    }
+  }
+  return {};
+}
+
+// Pixels whose (2 radius + 1)-square holds one label only: CV_8U over inner.
+cv::Mat UniformPixels(const cv::Mat& labels, const cv::Rect& inner, const std::vector<int>& ids,
+                      int radius) {
+  if (radius <= 0) return cv::Mat(inner.size(), CV_8U, cv::Scalar(255));
+  cv::Mat index(labels.size(), CV_16U);
+  for (int r = 0; r < labels.rows; ++r) {
+    const int* l = labels.ptr<int>(r);
+    ushort* x = index.ptr<ushort>(r);
+    int last = INT_MIN;
+    ushort k = 0;
+    for (int c = 0; c < labels.cols; ++c) {
+      if (l[c] != last) {
+        last = l[c];
+        k = last < 0 ? 65535
+                     : static_cast<ushort>(std::lower_bound(ids.begin(), ids.end(), last) - ids.begin());
+      }
+      x[c] = k;
+    }
+  }
+  const cv::Mat square = cv::getStructuringElement(cv::MORPH_RECT, {2 * radius + 1, 2 * radius + 1});
+  cv::Mat lo, hi;
+  cv::erode(index, lo, square);
+  cv::dilate(index, hi, square);
+  return lo(inner) == hi(inner);
+}
+
+// The pixels of one label: its ortho's value, taken as it is.
+void CopyUniform(const cv::Mat& labels, const cv::Rect& inner, const cv::Mat& uniform,
+                 const std::vector<Layer>& layers, int bands, cv::Mat& mixed, cv::Mat& covered) {
+  for (int r = 0; r < inner.height; ++r) {
+    const int* l = labels.ptr<int>(inner.y + r) + inner.x;
+    const uchar* u = uniform.ptr<uchar>(r);
+    float* out = mixed.ptr<float>(r);
+    uchar* cov = covered.ptr<uchar>(r);
+    const Layer* layer = nullptr;
+    for (int c = 0; c < inner.width; ++c) {
+      if (!u[c] || l[c] < 0) continue;
+      if (!layer || layer->id != l[c])
+        for (const Layer& k : layers)
+          if (k.id == l[c]) layer = &k;
+      const cv::Point p(inner.x + c, inner.y + r);
+      if (!layer->Has(p)) continue;
+      const float* v = layer->values.ptr<float>(p.y - layer->rect.y) + (p.x - layer->rect.x) * bands;
+      std::copy(v, v + bands, out + c * bands);
+      cov[c] = 255;
+    }
+  }
+}
+
+// The pixels within reach of a seam, feathered in blocks of kFeatherBlock pixels.
+constexpr int kFeatherBlock = 64;
+
+void FeatherNearSeams(const cv::Mat& labels, const cv::Rect& inner, const cv::Mat& uniform,
+                      const std::vector<Layer>& layers, int bands, int radius, cv::Mat& mixed,
+                      cv::Mat& covered) {
+  const cv::Rect all(0, 0, labels.cols, labels.rows);
+  for (int by = 0; by < inner.height; by += kFeatherBlock)
+    for (int bx = 0; bx < inner.width; bx += kFeatherBlock) {
+      const cv::Rect block = cv::Rect(bx, by, kFeatherBlock, kFeatherBlock) & cv::Rect({}, inner.size());
+      const cv::Mat apart = uniform(block) == 0;
+      if (cv::countNonZero(apart) == 0) continue;
+      const cv::Rect at = block + inner.tl();  // in tile coordinates
+      const cv::Rect window = Grow(at, radius, all);
+      const cv::Mat near = labels(window);
+      const std::vector<int> ids = Distinct(near);
+      std::vector<cv::Mat> valid, values;
+      for (int id : ids) {
+        const Layer* layer = nullptr;
+        for (const Layer& k : layers)
+          if (k.id == id) layer = &k;
+        cv::Mat ok = cv::Mat::zeros(at.size(), CV_8U), v = cv::Mat::zeros(at.size(), CV_32FC(bands));
+        const cv::Rect part = layer ? at & layer->rect : cv::Rect();
+        if (!part.empty()) {
+          layer->valid(part - layer->rect.tl()).copyTo(ok(part - at.tl()));
+          layer->values(part - layer->rect.tl()).copyTo(v(part - at.tl()));
+        }
+        valid.push_back(ok);
+        values.push_back(v);
+      }
+      cv::Mat blended, reached;
+      Composite(FeatherWeights(near, at - window.tl(), ids, valid, radius), values, blended, reached);
+      blended.copyTo(mixed(block), apart);
+      reached.copyTo(covered(block), apart);
+    }
+}
+
 std::string AssembleTile(const Assembly& a, MosaicReader& reader, const MosaicOptions& o,
                          GDALDataset* labelsDs, const cv::Rect& tile, TileOut& out,
                          MosaicWriteResult& result) {
@@ -277,30 +457,19 @@ std::string AssembleTile(const Assembly& a, MosaicReader& reader, const MosaicOp
   const std::vector<int> ids = Distinct(labels, {ownerIds.begin(), ownerIds.end()});
   out.image.release();
   if (ids.empty()) return {};
-  std::vector<cv::Mat> values, valid;
-  if (std::string e = ReadBalanced(reader, a, ids, grown, values, valid); !e.empty()) return e;
-  cv::Mat mixed, covered;
-  if (ids.size() == 1) {
-    // One ortho within reach: its own pixels, nothing to weigh.
-    mixed = values[0](inner);
-    covered = valid[0](inner);
-  } else {
-    const cv::Mat base = labels == kBaseLabel;
-    if (cv::countNonZero(base) > 0) {
-      SeamChunk in;
-      in.owner = owner;
-      in.ownerRect = in.workRect = in.chunk = grown;
-      in.ids = ids;
-      in.valid = valid;
-      BaseLabels(in, grown).copyTo(labels, base);
-    }
-    std::vector<cv::Mat> innerValid, innerValues;
-    for (size_t i = 0; i < ids.size(); ++i) {
-      innerValid.push_back(valid[i](inner));
-      innerValues.push_back(values[i](inner));
-    }
-    Composite(FeatherWeights(labels, inner, ids, innerValid, radius), innerValues, mixed, covered);
+  const std::vector<cv::Rect> needed = NeededRects(labels, owner, ids, radius);
+  std::vector<Layer> layers(ids.size());
+  for (size_t k = 0; k < ids.size(); ++k) {
+    layers[k].id = ids[k];
+    layers[k].rect = needed[k];
+    if (std::string e = ReadLayer(reader, a, grown, layers[k]); !e.empty()) return e;
   }
+  if (std::string e = ResolveBase(reader, a, grown, owner, labels, layers); !e.empty()) return e;
+  cv::Mat mixed = cv::Mat::zeros(inner.size(), CV_32FC(a.bands));
+  cv::Mat covered = cv::Mat::zeros(inner.size(), CV_8U);
+  const cv::Mat uniform = UniformPixels(labels, inner, ids, radius);
+  CopyUniform(labels, inner, uniform, layers, a.bands, mixed, covered);
+  if (radius > 0) FeatherNearSeams(labels, inner, uniform, layers, a.bands, radius, mixed, covered);
   const TypeInfo info = InfoOf(a.type);
   const long long coveredPixels = cv::countNonZero(covered);
   result.samples += coveredPixels * a.bands;
