@@ -203,8 +203,11 @@ int main(int argc, char** argv) {
   MosaicOptions blocks = plain;
   blocks.balance = MosaicBalance::Blocks;
   MosaicOptions all;  // the defaults
+  MosaicOptions multiband = all;
+  multiband.blend = MosaicBlend::Multiband;
   std::vector<Config> configs = {{"voronoi only", plain}, {"gain", gain}, {"blocks", blocks},
-                                 {"blocks+seams+feather (default)", all}};
+                                 {"blocks+seams+feather (default)", all},
+                                 {"blocks+seams+multiband", multiband}};
   for (Config& c : configs) c.o.memoryMb = b.memory;
   if (only >= 0 && only < static_cast<int>(configs.size())) configs = {configs[only]};
   std::printf("mosaic %d x %d (%.1f MP), %d orthos of %d px, memory setting %d MB\n", b.width(),

@@ -20,6 +20,7 @@
 #include "products/gain_balance.h"
 #include "products/mosaic.h"
 #include "products/mosaic_source.h"
+#include "products/multiband.h"
 #include "products/seamline.h"
 
 namespace ortavia {
@@ -437,39 +438,104 @@ void FeatherNearSeams(const cv::Mat& labels, const cv::Rect& inner, const cv::Ma
     }
 }
 
+// The labels of a window (seams, then the base) and the orthos read where they are needed.
+struct TileLabels {
+  cv::Mat owner, labels;  // CV_32S over the window
+  std::vector<int> ids;
+  std::vector<Layer> layers;
+};
+
+std::string ReadTileLabels(const Assembly& a, MosaicReader& reader, GDALDataset* labelsDs,
+                           const cv::Rect& window, int reach, TileLabels& t) {
+  t.owner = PixelOwners(a, window);
+  t.labels.create(window.size(), CV_32S);
+  t.labels.setTo(kBaseLabel);
+  if (labelsDs) {
+    if (labelsDs->GetRasterBand(1)->RasterIO(GF_Read, window.x, window.y, window.width,
+                                             window.height, t.labels.ptr(), window.width,
+                                             window.height, GDT_Int32, 0,
+                                             static_cast<GSpacing>(t.labels.step[0]),
+                                             nullptr) != CE_None)
+      return "the seams cannot be read back";
+    cv::subtract(t.labels, cv::Scalar(3), t.labels);
+  }
+  const std::vector<int> ownerIds = Distinct(t.owner);
+  t.ids = Distinct(t.labels, {ownerIds.begin(), ownerIds.end()});
+  if (t.ids.empty()) return {};
+  const std::vector<cv::Rect> needed = NeededRects(t.labels, t.owner, t.ids, reach);
+  t.layers.resize(t.ids.size());
+  for (size_t k = 0; k < t.ids.size(); ++k) {
+    t.layers[k].id = t.ids[k];
+    t.layers[k].rect = needed[k];
+    if (std::string e = ReadLayer(reader, a, window, t.layers[k]); !e.empty()) return e;
+  }
+  return ResolveBase(reader, a, window, t.owner, t.labels, t.layers);
+}
+
+// Feathered or not: the window is the tile grown by the feather radius.
+std::string FeatherTile(const Assembly& a, MosaicReader& reader, int radius, GDALDataset* labelsDs,
+                        const cv::Rect& tile, cv::Mat& mixed, cv::Mat& covered) {
+  const cv::Rect grown = Grow(tile, radius, a.all);
+  const cv::Rect inner = tile - grown.tl();
+  TileLabels t;
+  if (std::string e = ReadTileLabels(a, reader, labelsDs, grown, radius, t); !e.empty()) return e;
+  if (t.ids.empty()) return {};
+  mixed = cv::Mat::zeros(inner.size(), CV_32FC(a.bands));
+  covered = cv::Mat::zeros(inner.size(), CV_8U);
+  const cv::Mat uniform = UniformPixels(t.labels, inner, t.ids, radius);
+  CopyUniform(t.labels, inner, uniform, t.layers, a.bands, mixed, covered);
+  if (radius > 0)
+    FeatherNearSeams(t.labels, inner, uniform, t.layers, a.bands, radius, mixed, covered);
+  return {};
+}
+
+// Multi-band: the window reaches kMultibandMargin beyond the tile and starts on a multiple of
+// the coarsest level's pixel, so that every tile sees the same pyramid grid.
+std::string MultibandTile(const Assembly& a, MosaicReader& reader, GDALDataset* labelsDs,
+                          const cv::Rect& tile, cv::Mat& mixed, cv::Mat& covered) {
+  constexpr int kAlign = 1 << kMultibandLevels;
+  const cv::Rect grown = Grow(tile, kMultibandMargin, a.all);
+  const cv::Point origin(grown.x / kAlign * kAlign, grown.y / kAlign * kAlign);
+  const cv::Rect window(origin, grown.br());
+  const cv::Rect inner = tile - window.tl();
+  TileLabels t;
+  if (std::string e = ReadTileLabels(a, reader, labelsDs, window, std::max(window.width, window.height), t);
+      !e.empty())
+    return e;
+  if (t.ids.empty()) return {};
+  const cv::Rect all({}, window.size());
+  cv::Mat base = cv::Mat::zeros(window.size(), CV_32FC(a.bands));
+  cv::Mat reached = cv::Mat::zeros(window.size(), CV_8U);
+  CopyUniform(t.labels, all, cv::Mat(window.size(), CV_8U, cv::Scalar(255)), t.layers, a.bands,
+              base, reached);
+  std::vector<cv::Mat> differences, masks;
+  for (const Layer& l : t.layers) {
+    cv::Mat mask = t.labels == l.id;
+    if (cv::countNonZero(mask) == 0 || l.rect.empty()) continue;
+    cv::Mat e = cv::Mat::zeros(window.size(), base.type());
+    cv::Mat own = e(l.rect);
+    cv::subtract(l.values, base(l.rect), own, l.valid);
+    differences.push_back(e);
+    masks.push_back(mask);
+  }
+  const cv::Mat blended = differences.size() < 2 ? base : MultibandBlend(base, differences, masks);
+  mixed = cv::Mat::zeros(inner.size(), base.type());
+  blended(inner).copyTo(mixed, reached(inner));
+  covered = reached(inner).clone();
+  return {};
+}
+
 std::string AssembleTile(const Assembly& a, MosaicReader& reader, const MosaicOptions& o,
                          GDALDataset* labelsDs, const cv::Rect& tile, TileOut& out,
                          MosaicWriteResult& result) {
-  const int radius = o.blend == MosaicBlend::None ? 0 : o.featherPx;
-  const cv::Rect grown = Grow(tile, radius, a.all);
-  const cv::Rect inner = tile - grown.tl();
-  cv::Mat owner = PixelOwners(a, grown);
-  cv::Mat labels(grown.size(), CV_32S, cv::Scalar(kBaseLabel));
-  if (labelsDs) {
-    if (labelsDs->GetRasterBand(1)->RasterIO(GF_Read, grown.x, grown.y, grown.width, grown.height,
-                                             labels.ptr(), grown.width, grown.height, GDT_Int32, 0,
-                                             static_cast<GSpacing>(labels.step[0]),
-                                             nullptr) != CE_None)
-      return "the seams cannot be read back";
-    cv::subtract(labels, cv::Scalar(3), labels);
-  }
-  const std::vector<int> ownerIds = Distinct(owner);
-  const std::vector<int> ids = Distinct(labels, {ownerIds.begin(), ownerIds.end()});
   out.image.release();
-  if (ids.empty()) return {};
-  const std::vector<cv::Rect> needed = NeededRects(labels, owner, ids, radius);
-  std::vector<Layer> layers(ids.size());
-  for (size_t k = 0; k < ids.size(); ++k) {
-    layers[k].id = ids[k];
-    layers[k].rect = needed[k];
-    if (std::string e = ReadLayer(reader, a, grown, layers[k]); !e.empty()) return e;
-  }
-  if (std::string e = ResolveBase(reader, a, grown, owner, labels, layers); !e.empty()) return e;
-  cv::Mat mixed = cv::Mat::zeros(inner.size(), CV_32FC(a.bands));
-  cv::Mat covered = cv::Mat::zeros(inner.size(), CV_8U);
-  const cv::Mat uniform = UniformPixels(labels, inner, ids, radius);
-  CopyUniform(labels, inner, uniform, layers, a.bands, mixed, covered);
-  if (radius > 0) FeatherNearSeams(labels, inner, uniform, layers, a.bands, radius, mixed, covered);
+  cv::Mat mixed, covered;
+  const std::string e =
+      o.blend == MosaicBlend::Multiband
+          ? MultibandTile(a, reader, labelsDs, tile, mixed, covered)
+          : FeatherTile(a, reader, o.blend == MosaicBlend::None ? 0 : o.featherPx, labelsDs, tile,
+                        mixed, covered);
+  if (!e.empty() || mixed.empty()) return e;
   const TypeInfo info = InfoOf(a.type);
   const long long coveredPixels = cv::countNonZero(covered);
   result.samples += coveredPixels * a.bands;
@@ -637,10 +703,6 @@ MosaicWriteResult WriteMosaicTiff(const std::string& path, const cv::Mat& vorono
                                   const std::vector<MosaicVrtOrtho>& orthos,
                                   const MosaicOptions& options, const RunContext& ctx) {
   MosaicWriteResult result;
-  if (options.blend == MosaicBlend::Multiband) {
-    result.error = "multi-band blending is not available yet";
-    return result;
-  }
   Assembly a;
   if (std::string e = OpenAssembly(voronoiMap, grid, orthos, a, result.notes); !e.empty()) {
     result.error = e;
@@ -679,7 +741,8 @@ MosaicWriteResult WriteMosaicTiff(const std::string& path, const cv::Mat& vorono
   if (std::string e = Balance(a, reader, options, p, step); !e.empty() || p.Stopped())
     return finish(e);
 
-  result.tileSide = MosaicTileSide(options.memoryMb, a.depth, a.bands, options.featherPx);
+  result.tileSide = MosaicTileSide(options.memoryMb, a.depth, a.bands,
+                                   options.blend == MosaicBlend::Multiband ? kMultibandMargin : options.featherPx);
   const int side = result.tileSide;
   const int tiles = ((a.all.width + side - 1) / side) * ((a.all.height + side - 1) / side);
   const int cogSteps = std::max(tiles / 4, 1);

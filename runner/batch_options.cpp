@@ -212,8 +212,6 @@ std::string ParseProjectOrRun(Args& a, BatchCommand* c) {
     } else if (run && opt == "--blend") {
       if (!ParseMosaicBlend(v, &c->run.mosaic.blend))
         return "--blend needs none, feather or multiband";
-      if (c->run.mosaic.blend == MosaicBlend::Multiband)
-        return "--blend multiband is not available yet: use feather";
     } else if (run && opt == "--feather") {
       if (!ParseInt(v, &c->run.mosaic.featherPx) || c->run.mosaic.featherPx < 0 ||
           c->run.mosaic.featherPx > 256)

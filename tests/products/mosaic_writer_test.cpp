@@ -155,6 +155,39 @@ TEST(MosaicWriter, WrittenByTilesEqualsWrittenWhole) {
   }
 }
 
+TEST(MosaicWriter, MultibandByTilesEqualsWholeWithinTheMargin) {
+  const fs::path dir = test::MakeTempDir("mosaic");
+  const Block block(dir, GDT_Byte);
+  MosaicOptions small;
+  small.blend = MosaicBlend::Multiband;
+  small.memoryMb = kMinMosaicMemoryMb;
+  MosaicOptions large = small;
+  large.memoryMb = 8192;
+  const fs::path a = dir / "tiles.tif", b = dir / "whole.tif";
+  const MosaicWriteResult ra = WriteMosaicTiff(a.string(), block.cells, block.grid, block.files, small, {});
+  const MosaicWriteResult rb = WriteMosaicTiff(b.string(), block.cells, block.grid, block.files, large, {});
+  ASSERT_EQ(ra.error, "");
+  ASSERT_EQ(rb.error, "");
+  ASSERT_LT(ra.tileSide, 700);
+  ASSERT_GE(rb.tileSide, 1100);
+  const cv::Mat ma = ReadAll(a, 4), mb = ReadAll(b, 4);
+  ASSERT_FALSE(ma.empty());
+  cv::Mat diff;
+  cv::absdiff(ma, mb, diff);
+  EXPECT_LE(cv::norm(diff, cv::NORM_INF), 1.0);
+  EXPECT_LT(cv::countNonZero(diff.reshape(1) > 0), static_cast<int>(diff.total()) / 1000);
+  // Balanced and blended: the seams show no step of the orthos' 30 %.
+  for (int seam : {420, 720}) {
+    double left = 0, right = 0;
+    for (int y = 100; y < 600; ++y)
+      for (int d = 30; d < 40; ++d) {
+        left += ma.at<cv::Vec4d>(y, seam - d)[1] / Ground(1, seam - d, y);
+        right += ma.at<cv::Vec4d>(y, seam + d)[1] / Ground(1, seam + d, y);
+      }
+    EXPECT_NEAR(left / right, 1.0, 0.01) << seam;
+  }
+}
+
 TEST(MosaicWriter, StopLeavesNothingUnderTheFinalName) {
   const fs::path dir = test::MakeTempDir("mosaic");
   const Block block(dir, GDT_Byte);

@@ -451,7 +451,6 @@ TEST_F(BatchCli, MosaicBesideOrthosWrittenAsWithout) {
   };
   for (const Bad& bad : {Bad{{"--balance", "levels"}, "--balance needs none, gain or blocks"},
                          Bad{{"--blend", "pyramid"}, "--blend needs none, feather or multiband"},
-                         Bad{{"--blend", "multiband"}, "--blend multiband is not available yet"},
                          Bad{{"--feather", "-1"}, "--feather needs a whole number of pixels"},
                          Bad{{"--seam-band", "x"}, "--seam-band needs a whole number of pixels"},
                          Bad{{"--mosaic-memory", "64"}, "--mosaic-memory needs a whole number"}}) {
