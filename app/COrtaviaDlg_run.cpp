@@ -195,6 +195,7 @@ void COrtaviaDlg::RunFromWindow() {
   options.composition = composition;
   options.destinationFolder = destination;
   if (settings.mosaic) options.mosaicPath = (fs::path(destination) / "mosaic.tif").string();
+  options.mosaic.blend = settings.mosaicBlend;
   options.presentOrthos = PresentOrthosMode::Skip;
   const std::vector<std::string> present = FindPresentOrthos(destination);
   if (!present.empty()) {

@@ -104,6 +104,9 @@ WarpSettings ReadWarpSettings() {
   s.alpha = ReadFlag("bAlpha");
   s.mosaic = ReadFlag("bMosaic");
   s.occlusion = ReadFlag("bOcclusion");
+  if (!ParseMosaicBlend(GT_GetUserProfileString(kProcessSettingSection, "MosaicBlend", "feather"),
+                        &s.mosaicBlend))
+    s.mosaicBlend = MosaicBlend::Feather;
   s.compress = GT_GetUserProfileString(kProcessSettingSection, "Compress", "");
   if (!IsOrthoCompression(s.compress) || s.compress == "NONE") s.compress.clear();
   return s;
@@ -123,7 +126,9 @@ bool WriteWarpSettings(const WarpSettings& settings) {
                   GT_WriteUserProfileString(kProcessSettingSection, "bAlpha", settings.alpha ? "1" : "0") &&
                   GT_WriteUserProfileString(kProcessSettingSection, "bMosaic", settings.mosaic ? "1" : "0") &&
                   GT_WriteUserProfileString(kProcessSettingSection, "bOcclusion",
-                                            settings.occlusion ? "1" : "0");
+                                            settings.occlusion ? "1" : "0") &&
+                  GT_WriteUserProfileString(kProcessSettingSection, "MosaicBlend",
+                                            MosaicBlendName(settings.mosaicBlend));
   return ok;
 }
 

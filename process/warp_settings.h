@@ -5,6 +5,7 @@
 #include <string>
 
 #include "process/warp.h"
+#include "products/mosaic_options.h"
 
 namespace ortavia {
 
@@ -27,6 +28,7 @@ struct WarpSettings {
   bool alpha = false;
   bool occlusion = false;  // ground an image cannot see left transparent (--occlusion)
   bool mosaic = false;  // one mosaic "mosaic.tif" beside the orthos (the batch runner's --mosaic)
+  MosaicBlend mosaicBlend = MosaicBlend::Feather;  // across its seams (--blend)
 };
 
 // The tile size at a list position; an index outside the list falls back to 16.
@@ -58,10 +60,11 @@ std::string OcclusionText(bool occlusion);
 // Reads "gsd", "iTileSize" and "UseVoronoi" (defaults "0.0", "1", "1"), "dMaxError" (default
 // 0.02; a text that is no bound reads as the default), "bCog", "Compress", "bAlpha" (defaults "0",
 // "", "0"; a compression the orthos do not take reads as none), "bMosaic" and "bOcclusion"
-// (default "0").
+// (default "0"), and "MosaicBlend" ("none", "feather" or "multiband"; another text reads as
+// "feather").
 WarpSettings ReadWarpSettings();
 // Writes "gsd" (FormatGsd), "iTileSize", "UseVoronoi", "dMaxError", "bCog", "Compress", "bAlpha",
-// "bMosaic" and "bOcclusion"; false when the profile cannot be written.
+// "bMosaic", "bOcclusion" and "MosaicBlend"; false when the profile cannot be written.
 bool WriteWarpSettings(const WarpSettings& settings);
 
 // "destinationFolder" of the section; empty when never chosen.

@@ -18,4 +18,12 @@ bool ParseMosaicBlend(const std::string& text, MosaicBlend* out) {
   return true;
 }
 
+const char* MosaicBlendName(MosaicBlend blend) {
+  switch (blend) {
+    case MosaicBlend::None: return "none";
+    case MosaicBlend::Multiband: return "multiband";
+    default: return "feather";
+  }
+}
+
 }  // namespace ortavia

@@ -21,6 +21,7 @@ struct MosaicOptions {
 // "none", "gain", "blocks" / "none", "feather", "multiband"; false for another text.
 bool ParseMosaicBalance(const std::string& text, MosaicBalance* out);
 bool ParseMosaicBlend(const std::string& text, MosaicBlend* out);
+const char* MosaicBlendName(MosaicBlend blend);
 
 // The smallest memory setting the assembly runs in.
 inline constexpr int kMinMosaicMemoryMb = 128;

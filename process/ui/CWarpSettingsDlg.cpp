@@ -83,6 +83,15 @@ CWarpSettingsDlg::CWarpSettingsDlg(const WarpSettings& settings, Prompts* prompt
   mosaic_->setObjectName(QStringLiteral("mosaic"));
   mosaic_->setChecked(settings.mosaic);
   files->addWidget(mosaic_);
+  blend_ = new QComboBox(filesBox);
+  blend_->setObjectName(QStringLiteral("mosaicBlend"));
+  blend_->addItem(tr("Seams feathered"), static_cast<int>(MosaicBlend::Feather));
+  blend_->addItem(tr("Seams blended by frequency bands (multi-band)"), static_cast<int>(MosaicBlend::Multiband));
+  blend_->addItem(tr("Seams not blended"), static_cast<int>(MosaicBlend::None));
+  blend_->setCurrentIndex(std::max(0, blend_->findData(static_cast<int>(settings.mosaicBlend))));
+  blend_->setEnabled(settings.mosaic);
+  connect(mosaic_, &QCheckBox::toggled, blend_, &QWidget::setEnabled);
+  files->addWidget(blend_);
 
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   ok_ = buttons->button(QDialogButtonBox::Ok);
@@ -127,6 +136,7 @@ void CWarpSettingsDlg::accept() {
   settings_.alpha = alpha_->isChecked();
   settings_.occlusion = occlusion_->isChecked();
   settings_.mosaic = mosaic_->isChecked();
+  settings_.mosaicBlend = static_cast<MosaicBlend>(blend_->currentData().toInt());
   QDialog::accept();
 }
 

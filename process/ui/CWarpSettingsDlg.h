@@ -34,6 +34,7 @@ class CWarpSettingsDlg : public QDialog {
   QCheckBox* AlphaCheck() const { return alpha_; }
   QCheckBox* OcclusionCheck() const { return occlusion_; }
   QCheckBox* MosaicCheck() const { return mosaic_; }
+  QComboBox* MosaicBlendList() const { return blend_; }
   QPushButton* OkButton() const { return ok_; }
 
  public slots:
@@ -54,6 +55,7 @@ class CWarpSettingsDlg : public QDialog {
   QCheckBox* alpha_ = nullptr;
   QCheckBox* occlusion_ = nullptr;
   QCheckBox* mosaic_ = nullptr;
+  QComboBox* blend_ = nullptr;
   QPushButton* ok_ = nullptr;
 };
 

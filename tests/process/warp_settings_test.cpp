@@ -127,9 +127,13 @@ TEST(WarpSettings, OrthoFileOptionsGoThroughTheProfile) {
     bool alpha;
     bool mosaic;
     bool occlusion;
+    MosaicBlend blend;
+    const char* blendText;
   };
-  for (const Case& c : {Case{true, "ZSTD", false, true, false}, Case{false, "", true, false, true},
-                        Case{true, "JPEG", true, true, true}, Case{false, "DEFLATE", false, false, false}}) {
+  for (const Case& c : {Case{true, "ZSTD", false, true, false, MosaicBlend::Multiband, "multiband"},
+                        Case{false, "", true, false, true, MosaicBlend::Feather, "feather"},
+                        Case{true, "JPEG", true, true, true, MosaicBlend::None, "none"},
+                        Case{false, "DEFLATE", false, false, false, MosaicBlend::Feather, "feather"}}) {
     WarpSettings s;
     s.gsd = 0.5;
     s.cog = c.cog;
@@ -137,8 +141,10 @@ TEST(WarpSettings, OrthoFileOptionsGoThroughTheProfile) {
     s.alpha = c.alpha;
     s.mosaic = c.mosaic;
     s.occlusion = c.occlusion;
+    s.mosaicBlend = c.blend;
     ASSERT_TRUE(WriteWarpSettings(s));
     EXPECT_EQ(Stored("bOcclusion"), c.occlusion ? "1" : "0");
+    EXPECT_EQ(Stored("MosaicBlend"), c.blendText);
     EXPECT_EQ(Stored("bCog"), c.cog ? "1" : "0");
     EXPECT_EQ(Stored("Compress"), c.compress);
     EXPECT_EQ(Stored("bAlpha"), c.alpha ? "1" : "0");
@@ -149,7 +155,11 @@ TEST(WarpSettings, OrthoFileOptionsGoThroughTheProfile) {
     EXPECT_EQ(r.alpha, c.alpha);
     EXPECT_EQ(r.mosaic, c.mosaic);
     EXPECT_EQ(r.occlusion, c.occlusion);
+    EXPECT_EQ(r.mosaicBlend, c.blend);
   }
+  // A blend the mosaic does not know reads as feathering.
+  GT_WriteUserProfileString("ProcessSetting", "MosaicBlend", "pyramid");
+  EXPECT_EQ(ReadWarpSettings().mosaicBlend, MosaicBlend::Feather);
   // Edited by hand: what the orthos cannot take reads as today's files.
   struct Raw {
     const char *cog, *compress, *alpha;

@@ -176,16 +176,21 @@ TEST(WarpSettingsDlg, OrthoFileOptionsShownAndTaken) {
   EXPECT_FALSE(dlg.OcclusionCheck()->isChecked());
   EXPECT_EQ(dlg.OcclusionCheck()->text(), "Hide ground the image cannot see");
   dlg.OcclusionCheck()->setChecked(true);
+  EXPECT_FALSE(dlg.MosaicBlendList()->isEnabled());  // only with a mosaic
+  EXPECT_EQ(dlg.MosaicBlendList()->count(), 3);
   dlg.CogCheck()->setChecked(false);
   dlg.CompressionList()->setCurrentIndex(0);
   dlg.AlphaCheck()->setChecked(true);
   dlg.MosaicCheck()->setChecked(true);
+  EXPECT_TRUE(dlg.MosaicBlendList()->isEnabled());
+  dlg.MosaicBlendList()->setCurrentIndex(1);
   dlg.accept();
   EXPECT_FALSE(dlg.Settings().cog);
   EXPECT_EQ(dlg.Settings().compress, "");
   EXPECT_TRUE(dlg.Settings().alpha);
   EXPECT_TRUE(dlg.Settings().mosaic);
   EXPECT_TRUE(dlg.Settings().occlusion);
+  EXPECT_EQ(dlg.Settings().mosaicBlend, MosaicBlend::Multiband);
 
   CWarpSettingsDlg jpeg(given, &prompts);
   jpeg.CompressionList()->setCurrentIndex(4);
