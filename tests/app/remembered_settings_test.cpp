@@ -1,7 +1,6 @@
-// What the window keeps for the next session: its layout, the folder of each kind of file, and
-// the e-mail login with a masked password kept out of the profile.
+// What the window keeps for the next session: its layout and the e-mail login with a masked
+// password kept out of the profile.
 #include <QApplication>
-#include <QFileDialog>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSplitter>
@@ -40,46 +39,6 @@ TEST_F(WindowTest, LayoutComesBackInTheNextSession) {
   // The windows of the other tests open as on a first start.
   for (const char* key : {"MainWindow", "MainWindowProcessSplitter", "MainWindowLogSplitter"})
     StoreLayout(QString::fromUtf8(key), {});
-}
-
-// Each kind of file dialog opens where a file of that kind was chosen last, also after a restart
-// (the profile is the only memory).
-TEST(FolderMemory, EachKindOpensWhereItsLastFileWasChosen) {
-  const fs::path dems = ortavia::test::MakeTempDir("dems"), images = ortavia::test::MakeTempDir("images");
-  std::ofstream(dems / "a.tif") << "x";
-  std::ofstream(images / "b.tif") << "x";
-  QtPrompts prompts(nullptr);
-  struct Case {
-    QString caption;
-    fs::path chosen;
-    fs::path expectedStart;  // where the following dialog of the same kind opens
-  };
-  const Case cases[] = {
-      {"Select DEM", dems / "a.tif", dems},
-      {"Add images", images / "b.tif", images},
-      {"Select DEM", dems / "a.tif", dems},  // unchanged by the images
-  };
-  for (const Case& c : cases) {
-    QTimer::singleShot(0, [&] {
-      auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-      ASSERT_NE(d, nullptr);
-      d->selectFile(QString::fromStdString(c.chosen.string()));
-      QMetaObject::invokeMethod(d, "accept");
-    });
-    EXPECT_EQ(prompts.PickOpenFile(c.caption, QStringLiteral("All (*)")), QString::fromStdString(c.chosen.string()));
-    EXPECT_EQ(RememberedFolder(c.caption), QString::fromStdString(c.expectedStart.string())) << c.caption.toStdString();
-  }
-  // The next dialog of a kind starts there.
-  QString opened;
-  QTimer::singleShot(0, [&] {
-    auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-    ASSERT_NE(d, nullptr);
-    opened = d->directory().absolutePath();
-    d->reject();
-  });
-  EXPECT_TRUE(prompts.PickOpenFile(QStringLiteral("Add images"), QStringLiteral("All (*)")).isEmpty());
-  EXPECT_EQ(opened, QString::fromStdString(images.string()));
-  EXPECT_EQ(GT_GetUserProfileString("Folders", "Add_images", ""), images.string());
 }
 
 TEST_F(WindowTest, MailLoginHasItsOwnFieldsAndThePasswordStaysOutOfTheProfile) {
