@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <future>
 #include <limits>
 #include <numeric>
 #include <system_error>
@@ -44,6 +46,22 @@ using AabbTree = CGAL::AABB_tree<CGAL::AABB_traits<K, Primitive>>;
 
 constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
 constexpr int kIterationsPerPump = 16;
+// How often the window is kept alive while the meshing or the search trees are built.
+constexpr std::chrono::milliseconds kPumpInterval{20};
+
+// Runs `work` on a thread of its own while this one keeps the window alive, when there is one to
+// keep (ctx with a pump); otherwise here. The work is the same either way, so is what it builds;
+// it must touch nothing the pumped messages can reach.
+template <class Work>
+void WhilePumping(const RunContext* ctx, Work&& work) {
+  if (!ctx || !ctx->pump) {
+    work();
+    return;
+  }
+  std::future<void> done = std::async(std::launch::async, std::forward<Work>(work));
+  while (done.wait_for(kPumpInterval) != std::future_status::ready) ctx->Pump();
+  done.get();
+}
 constexpr std::size_t kParallelTriangles = 100000;
 
 // True when the points run row by row (y constant along a row, stepping one way from row to row,
@@ -506,31 +524,38 @@ TerrainSurface TerrainSurface::Build(const std::vector<cv::Point3d>& points,
   Impl& s = *surface.impl_;
   Adjacency nb;
   GridMesh grid;
-  const bool gridMeshed = MeshGrid(points, options.boundaryEdgeAngleDeg, grid);
-  if (gridMeshed) {
-    s.vertices = points;
-    s.faces = std::move(grid.faces);
-    nb = std::move(grid.neighbours);
-  } else if (!TriangulateScattered(points, options.boundaryEdgeAngleDeg,
-                                   options.smoothingIterations > 0, s.vertices, s.faces, nb)) {
-    return TerrainSurface{};
-  }
+  bool gridMeshed = false, meshed = false;
+  WhilePumping(ctx, [&] {
+    gridMeshed = MeshGrid(points, options.boundaryEdgeAngleDeg, grid);
+    if (gridMeshed) {
+      s.vertices = points;
+      s.faces = std::move(grid.faces);
+      nb = std::move(grid.neighbours);
+      meshed = true;
+    } else {
+      meshed = TriangulateScattered(points, options.boundaryEdgeAngleDeg,
+                                    options.smoothingIterations > 0, s.vertices, s.faces, nb);
+    }
+  });
+  if (!meshed || (ctx && ctx->AbortCheck())) return TerrainSurface{};
   if (options.smoothingIterations > 0 &&
       !Smoother(s.vertices, nb, gridMeshed ? &grid : nullptr, options)
            .Run(options.smoothingIterations, ctx))
     return TerrainSurface{};
   nb = {};
 
-  s.triangles.reserve(s.faces.size());
-  for (const auto& f : s.faces) {
-    const auto& a = s.vertices[f[0]];
-    const auto& b = s.vertices[f[1]];
-    const auto& c = s.vertices[f[2]];
-    K::Triangle_3 t(K::Point_3(a.x, a.y, a.z), K::Point_3(b.x, b.y, b.z), K::Point_3(c.x, c.y, c.z));
-    if (!t.is_degenerate()) s.triangles.push_back(t);
-  }
-  if (s.triangles.empty()) return TerrainSurface{};
-  s.BuildTrees(options.threads);
+  WhilePumping(ctx, [&] {
+    s.triangles.reserve(s.faces.size());
+    for (const auto& f : s.faces) {
+      const auto& a = s.vertices[f[0]];
+      const auto& b = s.vertices[f[1]];
+      const auto& c = s.vertices[f[2]];
+      K::Triangle_3 t(K::Point_3(a.x, a.y, a.z), K::Point_3(b.x, b.y, b.z), K::Point_3(c.x, c.y, c.z));
+      if (!t.is_degenerate()) s.triangles.push_back(t);
+    }
+    if (!s.triangles.empty()) s.BuildTrees(options.threads);
+  });
+  if (s.triangles.empty() || (ctx && ctx->AbortCheck())) return TerrainSurface{};
   s.bounds = BoundsOf(s.vertices);
   return surface;
 }

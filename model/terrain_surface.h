@@ -43,8 +43,10 @@ class TerrainSurface {
 
   // Triangulates the points and smooths the triangulation. Points that share x and y with an
   // earlier one are merged into it (the earlier height wins). Fewer than 3 points, or points all on
-  // one line, give an empty surface. When ctx is given, pending messages are dispatched while the
-  // smoothing runs and Stop (ctx->abort) ends the build with an empty surface.
+  // one line, give an empty surface. When ctx is given, pending messages are dispatched throughout:
+  // between smoothing sweeps, and every 20 ms while the mesh and the search trees are built on a
+  // thread of their own (with a pump in ctx; the same surface results); Stop (ctx->abort) ends the
+  // build with an empty surface.
   static TerrainSurface Build(const std::vector<cv::Point3d>& points,
                               const TerrainSurfaceOptions& options = {},
                               const RunContext* ctx = nullptr);

@@ -5,12 +5,19 @@
 //     accessibility events, pumps).
 //   bench_window_run scale SAMPLE_DIR WORK_DIR N [N...]
 //     Bundle import of N images (the sample's images linked N / M times under new names) and the
-//     drawing's redraw with N footprints: zoom, pan and a full repaint, each a median of 9.
+//     drawing's redraw with N footprints: zoom, pan and a full repaint, each a median of 9. Then
+//     the same N images through image Add and their orientations through the point-file import
+//     (with the footprint pass it starts), and the log with N rows scrolled by a page, a median
+//     of 9 repaints. The longest gap is the longest time the event loop went without turning
+//     (a 1 ms timer's longest wait).
 // SAMPLE_DIR is a folder written by `ortavia-batch sample`. The profile goes to OUT_DIR/home.
 #include <QAccessible>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QProgressBar>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTimer>
 #include <QTreeView>
 #include <algorithm>
 #include <cstdio>
@@ -24,6 +31,7 @@
 
 #include "app/COrtaviaDlg.h"
 #include "external/geo/pump.h"
+#include "extor/ui/CImportExtOrDlg.h"
 #include "extor/bundle_reader.h"
 #include "extor/bundle_writer.h"
 #include "gui/cad_view.h"
@@ -217,9 +225,142 @@ double MedianMs(const std::function<void()>& step, CadView* view) {
   return ms[ms.size() / 2];
 }
 
+// The longest wait of a 1 ms timer while it runs: how long the event loop went without turning,
+// whichever loop turned it (the window's pumps, a dialog's own loop).
+class Heartbeat {
+ public:
+  Heartbeat() {
+    timer_.setTimerType(Qt::PreciseTimer);
+    timer_.setInterval(1);
+    QObject::connect(&timer_, &QTimer::timeout, [this] {
+      longestNs_ = std::max(longestNs_, since_.nsecsElapsed());
+      since_.restart();
+      ++beats_;
+    });
+    since_.start();
+    timer_.start();
+  }
+  double LongestMs() const { return std::max(longestNs_, since_.nsecsElapsed()) / 1e6; }
+  long Beats() const { return beats_; }
+
+ private:
+  QTimer timer_;
+  QElapsedTimer since_;
+  qint64 longestNs_ = 0;
+  long beats_ = 0;
+};
+
+struct Timed {
+  double ms = 0.0;
+  double longestGapMs = 0.0;
+  long turns = 0;
+};
+
+template <class F>
+Timed TimeResponsive(F&& operation) {
+  Heartbeat beat;
+  QElapsedTimer t;
+  t.start();
+  operation();
+  return {Ms(t), beat.LongestMs(), beat.Beats()};
+}
+
+// The images of a scaled bundle's folder through image Add, after the DEM and the sample's passport.
+Timed AddImagesByHand(Window& w, const fs::path& sample, const fs::path& dir, int n) {
+  std::ifstream in(sample / "bundle.bun", std::ios::binary);
+  const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
+  BundleReadResult read = ReadBundle(bytes);
+  if (read.status != BundleReadStatus::Ok || !read.bundle.passport) return {-1.0, 0.0, 0};
+  w.dlg.ApplyPassport(*read.bundle.passport, (sample / "camera.bcc").string());
+  QStringList files;
+  for (int i = 0; i < n; ++i) files << QString::fromStdString((dir / "images" / ("s" + std::to_string(i) + ".tif")).string());
+  w.prompts.QueueFiles(files);
+  const Timed t = TimeResponsive([&] { w.dlg.OnAddImages(); });
+  return static_cast<int>(w.dlg.Project().images.size()) == n ? t : Timed{-1.0, 0.0, 0};
+}
+
+// Their orientations from a point file (the bundle's, one row per image) through the import
+// dialog: browse, select all, import; the footprint pass follows.
+Timed ImportOrientations(Window& w, const fs::path& sample, const fs::path& dir, int n) {
+  std::ifstream in(sample / "bundle.bun", std::ios::binary);
+  const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
+  const BundleReadResult read = ReadBundle(bytes);
+  const fs::path points = dir / "orientations.txt";
+  {
+    std::ofstream out(points);
+    out.precision(17);
+    const auto& records = read.bundle.records;
+    for (int i = 0; i < n; ++i) {
+      const ExtOrientation& eo = records[static_cast<std::size_t>(i) % records.size()].eo;
+      out << 's' << i << ' ' << eo.x << ' ' << eo.y << ' ' << eo.z << ' ' << eo.omega << ' ' << eo.phi
+          << ' ' << eo.kappa << '\n';
+    }
+  }
+  w.prompts.QueueFile(QString::fromStdString(points.string()));
+  QTimer::singleShot(0, [] {
+    for (QWidget* top : QApplication::topLevelWidgets())
+      if (auto* d = qobject_cast<CImportExtOrDlg*>(top); d && d->isVisible()) {
+        d->OnBrowse();
+        d->GetButton(CImportExtOrDlg::Button::SelectAll)->click();
+        d->GetButton(CImportExtOrDlg::Button::Import)->click();
+      }
+  });
+  const Timed t = TimeResponsive([&] { w.dlg.OnExtOrientationsAdd(); });
+  return w.dlg.Project().footprints.empty() ? Timed{-1.0, 0.0, 0} : t;
+}
+
+// The log view with n rows, scrolled by a page at a time.
+double LogScrollMs(Window& w, int n) {
+  const QString when = QStringLiteral("10/12/2026 15:00:00");
+  for (int i = 0; i < n; ++i) w.dlg.Log()->Add(when, QStringLiteral("Ortho s%1 written").arg(i));
+  QCoreApplication::processEvents();
+  QTreeView* view = w.dlg.LogView();
+  QScrollBar* bar = view->verticalScrollBar();
+  std::vector<double> ms;
+  for (int i = 0; i < 9; ++i) {
+    bar->setValue(i % 2 ? bar->value() - bar->pageStep() : bar->value() + 3 * bar->pageStep());
+    QElapsedTimer t;
+    t.start();
+    view->viewport()->repaint();
+    ms.push_back(Ms(t));
+  }
+  std::sort(ms.begin(), ms.end());
+  return ms[ms.size() / 2];
+}
+
+int ScaleInputs(const fs::path& sample, const fs::path& work, const std::vector<int>& sizes) {
+  std::printf("\n| images | image Add ms | longest gap ms | loop turns | orientation import + footprints ms | longest gap ms | loop turns | log rows | log page scroll repaint ms |\n");
+  std::printf("|---|---|---|---|---|---|---|---|---|\n");
+  for (int n : sizes) {
+    const fs::path dir = work / ("n" + std::to_string(n));
+    if (ScaledBundle(sample, dir, n).empty()) return 3;
+    Window w;
+    if (!w.LoadDem((sample / "dem.tif").string())) return 3;
+    counters->Reset();
+    const Timed add = AddImagesByHand(w, sample, dir, n);
+    if (add.ms < 0) return std::fprintf(stderr, "image Add of %d failed\n", n), 3;
+    counters->Reset();
+    counters->where = [&w] {
+      const QProgressBar* bar = w.dlg.Progress();
+      return QString("progress %1 of %2, log \"%3\"").arg(bar->value()).arg(bar->maximum()).arg(w.dlg.Log()->Operation(0));
+    };
+    const Timed eo = ImportOrientations(w, sample, dir, n);
+    counters->where = nullptr;
+    if (eo.ms < 0) return std::fprintf(stderr, "orientation import of %d failed\n", n), 3;
+    std::printf("longest pump gap of the orientation import: %.1f ms before: %s\n", counters->longestGapNs / 1e6,
+                qPrintable(counters->longestGapAt));
+    const int rowsBefore = w.dlg.Log()->rowCount();
+    const double scroll = LogScrollMs(w, n);
+    std::printf("| %d | %.0f | %.1f | %ld | %.0f | %.1f | %ld | %d | %.2f |\n", n, add.ms, add.longestGapMs, add.turns,
+                eo.ms, eo.longestGapMs, eo.turns, rowsBefore + n, scroll);
+    std::fflush(stdout);
+  }
+  return 0;
+}
+
 int Scale(const fs::path& sample, const fs::path& work, const std::vector<int>& sizes) {
-  std::printf("| images | import ms | longest gap between pumps ms | pumps | zoom ms | pan ms | full redraw ms |\n");
-  std::printf("|---|---|---|---|---|---|---|\n");
+  std::printf("| images | import ms | longest gap between pumps ms | longest event-loop gap ms | pumps | zoom ms | pan ms | full redraw ms |\n");
+  std::printf("|---|---|---|---|---|---|---|---|\n");
   for (int n : sizes) {
     const std::string bundle = ScaledBundle(sample, work / ("n" + std::to_string(n)), n);
     if (bundle.empty()) return std::fprintf(stderr, "cannot write the bundle of %d\n", n), 3;
@@ -230,7 +371,9 @@ int Scale(const fs::path& sample, const fs::path& work, const std::vector<int>& 
       const QProgressBar* bar = w.dlg.Progress();
       return QString("progress %1 of %2, log \"%3\"").arg(bar->value()).arg(bar->maximum()).arg(w.dlg.Log()->Operation(0));
     };
+    Heartbeat beat;
     const double importMs = w.Import(bundle);
+    const double loopGap = beat.LongestMs();
     counters->where = nullptr;
     if (importMs < 0) return std::fprintf(stderr, "bundle of %d refused\n", n), 3;
     const long pumps = counters->pumps;
@@ -244,7 +387,7 @@ int Scale(const fs::path& sample, const fs::path& work, const std::vector<int>& 
     const double zoom = MedianMs([&] { view->ZoomBy(++k % 2 ? 1.25 : 0.8, centre); }, view);
     const double pan = MedianMs([&] { view->PanBy(QPointF(++k % 2 ? 40 : -40, 25)); }, view);
     const double full = MedianMs([&] { view->Regen(); }, view);
-    std::printf("| %d | %.0f | %.1f | %ld | %.1f | %.1f | %.1f |\n", n, importMs, gap, pumps, zoom, pan, full);
+    std::printf("| %d | %.0f | %.1f | %.1f | %ld | %.1f | %.1f | %.1f |\n", n, importMs, gap, loopGap, pumps, zoom, pan, full);
     std::fflush(stdout);
   }
   return 0;
@@ -288,6 +431,7 @@ int main(int argc, char** argv) {
     std::vector<int> sizes;
     for (int i = 4; i < argc; ++i) sizes.push_back(std::stoi(argv[i]));
     rc = Scale(sample, out, sizes);
+    if (rc == 0) rc = ScaleInputs(sample, out, sizes);
   }
   geo::SetPumpHook(nullptr);
   app.removeEventFilter(&c);
