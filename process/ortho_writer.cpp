@@ -267,7 +267,22 @@ cv::Mat OrthoWriter::OpaqueMask(int x, int y, int w, int h, const cv::Mat& writt
     for (int c = 0; c < w; ++c)
       if (col[c] >= 0 && codes[col[c]] == own && (!wrote || wrote[c])) out[c] = 255;
   }
+  if (layout_.hiddenFill) ApplyFill(x, y, written, opaque);
   return opaque;
+}
+
+// Pixels the plan gives to an image other than their owner: opaque only in that image's ortho.
+void OrthoWriter::ApplyFill(int x, int y, const cv::Mat& written, cv::Mat& opaque) const {
+  const int mx = layout_.ox0 + x;
+  for (int r = 0; r < opaque.rows; ++r) {
+    const uchar* wrote = written.empty() ? nullptr : written.ptr<uchar>(r);
+    uchar* out = opaque.ptr<uchar>(r);
+    for (const FillRun& run : layout_.hiddenFill->Row(layout_.oy0 + y + r)) {
+      const int c0 = std::max(run.x0 - mx, 0), c1 = std::min(run.x1 - mx, opaque.cols);
+      for (int c = c0; c < c1; ++c)
+        out[c] = run.row == layout_.row && (!wrote || wrote[c]) ? 255 : 0;
+    }
+  }
 }
 
 OrthoStatus OrthoWriter::WriteTransparency(int x, int y, const cv::Mat& opaque) {

@@ -15,6 +15,7 @@
 #include <opencv2/core/mat.hpp>
 
 #include "model/run_context.h"
+#include "products/hidden_fill.h"
 
 namespace ortavia {
 
@@ -53,6 +54,9 @@ struct OrthoLayout {
   const cv::Mat* voronoiMap = nullptr;
   int row = -1;
   double mosaicScale = 40.0;
+  // With output.alpha and output.occlusion: mosaic pixels shown by another image than their
+  // owner; opaque there only for that image. May be null.
+  const HiddenFill* hiddenFill = nullptr;
 };
 
 // GTiff creation options in order: TILED=YES, BLOCKXSIZE=256, BLOCKYSIZE=256, TFW=YES, and for
@@ -117,6 +121,7 @@ class OrthoWriter {
 
  private:
   cv::Mat OpaqueMask(int x, int y, int w, int h, const cv::Mat& written) const;
+  void ApplyFill(int x, int y, const cv::Mat& written, cv::Mat& opaque) const;
   OrthoStatus WriteTransparency(int x, int y, const cv::Mat& opaque);
   OrthoStatus FinishCog(const RunContext& ctx);
   OrthoAlpha alphaKind_ = OrthoAlpha::None;

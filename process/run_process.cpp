@@ -14,6 +14,7 @@
 #include "external/tools/sysinfo.h"
 #include "model/dem.h"
 #include "model/dem_crs.h"
+#include "process/hidden_fill_plan.h"
 #include "process/warp_settings.h"
 #include "products/mosaic.h"
 #include "products/mosaic_vrt.h"
@@ -77,7 +78,7 @@ void FinishRun(WarpProject& project, const RunOptions& options, bool overwrite,
   report.destinationFolder = options.destinationFolder;
   report.overwrite = overwrite;
   report.warpMode = WarpModeText(options.tileStep, options.maxError);
-  report.occlusion = OcclusionText(options.occlusion);
+  report.occlusion = OcclusionText(options.occlusion, result.hiddenFromAll);
   report.warpResult = warp.Result();
   report.aborted = AbortSet(project, ctx) || warp.status == WarpRunStatus::Aborted;
   report.inProcess = NamesOf(project, result.rows);
@@ -121,7 +122,8 @@ void WriteRunMosaic(const WarpProject& project, const RunOptions& options, const
 // The one mosaic, after the orthos; a failure costs only that file and is reported.
 void WriteRunMosaicTiff(const WarpProject& project, const RunOptions& options,
                         const MosaicGrid& grid, const std::string& crsWkt,
-                        const std::vector<int>& rows, const RunContext& ctx, RunResult& result) {
+                        const std::vector<int>& rows, const HiddenFill* hiddenFill,
+                        const RunContext& ctx, RunResult& result) {
   const MosaicVrtGrid vrtGrid{project.mosaicMinX, project.mosaicMaxY,  options.gsd, grid.mosaicScale,
                               grid.mosaicWidth,   grid.mosaicHeight,   crsWkt};
   std::vector<MosaicVrtOrtho> orthos;
@@ -137,6 +139,7 @@ void WriteRunMosaicTiff(const WarpProject& project, const RunOptions& options,
   }
   MosaicOptions mosaicOptions = options.mosaic;
   if (mosaicOptions.compress.empty()) mosaicOptions.compress = options.compress;
+  mosaicOptions.hiddenFill = hiddenFill;
   const MosaicWriteResult m =
       WriteMosaicTiff(options.mosaicPath, grid.voronoiMap, vrtGrid, orthos, mosaicOptions, ctx);
   for (const std::string& note : m.notes) ctx.Log(note);
@@ -394,13 +397,23 @@ RunResult RunProcess(WarpProject& project, const RunOptions& options, const RunC
   request.output.alpha = options.alpha;
   request.output.occlusion = options.occlusion;
   request.orthoWritten = options.orthoWritten;
-  warp = warpDriver(request, ctx);
+  if (options.occlusion) {
+    HiddenFillRequest plan{&project, result.rows, &mosaic.grid.voronoiMap, options.gsd,
+                           mosaic.grid.mosaicWidth, mosaic.grid.mosaicHeight};
+    ctx.Log("planning hidden ground...");
+    if (auto fill = PlanHiddenFill(plan, ctx)) {
+      request.hiddenFill = std::make_shared<const HiddenFill>(std::move(*fill));
+      result.hiddenFromAll = request.hiddenFill->Unseen();
+    }
+  }
+  warp = AbortSet(project, ctx) ? WarpResult{WarpRunStatus::Aborted} : warpDriver(request, ctx);
   WriteRunMosaic(project, options, mosaic.grid, crsWkt, result.rows, ctx);
   if (!options.mosaicPath.empty()) {
     if (AbortSet(project, ctx) || warp.status == WarpRunStatus::Aborted)
       ctx.Log("Mosaic not written: process aborted by user");
     else if (warp.status != WarpRunStatus::Refused)
-      WriteRunMosaicTiff(project, options, mosaic.grid, crsWkt, result.rows, ctx, result);
+      WriteRunMosaicTiff(project, options, mosaic.grid, crsWkt, result.rows,
+                         request.hiddenFill.get(), ctx, result);
   }
   mosaic.grid.voronoiMap.release();
   if (warp.status == WarpRunStatus::Refused && !warp.refusal.empty()) {

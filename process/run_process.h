@@ -79,6 +79,7 @@ struct RunResult {
   std::string message;
   std::string cause;  // what the message is about: the file, the stage's own reason; may be empty
   std::string composition;                // the composition the run used
+  long long hiddenFromAll = -1;           // with occlusion: mosaic pixels no image sees
   std::vector<std::string> presentOrthos;  // names (no folder, no extension), sorted
   std::vector<int> rows;
   std::vector<int> processedRows;

@@ -18,20 +18,10 @@ constexpr float kNothing = -FLT_MAX;  // a patch that hides nothing
 // Moves a position just past the cell boundary it lies on, in sample units.
 constexpr double kNudge = 1e-7;
 
-// Level 0: the highest corner of each patch whose four corners all have a height.
-cv::Mat PatchMaxima(const cv::Mat& h) {
-  cv::Mat out(std::max(h.rows - 1, 0), std::max(h.cols - 1, 0), CV_32F);
-  for (int j = 0; j < out.rows; ++j) {
-    const float* a = h.ptr<float>(j);
-    const float* b = h.ptr<float>(j + 1);
-    float* o = out.ptr<float>(j);
-    for (int i = 0; i < out.cols; ++i) {
-      const float c[4] = {a[i], a[i + 1], b[i], b[i + 1]};
-      const bool hole = c[0] == kNoHeight || c[1] == kNoHeight || c[2] == kNoHeight ||
-                        c[3] == kNoHeight;
-      o[i] = hole ? kNothing : std::max(std::max(c[0], c[1]), std::max(c[2], c[3]));
-    }
-  }
+// Level 0: each sample's height over its pixel's square; nothing over a hole.
+cv::Mat CellHeights(const cv::Mat& h) {
+  cv::Mat out = h.clone();
+  out.setTo(kNothing, h == kNoHeight);
   return out;
 }
 
@@ -54,9 +44,9 @@ cv::Mat HalfMaxima(const cv::Mat& m) {
 SurfaceVisibility::SurfaceVisibility(const cv::Mat& heights, const DemGeoTransform& transform)
     : heights_(heights), transform_(transform) {
   const GeoTransform& g = transform.Coefficients();
-  tolerance_ = 0.1 * std::sqrt(std::abs(g[1] * g[5] - g[2] * g[4]));
+  tolerance_ = 0.5 * std::sqrt(std::abs(g[1] * g[5] - g[2] * g[4]));
   if (heights.type() != CV_32F || heights.rows < 2 || heights.cols < 2) return;
-  levels_.push_back(PatchMaxima(heights));
+  levels_.push_back(CellHeights(heights));
   while (levels_.back().rows > 1 || levels_.back().cols > 1)
     levels_.push_back(HalfMaxima(levels_.back()));
   top_ = levels_.back().at<float>(0, 0);
@@ -76,31 +66,18 @@ double SurfaceVisibility::HeightAt(double col, double row) const {
   return (a[i] * (1 - fx) + a[i + 1] * fx) * (1 - fy) + (b[i] * (1 - fx) + b[i + 1] * fx) * fy;
 }
 
-// Whether the surface of patch (i, j) rises above the line by more than the tolerance between
-// s1 and s2: along the line the bilinear surface is a quadratic in s.
-bool SurfaceVisibility::PatchHides(int i, int j, const cv::Point2d& p0, const cv::Point2d& u,
-                                   double z0, double slope, double s1, double s2) const {
-  const float* a = heights_.ptr<float>(j);
-  const float* b = heights_.ptr<float>(j + 1);
-  const double e = a[i], fa = a[i + 1] - a[i], fb = b[i] - a[i];
-  const double fab = a[i] - a[i + 1] - b[i] + b[i + 1];
-  const double a1 = p0.x + u.x * s1 - i, b1 = p0.y + u.y * s1 - j;
-  const double g0 = e + fa * a1 + fb * b1 + fab * a1 * b1 - (z0 + slope * s1) - tolerance_;
-  const double lin = fa * u.x + fb * u.y + fab * (a1 * u.y + b1 * u.x) - slope;
-  const double quad = fab * u.x * u.y;
-  const double t = s2 - s1;
-  if (g0 > 0.0 || g0 + lin * t + quad * t * t > 0.0) return true;
-  if (quad >= 0.0) return false;
-  const double tm = -lin / (2.0 * quad);
-  return tm > 0.0 && tm < t && g0 + lin * tm + quad * tm * tm > 0.0;
-}
-
 bool SurfaceVisibility::Sees(double x, double y, const cv::Point3d& centre) const {
-  const cv::Point2d p0 = transform_.GroundToSample(x, y);
-  const double z0 = HeightAt(p0.x, p0.y);
+  const cv::Point2d sample = transform_.GroundToSample(x, y);
+  double z0 = HeightAt(sample.x, sample.y);
   if (z0 == kNoHeightD) return true;
+  // Pixel coordinates: cell (i, j) of level 0 covers [i, i + 1) x [j, j + 1). The point stands on
+  // its own cell at least, so a roof's edge never hides its own roof.
+  const cv::Point2d p0 = sample + cv::Point2d(0.5, 0.5);
+  const cv::Mat& cells = levels_.front();
+  const int ci = static_cast<int>(p0.x), cj = static_cast<int>(p0.y);
+  if (ci < cells.cols && cj < cells.rows) z0 = std::max(z0, static_cast<double>(cells.at<float>(cj, ci)));
   if (!(centre.z > z0)) return false;
-  const cv::Point2d d = transform_.GroundToSample(centre.x, centre.y) - p0;
+  const cv::Point2d d = transform_.GroundToSample(centre.x, centre.y) - sample;
   const double length = std::hypot(d.x, d.y);
   if (!(length > 1e-9)) return true;
   const cv::Point2d u = d / length;
@@ -127,13 +104,8 @@ bool SurfaceVisibility::Sees(double x, double y, const cv::Point3d& centre) cons
       k = std::min(k + 1, topLevel);
       continue;
     }
-    if (k > 0) {
-      --k;
-      continue;
-    }
-    if (PatchHides(i, j, p0, u, z0, slope, s, std::min(exit, end))) return false;
-    s = exit;
-    k = std::min(1, topLevel);
+    if (k == 0) return false;
+    --k;
   }
   return true;
 }
@@ -154,7 +126,8 @@ cv::Mat VisibleMask(const SurfaceVisibility& surface, const cv::Point3d& centre,
 
 long long HideUnseenPixels(const SurfaceVisibility& surface, const cv::Point3d& centre,
                            const GroundGrid& grid, int gx0, int gy0, cv::Mat& block,
-                           cv::Mat& alphaBlock, cv::Mat& written) {
+                           cv::Mat& alphaBlock, cv::Mat& written, const HiddenFill* fill,
+                           int row) {
   std::atomic<long long> hidden{0};
   cv::parallel_for_(cv::Range(0, written.rows), [&](const cv::Range& range) {
     long long n = 0;
@@ -164,6 +137,7 @@ long long HideUnseenPixels(const SurfaceVisibility& surface, const cv::Point3d& 
         if (!wrote[c]) continue;
         const cv::Point2d g = grid.At(gx0 + c, gy0 + r);
         if (surface.Sees(g.x, g.y, centre)) continue;
+        if (fill && fill->At(grid.ox0 + gx0 + c, grid.oy0 + gy0 + r) == row) continue;
         wrote[c] = 0;
         std::memset(block.ptr(r) + c * block.elemSize(), 0, block.elemSize());
         if (!alphaBlock.empty())

@@ -1,29 +1,30 @@
 #pragma once
 // Which ground points a projection centre sees over the surface model (true orthos).
 //
-// The surface is the bilinear interpolation of the DEM window's samples (a sample stands for its
-// pixel's centre); a patch with a corner over a hole hides nothing. A ground point is seen when the
-// straight line from its point on that surface to the projection centre nowhere runs more than a
-// small tolerance below the surface. The line is marched through a pyramid of maxima (level k
-// holds the highest sample of each 2^k x 2^k block of patches), so it skips every block lying
-// wholly below it and stops once it rises above the window's highest sample; only the patches it
-// crosses under a higher block are tested exactly (the surface along the line is a quadratic
-// there). The march follows the model's own posting, whatever the ortho's pixel size: a posting
-// finer than the ortho pixel hides as much as it shows, and a coarser one never lets a flat roof
-// hide itself.
+// Each DEM sample stands for its pixel's square, flat at the sample's height (a hole hides
+// nothing): a box building posted on the grid has its walls on the pixels' edges, half-way between
+// its last roof sample and the first ground sample, where the true wall lies on average. A ground
+// point stands at the bilinear height of the samples, raised to its own pixel's height; it is seen
+// when the straight line from there to the projection centre passes over every pixel it crosses,
+// with a tolerance of half the posting (so that a terrain slope up to 100 % does not hide itself
+// in steps). The line is marched through a pyramid of maxima (level k holds the highest sample of
+// each 2^k x 2^k block of pixels), so it skips every block lying wholly below it and stops once it
+// rises above the window's highest sample; it follows the model's own posting, whatever the
+// ortho's pixel size.
 #include <vector>
 
 #include <opencv2/core/mat.hpp>
 
 #include "model/dem_geotransform.h"
 #include "process/image_warp.h"
+#include "products/hidden_fill.h"
 
 namespace ortavia {
 
 class SurfaceVisibility {
  public:
   // heights: CV_32F, kNoHeight (-9999) where there is none; transform: of its samples. The
-  // tolerance is a tenth of the posting.
+  // tolerance is half the posting.
   SurfaceVisibility(const cv::Mat& heights, const DemGeoTransform& transform);
 
   // Whether the centre (ground units) sees the surface at ground point (x, y). A point with no
@@ -37,11 +38,9 @@ class SurfaceVisibility {
   double Tolerance() const { return tolerance_; }
 
  private:
-  bool PatchHides(int i, int j, const cv::Point2d& p0, const cv::Point2d& u, double z0,
-                  double slope, double s1, double s2) const;
   const cv::Mat& heights_;
   DemGeoTransform transform_;
-  std::vector<cv::Mat> levels_;  // CV_32F maxima; level 0: patch (i, j) between samples i..i+1
+  std::vector<cv::Mat> levels_;  // CV_32F maxima; level 0: the samples, nothing over holes
   double tolerance_ = 0.0;
   double top_ = 0.0;             // highest sample of the window
 };
@@ -53,9 +52,11 @@ cv::Mat VisibleMask(const SurfaceVisibility& surface, const cv::Point3d& centre,
 
 // The warp's hook: every written pixel of a block whose ground the centre does not see becomes 0 in
 // every band (alphaBlock too) and unwritten. Block pixel (c, r) is ortho pixel
-// (gx0 + c, gy0 + r) of `grid`; written: CV_8UC1 of the block's size. Returns the pixels hidden.
+// (gx0 + c, gy0 + r) of `grid`; written: CV_8UC1 of the block's size. A pixel the plan `fill`
+// gives to image `row` is kept: the plan saw it from there. Returns the pixels hidden.
 long long HideUnseenPixels(const SurfaceVisibility& surface, const cv::Point3d& centre,
                            const GroundGrid& grid, int gx0, int gy0, cv::Mat& block,
-                           cv::Mat& alphaBlock, cv::Mat& written);
+                           cv::Mat& alphaBlock, cv::Mat& written, const HiddenFill* fill = nullptr,
+                           int row = -1);
 
 }  // namespace ortavia

@@ -293,6 +293,7 @@ ImageWarper::Step ImageWarper::ProcessImage(int i, int r) {
   layout.voronoiMap = req_.voronoiMap;
   layout.row = r;
   layout.mosaicScale = project.mosaicScale;
+  layout.hiddenFill = req_.hiddenFill.get();
   const tools::StorageErrorWatch storage;
   OrthoWriter writer;
   const auto cannotWrite = [&](OrthoStatus s) {
@@ -326,7 +327,7 @@ ImageWarper::Step ImageWarper::ProcessImage(int i, int r) {
       }
       if (surface)
         HideUnseenPixels(*surface, centre, w.grid, bx * w.geo.bw, by * w.geo.bh, block,
-                         alphaBlock, written);
+                         alphaBlock, written, req_.hiddenFill.get(), r);
       const OrthoStatus s =
           writer.WriteBlock(bx, by, w.geo.bw, w.geo.bh, block, alphaBlock, written, ctx_);
       if (s == OrthoStatus::Aborted) {

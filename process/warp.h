@@ -12,6 +12,7 @@
 //   (model/dem_geotransform.h).
 #include <array>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -23,6 +24,7 @@
 #include "model/project.h"
 #include "model/run_context.h"
 #include "process/ortho_writer.h"
+#include "products/hidden_fill.h"
 
 namespace ortavia {
 
@@ -45,6 +47,10 @@ struct WarpRequest {
   double cellSize = 0.0;     // ground size of one Voronoi cell (gsd * mosaicScale)
   int mosaicWidth = 0, mosaicHeight = 0;  // whole mosaic, in output pixels
   OrthoOutput output;        // CRS and file options of every ortho
+  // With output.occlusion: who shows the pixels an owner cannot see (process/hidden_fill_plan.h);
+  // an image keeps the pixels it fills for a neighbour and, with output.alpha, is opaque exactly
+  // where the plan and its own cells make it the one shown. May be null.
+  std::shared_ptr<const HiddenFill> hiddenFill;
   // Called after each ortho is finished, with its path and whether it is the run's first; the
   // window refreshes its preview from it. May be empty.
   std::function<void(const std::string& orthoPath, bool first)> orthoWritten;

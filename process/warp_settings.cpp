@@ -83,8 +83,12 @@ std::string WarpModeText(int tileStep, double maxError) {
          FormatPixels(maxError) + " px from the exact projection";
 }
 
-std::string OcclusionText(bool occlusion) {
-  return occlusion ? "ground an image cannot see left transparent in its ortho" : "";
+std::string OcclusionText(bool occlusion, long long hiddenFromAll) {
+  if (!occlusion) return "";
+  std::string text = "ground an image cannot see left transparent in its ortho, shown from the "
+                     "image nearest in view angle that sees it";
+  if (hiddenFromAll >= 0) text += "; hidden from every image: " + std::to_string(hiddenFromAll) + " pixels";
+  return text;
 }
 
 WarpSettings ReadWarpSettings() {

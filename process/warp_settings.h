@@ -54,8 +54,9 @@ std::optional<double> ParseMaxError(const std::string& text);
 // How the warp resamples, for the report: "squares of 16 x 16 pixels, split where they depart
 // more than 0.02 px from the exact projection" or "every pixel projected".
 std::string WarpModeText(int tileStep, double maxError);
-// What became of ground an image cannot see, for the report; empty without occlusion.
-std::string OcclusionText(bool occlusion);
+// What became of ground an image cannot see, for the report; empty without occlusion. With the
+// count of mosaic pixels no image sees (unknown below 0).
+std::string OcclusionText(bool occlusion, long long hiddenFromAll = -1);
 
 // Reads "gsd", "iTileSize" and "UseVoronoi" (defaults "0.0", "1", "1"), "dMaxError" (default
 // 0.02; a text that is no bound reads as the default), "bCog", "Compress", "bAlpha" (defaults "0",

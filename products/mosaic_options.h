@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "products/hidden_fill.h"
+
 namespace ortavia {
 
 enum class MosaicBalance { None, Gain, Blocks };
@@ -16,6 +18,9 @@ struct MosaicOptions {
   int seamBandPx = 40;   // how far a seam may move from the Voronoi line, each side; 0: not at all
   int memoryMb = 512;    // raster buffers of the assembly, GDAL's block cache included
   std::string compress;  // of the mosaic file: "" or "NONE", "DEFLATE", "LZW", "ZSTD", "JPEG"
+  // True orthos: pixels their Voronoi owner cannot see are owned by the image the plan names (or
+  // by none). May be null; must outlive the mosaic's writing.
+  const HiddenFill* hiddenFill = nullptr;
 };
 
 // "none", "gain", "blocks" / "none", "feather", "multiband"; false for another text.

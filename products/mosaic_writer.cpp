@@ -72,7 +72,25 @@ struct Assembly {
   std::vector<GainField> gains;
   double level = 1.0;
   int depth = 1;
+  const HiddenFill* fill = nullptr;  // owners of the pixels their Voronoi owner cannot see
+  std::map<int, int> indexOfRow;     // image row -> index into sources
 };
+
+// Pixels their Voronoi owner cannot see belong to the image the plan names, or to none.
+void FillOwners(const Assembly& a, const cv::Rect& rect, int step, cv::Mat& out) {
+  for (int r = 0; r < rect.height; ++r) {
+    const std::vector<FillRun>& runs = a.fill->Row((rect.y + r) * step);
+    if (runs.empty()) continue;
+    int* o = out.ptr<int>(r);
+    for (const FillRun& run : runs) {
+      const auto it = a.indexOfRow.find(run.row);
+      const int owner = it == a.indexOfRow.end() ? -1 : it->second;
+      const int c0 = std::max(0, (run.x0 + step - 1) / step - rect.x);
+      const int c1 = std::min(rect.width, (run.x1 + step - 1) / step - rect.x);
+      for (int c = c0; c < c1; ++c) o[c] = owner;
+    }
+  }
+}
 
 // Owners of the pixels of rect on a grid `step` mosaic pixels wide (pixel (c, r) stands for
 // mosaic pixel (c * step, r * step)).
@@ -91,6 +109,7 @@ cv::Mat PixelOwners(const Assembly& a, const cv::Rect& rect, int step = 1) {
     for (int c = 0; c < rect.width; ++c)
       if (col[c] >= 0) o[c] = owners[col[c]];
   }
+  if (a.fill) FillOwners(a, rect, step, out);
   return out;
 }
 
@@ -663,6 +682,7 @@ std::string OpenAssembly(const cv::Mat& voronoiMap, const MosaicVrtGrid& grid,
     return "the mosaic grid is empty";
   a.bands = a.sources.front().bands;
   a.type = a.sources.front().type;
+  a.indexOfRow = indexOfRow;
   a.cellOwner.create(voronoiMap.size(), CV_32S);
   for (int r = 0; r < voronoiMap.rows; ++r)
     for (int c = 0; c < voronoiMap.cols; ++c) {
@@ -709,6 +729,7 @@ MosaicWriteResult WriteMosaicTiff(const std::string& path, const cv::Mat& vorono
     return result;
   }
   result.orthos = static_cast<int>(a.sources.size());
+  a.fill = options.hiddenFill;
 
   const std::string labelsPath = path + ".seams.part", tilesPath = path + ".tiles.part",
                     partPath = path + ".part";

@@ -9,6 +9,8 @@
 
 #include <gdal_priv.h>
 
+#include "process/hidden_fill_plan.h"
+
 namespace ortavia {
 namespace fs = std::filesystem;
 
@@ -300,6 +302,13 @@ std::string PrepareClusterWarp(WarpProject& project, const ClusterStart& start,
   request.mosaicWidth = start.mosaicWidth;
   request.mosaicHeight = start.mosaicHeight;
   request.output = start.output;
+  if (request.output.occlusion) {
+    const HiddenFillRequest plan{&project, request.rows, &voronoi, request.gsd, request.mosaicWidth,
+                                 request.mosaicHeight};
+    auto fill = PlanHiddenFill(plan, RunContext{});
+    if (!fill) return "the plan of hidden ground was stopped";
+    request.hiddenFill = std::make_shared<const HiddenFill>(std::move(*fill));
+  }
   return {};
 }
 

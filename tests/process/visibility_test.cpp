@@ -12,8 +12,8 @@ namespace {
 
 // One box of height h on flat ground at 0, seen from a camera H above the ground whose nadir lies
 // d short of the box's far roof edge. The ray over that edge reaches the ground at D = d H / (H - h),
-// so a strip h d / (H - h) wide behind the box is hidden. The DEM's samples stand for their
-// pixels' centres (sample c at x = (c + 0.5) p); the roof's edges are its outermost samples.
+// so a strip h d / (H - h) wide behind the box is hidden. Each DEM sample stands for its pixel
+// (sample c covers [c p, (c + 1) p)); the box's walls stand on the edges of its outermost pixels.
 struct BoxCase {
   std::string what;
   double h, H, d;
@@ -27,14 +27,16 @@ class BoxScene {
     const double p = c.posting;
     cols_ = static_cast<int>(std::ceil((kNadirX + 2.5 * c.d) / p));
     heights_ = cv::Mat(kRows, cols_, CV_32F, cv::Scalar(0.0f));
-    // The roof's far edge: the sample at nadir + d; the box is 20 samples deep and rows 10..30.
-    farCol_ = static_cast<int>(std::lround((kNadirX + c.d) / p - 0.5));
+    // The roof's far edge: the far side of pixel farCol_, at nadir + d; the box is 20 pixels deep
+    // and rows 10..30.
+    farCol_ = static_cast<int>(std::lround((kNadirX + c.d) / p)) - 1;
     heights_(cv::Range(10, 31), cv::Range(farCol_ - 19, farCol_ + 1)).setTo(c.h);
     transform_ = *DemGeoTransform::From(GeoTransform{0.0, p, 0.0, 0.0, 0.0, -p});
   }
 
-  double FarEdgeX() const { return (farCol_ + 0.5) * c_.posting; }
-  double NearEdgeX() const { return (farCol_ - 19 + 0.5) * c_.posting; }
+  double FarEdgeX() const { return (farCol_ + 1) * c_.posting; }
+  double NearEdgeX() const { return (farCol_ - 19) * c_.posting; }
+  int FarCol() const { return farCol_; }
   double RowY() const { return -(20 + 0.5) * c_.posting; }
   cv::Point3d Centre() const { return {kNadirX, RowY(), c_.H}; }
   const cv::Mat& Heights() const { return heights_; }
@@ -90,9 +92,9 @@ TEST(SurfaceVisibility, HiddenStripBehindABoxIsHdOverHMinusH) {
   }
 }
 
-// The camera straight above the roof's middle (4.75 m wide) sees the whole roof and hides a strip
-// of 45 * 2.375 / 300 = 0.356 m along both walls; moved past the far edge it sees the far side and
-// hides the near side's strip instead.
+// The camera straight above the roof's middle (5 m wide) sees the whole roof and hides a strip of
+// 45 * 2.5 / 300 = 0.375 m along both walls (0.374 m with the tolerance of 0.125 m in height);
+// moved past the far edge it sees the far side and hides the near side's strip instead.
 TEST(SurfaceVisibility, SidesSwapWithTheCamera) {
   const BoxCase c{"45 m", 45.0, 345.0, 100.0, 0.25, 60};
   const BoxScene scene(c);
@@ -100,13 +102,13 @@ TEST(SurfaceVisibility, SidesSwapWithTheCamera) {
   const double y = scene.RowY();
   const double roofMiddle = (scene.NearEdgeX() + scene.FarEdgeX()) / 2;
   const cv::Point3d above{roofMiddle, y, 345.0};
-  for (double x = scene.NearEdgeX(); x <= scene.FarEdgeX(); x += 0.05)
+  for (double x = scene.NearEdgeX() + 0.01; x < scene.FarEdgeX() - 0.01; x += 0.05)
     EXPECT_TRUE(surface.Sees(x, y, above)) << x;
   for (const double side : {-1.0, 1.0}) {
     const double edge = side < 0 ? scene.NearEdgeX() : scene.FarEdgeX();
     EXPECT_FALSE(surface.Sees(edge + side * 0.1, y, above));
-    EXPECT_FALSE(surface.Sees(edge + side * 0.33, y, above));
-    EXPECT_TRUE(surface.Sees(edge + side * 0.38, y, above));
+    EXPECT_FALSE(surface.Sees(edge + side * 0.36, y, above));
+    EXPECT_TRUE(surface.Sees(edge + side * 0.39, y, above));
     EXPECT_TRUE(surface.Sees(edge + side * 10.0, y, above));
   }
   // Nadir 100 m past the near edge, on the far side: the strip before the near edge is hidden,
@@ -127,7 +129,7 @@ TEST(SurfaceVisibility, HolesAndCentresBelow) {
   const double behind = scene.FarEdgeX() + 1.5;
   EXPECT_TRUE(surface.Sees(behind, scene.RowY(), scene.Centre()));
   EXPECT_TRUE(surface.Sees(scene.FarEdgeX() - 1.0, scene.RowY(), scene.Centre()));
-  EXPECT_EQ(surface.HeightAt(scene.FarEdgeX() / 0.25 - 0.5, 20), kNoHeight);
+  EXPECT_EQ(surface.HeightAt(scene.FarCol(), 20), kNoHeight);
   EXPECT_FALSE(surface.Sees(behind + 40, scene.RowY(), {behind, scene.RowY(), -1.0}));
 }
 
