@@ -126,8 +126,18 @@ cv::Mat VisibleMask(const SurfaceVisibility& surface, const cv::Point3d& centre,
 
 long long HideUnseenPixels(const SurfaceVisibility& surface, const cv::Point3d& centre,
                            const GroundGrid& grid, int gx0, int gy0, cv::Mat& block,
-                           cv::Mat& alphaBlock, cv::Mat& written, const HiddenFill* fill,
-                           int row) {
+                           cv::Mat& alphaBlock, cv::Mat& written,
+                           const PlannedVisibility& plan) {
+  const bool planned = plan.fill && plan.voronoiMap && plan.voronoiMap->type() == CV_8UC3 &&
+                       plan.mosaicScale > 0.0;
+  const cv::Vec3b own(static_cast<uchar>(plan.row & 255), static_cast<uchar>((plan.row >> 8) & 255),
+                      static_cast<uchar>((plan.row >> 16) & 255));
+  const auto ownCell = [&](int mx, int my) {
+    const int cx = static_cast<int>(std::floor(mx / plan.mosaicScale));
+    const int cy = static_cast<int>(std::floor(my / plan.mosaicScale));
+    return cx >= 0 && cy >= 0 && cx < plan.voronoiMap->cols && cy < plan.voronoiMap->rows &&
+           plan.voronoiMap->at<cv::Vec3b>(cy, cx) == own;
+  };
   std::atomic<long long> hidden{0};
   cv::parallel_for_(cv::Range(0, written.rows), [&](const cv::Range& range) {
     long long n = 0;
@@ -135,9 +145,14 @@ long long HideUnseenPixels(const SurfaceVisibility& surface, const cv::Point3d& 
       uchar* wrote = written.ptr<uchar>(r);
       for (int c = 0; c < written.cols; ++c) {
         if (!wrote[c]) continue;
-        const cv::Point2d g = grid.At(gx0 + c, gy0 + r);
-        if (surface.Sees(g.x, g.y, centre)) continue;
-        if (fill && fill->At(grid.ox0 + gx0 + c, grid.oy0 + gy0 + r) == row) continue;
+        const int mx = grid.ox0 + gx0 + c, my = grid.oy0 + gy0 + r;
+        if (planned && ownCell(mx, my)) {
+          if (!plan.fill->At(mx, my)) continue;
+        } else {
+          const cv::Point2d g = grid.At(gx0 + c, gy0 + r);
+          if (surface.Sees(g.x, g.y, centre)) continue;
+        }
+        if (planned && plan.fill->At(mx, my) == plan.row) continue;
         wrote[c] = 0;
         std::memset(block.ptr(r) + c * block.elemSize(), 0, block.elemSize());
         if (!alphaBlock.empty())

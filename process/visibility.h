@@ -50,13 +50,24 @@ class SurfaceVisibility {
 cv::Mat VisibleMask(const SurfaceVisibility& surface, const cv::Point3d& centre, double originX,
                     double originY, double gsd, int x0, int y0, int cols, int rows);
 
+// What the plan of hidden ground already decided for one image: in its own Voronoi cells it
+// sees every pixel the plan does not give to another image (or to none), and it keeps the pixels
+// the plan gives it elsewhere.
+struct PlannedVisibility {
+  const HiddenFill* fill = nullptr;
+  const cv::Mat* voronoiMap = nullptr;  // CV_8UC3 cell codes
+  double mosaicScale = 40.0;
+  int row = -1;
+};
+
 // The warp's hook: every written pixel of a block whose ground the centre does not see becomes 0 in
 // every band (alphaBlock too) and unwritten. Block pixel (c, r) is ortho pixel
-// (gx0 + c, gy0 + r) of `grid`; written: CV_8UC1 of the block's size. A pixel the plan `fill`
-// gives to image `row` is kept: the plan saw it from there. Returns the pixels hidden.
+// (gx0 + c, gy0 + r) of `grid`; written: CV_8UC1 of the block's size. With a plan, the image's own
+// cells are decided by the plan (the same test over the same DEM window, made once). Returns the
+// pixels hidden.
 long long HideUnseenPixels(const SurfaceVisibility& surface, const cv::Point3d& centre,
                            const GroundGrid& grid, int gx0, int gy0, cv::Mat& block,
-                           cv::Mat& alphaBlock, cv::Mat& written, const HiddenFill* fill = nullptr,
-                           int row = -1);
+                           cv::Mat& alphaBlock, cv::Mat& written,
+                           const PlannedVisibility& plan = {});
 
 }  // namespace ortavia

@@ -327,7 +327,8 @@ ImageWarper::Step ImageWarper::ProcessImage(int i, int r) {
       }
       if (surface)
         HideUnseenPixels(*surface, centre, w.grid, bx * w.geo.bw, by * w.geo.bh, block,
-                         alphaBlock, written, req_.hiddenFill.get(), r);
+                         alphaBlock, written,
+                         {req_.hiddenFill.get(), req_.voronoiMap, project.mosaicScale, r});
       const OrthoStatus s =
           writer.WriteBlock(bx, by, w.geo.bw, w.geo.bh, block, alphaBlock, written, ctx_);
       if (s == OrthoStatus::Aborted) {
