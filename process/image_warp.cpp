@@ -1,5 +1,6 @@
 #include "process/image_warp.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -100,10 +101,14 @@ void ProjectOutputRow(const ImageWarp& w, int gx0, int step, int gy, int count,
 
 void SampleOutputPixel(const ImageWarp& w, double x, double y, int c, int r, cv::Mat& block,
                        cv::Mat& alphaBlock, cv::Mat& written, SampleScratch& scratch) {
-  const int W = w.src.cols, H = w.src.rows;
+  const int W = w.srcW, H = w.srcH;
   const int tu = static_cast<int>(x), tv = static_cast<int>(y);
   if (tu < 5 || tu > W - 6 || tv < 5 || tv > H - 6) return;
-  const float u = static_cast<float>(x), v = static_cast<float>(y);
+  if (!Held(w, tu - 2, tv - 2, tu + 3, tv + 3, scratch.miss)) return;
+  // In single precision first, as when the whole window is held: the shift by whole pixels is
+  // then exact.
+  const float u = static_cast<float>(x) - static_cast<float>(w.held.x);
+  const float v = static_cast<float>(y) - static_cast<float>(w.held.y);
   double val[4];
   SamplePixel(w.src, u, v, val, scratch.subPix);
   StorePixel(block, c, r, val);
@@ -112,6 +117,60 @@ void SampleOutputPixel(const ImageWarp& w, double x, double y, int c, int r, cv:
     SamplePixel(w.alpha, u, v, val, scratch.alphaSubPix);
     StorePixel(alphaBlock, c, r, val);
   }
+}
+
+cv::Rect EstimateSourceRect(const ImageWarp& w, int gxA, int gyA, int gxB, int gyB) {
+  constexpr int kStep = 32;
+  const int cols = (gxB - gxA + kStep - 1) / kStep + 1;
+  std::vector<SourcePosition> prev(cols), row(cols);
+  SourceMiss box;
+  double step = 0.0;
+  for (int gy = gyA;; gy = std::min(gy + kStep, gyB)) {
+    ProjectOutputRow(w, gxA, kStep, gy, cols, row.data());
+    for (int k = 0; k < cols; ++k) {
+      const SourcePosition& p = row[k];
+      if (!p.valid) continue;
+      const auto far = [&](const SourcePosition& q) {
+        if (q.valid) step = std::max({step, std::abs(q.x - p.x), std::abs(q.y - p.y)});
+      };
+      if (k > 0) far(row[k - 1]);
+      if (gy > gyA) far(prev[k]);
+      const int x = static_cast<int>(std::floor(std::clamp(p.x, -1e6, 1e6)));
+      const int y = static_cast<int>(std::floor(std::clamp(p.y, -1e6, 1e6)));
+      box.Add(x, y, x + 1, y + 1);
+    }
+    std::swap(prev, row);
+    if (gy >= gyB) break;
+  }
+  if (box.Empty()) return {};
+  // Relief between the grid's points moves what they project to by about their spacing at most.
+  const int m = static_cast<int>(std::min(step, 1e6)) + 8;
+  const cv::Rect wide(box.minX - m, box.minY - m, box.maxX - box.minX + 1 + 2 * m,
+                      box.maxY - box.minY + 1 + 2 * m);
+  return wide & cv::Rect(0, 0, w.srcW, w.srcH);
+}
+
+FillOutcome FillInBands(ImageWarp& w, int count, int band,
+                        const std::function<cv::Rect(int first, int last)>& estimate,
+                        const std::function<SourceMiss(int first, int last)>& fill,
+                        const RunContext& ctx) {
+  const cv::Rect window(0, 0, w.srcW, w.srcH);
+  for (int first = 0; first == 0 || first < count; first += band) {
+    if (ctx.AbortCheck()) return FillOutcome::Stopped;
+    const int last = std::min(count, first + band);
+    if (last <= first) break;
+    cv::Rect need = w.hold ? estimate(first, last) : cv::Rect();
+    for (;;) {
+      if (!need.empty() && (need & w.held) != need && !w.hold(need)) return FillOutcome::ReadFailed;
+      const SourceMiss miss = fill(first, last);
+      if (miss.Empty()) break;
+      // Every sampler keeps inside the window; growing only, this ends.
+      const cv::Rect more = need.empty() ? miss.Rect() : need | miss.Rect();
+      if (!w.hold || (more & window) == need) return FillOutcome::ReadFailed;
+      need = more & window;
+    }
+  }
+  return FillOutcome::Done;
 }
 
 }  // namespace ortavia

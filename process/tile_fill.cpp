@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <mutex>
 #include <vector>
 
 #include <opencv2/core/utility.hpp>
@@ -45,9 +46,10 @@ class BlockTiles {
 
   int Strips(int s) const { return limY_ > 0 ? (limY_ + s - 1) / s : 0; }
 
-  // Strips [first, last). Neighbouring strips share their row of corners.
-  void FillStrips(int s, int first, int last) {
-    if (limX_ <= 0) return;
+  // Strips [first, last). Neighbouring strips share their row of corners. Returns the window
+  // pixels the strips needed but found not held.
+  SourceMiss FillStrips(int s, int first, int last) {
+    if (limX_ <= 0) return {};
     const int squares = (limX_ + s - 1) / s;
     const int q = s / 4, n = 4 * squares + 1;
     std::vector<Point> rows[kGrid];
@@ -67,6 +69,7 @@ class BlockTiles {
       }
       std::swap(rows[0], rows[kGrid - 1]);
     }
+    return scratch_.miss;
   }
 
  private:
@@ -148,7 +151,7 @@ class BlockTiles {
         if (j + every < kGrid) step = std::max(step, far(g[j + every][i]));
       }
     const double m = step / 2 + 1.0;
-    const double lo = 5.0 - m, hiX = w_.src.cols - 5 + m, hiY = w_.src.rows - 5 + m;
+    const double lo = 5.0 - m, hiX = w_.srcW - 5 + m, hiY = w_.srcH - 5 + m;
     bool left = true, right = true, above = true, below = true;
     for (int j = 0; j < kGrid; j += every)
       for (int i = 0; i < kGrid; i += every) {
@@ -182,7 +185,7 @@ class BlockTiles {
       umax = std::max(umax, tu + 1);
       vmax = std::max(vmax, tv + 1);
     }
-    if (umin < 0 || vmin < 0 || umax >= w_.src.cols || vmax >= w_.src.rows) return false;
+    if (umin < 0 || vmin < 0 || umax >= w_.srcW || vmax >= w_.srcH) return false;
     cv::Point2f from[4], to[4];
     const float fs = static_cast<float>(s);
     const cv::Point2f square[4] = {{0.f, 0.f}, {fs, 0.f}, {fs, fs}, {0.f, fs}};
@@ -192,7 +195,9 @@ class BlockTiles {
     }
     const cv::Mat m = cv::getPerspectiveTransform(from, to);
     if (!WithinBound(m, sx, sy, s, g, umin, vmin)) return false;
-    const cv::Rect srcRect(umin, vmin, umax - umin + 1, vmax - vmin + 1);
+    // The square is settled as warped; pixels not held leave it to the band's second fill.
+    if (!Held(w_, umin, vmin, umax, vmax, scratch_.miss)) return true;
+    const cv::Rect srcRect = cv::Rect(umin, vmin, umax - umin + 1, vmax - vmin + 1) - w_.held.tl();
     const cv::Rect dstRect(sx, sy, s, s);
     cv::Mat dst = block_(dstRect);
     WarpPatch(w_.src(srcRect), dst, m);
@@ -236,22 +241,33 @@ class BlockTiles {
 
 }  // namespace
 
-bool FillBlockTiles(const ImageWarp& w, int bx, int by, int s, double maxError, cv::Mat& block,
-                    cv::Mat& alphaBlock, cv::Mat& written, const RunContext& ctx) {
+FillOutcome FillBlockTiles(ImageWarp& w, int bx, int by, int s, double maxError, cv::Mat& block,
+                           cv::Mat& alphaBlock, cv::Mat& written, const RunContext& ctx) {
   const int strips = BlockTiles(w, bx, by, maxError, block, alphaBlock, written).Strips(s);
-  for (int n0 = 0; n0 == 0 || n0 < strips; n0 += 100) {
-    if (ctx.AbortCheck()) return false;
-    const int n1 = std::min(strips, n0 + 100);
-    if (n1 <= n0) break;
+  // A streamed source is held a band of about 256 output rows at a time.
+  const int band = w.hold ? std::max(1, 256 / s) : 100;
+  const int gx0 = bx * w.geo.bw, gy0 = by * w.geo.bh;
+  const int limX = std::min(w.geo.bw, w.geo.outW - gx0);
+  const auto estimate = [&](int first, int last) {
+    // The corners of the band's squares reach one square past the ortho's right edge.
+    return EstimateSourceRect(w, gx0, gy0 + first * s, gx0 + (limX + s - 1) / s * s,
+                              gy0 + last * s);
+  };
+  const auto fill = [&](int first, int last) {
+    SourceMiss miss;
+    std::mutex mutex;
     cv::parallel_for_(
-        cv::Range(n0, n1),
+        cv::Range(first, last),
         [&](const cv::Range& range) {
-          BlockTiles(w, bx, by, maxError, block, alphaBlock, written)
-              .FillStrips(s, range.start, range.end);
+          const SourceMiss m = BlockTiles(w, bx, by, maxError, block, alphaBlock, written)
+                                   .FillStrips(s, range.start, range.end);
+          const std::lock_guard<std::mutex> lock(mutex);
+          miss.Add(m);
         },
-        std::min(n1 - n0, 4 * cv::getNumThreads()));
-  }
-  return true;
+        std::min(last - first, 4 * cv::getNumThreads()));
+    return miss;
+  };
+  return FillInBands(w, strips, band, estimate, fill, ctx);
 }
 
 }  // namespace ortavia

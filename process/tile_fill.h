@@ -16,8 +16,8 @@ namespace ortavia {
 
 // s: a power of two from 4 to 64; maxError > 0 (infinity: no square is split for its shape).
 // Squares are independent, so runs of neighbouring strips are shared among threads; the bytes do
-// not depend on their number. Returns false when Stop was pressed.
-bool FillBlockTiles(const ImageWarp& w, int bx, int by, int s, double maxError, cv::Mat& block,
-                    cv::Mat& alphaBlock, cv::Mat& written, const RunContext& ctx);
+// not depend on their number, nor on whether the source is streamed (FillInBands).
+FillOutcome FillBlockTiles(ImageWarp& w, int bx, int by, int s, double maxError, cv::Mat& block,
+                           cv::Mat& alphaBlock, cv::Mat& written, const RunContext& ctx);
 
 }  // namespace ortavia

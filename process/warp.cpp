@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <mutex>
 #include <new>
 
 #include <opencv2/core/utility.hpp>
@@ -63,19 +64,25 @@ int SquareSide(int tileStep, double maxError) {
 
 // Pixel mode: every output pixel projected on its own. Rows are independent, so the 100 rows
 // between two abort checks are shared among threads; the result does not depend on their number.
-// Returns false when Stop was pressed.
-bool FillBlockPixels(const ImageWarp& w, int bx, int by, cv::Mat& block, cv::Mat& alphaBlock,
-                     cv::Mat& written, const RunContext& ctx) {
-  const int rows = w.geo.bh;
-  for (int r0 = 0; r0 < rows; r0 += 100) {
-    if (ctx.AbortCheck()) return false;
-    cv::parallel_for_(cv::Range(r0, std::min(rows, r0 + 100)), [&](const cv::Range& range) {
+FillOutcome FillBlockPixels(ImageWarp& w, int bx, int by, cv::Mat& block, cv::Mat& alphaBlock,
+                            cv::Mat& written, const RunContext& ctx) {
+  const int gx0 = bx * w.geo.bw, gy0 = by * w.geo.bh;
+  const auto estimate = [&](int first, int last) {
+    return EstimateSourceRect(w, gx0, gy0 + first, gx0 + w.geo.bw - 1, gy0 + last - 1);
+  };
+  const auto fill = [&](int first, int last) {
+    SourceMiss miss;
+    std::mutex mutex;
+    cv::parallel_for_(cv::Range(first, last), [&](const cv::Range& range) {
       SampleScratch scratch;
       for (int r = range.start; r < range.end; ++r)
         FillPixelRow(w, bx, by, r, block, alphaBlock, written, scratch);
+      const std::lock_guard<std::mutex> lock(mutex);
+      miss.Add(scratch.miss);
     });
-  }
-  return true;
+    return miss;
+  };
+  return FillInBands(w, w.geo.bh, 100, estimate, fill, ctx);
 }
 
 std::optional<Footprint> FindFootprint(const WarpProject& project, const std::string& name) {
@@ -106,24 +113,36 @@ bool PresentOrtho(const std::string& path) {
   return !ec && size > kPresentOrthoBytes;
 }
 
-// Reads window (x0, y0, W, H) of the composition's bands into the source and alpha windows.
-bool ReadSourceWindow(GDALDataset* image, const std::string& composition, int x0, int y0,
-                      cv::Mat& src, cv::Mat& alpha, const RunContext& ctx) {
-  const GDALDataType type = geo::GdalTypeOfDepth(src.depth());
-  const int bytes = static_cast<int>(src.elemSize1());
+// Reads the window rectangle r of the composition's bands into src and alpha, which it makes
+// r's size (views of the room kept in srcRoom and alphaRoom, grown as needed).
+bool ReadSourceRect(GDALDataset* image, const std::string& composition, const cv::Rect& r,
+                    ImageWarp& w, cv::Mat& srcRoom, cv::Mat& alphaRoom, const RunContext& ctx) {
+  const auto view = [&](cv::Mat& room, cv::Mat& out) {
+    if (room.empty()) return;
+    if (room.rows < r.height || room.cols < r.width)
+      room = cv::Mat::zeros(std::max(room.rows, r.height), std::max(room.cols, r.width), room.type());
+    out = room(cv::Rect(0, 0, r.width, r.height));
+  };
+  view(srcRoom, w.src);
+  view(alphaRoom, w.alpha);
+  w.held = cv::Rect();  // until the read succeeds
+  const GDALDataType type = geo::GdalTypeOfDepth(w.src.depth());
+  const int bytes = static_cast<int>(w.src.elemSize1());
   if (type == GDT_Unknown) return false;
   for (std::size_t k = 0; k < composition.size(); ++k) {
     ctx.Pump();
     const int band = composition[k] - '0';
     if (band < 1 || band > image->GetRasterCount()) return false;
-    cv::Mat& dst = k < 3 ? src : alpha;
+    cv::Mat& dst = k < 3 ? w.src : w.alpha;
     const int channel = k < 3 ? static_cast<int>(k) : 0;
     if (channel >= dst.channels()) return false;
     CPLErr err = image->GetRasterBand(band)->RasterIO(
-        GF_Read, x0, y0, dst.cols, dst.rows, dst.ptr() + channel * bytes, dst.cols, dst.rows, type,
-        static_cast<GSpacing>(dst.elemSize()), static_cast<GSpacing>(dst.step[0]), nullptr);
+        GF_Read, w.x0 + r.x, w.y0 + r.y, r.width, r.height, dst.ptr() + channel * bytes, r.width,
+        r.height, type, static_cast<GSpacing>(dst.elemSize()), static_cast<GSpacing>(dst.step[0]),
+        nullptr);
     if (err != CE_None) return false;
   }
+  w.held = r;
   return true;
 }
 
@@ -267,15 +286,33 @@ ImageWarper::Step ImageWarper::ProcessImage(int i, int r) {
   if (const auto t = DemGeoTransform::From(dem.gt)) w.demTransform = *t;
   w.x0 = x0;
   w.y0 = y0;
-  w.src = cv::Mat::zeros(H, W, CV_MAKETYPE(depth_, bands == 1 ? 1 : 3));
-  if (nOut_ == 4) w.alpha = cv::Mat::zeros(H, W, CV_MAKETYPE(depth_, 1));
-  if (!ReadSourceWindow(image.get(), req_.composition, x0, y0, w.src, w.alpha, ctx_))
-    return Skip("the image cannot be read");
-  image.reset();
-  if (ctx_.AbortCheck()) return Abort();
-
+  w.srcW = W;
+  w.srcH = H;
   w.geo = ComputeOrthoGeometry(b, project.mosaicScale);
   w.grid = {project.mosaicMinX, project.mosaicMaxY, req_.gsd, w.geo.ox0, w.geo.oy0};
+  // Zeroed, so that channels the composition leaves out stay 0.
+  cv::Mat srcRoom = cv::Mat::zeros(1, 1, CV_MAKETYPE(depth_, bands == 1 ? 1 : 3)), alphaRoom;
+  if (nOut_ == 4) alphaRoom = cv::Mat::zeros(1, 1, CV_MAKETYPE(depth_, 1));
+  const double windowBytes = static_cast<double>(W) * H * srcRoom.elemSize() *
+                             (nOut_ == 4 ? 4.0 / 3.0 : 1.0);
+  if (windowBytes > static_cast<double>(req_.wholeSourceBytes)) {
+    // A large frame is read a band of the ortho at a time, by the rectangle each band needs.
+    w.hold = [&](const cv::Rect& r) {
+      const bool read = ReadSourceRect(image.get(), req_.composition, r, w, srcRoom, alphaRoom, ctx_);
+      // GDAL would otherwise keep every block read in its cache: the whole frame in the end.
+      image->FlushCache();
+      return read;
+    };
+  } else {
+    srcRoom = cv::Mat::zeros(H, W, srcRoom.type());
+    if (!alphaRoom.empty()) alphaRoom = cv::Mat::zeros(H, W, alphaRoom.type());
+    if (!ReadSourceRect(image.get(), req_.composition, cv::Rect(0, 0, W, H), w, srcRoom,
+                        alphaRoom, ctx_))
+      return Skip("the image cannot be read");
+    image.reset();
+  }
+  if (ctx_.AbortCheck()) return Abort();
+
   OrthoLayout layout;
   layout.path = orthoPath;
   layout.width = w.geo.outW;
@@ -303,9 +340,9 @@ ImageWarper::Step ImageWarper::ProcessImage(int i, int r) {
   };
   if (OrthoStatus s = writer.Create(layout); s != OrthoStatus::Ok) return cannotWrite(s);
 
-  cv::Mat block(w.geo.bh, w.geo.bw, w.src.type());
+  cv::Mat block(w.geo.bh, w.geo.bw, srcRoom.type());
   cv::Mat alphaBlock;
-  if (nOut_ == 4) alphaBlock.create(w.geo.bh, w.geo.bw, w.alpha.type());
+  if (nOut_ == 4) alphaBlock.create(w.geo.bh, w.geo.bw, alphaRoom.type());
   cv::Mat written;  // where the warp wrote, for the transparency of the ortho
   if (req_.output.alpha || req_.output.occlusion) written.create(w.geo.bh, w.geo.bw, CV_8UC1);
   std::optional<SurfaceVisibility> surface;
@@ -317,13 +354,18 @@ ImageWarper::Step ImageWarper::ProcessImage(int i, int r) {
       block.setTo(cv::Scalar::all(0));
       if (!alphaBlock.empty()) alphaBlock.setTo(cv::Scalar::all(0));
       if (!written.empty()) written.setTo(cv::Scalar::all(0));
-      const bool going =
+      const FillOutcome filled =
           square > 1
               ? FillBlockTiles(w, bx, by, square, req_.maxError, block, alphaBlock, written, ctx_)
               : FillBlockPixels(w, bx, by, block, alphaBlock, written, ctx_);
-      if (!going) {
+      if (filled == FillOutcome::Stopped) {
         writer.Abandon(true);
         return Abort();
+      }
+      if (filled == FillOutcome::ReadFailed) {
+        writer.Abandon(false);
+        ctx_.Log(Format("%s image can't be projected: the image cannot be read!", item.name.c_str()));
+        return Skip("the image cannot be read");
       }
       if (surface)
         HideUnseenPixels(*surface, centre, w.grid, bx * w.geo.bw, by * w.geo.bh, block,
@@ -343,6 +385,10 @@ ImageWarper::Step ImageWarper::ProcessImage(int i, int r) {
   }
   w.src.release();
   w.alpha.release();
+  srcRoom.release();
+  alphaRoom.release();
+  w.hold = nullptr;
+  image.reset();
   block.release();
   alphaBlock.release();
   const OrthoStatus finished = writer.Finish(ctx_);

@@ -11,6 +11,7 @@
 //   gt lies at X = gt0 + (c + 0.5) * gt1 + (r + 0.5) * gt2, Y = gt3 + (c + 0.5) * gt4 + (r + 0.5) * gt5
 //   (model/dem_geotransform.h).
 #include <array>
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -30,6 +31,8 @@ namespace ortavia {
 
 // The default bound of tile mode's squares, in source pixels.
 inline constexpr double kDefaultMaxError = 0.02;
+// The largest source window read whole.
+inline constexpr std::size_t kWholeSourceBytes = std::size_t{64} << 20;
 
 // The inputs of one warp run. project, composition and voronoiMap must outlive the call.
 struct WarpRequest {
@@ -40,6 +43,9 @@ struct WarpRequest {
   // Tile mode splits a square where its transform departs from the exact projection by more
   // than this many source pixels; 0: every pixel projected (pixel mode); infinity: never.
   double maxError = kDefaultMaxError;
+  // A source window of more bytes than this is read by the rectangle each band of the ortho
+  // needs rather than whole; the orthos are the same to the byte.
+  std::size_t wholeSourceBytes = kWholeSourceBytes;
   std::string destinationFolder;
   bool overwrite = false;    // false: keep orthos already present (larger than 10,000,000 bytes)
   const cv::Mat* voronoiMap = nullptr;  // of BuildMosaicOverviews

@@ -264,6 +264,60 @@ TEST(WarpScene, BothModesGiveTheSameBytesOnOneThreadAndOnMany) {
   }
 }
 
+std::string FileBytes(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A source read by the rectangle each band of the ortho needs gives the bytes of the whole window
+// read at once: in both modes, with an alpha band, and over many blocks.
+TEST(WarpScene, StreamedSourceGivesTheBytesOfTheWholeWindow) {
+  struct Case {
+    int tileStep;
+    double gsd;
+    int bands;
+    std::string composition;
+  };
+  for (const Case& c : {Case{16, 0.1, 1, "1"}, Case{1, 0.1, 1, "1"}, Case{16, 0.1, 4, "1234"},
+                        Case{16, 0.03, 1, "1"}}) {
+    SCOPED_TRACE(std::to_string(c.tileStep) + " " + std::to_string(c.gsd) + " " + c.composition);
+    SyntheticScene scene;
+    WarpProject project;
+    const fs::path folder = test::MakeTempDir("streamed");
+    ASSERT_TRUE(scene.Fill(project, folder, {scene.Strip()[1]}, c.bands));
+    int pumps = 0;
+    RunContext ctx;
+    ctx.pump = [&] { ++pumps; };
+    const MosaicResult m = BuildMosaicOverviews(project, {0}, c.gsd, folder.string(), ctx);
+    ASSERT_TRUE(m.ok()) << m.message;
+    std::map<std::string, int> pumpsOf;
+    for (const std::string run : {"whole", "streamed"}) {
+      WarpRequest r;
+      r.project = &project;
+      r.rows = {0};
+      r.composition = c.composition;
+      r.tileStep = c.tileStep;
+      r.destinationFolder = (folder / run).string();
+      fs::create_directories(folder / run);
+      r.voronoiMap = &m.grid.voronoiMap;
+      r.gsd = c.gsd;
+      r.cellSize = m.grid.cellSize;
+      r.mosaicWidth = m.grid.mosaicWidth;
+      r.mosaicHeight = m.grid.mosaicHeight;
+      if (run == "streamed") r.wholeSourceBytes = 0;
+      pumps = 0;
+      const WarpResult result = WarpImages(r, ctx);
+      ASSERT_EQ(result.processedRows, (std::vector<int>{0})) << result.refusal;
+      pumpsOf[run] = pumps;
+    }
+    // Every read pumps once per image band: the streamed run read more than once.
+    EXPECT_GT(pumpsOf["streamed"], pumpsOf["whole"] + static_cast<int>(c.composition.size()));
+    const std::string whole = FileBytes(folder / "whole" / "img_b.tif");
+    EXPECT_GT(whole.size(), 10000u);
+    EXPECT_TRUE(whole == FileBytes(folder / "streamed" / "img_b.tif"));
+  }
+}
+
 TEST(WarpScene, OrthoOfManyBlocksPutsEveryBlockInPlace) {
   const double gsd = 0.012;  // about 5400 x 4000 pixels: 3 x 2 blocks of at most 2048
   SceneRun run(GDT_Byte, 0.0, gsd);
