@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <mutex>
 #include <new>
+#include <thread>
 
 #include <opencv2/core/utility.hpp>
 #include <opencv2/imgproc.hpp>
@@ -146,7 +147,169 @@ bool ReadSourceRect(GDALDataset* image, const std::string& composition, const cv
   return true;
 }
 
+// The part of the image that bounds b project into; empty when it lies outside the image.
+cv::Rect SourceWindowOf(const ProjectionBounds& b, int imageW, int imageH) {
+  const int x0 = std::max(b.pixMinX, 0), y0 = std::max(b.pixMinY, 0);
+  const int x1 = std::min(b.pixMaxX, imageW - 1), y1 = std::min(b.pixMaxY, imageH - 1);
+  if (x1 - x0 + 1 < 2 || y1 - y0 + 1 < 2) return {};
+  return {x0, y0, x1 - x0 + 1, y1 - y0 + 1};
+}
+
+bool TooSmallWindow(const ProjectionBounds& b) {
+  return b.pixMaxX - b.pixMinX + 1 < 64 || b.pixMaxY - b.pixMinY + 1 < 64;
+}
+
+void SetUpWarp(ImageWarp& w, const geo::COrientation& orientation, const DemWindow& dem,
+               const cv::Rect& window, const ProjectionBounds& b, const WarpProject& project,
+               double gsd) {
+  w.orientation = &orientation;
+  w.dem = &dem;
+  if (const auto t = DemGeoTransform::From(dem.gt)) w.demTransform = *t;
+  w.x0 = window.x;
+  w.y0 = window.y;
+  w.srcW = window.width;
+  w.srcH = window.height;
+  w.geo = ComputeOrthoGeometry(b, project.mosaicScale);
+  w.grid = {project.mosaicMinX, project.mosaicMaxY, gsd, w.geo.ox0, w.geo.oy0};
+}
+
+bool StreamedSource(const cv::Rect& window, const cv::Mat& srcRoom, int nOut, std::size_t bound) {
+  const double bytes = static_cast<double>(window.width) * window.height * srcRoom.elemSize() *
+                       (nOut == 4 ? 4.0 / 3.0 : 1.0);
+  return bytes > static_cast<double>(bound);
+}
+
+FillOutcome FillBlock(ImageWarp& w, int bx, int by, int square, double maxError, cv::Mat& block,
+                      cv::Mat& alphaBlock, cv::Mat& written, const RunContext& ctx) {
+  return square > 1 ? FillBlockTiles(w, bx, by, square, maxError, block, alphaBlock, written, ctx)
+                    : FillBlockPixels(w, bx, by, block, alphaBlock, written, ctx);
+}
+
+// The abort checks FillBlock makes on block (0, 0) of a source held whole, without its work.
+FillOutcome CheckAsFirstBlockFill(const ImageWarp& w, int square, const RunContext& ctx) {
+  const int limY = std::min(w.geo.bh, w.geo.outH);
+  const int count = square > 1 ? (limY > 0 ? (limY + square - 1) / square : 0) : w.geo.bh;
+  for (int first = 0; first == 0 || first < count; first += 100) {
+    if (ctx.AbortCheck()) return FillOutcome::Stopped;
+    if (std::min(count, first + 100) <= first) break;
+  }
+  return FillOutcome::Done;
+}
+
+// The next image's source window, read whole, and its first block, warped ahead of its turn.
+struct AheadWork {
+  bool ok = false;
+  cv::Rect window;
+  OrthoGeometry geo;
+  cv::Mat srcRoom, alphaRoom, block, alphaBlock, written;
+};
+
+// What the thread warping ahead takes from the project, copied on the thread that starts it.
+struct AheadInput {
+  int row = -1;
+  std::string imagePath, demPath;
+  geo::COrientation orientation;
+  CadBox box{};
+};
+
 }  // namespace
+
+class ImageWarper::Ahead {
+ public:
+  Ahead(int position, std::function<void(AheadWork&)> work)
+      : position_(position), thread_([this, work = std::move(work)] {
+          try {
+            work(result_);
+          } catch (...) {
+            result_ = AheadWork{};  // the image's turn meets the fault again and reports it
+          }
+        }) {}
+  ~Ahead() {
+    if (thread_.joinable()) thread_.join();
+  }
+  int Position() const { return position_; }
+  AheadWork& Take() {
+    if (thread_.joinable()) thread_.join();
+    return result_;
+  }
+
+ private:
+  int position_;
+  AheadWork result_;
+  std::thread thread_;  // last: runs once the rest is built
+};
+
+ImageWarper::ImageWarper(const WarpRequest& request, const RunContext& ctx)
+    : req_(request), ctx_(ctx) {}
+
+ImageWarper::~ImageWarper() = default;
+
+// Silent: anything amiss leaves the work undone, and the image's turn does it and says why.
+void ImageWarper::StartAhead(int position) {
+  ahead_.reset();
+  if (!warpAhead_ || position < 0 || position >= static_cast<int>(req_.rows.size())) return;
+  const WarpProject& project = *req_.project;
+  const int r = req_.rows[position];
+  // Its own handle of the DEM: a GDAL dataset is not to be shared between threads.
+  const std::string demPath =
+      project.dem.dataset ? std::string(project.dem.dataset->GetDescription()) : std::string();
+  if (r < 0 || r >= static_cast<int>(project.images.size()) || demPath.empty()) return;
+  const ImageItem& item = project.images[r];
+  const auto oit = project.orientations.find(item.name);
+  const auto footprint = FindFootprint(project, item.name);
+  if (oit == project.orientations.end() || !footprint) return;
+  auto in = std::make_shared<AheadInput>(
+      AheadInput{r, item.path, demPath, oit->second, footprint->box});
+  ahead_ = std::make_unique<Ahead>(position, [this, in](AheadWork& out) {
+    RunContext quiet;
+    quiet.abort = ctx_.abort;
+    const WarpProject& project = *req_.project;
+    GDALDatasetUniquePtr demSet = OpenDem(in->demPath);
+    DemWindow dem;
+    const CadBox& box = in->box;
+    if (!demSet || BuildDemWindow(demSet.get(), box.left, box.right, box.top, box.bottom, dem) !=
+                       DemWindowStatus::Ok)
+      return;
+    demSet.reset();
+    const cv::Mat emptyMap;
+    cv::Mat cellMask;
+    const auto bounds = ComputeProjectionBounds(project, in->row, in->orientation,
+                                                req_.voronoiMap ? *req_.voronoiMap : emptyMap, dem,
+                                                req_.cellSize, cellMask);
+    if (!bounds || TooSmallWindow(*bounds)) return;
+    GDALDatasetUniquePtr image(
+        GDALDataset::Open(in->imagePath.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
+    if (!image || image->GetRasterCount() < nOut_) return;
+    const int bands = image->GetRasterCount();
+    const cv::Rect window =
+        SourceWindowOf(*bounds, image->GetRasterXSize(), image->GetRasterYSize());
+    cv::Mat srcRoom = cv::Mat::zeros(1, 1, CV_MAKETYPE(depth_, bands == 1 ? 1 : 3)), alphaRoom;
+    if (window.empty() || StreamedSource(window, srcRoom, nOut_, req_.wholeSourceBytes)) return;
+    ImageWarp w;
+    SetUpWarp(w, in->orientation, dem, window, *bounds, project, req_.gsd);
+    srcRoom = cv::Mat::zeros(window.height, window.width, srcRoom.type());
+    if (nOut_ == 4) alphaRoom = cv::Mat::zeros(window.height, window.width, CV_MAKETYPE(depth_, 1));
+    if (!ReadSourceRect(image.get(), req_.composition, cv::Rect(cv::Point(), window.size()), w,
+                        srcRoom, alphaRoom, quiet))
+      return;
+    image.reset();
+    AheadWork a;
+    a.block = cv::Mat::zeros(w.geo.bh, w.geo.bw, srcRoom.type());
+    if (nOut_ == 4) a.alphaBlock = cv::Mat::zeros(w.geo.bh, w.geo.bw, alphaRoom.type());
+    if (req_.output.alpha || req_.output.occlusion)
+      a.written = cv::Mat::zeros(w.geo.bh, w.geo.bw, CV_8UC1);
+    const int square = SquareSide(req_.tileStep, req_.maxError);
+    if (FillBlock(w, 0, 0, square, req_.maxError, a.block, a.alphaBlock, a.written, quiet) !=
+        FillOutcome::Done)
+      return;
+    a.ok = true;
+    a.window = window;
+    a.geo = w.geo;
+    a.srcRoom = srcRoom;
+    a.alphaRoom = alphaRoom;
+    out = std::move(a);
+  });
+}
 
 ImageWarper::Step ImageWarper::Skip(const std::string& reason) {
   status_.failed = true;
@@ -213,6 +376,8 @@ std::optional<std::string> ImageWarper::Refusal() {
 }
 
 ImageWarper::Step ImageWarper::ProcessImage(int i, int r) {
+  std::unique_ptr<Ahead> ahead = std::move(ahead_);
+  if (ahead && ahead->Position() != i) ahead.reset();
   WarpProject& project = *req_.project;
   if (r < 0 || r >= static_cast<int>(project.images.size())) return Skip("not in the image list");
   const ImageItem& item = project.images[r];
@@ -267,13 +432,10 @@ ImageWarper::Step ImageWarper::ProcessImage(int i, int r) {
   GDALDatasetUniquePtr image(GDALDataset::Open(item.path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
   if (!image || image->GetRasterCount() < 1) return Skip("the image cannot be opened");
   const ProjectionBounds& b = *bounds;
-  if (b.pixMaxX - b.pixMinX + 1 < 64 || b.pixMaxY - b.pixMinY + 1 < 64)
-    return LeaveOut("the image window is smaller than 64 x 64 pixels");
-  const int x0 = std::max(b.pixMinX, 0), y0 = std::max(b.pixMinY, 0);
-  const int x1 = std::min(b.pixMaxX, image->GetRasterXSize() - 1);
-  const int y1 = std::min(b.pixMaxY, image->GetRasterYSize() - 1);
-  const int W = x1 - x0 + 1, H = y1 - y0 + 1;
-  if (W < 2 || H < 2) return LeaveOut("the image window lies outside the image");
+  if (TooSmallWindow(b)) return LeaveOut("the image window is smaller than 64 x 64 pixels");
+  const cv::Rect window = SourceWindowOf(b, image->GetRasterXSize(), image->GetRasterYSize());
+  if (window.empty()) return LeaveOut("the image window lies outside the image");
+  const int W = window.width, H = window.height;
   const int bands = image->GetRasterCount();
   if (bands < nOut_) return Skip("the image has fewer bands than the composition");
 
@@ -281,21 +443,18 @@ ImageWarper::Step ImageWarper::ProcessImage(int i, int r) {
   if (ctx_.AbortCheck()) return Abort();
 
   ImageWarp w;
-  w.orientation = &orientation;
-  w.dem = &dem;
-  if (const auto t = DemGeoTransform::From(dem.gt)) w.demTransform = *t;
-  w.x0 = x0;
-  w.y0 = y0;
-  w.srcW = W;
-  w.srcH = H;
-  w.geo = ComputeOrthoGeometry(b, project.mosaicScale);
-  w.grid = {project.mosaicMinX, project.mosaicMaxY, req_.gsd, w.geo.ox0, w.geo.oy0};
+  SetUpWarp(w, orientation, dem, window, b, project, req_.gsd);
   // Zeroed, so that channels the composition leaves out stay 0.
   cv::Mat srcRoom = cv::Mat::zeros(1, 1, CV_MAKETYPE(depth_, bands == 1 ? 1 : 3)), alphaRoom;
   if (nOut_ == 4) alphaRoom = cv::Mat::zeros(1, 1, CV_MAKETYPE(depth_, 1));
-  const double windowBytes = static_cast<double>(W) * H * srcRoom.elemSize() *
-                             (nOut_ == 4 ? 4.0 / 3.0 : 1.0);
-  if (windowBytes > static_cast<double>(req_.wholeSourceBytes)) {
+  // What was warped ahead serves when it was made from the same window and grid.
+  AheadWork* early = ahead ? &ahead->Take() : nullptr;
+  if (early && !(early->ok && early->window == window && early->geo.outW == w.geo.outW &&
+                 early->geo.outH == w.geo.outH && early->geo.bw == w.geo.bw &&
+                 early->geo.bh == w.geo.bh && early->geo.ox0 == w.geo.ox0 &&
+                 early->geo.oy0 == w.geo.oy0 && early->srcRoom.type() == srcRoom.type()))
+    early = nullptr;
+  if (StreamedSource(window, srcRoom, nOut_, req_.wholeSourceBytes)) {
     // A large frame is read a band of the ortho at a time, by the rectangle each band needs.
     w.hold = [&](const cv::Rect& r) {
       const bool read = ReadSourceRect(image.get(), req_.composition, r, w, srcRoom, alphaRoom, ctx_);
@@ -303,6 +462,14 @@ ImageWarper::Step ImageWarper::ProcessImage(int i, int r) {
       image->FlushCache();
       return read;
     };
+  } else if (early) {
+    srcRoom = early->srcRoom;
+    alphaRoom = early->alphaRoom;
+    w.src = srcRoom;
+    w.alpha = alphaRoom;
+    w.held = cv::Rect(0, 0, W, H);
+    for (std::size_t k = 0; k < req_.composition.size(); ++k) ctx_.Pump();  // as the read does
+    image.reset();
   } else {
     srcRoom = cv::Mat::zeros(H, W, srcRoom.type());
     if (!alphaRoom.empty()) alphaRoom = cv::Mat::zeros(H, W, alphaRoom.type());
@@ -351,13 +518,18 @@ ImageWarper::Step ImageWarper::ProcessImage(int i, int r) {
   const int square = SquareSide(req_.tileStep, req_.maxError);
   for (int by = 0; by < w.geo.nBy; ++by) {
     for (int bx = 0; bx < w.geo.nBx; ++bx) {
-      block.setTo(cv::Scalar::all(0));
-      if (!alphaBlock.empty()) alphaBlock.setTo(cv::Scalar::all(0));
-      if (!written.empty()) written.setTo(cv::Scalar::all(0));
-      const FillOutcome filled =
-          square > 1
-              ? FillBlockTiles(w, bx, by, square, req_.maxError, block, alphaBlock, written, ctx_)
-              : FillBlockPixels(w, bx, by, block, alphaBlock, written, ctx_);
+      FillOutcome filled;
+      if (early && bx == 0 && by == 0) {
+        filled = CheckAsFirstBlockFill(w, square, ctx_);
+        early->block.copyTo(block);
+        if (!alphaBlock.empty()) early->alphaBlock.copyTo(alphaBlock);
+        if (!written.empty()) early->written.copyTo(written);
+      } else {
+        block.setTo(cv::Scalar::all(0));
+        if (!alphaBlock.empty()) alphaBlock.setTo(cv::Scalar::all(0));
+        if (!written.empty()) written.setTo(cv::Scalar::all(0));
+        filled = FillBlock(w, bx, by, square, req_.maxError, block, alphaBlock, written, ctx_);
+      }
       if (filled == FillOutcome::Stopped) {
         writer.Abandon(true);
         return Abort();
@@ -366,6 +538,16 @@ ImageWarper::Step ImageWarper::ProcessImage(int i, int r) {
         writer.Abandon(false);
         ctx_.Log(Format("%s image can't be projected: the image cannot be read!", item.name.c_str()));
         return Skip("the image cannot be read");
+      }
+      if (bx == w.geo.nBx - 1 && by == w.geo.nBy - 1) {
+        // The source is done with: the next image's is read while this ortho is written.
+        w.src.release();
+        w.alpha.release();
+        srcRoom.release();
+        alphaRoom.release();
+        ahead.reset();
+        early = nullptr;
+        StartAhead(i + 1);
       }
       if (surface)
         HideUnseenPixels(*surface, centre, w.grid, bx * w.geo.bw, by * w.geo.bh, block,
@@ -413,6 +595,7 @@ void AddImageOutcome(WarpResult& result, int position, const ImageStatus& status
 WarpResult WarpImages(const WarpRequest& request, const RunContext& ctx) {
   WarpResult result;
   ImageWarper warper(request, ctx);
+  warper.WarpAhead(true);
   if (auto why = warper.Refusal()) {
     result.status = WarpRunStatus::Refused;
     result.refusal = *why;

@@ -107,7 +107,15 @@ void AddImageOutcome(WarpResult& result, int position, const ImageStatus& status
 // for positions of request.rows in any order. request and ctx must outlive the warper.
 class ImageWarper {
  public:
-  ImageWarper(const WarpRequest& request, const RunContext& ctx) : req_(request), ctx_(ctx) {}
+  ImageWarper(const WarpRequest& request, const RunContext& ctx);
+  ~ImageWarper();
+  ImageWarper(const ImageWarper&) = delete;
+  ImageWarper& operator=(const ImageWarper&) = delete;
+
+  // For a driver that warps the positions in order: while ortho i is written, the source window
+  // of position i + 1 is read and its first block warped on another thread. Everything that
+  // shows (the log, progress, Stop, the files) stays in the order of one image after the other.
+  void WarpAhead(bool on) { warpAhead_ = on; }
 
   // Why the run cannot start (nothing written, nothing logged); empty when it can.
   std::optional<std::string> Refusal();
@@ -126,6 +134,8 @@ class ImageWarper {
   // An image kept by choice, or one that has no ground of its own to show.
   Step LeaveOut(const std::string& reason);
   Step Abort();
+  class Ahead;
+  void StartAhead(int position);
 
   const WarpRequest& req_;
   const RunContext& ctx_;
@@ -135,6 +145,8 @@ class ImageWarper {
   int depth_ = -1;
   cv::Mat cellMask_;
   bool firstWritten_ = true;
+  bool warpAhead_ = false;
+  std::unique_ptr<Ahead> ahead_;
 };
 
 // The DEM part around one footprint: CV_32F heights, -9999 where there is none, and its
