@@ -116,7 +116,7 @@ set -e
   --image-dir "$project/images" --gsd $gsd -q --overwrite --out "$work/ortavia"
 SH
 
-echo "Project: $images images of $size RGB, DEM $dem, GSD $gsd; $(grass --version 2>&1 | awk 'NR == 1 { print $1, $2, $3 }'), method $method;"
+echo "Project: $images images of $size RGB, DEM $dem, GSD $gsd; $(grass --version 2>&1 | awk '/^GRASS GIS/ { print $1, $2, $3; exit }'), method $method;"
 echo "load average before the pairs: $(cut -d' ' -f1-3 /proc/loadavg)"
 "$root/bench/pair.sh" "bash $work/ortavia.sh" "bash $work/grass_rectify.sh" "$runs"
 echo "(A: ortavia-batch run, B: GRASS i.ortho.rectify of the $images groups; A/B at most 0.1 is the goal)"
