@@ -180,13 +180,10 @@ bool CheckRecords(const Bundle& bundle, const fs::path& folder, bool mustUndisto
       continue;
     }
     const ImageVerdict verdict = CheckImage(path, *im.passport, mustUndistort, im.cameraName, reference);
-    if (verdict == ImageVerdict::NotReadable)
-      refuse(n.notReadable, r, "GDAL cannot open it as a raster");
-    if (verdict == ImageVerdict::NotMatchingPassport)
-      refuse(n.notMatchingPassport, r, "its size or undistortion marks do not match the passport");
-    if (verdict == ImageVerdict::InvalidFormat)
-      refuse(n.invalidFormat, r, "its bands or data type differ from the first image's");
-    if (verdict != ImageVerdict::Accepted) continue;
+    if (verdict != ImageVerdict::Accepted) {
+      refuse(RefusalCount(verdict, n), r, RefusalReason(verdict));
+      continue;
+    }
     im.images.push_back({name, path});
     geo::COrientation orientation(1.0);
     orientation.BuildINTWithoutDistortion(im.passport.get(), 0.0);

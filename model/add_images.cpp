@@ -90,6 +90,17 @@ ImageVerdict CheckImage(const std::string& path, const geo::CCameraPassport& pas
   return format == *reference ? ImageVerdict::Accepted : ImageVerdict::InvalidFormat;
 }
 
+const char* RefusalReason(ImageVerdict verdict) {
+  switch (verdict) {
+    case ImageVerdict::NotReadable: return "GDAL cannot open it as a raster";
+    case ImageVerdict::NotMatchingPassport:
+      return "its size or undistortion marks do not match the passport";
+    case ImageVerdict::InvalidFormat: return "its bands or data type differ from the first image's";
+    case ImageVerdict::Accepted: break;
+  }
+  return "";
+}
+
 bool IsMosaicProductName(const std::string& name) {
   return name == "coverage" || name == "voronoi";
 }
@@ -166,13 +177,10 @@ AddImagesResult AddImages(WarpProject& project, const std::vector<std::string>& 
     }
     const ImageVerdict verdict =
         CheckImage(path, passport, mustUndistort, project.cameraName, reference);
-    if (verdict == ImageVerdict::NotReadable)
-      refuse(n.notReadable, path, "GDAL cannot open it as a raster");
-    if (verdict == ImageVerdict::NotMatchingPassport)
-      refuse(n.notMatchingPassport, path, "its size or undistortion marks do not match the passport");
-    if (verdict == ImageVerdict::InvalidFormat)
-      refuse(n.invalidFormat, path, "its bands or data type differ from the first image's");
-    if (verdict != ImageVerdict::Accepted) continue;
+    if (verdict != ImageVerdict::Accepted) {
+      refuse(RefusalCount(verdict, n), path, RefusalReason(verdict));
+      continue;
+    }
     project.images.push_back({name, path});
     geo::COrientation orientation(1.0);
     orientation.BuildINTWithoutDistortion(&passport, 0.0);

@@ -77,14 +77,15 @@ ImageVerdict CheckImage(const std::string& path, const geo::CCameraPassport& pas
 bool IsMosaicProductName(const std::string& name);
 // The log line of an image refused for such a name.
 std::string ProductNameRefusal(const std::string& path, const std::string& name);
-// Counts a refused image in its class (Counts has notReadable, notMatchingPassport and
-// invalidFormat); false for a refused one, true for an accepted one.
+// Why an image was refused, as the log and the image list say it.
+const char* RefusalReason(ImageVerdict verdict);
+// The class a refused image counts in (Counts has notReadable, notMatchingPassport and
+// invalidFormat).
 template <class Counts>
-bool CountVerdict(ImageVerdict verdict, Counts& n) {
-  if (verdict == ImageVerdict::NotReadable) ++n.notReadable;
-  if (verdict == ImageVerdict::NotMatchingPassport) ++n.notMatchingPassport;
-  if (verdict == ImageVerdict::InvalidFormat) ++n.invalidFormat;
-  return verdict == ImageVerdict::Accepted;
+int& RefusalCount(ImageVerdict verdict, Counts& n) {
+  if (verdict == ImageVerdict::NotReadable) return n.notReadable;
+  if (verdict == ImageVerdict::NotMatchingPassport) return n.notMatchingPassport;
+  return n.invalidFormat;
 }
 
 // The Add command once the files were chosen (in the order the dialog returned them). Each file is
