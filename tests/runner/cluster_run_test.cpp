@@ -198,8 +198,10 @@ struct SampleRun {
   SampleFiles files;
   BatchProjectOptions inputs;
 
-  SampleRun() {
-    files = test::WriteSmallSample(dir, 240, 180, 48);
+  bool occlusion = false;
+
+  explicit SampleRun(bool withOcclusion = false) : occlusion(withOcclusion) {
+    files = test::WriteSmallSample(dir, 240, 180, 48, occlusion ? 12 : 0);
     inputs.dem = files.dem;
     inputs.passport = files.passport;
     inputs.eo = files.orientations;
@@ -211,16 +213,23 @@ struct SampleRun {
     r.gsd = 0.5;
     r.destinationFolder = (dir / out).string();
     r.presentOrthos = PresentOrthosMode::Overwrite;
+    r.occlusion = occlusion;
+    r.alpha = occlusion;
     return r;
   }
 };
 
-TEST(ClusterRun, AnotherProjectWarpingOutOfOrderWritesTheSingleRunsFiles) {
-  SampleRun s;
+// With occlusion each rank makes the plan of hidden ground itself: the bytes must still be the
+// single run's.
+class ClusterRunBytes : public ::testing::TestWithParam<bool> {};
+
+TEST_P(ClusterRunBytes, AnotherProjectWarpingOutOfOrderWritesTheSingleRunsFiles) {
+  SampleRun s(GetParam());
   WarpProject single;
   s.Fill(single);
   const RunResult one = RunProcess(single, s.Options("single"), {});
   ASSERT_EQ(one.status, RunStatus::Done) << one.message;
+  EXPECT_EQ(one.hiddenFromAll >= 0, s.occlusion) << "the plan of hidden ground ran";
 
   WarpProject master;
   s.Fill(master);
@@ -263,6 +272,8 @@ TEST(ClusterRun, AnotherProjectWarpingOutOfOrderWritesTheSingleRunsFiles) {
     EXPECT_EQ(Bytes(s.dir / "single" / name), Bytes(s.dir / "cluster" / name)) << name;
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(WithAndWithoutOcclusion, ClusterRunBytes, ::testing::Bool());
 
 TEST(ClusterRun, ARankThatSeesAnotherFolderOrOtherInputsIsNamedBeforeTheWarp) {
   SampleRun s;

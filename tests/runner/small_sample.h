@@ -8,9 +8,12 @@
 
 namespace ortavia::test {
 
-// Three frames of width x height over a demSize DEM, written into dir/p.
-inline SampleFiles WriteSmallSample(const std::filesystem::path& dir, int width, int height, int demSize) {
+// Three frames of width x height over a demSize DEM, written into dir/p; with buildings, box
+// buildings stand on the DEM.
+inline SampleFiles WriteSmallSample(const std::filesystem::path& dir, int width, int height, int demSize,
+                                    int buildings = 0) {
   SampleOptions options;
+  options.buildings = buildings;
   options.images = 3;
   options.width = width;
   options.height = height;
