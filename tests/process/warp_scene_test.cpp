@@ -511,51 +511,33 @@ TEST(WarpScene, StopDuringAnImageLeavesOnlyItsPartialFile) {
   EXPECT_FALSE(fs::exists(run.out / "img_c.tif"));
 }
 
-TEST(WarpScene, StopWhileFillingBlocksKeepsThePartialRasterUnderItsTemporaryName) {
-  SceneRun run;
-  int pumpsSinceStart = -1;
-  run.ctx.log = [&](const std::string& s) {
-    run.log.push_back(s);
-    if (s.rfind("processing image img_b", 0) == 0) pumpsSinceStart = 0;
-  };
-  // Abort checks of steps 7 and 11, the band read, step 12: the fifth pump is the first strip's.
-  run.ctx.pump = [&] {
-    if (pumpsSinceStart >= 0 && ++pumpsSinceStart == 5) run.project.abortRequested = true;
-  };
-  const WarpResult result = WarpImages(run.Request(16), run.ctx);
-  EXPECT_EQ(result.status, WarpRunStatus::Aborted);
-  EXPECT_EQ(result.processedRows, (std::vector<int>{0}));
-  EXPECT_TRUE(fs::exists(run.out / "img_b.tif.part"));
-  EXPECT_FALSE(fs::exists(run.out / "img_b.tif"));
-  EXPECT_FALSE(fs::exists(run.out / "img_b.tfw"));
-  EXPECT_FALSE(fs::exists(run.out / "img_b.tfw.part"));
-  EXPECT_TRUE(fs::exists(run.out / "img_a.tfw"));
-}
-
-// The next image is warped while an ortho is written: Stop then costs that ortho, which stays under
-// its temporary name, and nothing of the next image is written.
-TEST(WarpScene, StopWhileAnOrthoIsWrittenAndTheNextWarpedCostsOnlyThatOrtho) {
-  SceneRun run;
-  int pumpsSinceStart = -1;
-  run.ctx.log = [&](const std::string& s) {
-    run.log.push_back(s);
-    if (s.rfind("processing image img_b", 0) == 0) pumpsSinceStart = 0;
-  };
-  // Abort checks of steps 7 and 11, the band read, step 12, the strips: the sixth pump is the
-  // write's, after the next image was started.
-  run.ctx.pump = [&] {
-    if (pumpsSinceStart >= 0 && ++pumpsSinceStart == 6) run.project.abortRequested = true;
-  };
-  const WarpResult result = WarpImages(run.Request(16), run.ctx);
-  EXPECT_EQ(result.status, WarpRunStatus::Aborted);
-  EXPECT_EQ(result.processedRows, (std::vector<int>{0}));
-  EXPECT_TRUE(run.Logged("process aborted by user"));
-  EXPECT_TRUE(fs::exists(run.out / "img_b.tif.part"));
-  EXPECT_FALSE(fs::exists(run.out / "img_b.tif"));
-  EXPECT_FALSE(fs::exists(run.out / "img_b.tfw"));
-  for (const std::string f : {"img_c.tif", "img_c.tif.part", "img_c.tfw", "img_c.tfw.part"})
-    EXPECT_FALSE(fs::exists(run.out / f)) << f;
-  EXPECT_TRUE(fs::exists(run.out / "img_a.tif"));
+// Stop while img_b's blocks are filled (the fifth pump after it starts: abort checks of steps 7 and
+// 11, the band read, step 12, then the first strip's) and while its ortho is written with img_c
+// warped ahead (the sixth, the write's): either way img_b stays under its temporary name and
+// nothing of img_c is written.
+TEST(WarpScene, StopDuringAnImageKeepsItsPartialRasterUnderItsTemporaryName) {
+  for (const int stopAtPump : {5, 6}) {
+    SCOPED_TRACE(stopAtPump);
+    SceneRun run;
+    int pumpsSinceStart = -1;
+    run.ctx.log = [&](const std::string& s) {
+      run.log.push_back(s);
+      if (s.rfind("processing image img_b", 0) == 0) pumpsSinceStart = 0;
+    };
+    run.ctx.pump = [&] {
+      if (pumpsSinceStart >= 0 && ++pumpsSinceStart == stopAtPump) run.project.abortRequested = true;
+    };
+    const WarpResult result = WarpImages(run.Request(16), run.ctx);
+    EXPECT_EQ(result.status, WarpRunStatus::Aborted);
+    EXPECT_EQ(result.processedRows, (std::vector<int>{0}));
+    EXPECT_TRUE(run.Logged("process aborted by user"));
+    EXPECT_TRUE(fs::exists(run.out / "img_b.tif.part"));
+    for (const std::string f : {"img_b.tif", "img_b.tfw", "img_b.tfw.part", "img_c.tif",
+                                "img_c.tif.part", "img_c.tfw", "img_c.tfw.part"})
+      EXPECT_FALSE(fs::exists(run.out / f)) << f;
+    EXPECT_TRUE(fs::exists(run.out / "img_a.tif"));
+    EXPECT_TRUE(fs::exists(run.out / "img_a.tfw"));
+  }
 }
 
 // Tiny turned images: the box of their ground footprint projects around the whole image, so the
