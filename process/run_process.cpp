@@ -106,7 +106,8 @@ void FinishRun(WarpProject& project, const RunOptions& options, bool overwrite,
 // mosaic.vrt over every ortho of the run's images now in the folder, those kept from before
 // included; a failure costs only that file.
 void WriteRunMosaic(const WarpProject& project, const RunOptions& options, const MosaicGrid& grid,
-                    const std::string& crsWkt, const std::vector<int>& rows, const RunContext& ctx) {
+                    const std::string& crsWkt, const std::vector<int>& rows,
+                    const HiddenFill* hiddenFill, const RunContext& ctx) {
   const MosaicVrtGrid vrtGrid{project.mosaicMinX, project.mosaicMaxY,  options.gsd, grid.mosaicScale,
                               grid.mosaicWidth,   grid.mosaicHeight,   crsWkt};
   std::vector<MosaicVrtOrtho> orthos;
@@ -114,7 +115,7 @@ void WriteRunMosaic(const WarpProject& project, const RunOptions& options, const
     orthos.push_back(
         {r, (fs::path(options.destinationFolder) / (project.images[r].name + ".tif")).string()});
   const MosaicVrtResult vrt =
-      WriteMosaicVrt(options.destinationFolder, grid.voronoiMap, vrtGrid, orthos);
+      WriteMosaicVrt(options.destinationFolder, grid.voronoiMap, vrtGrid, orthos, hiddenFill);
   for (const std::string& note : vrt.notes) ctx.Log(note);
   if (!vrt.error.empty()) ctx.Log("mosaic.vrt cannot be written: " + vrt.error);
 }
@@ -407,7 +408,7 @@ RunResult RunProcess(WarpProject& project, const RunOptions& options, const RunC
     }
   }
   warp = AbortSet(project, ctx) ? WarpResult{WarpRunStatus::Aborted} : warpDriver(request, ctx);
-  WriteRunMosaic(project, options, mosaic.grid, crsWkt, result.rows, ctx);
+  WriteRunMosaic(project, options, mosaic.grid, crsWkt, result.rows, request.hiddenFill.get(), ctx);
   if (!options.mosaicPath.empty()) {
     if (AbortSet(project, ctx) || warp.status == WarpRunStatus::Aborted)
       ctx.Log("Mosaic not written: process aborted by user");

@@ -178,8 +178,39 @@ std::vector<VrtWindow> MosaicVrtWindows(const cv::Mat& voronoiMap, double mosaic
   return out;
 }
 
+std::vector<VrtWindow> HiddenFillWindows(const HiddenFill& fill, const std::vector<int>& rows,
+                                         const std::vector<OrthoPlacement>& placements) {
+  std::map<int, int> orthoOfRow;
+  for (size_t i = 0; i < rows.size() && i < placements.size(); ++i)
+    orthoOfRow[rows[i]] = static_cast<int>(i);
+  std::vector<VrtWindow> out;
+  std::map<std::tuple<int, int, int>, size_t> above;  // as in MosaicVrtWindows
+  for (int y = 0; y < fill.Height(); ++y) {
+    std::map<std::tuple<int, int, int>, size_t> here;
+    for (const FillRun& run : fill.Row(y)) {
+      const auto it = orthoOfRow.find(run.row);
+      if (it == orthoOfRow.end()) continue;  // nobody sees it, or its ortho is missing
+      const OrthoPlacement& p = placements[it->second];
+      const int x0 = std::max(run.x0, p.ox0), x1 = std::min(run.x1, p.ox0 + p.width);
+      if (x0 >= x1 || y < p.oy0 || y >= p.oy0 + p.height) continue;
+      const auto key = std::make_tuple(it->second, x0, x1 - x0);
+      const auto prev = above.find(key);
+      if (prev != above.end()) {
+        ++out[prev->second].h;
+        here[key] = prev->second;
+        continue;
+      }
+      out.push_back({it->second, x0 - p.ox0, y - p.oy0, x0, y, x1 - x0, 1});
+      here[key] = out.size() - 1;
+    }
+    above = std::move(here);
+  }
+  return out;
+}
+
 MosaicVrtResult WriteMosaicVrt(const std::string& folder, const cv::Mat& voronoiMap,
-                               const MosaicVrtGrid& grid, const std::vector<MosaicVrtOrtho>& orthos) {
+                               const MosaicVrtGrid& grid, const std::vector<MosaicVrtOrtho>& orthos,
+                               const HiddenFill* fill) {
   MosaicVrtResult result;
   std::vector<OrthoFile> files;
   for (const MosaicVrtOrtho& o : orthos) {
@@ -206,8 +237,12 @@ MosaicVrtResult WriteMosaicVrt(const std::string& folder, const cv::Mat& voronoi
     rows.push_back(f.row);
     placements.push_back(f.place);
   }
-  const std::vector<VrtWindow> windows = MosaicVrtWindows(
+  std::vector<VrtWindow> windows = MosaicVrtWindows(
       voronoiMap, grid.mosaicScale, grid.mosaicWidth, grid.mosaicHeight, rows, placements);
+  if (fill) {
+    const std::vector<VrtWindow> filled = HiddenFillWindows(*fill, rows, placements);
+    windows.insert(windows.end(), filled.begin(), filled.end());
+  }
 
   const double g = grid.gsd;
   std::string xml = "<VRTDataset rasterXSize=\"" + std::to_string(grid.mosaicWidth) +

@@ -1,6 +1,7 @@
 #pragma once
 // "mosaic.vrt": one GDAL virtual raster over the orthos of a run, so that a GIS opens the whole
-// block as one layer. Every ortho contributes only its own Voronoi cell: the cells an image owns
+// block as one layer. Every ortho contributes its own Voronoi cell (with true orthos, also the
+// pixels it shows for a neighbour that cannot see them): the cells an image owns
 // are cut into rectangles (runs of cells along a row, merged down while they stay the same), and
 // each rectangle is one source window of that image's ortho. The seamlines are those of the
 // Voronoi map, and where an ortho was not written its cells stay empty.
@@ -11,6 +12,8 @@
 #include <vector>
 
 #include <opencv2/core/mat.hpp>
+
+#include "products/hidden_fill.h"
 
 namespace ortavia {
 
@@ -51,6 +54,12 @@ std::vector<VrtWindow> MosaicVrtWindows(const cv::Mat& voronoiMap, double mosaic
                                         const std::vector<int>& rows,
                                         const std::vector<OrthoPlacement>& placements);
 
+// True orthos: the windows that show the pixels an owner cannot see from the image that shows them
+// instead (runs of one mosaic row, grown down while the next row has the same run), clipped to that
+// ortho. They follow the cells' windows, so that they are drawn over the owner's empty pixels.
+std::vector<VrtWindow> HiddenFillWindows(const HiddenFill& fill, const std::vector<int>& rows,
+                                         const std::vector<OrthoPlacement>& placements);
+
 struct MosaicVrtResult {
   std::string error;               // empty when written (or nothing to write)
   std::vector<std::string> notes;  // orthos left out, each with its cause
@@ -58,8 +67,10 @@ struct MosaicVrtResult {
 };
 
 // Writes "<folder>/mosaic.vrt" over the orthos that exist; nothing when none does. Orthos whose
-// pixel size is not the grid's or whose offset is not whole pixels are left out with a note.
+// pixel size is not the grid's or whose offset is not whole pixels are left out with a note. With
+// `fill` (true orthos), hidden pixels are shown from the image the plan names.
 MosaicVrtResult WriteMosaicVrt(const std::string& folder, const cv::Mat& voronoiMap,
-                               const MosaicVrtGrid& grid, const std::vector<MosaicVrtOrtho>& orthos);
+                               const MosaicVrtGrid& grid, const std::vector<MosaicVrtOrtho>& orthos,
+                               const HiddenFill* fill = nullptr);
 
 }  // namespace ortavia

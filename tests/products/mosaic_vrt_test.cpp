@@ -60,6 +60,17 @@ TEST(MosaicVrt, WindowsCoverEachOrthosOwnCellsOnly) {
   }
 }
 
+// Ortho 0 shows list row 0 from mosaic pixel (0, 0), 8 x 4; ortho 1 row 1 from (2, 1), 6 x 3.
+TEST(MosaicVrt, HiddenPixelsComeFromTheOrthoThatShowsThem) {
+  HiddenFill fill(4);
+  fill.SetRow(0, {{1, 3, 1}});                // above ortho 1: nothing
+  fill.SetRow(1, {{1, 3, 1}, {5, 6, -1}});    // cut to column 2; nobody sees 5
+  fill.SetRow(2, {{2, 3, 1}, {4, 6, 0}});     // the same run as above grows that window
+  fill.SetRow(3, {{2, 3, 1}, {4, 6, 2}});     // row 2 has no ortho
+  const std::vector<VrtWindow> expected = {{1, 0, 0, 2, 1, 1, 3}, {0, 4, 2, 4, 2, 2, 1}};
+  EXPECT_EQ(HiddenFillWindows(fill, {0, 1}, {{0, 0, 8, 4}, {2, 1, 6, 3}}), expected);
+}
+
 TEST(MosaicVrt, OneFileShowsTheBlockWithTheSeamlinesOfTheVoronoiMap) {
   GDALAllRegister();
   const fs::path dir = test::MakeTempDir("vrt");

@@ -99,10 +99,14 @@ TEST(HiddenFill, PixelsTheOwnerCannotSeeComeFromTheImageThatSees) {
   const fs::path out = options.destinationFolder;
   GDALDatasetUniquePtr vds(GDALDataset::Open((out / "voronoi.tif").c_str(), GDAL_OF_RASTER));
   GDALDatasetUniquePtr mds(GDALDataset::Open(options.mosaicPath.c_str(), GDAL_OF_RASTER));
-  ASSERT_TRUE(vds && mds);
+  GDALDatasetUniquePtr vrt(GDALDataset::Open((out / "mosaic.vrt").c_str(), GDAL_OF_RASTER));
+  ASSERT_TRUE(vds && mds && vrt);
   double vgt[6];
   ASSERT_EQ(vds->GetGeoTransform(vgt), CE_None);
-  const cv::Mat codes = ReadAllBands(vds.get()), mosaic = ReadAllBands(mds.get());
+  const cv::Mat codes = ReadAllBands(vds.get()), mosaic = ReadAllBands(mds.get()),
+                virtualMosaic = ReadAllBands(vrt.get());
+  ASSERT_EQ(virtualMosaic.size(), mosaic.size());
+  ASSERT_EQ(virtualMosaic.channels(), 4);
   const double scale = vgt[1] / options.gsd;
   std::map<int, Ortho> orthos;
   for (size_t k = 0; k < project.images.size(); ++k) {
@@ -121,9 +125,9 @@ TEST(HiddenFill, PixelsTheOwnerCannotSeeComeFromTheImageThatSees) {
 
   // Every mosaic pixel: at most one ortho opaque; where it is not the cell's owner, the owner
   // left the pixel empty, the scene hides it from the owner and shows it to the filler, and the
-  // mosaic holds the filler's very pixel.
+  // mosaic and mosaic.vrt hold the filler's very pixel.
   long long filled = 0, hiddenFromOwner = 0, seenByFiller = 0, twice = 0, mosaicDiffers = 0,
-            ownerPainted = 0;
+            ownerPainted = 0, vrtDiffers = 0;
   for (int y = 0; y < mosaic.rows; ++y)
     for (int x = 0; x < mosaic.cols; ++x) {
       const int cx = static_cast<int>(std::floor(x / scale)), cy = static_cast<int>(std::floor(y / scale));
@@ -146,11 +150,14 @@ TEST(HiddenFill, PixelsTheOwnerCannotSeeComeFromTheImageThatSees) {
       const uchar* f = orthos[shown].At(x, y);
       const uchar* m = mosaic.ptr<uchar>(y) + 4 * x;
       mosaicDiffers += m[3] == 0 || m[0] != f[0] || m[1] != f[1] || m[2] != f[2];
+      const uchar* v = virtualMosaic.ptr<uchar>(y) + 4 * x;
+      vrtDiffers += v[3] != 255 || v[0] != f[0] || v[1] != f[1] || v[2] != f[2];
     }
   EXPECT_EQ(twice, 0);
   EXPECT_GT(filled, 200);
   EXPECT_EQ(ownerPainted, 0);
   EXPECT_EQ(mosaicDiffers, 0);
+  EXPECT_EQ(vrtDiffers, 0);
   // The surface model is posted at about 0.7 m: its walls stand within a posting of the boxes'.
   EXPECT_GE(hiddenFromOwner, filled * 9 / 10) << filled;
   EXPECT_GE(seenByFiller, filled * 9 / 10) << filled;
