@@ -16,19 +16,11 @@
 #include "runner/batch_runner.h"
 #include "runner/sample_project.h"
 #include "support/test_env.h"
+#include "support/test_geotiff.h"
 
 namespace ortavia {
 namespace {
 namespace fs = std::filesystem;
-
-cv::Mat ReadAllBands(GDALDataset* ds) {
-  const int n = ds->GetRasterCount();
-  cv::Mat m(ds->GetRasterYSize(), ds->GetRasterXSize(), CV_8UC(n));
-  EXPECT_EQ(ds->RasterIO(GF_Read, 0, 0, m.cols, m.rows, m.ptr(), m.cols, m.rows, GDT_Byte, n,
-                         nullptr, n, static_cast<GSpacing>(m.step[0]), 1, nullptr),
-            CE_None);
-  return m;
-}
 
 struct Ortho {
   cv::Mat px;  // red, green, blue, alpha
@@ -103,8 +95,9 @@ TEST(HiddenFill, PixelsTheOwnerCannotSeeComeFromTheImageThatSees) {
   ASSERT_TRUE(vds && mds && vrt);
   double vgt[6];
   ASSERT_EQ(vds->GetGeoTransform(vgt), CE_None);
-  const cv::Mat codes = ReadAllBands(vds.get()), mosaic = ReadAllBands(mds.get()),
-                virtualMosaic = ReadAllBands(vrt.get());
+  const cv::Mat codes = test::ReadBandsAsBytes(vds.get());
+  const cv::Mat mosaic = test::ReadBandsAsBytes(mds.get());
+  const cv::Mat virtualMosaic = test::ReadBandsAsBytes(vrt.get());
   ASSERT_EQ(virtualMosaic.size(), mosaic.size());
   ASSERT_EQ(virtualMosaic.channels(), 4);
   const double scale = vgt[1] / options.gsd;
@@ -117,7 +110,7 @@ TEST(HiddenFill, PixelsTheOwnerCannotSeeComeFromTheImageThatSees) {
     double gt[6];
     ASSERT_EQ(ds->GetGeoTransform(gt), CE_None);
     Ortho o;
-    o.px = ReadAllBands(ds.get());
+    o.px = test::ReadBandsAsBytes(ds.get());
     o.ox0 = static_cast<int>(std::lround((gt[0] + options.gsd / 2 - vgt[0]) / options.gsd));
     o.oy0 = static_cast<int>(std::lround((vgt[3] - gt[3] + options.gsd / 2) / options.gsd));
     orthos[static_cast<int>(k)] = o;

@@ -439,16 +439,6 @@ TEST(RunProcess, GeographicDemOrBadCrsIsRefusedBeforeAnyWork) {
 }
 
 
-// All bands of a raster, band-interleaved by pixel, as bytes.
-cv::Mat ReadBytes(GDALDataset* ds) {
-  const int n = ds->GetRasterCount();
-  cv::Mat m(ds->GetRasterYSize(), ds->GetRasterXSize(), CV_8UC(n));
-  EXPECT_EQ(ds->RasterIO(GF_Read, 0, 0, m.cols, m.rows, m.ptr(), m.cols, m.rows, GDT_Byte, n,
-                         nullptr, n, static_cast<GSpacing>(m.step[0]), 1, nullptr),
-            CE_None);
-  return m;
-}
-
 TEST(RunProcess, CogOrthosAreTransparentOutsideTheirCellAndUnchangedInside) {
   Filled f;
   const RunOptions plain = f.Options("plain");
@@ -466,7 +456,7 @@ TEST(RunProcess, CogOrthosAreTransparentOutsideTheirCellAndUnchangedInside) {
   ASSERT_TRUE(voronoi);
   double vgt[6];
   ASSERT_EQ(voronoi->GetGeoTransform(vgt), CE_None);
-  const cv::Mat codes = ReadBytes(voronoi.get());
+  const cv::Mat codes = test::ReadBandsAsBytes(voronoi.get());
   const double scale = vgt[1] / gis.gsd;
 
   for (size_t k = 0; k < f.project.images.size(); ++k) {
@@ -480,7 +470,7 @@ TEST(RunProcess, CogOrthosAreTransparentOutsideTheirCellAndUnchangedInside) {
     ASSERT_TRUE(g && p);
     ASSERT_EQ(g->GetRasterCount(), 4);
     EXPECT_EQ(g->GetRasterBand(4)->GetColorInterpretation(), GCI_AlphaBand);
-    const cv::Mat a = ReadBytes(g.get()), b = ReadBytes(p.get());
+    const cv::Mat a = test::ReadBandsAsBytes(g.get()), b = test::ReadBandsAsBytes(p.get());
     ASSERT_EQ(a.size(), b.size());
     double gt[6];
     ASSERT_EQ(g->GetGeoTransform(gt), CE_None);

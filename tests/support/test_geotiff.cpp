@@ -51,4 +51,12 @@ bool ReadsCompletely(const std::filesystem::path& path) {
   return CPLGetLastErrorType() == CE_None;
 }
 
+cv::Mat ReadBandsAsBytes(GDALDataset* ds) {
+  const int n = ds->GetRasterCount();
+  cv::Mat m(ds->GetRasterYSize(), ds->GetRasterXSize(), CV_8UC(n));
+  const CPLErr err = ds->RasterIO(GF_Read, 0, 0, m.cols, m.rows, m.ptr(), m.cols, m.rows, GDT_Byte,
+                                  n, nullptr, n, static_cast<GSpacing>(m.step[0]), 1, nullptr);
+  return err == CE_None ? m : cv::Mat();
+}
+
 }  // namespace ortavia::test

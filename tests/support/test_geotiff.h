@@ -9,6 +9,8 @@
 #include <optional>
 #include <string>
 
+#include <opencv2/core/mat.hpp>
+
 namespace ortavia::test {
 
 struct TestRaster {
@@ -34,5 +36,8 @@ GDALDatasetUniquePtr OpenRaster(const std::filesystem::path& path);
 // True when GDAL opens the raster and reads every band through to the end without an error: a
 // file cut short or still being written fails.
 bool ReadsCompletely(const std::filesystem::path& path);
+
+// Every band of a raster as bytes, interleaved by pixel (CV_8UC(bands)); empty when the read fails.
+cv::Mat ReadBandsAsBytes(GDALDataset* ds);
 
 }  // namespace ortavia::test
