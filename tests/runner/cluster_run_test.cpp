@@ -10,6 +10,7 @@
 #include <set>
 
 #include <gtest/gtest.h>
+#include <opencv2/core.hpp>
 
 #include "process/run_process.h"
 #include "runner/batch_runner.h"
@@ -274,6 +275,34 @@ TEST_P(ClusterRunBytes, AnotherProjectWarpingOutOfOrderWritesTheSingleRunsFiles)
 }
 
 INSTANTIATE_TEST_SUITE_P(WithAndWithoutOcclusion, ClusterRunBytes, ::testing::Bool());
+
+// Rows of the warp, the plan of hidden ground and the visibility are shared among OpenCV's
+// threads: one thread and many must write the same orthos, products and mosaic.
+TEST(SingleRunBytes, OneThreadAndTwoWriteTheSameFilesWithOcclusion) {
+  SampleRun s(true);
+  const int before = cv::getNumThreads();
+  auto run = [&](int threads, const std::string& out) {
+    WarpProject project;
+    s.Fill(project);
+    RunOptions options = s.Options(out);
+    options.mosaicPath = (s.dir / out / "mosaic.tif").string();
+    cv::setNumThreads(threads);
+    const RunResult r = RunProcess(project, options, {});
+    cv::setNumThreads(before);
+    EXPECT_EQ(r.status, RunStatus::Done) << r.message;
+    EXPECT_TRUE(r.mosaicWritten) << r.mosaicError;
+    return r.hiddenFromAll;
+  };
+  EXPECT_EQ(run(1, "one"), run(2, "two"));
+  size_t compared = 0;
+  for (const auto& entry : fs::directory_iterator(s.dir / "one")) {
+    const std::string name = entry.path().filename().string();
+    if (name == "report.txt") continue;
+    EXPECT_EQ(Bytes(entry.path()), Bytes(s.dir / "two" / name)) << name;
+    ++compared;
+  }
+  EXPECT_GE(compared, 3u + 2u) << "three orthos, the products and the mosaic";
+}
 
 TEST(ClusterRun, ARankThatSeesAnotherFolderOrOtherInputsIsNamedBeforeTheWarp) {
   SampleRun s;
