@@ -709,10 +709,14 @@ GDALDatasetUniquePtr CreateMosaicTiles(const std::string& path, const Assembly& 
 
 }  // namespace
 
-int MosaicTileSide(int memoryMb, int depth, int bands, int featherPx) {
+int MosaicTileSide(int memoryMb, int depth, int bands, int featherPx, bool pyramids) {
   // Per pixel of a grown tile: each ortho's balanced values and gains, mask, labels and weight;
   // the composite and its conversion.
-  const double perPixel = std::max(depth, 1) * (8.0 * bands + 16.0) + 12.0 * bands + 16.0;
+  const int layers = std::max(depth, 1);
+  double perPixel = layers * (8.0 * bands + 16.0) + 12.0 * bands + 16.0;
+  // Multi-band: each ortho's difference and mask over the window, the blended levels and their
+  // weights (a third more than the finest), the level being built and its expansion.
+  if (pyramids) perPixel += layers * (4.0 * bands + 5.0) + 4.0 / 3.0 * (4.0 * bands + 4.0) + 20.0 * bands;
   const double budget = std::max(memoryMb, kMinMosaicMemoryMb) * 1048576.0 / 2.0;
   const int side = static_cast<int>(std::sqrt(budget / perPixel)) - 2 * featherPx;
   return std::clamp(side / 256 * 256, 256, 4096);
@@ -762,8 +766,9 @@ MosaicWriteResult WriteMosaicTiff(const std::string& path, const cv::Mat& vorono
   if (std::string e = Balance(a, reader, options, p, step); !e.empty() || p.Stopped())
     return finish(e);
 
+  const bool pyramids = options.blend == MosaicBlend::Multiband;
   result.tileSide = MosaicTileSide(options.memoryMb, a.depth, a.bands,
-                                   options.blend == MosaicBlend::Multiband ? kMultibandMargin : options.featherPx);
+                                   pyramids ? kMultibandMargin : options.featherPx, pyramids);
   const int side = result.tileSide;
   const int tiles = ((a.all.width + side - 1) / side) * ((a.all.height + side - 1) / side);
   const int cogSteps = std::max(tiles / 4, 1);

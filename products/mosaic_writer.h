@@ -36,7 +36,7 @@ MosaicWriteResult WriteMosaicTiff(const std::string& path, const cv::Mat& vorono
                                   const MosaicOptions& options, const RunContext& ctx);
 
 // Side of the assembly tiles for a memory setting: a multiple of 256 from 256 to 4096, for
-// `depth` orthos over one pixel and `bands` image bands.
-int MosaicTileSide(int memoryMb, int depth, int bands, int featherPx);
+// `depth` orthos over one pixel and `bands` image bands; pyramids: multi-band blending.
+int MosaicTileSide(int memoryMb, int depth, int bands, int featherPx, bool pyramids = false);
 
 }  // namespace ortavia
