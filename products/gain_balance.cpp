@@ -100,26 +100,22 @@ bool IsUnitGain(const GainField& f, int bands) {
   return true;
 }
 
-cv::Mat GainImage(const GainField& f, const cv::Rect& rect, int bands) {
-  cv::Mat out;
-  cv::Scalar global;
-  for (int b = 0; b < bands; ++b) global[b] = f.gain[b];
-  if (f.factor.empty()) {
-    out.create(rect.size(), CV_32FC(bands));
-    out.setTo(global);
-    return out;
-  }
-  // The field is bilinear between block centres (ox0 + (k + 0.5) * blockPx, pixel x's centre at
-  // x + 0.5), at least 64 pixels apart: sampled every kStep pixels and interpolated linearly in
-  // between, it departs from the exact field by at most 1/64 of its change from one block to the
-  // next, and only beside the block centres.
-  constexpr int kStep = 4;
-  // Samples on multiples of kStep of the mosaic grid, so that a pixel's gain does not depend on
-  // the rectangle asked for.
-  const int x0 = rect.x - ((rect.x % kStep) + kStep) % kStep;
-  const int y0 = rect.y - ((rect.y % kStep) + kStep) % kStep;
-  const int sw = (rect.br().x - x0) / kStep + 2, sh = (rect.br().y - y0) / kStep + 2;
-  // Bilinear by hand: OpenCV's remap rounds positions to 1/32 of a block.
+namespace {
+
+// The field is bilinear between block centres (ox0 + (k + 0.5) * blockPx, pixel x's centre at
+// x + 0.5), at least 64 pixels apart: sampled every kGainStep pixels and interpolated linearly in
+// between, it departs from the exact field by at most 1/64 of its change from one block to the
+// next, and only beside the block centres.
+constexpr int kGainStep = 4;
+
+// The field's samples around rect, on multiples of kGainStep of the mosaic grid (so that a
+// pixel's gain does not depend on the rectangle asked for), global gains included; origin: the
+// mosaic pixel of sample (0, 0).
+cv::Mat GainSamples(const GainField& f, const cv::Rect& rect, int bands, cv::Point* origin) {
+  const int x0 = rect.x - ((rect.x % kGainStep) + kGainStep) % kGainStep;
+  const int y0 = rect.y - ((rect.y % kGainStep) + kGainStep) % kGainStep;
+  *origin = {x0, y0};
+  const int sw = (rect.br().x - x0) / kGainStep + 2, sh = (rect.br().y - y0) / kGainStep + 2;
   const auto axis = [](double u, int n, int* i0, int* i1, double* t) {
     u = std::clamp(u, 0.0, static_cast<double>(n - 1));
     *i0 = static_cast<int>(std::floor(u));
@@ -130,28 +126,68 @@ cv::Mat GainImage(const GainField& f, const cv::Rect& rect, int bands) {
   for (int r = 0; r < sh; ++r) {
     int j0, j1;
     double tv;
-    axis((y0 + r * kStep + 0.5 - f.oy0) / f.blockPx - 0.5, f.ny, &j0, &j1, &tv);
+    axis((y0 + r * kGainStep + 0.5 - f.oy0) / f.blockPx - 0.5, f.ny, &j0, &j1, &tv);
     float* out = coarse.ptr<float>(r);
     for (int c = 0; c < sw; ++c) {
       int i0, i1;
       double tu;
-      axis((x0 + c * kStep + 0.5 - f.ox0) / f.blockPx - 0.5, f.nx, &i0, &i1, &tu);
+      axis((x0 + c * kGainStep + 0.5 - f.ox0) / f.blockPx - 0.5, f.nx, &i0, &i1, &tu);
       const auto at = [&](int j, int i, int b) {
         return static_cast<double>(f.factor[(static_cast<size_t>(j) * f.nx + i) * bands + b]);
       };
       for (int b = 0; b < bands; ++b) {
         const double top = at(j0, i0, b) * (1 - tu) + at(j0, i1, b) * tu;
         const double bottom = at(j1, i0, b) * (1 - tu) + at(j1, i1, b) * tu;
-        out[c * bands + b] = static_cast<float>(top * (1 - tv) + bottom * tv);
+        out[c * bands + b] = static_cast<float>((top * (1 - tv) + bottom * tv) * f.gain[b]);
       }
     }
   }
-  cv::multiply(coarse, global, coarse);
-  // Pixel rect.x + i is sample (rect.x + i - x0) / kStep of coarse.
-  const cv::Matx23d up(1.0 / kStep, 0, static_cast<double>(rect.x - x0) / kStep, 0, 1.0 / kStep,
-                       static_cast<double>(rect.y - y0) / kStep);
-  cv::warpAffine(coarse, out, up, rect.size(), cv::INTER_LINEAR | cv::WARP_INVERSE_MAP,
-                 cv::BORDER_REPLICATE);
+  return coarse;
+}
+
+template <int N>
+void MultiplyRows(const cv::Mat& coarse, cv::Point origin, const cv::Rect& rect, cv::Mat& values) {
+  constexpr float kStepShare = 1.0f / kGainStep;
+  std::vector<float> line(static_cast<size_t>(coarse.cols) * N);
+  for (int r = 0; r < values.rows; ++r) {
+    const int dy = rect.y + r - origin.y;
+    const float* top = coarse.ptr<float>(dy / kGainStep);
+    const float* bottom = coarse.ptr<float>(dy / kGainStep + 1);
+    const float tv = static_cast<float>(dy % kGainStep) * kStepShare;
+    for (size_t i = 0; i < line.size(); ++i) line[i] = top[i] + (bottom[i] - top[i]) * tv;
+    float* v = values.ptr<float>(r);
+    for (int c = 0; c < values.cols; ++c, v += N) {
+      const int dx = rect.x + c - origin.x;
+      const float* g = line.data() + (dx / kGainStep) * N;
+      const float tu = static_cast<float>(dx % kGainStep) * kStepShare;
+      for (int b = 0; b < N; ++b) v[b] *= g[b] + (g[b + N] - g[b]) * tu;
+    }
+  }
+}
+
+}  // namespace
+
+void ApplyGain(const GainField& f, const cv::Rect& rect, cv::Mat& values) {
+  const int bands = values.channels();
+  if (f.factor.empty()) {
+    cv::Scalar global;
+    for (int b = 0; b < bands; ++b) global[b] = f.gain[b];
+    cv::multiply(values, global, values);
+    return;
+  }
+  cv::Point origin;
+  const cv::Mat coarse = GainSamples(f, rect, bands, &origin);
+  switch (bands) {
+    case 1: MultiplyRows<1>(coarse, origin, rect, values); break;
+    case 2: MultiplyRows<2>(coarse, origin, rect, values); break;
+    case 3: MultiplyRows<3>(coarse, origin, rect, values); break;
+    default: MultiplyRows<4>(coarse, origin, rect, values); break;
+  }
+}
+
+cv::Mat GainImage(const GainField& f, const cv::Rect& rect, int bands) {
+  cv::Mat out(rect.size(), CV_32FC(bands), cv::Scalar::all(1.0));
+  ApplyGain(f, rect, out);
   return out;
 }
 

@@ -63,6 +63,9 @@ bool IsUnitGain(const GainField& field, int bands);
 // Gains of mosaic pixels rect, CV_32FC(bands).
 cv::Mat GainImage(const GainField& field, const cv::Rect& rect, int bands);
 
+// values (CV_32FC(bands) over mosaic pixels rect, bands up to kMaxMosaicBands) times the gains.
+void ApplyGain(const GainField& field, const cv::Rect& rect, cv::Mat& values);
+
 // Collects the overlaps of the orthos, tile by tile on a coarse grid, and solves the fields.
 class BalanceAccumulator {
  public:

@@ -19,6 +19,7 @@
 #include "products/blend.h"
 #include "products/gain_balance.h"
 #include "products/mosaic.h"
+#include "products/mosaic_overviews.h"
 #include "products/mosaic_source.h"
 #include "products/multiband.h"
 #include "products/seamline.h"
@@ -136,7 +137,7 @@ std::string ReadBalanced(MosaicReader& reader, const Assembly& a, const std::vec
   for (size_t i = 0; i < ids.size(); ++i) {
     if (!reader.Read(ids[i], rect, values[i], valid[i])) return SourceError(a, ids[i]);
     const GainField& gain = a.gains[ids[i]];
-    if (!IsUnitGain(gain, a.bands)) cv::multiply(values[i], GainImage(gain, rect, a.bands), values[i]);
+    if (!IsUnitGain(gain, a.bands)) ApplyGain(gain, rect, values[i]);
   }
   return {};
 }
@@ -196,10 +197,36 @@ GDALDatasetUniquePtr CreateTiff(const std::string& path, const cv::Rect& all, in
   return ds;
 }
 
-// The seams of one chunk, searched at half resolution: a quarter of the pixels and half the path
-// lengths for the cut, while the feathering hides the pixel the seam may be off. chunk and the
-// returned labels are on the half grid; full receives the labels of the mosaic pixels, with
-// kBaseLabel where the ortho chosen lacks the pixel (a seam never leaves the overlap).
+// The field of a gain on the half grid (pixel u standing for mosaic pixels 2u and 2u + 1).
+GainField HalfField(GainField f) {
+  const auto half = [](int v) { return v >= 0 ? v / 2 : -((1 - v) / 2); };
+  f.ox0 = half(f.ox0);
+  f.oy0 = half(f.oy0);
+  f.blockPx /= 2.0;
+  return f;
+}
+
+// Balanced half-resolution windows (the orthos' first overviews where they have them) of the
+// orthos ids over rect of the half grid; empty, or which cannot be read.
+std::string ReadHalfBalanced(MosaicReader& reader, const Assembly& a, const std::vector<int>& ids,
+                             const cv::Rect& rect, std::vector<cv::Mat>& values,
+                             std::vector<cv::Mat>& valid) {
+  values.assign(ids.size(), cv::Mat());
+  valid.assign(ids.size(), cv::Mat());
+  for (size_t i = 0; i < ids.size(); ++i) {
+    if (!reader.ReadCoarse(ids[i], rect.tl() * 2, rect.size(), 2, values[i], valid[i]))
+      return SourceError(a, ids[i]);
+    const GainField& gain = a.gains[ids[i]];
+    if (!IsUnitGain(gain, a.bands)) ApplyGain(HalfField(gain), rect, values[i]);
+  }
+  return {};
+}
+
+// The seams of one chunk, searched at half resolution on the orthos' overviews: a quarter of the
+// pixels to read and half the path lengths, while the feathering hides the pixel the seam may be
+// off. chunk and the returned labels are on the half grid; full receives the labels of the
+// mosaic pixels, kBaseLabel where no ortho was seen. Where the ortho chosen lacks a mosaic pixel,
+// the assembly takes the base label there: a seam never leaves the overlap.
 std::string HalfSeamChunk(const Assembly& a, MosaicReader& reader, const cv::Rect& half,
                           SeamChunk& in, cv::Mat& labels, cv::Mat& full) {
   in.ownerRect = Grow(in.chunk, in.band + 1, half);
@@ -213,28 +240,20 @@ std::string HalfSeamChunk(const Assembly& a, MosaicReader& reader, const cv::Rec
     full.release();
     return {};
   }
-  const cv::Rect work(in.workRect.tl() * 2, in.workRect.size() * 2);
-  std::vector<cv::Mat> values, valid;
-  if (std::string e = ReadBalanced(reader, a, in.ids, work, values, valid); !e.empty()) return e;
-  in.values.resize(values.size());
-  in.valid.resize(values.size());
-  for (size_t i = 0; i < values.size(); ++i) {
-    cv::resize(values[i], in.values[i], in.workRect.size(), 0, 0, cv::INTER_AREA);
-    cv::Mat share;
-    cv::resize(valid[i], share, in.workRect.size(), 0, 0, cv::INTER_AREA);
-    in.valid[i] = share == 255;  // all four pixels
-  }
+  if (std::string e = ReadHalfBalanced(reader, a, in.ids, in.workRect, in.values, in.valid);
+      !e.empty())
+    return e;
   in.level = a.level;
   labels = SeamLabels(in);
   full.create(fullChunk.size(), CV_32S);
-  for (int r = 0; r < full.rows; ++r)
+  for (int r = 0; r < full.rows; ++r) {
+    const int* l = labels.ptr<int>((fullChunk.y + r) / 2 - in.chunk.y);
+    int* out = full.ptr<int>(r);
     for (int c = 0; c < full.cols; ++c) {
-      const cv::Point m = fullChunk.tl() + cv::Point(c, r);
-      const int l = labels.at<int>(m.y / 2 - in.chunk.y, m.x / 2 - in.chunk.x);
-      const auto it = std::find(in.ids.begin(), in.ids.end(), l);
-      const bool has = it != in.ids.end() && valid[it - in.ids.begin()].at<uchar>(m - work.tl());
-      full.at<int>(r, c) = has ? l : kBaseLabel;
+      const int label = l[(fullChunk.x + c) / 2 - in.chunk.x];
+      out[c] = label >= 0 ? label : kBaseLabel;
     }
+  }
   return {};
 }
 
@@ -327,8 +346,8 @@ std::vector<cv::Rect> NeededRects(const cv::Mat& labels, const cv::Mat& owner,
   return out;
 }
 
-// Labels left to the base: the owner where it has the pixel, else the first ortho that has it.
-// Orthos are read further where the owner lacks pixels.
+// Labels left to the base, or naming an ortho that lacks the pixel: the owner where it has the
+// pixel, else the first ortho that has it. Orthos are read further where the owner lacks pixels.
 std::string ResolveBase(MosaicReader& reader, const Assembly& a, const cv::Rect& grown,
                         const cv::Mat& owner, cv::Mat& labels, std::vector<Layer>& layers) {
   const auto layerOf = [&](int id) {
@@ -341,6 +360,11 @@ std::string ResolveBase(MosaicReader& reader, const Assembly& a, const cv::Rect&
     int* l = labels.ptr<int>(r);
     const int* o = owner.ptr<int>(r);
     for (int c = 0; c < labels.cols; ++c) {
+      if (l[c] >= 0) {
+        const Layer* chosen = layerOf(l[c]);
+        if (chosen && chosen->Has({c, r})) continue;
+        l[c] = kBaseLabel;
+      }
       if (l[c] != kBaseLabel) continue;
       const Layer* own = o[c] >= 0 ? layerOf(o[c]) : nullptr;
       if (own && own->Has({c, r})) {
@@ -585,17 +609,20 @@ std::string WriteTile(GDALDataset& ds, const cv::Rect& tile, const TileOut& t, i
 
 std::string Assemble(const Assembly& a, MosaicReader& reader, const MosaicOptions& o, Progress& p,
                      GDALDataset* labelsDs, GDALDataset& out, int side, MosaicWriteResult& result) {
+  MosaicOverviews overviews(out, a.bands, InfoOf(a.type).depth);
   for (int y = 0; y < a.all.height; y += side)
     for (int x = 0; x < a.all.width; x += side) {
       const cv::Rect tile = cv::Rect(x, y, side, side) & a.all;
       TileOut t;
       if (std::string e = AssembleTile(a, reader, o, labelsDs, tile, t, result); !e.empty())
         return e;
-      if (!t.image.empty())
+      if (!t.image.empty()) {
         if (std::string e = WriteTile(out, tile, t, a.bands); !e.empty()) return e;
+        if (std::string e = overviews.AddTile(tile, t.image, t.alpha); !e.empty()) return e;
+      }
       if (!p.Step()) return {};
     }
-  return {};
+  return overviews.Finish();
 }
 
 void SetBandRoles(GDALDataset& ds, int bands) {
@@ -605,21 +632,15 @@ void SetBandRoles(GDALDataset& ds, int bands) {
   ds.GetRasterBand(bands + 1)->SetColorInterpretation(GCI_AlphaBand);
 }
 
-// Average overviews down to one 512-pixel tile, built in the temporary raster, uncompressed: the
-// COG driver takes them as they are instead of making its own in a compressed temporary file.
-std::string BuildTileOverviews(GDALDataset& ds, const RunContext& ctx) {
-  std::vector<int> levels;
-  for (int f = 2; std::max(ds.GetRasterXSize(), ds.GetRasterYSize()) / (f / 2) > 512; f *= 2)
-    levels.push_back(f);
+// Blank overviews in the temporary raster, filled from the tiles as they are assembled; the COG
+// driver takes them as they are instead of making its own.
+std::string CreateBlankOverviews(GDALDataset& ds) {
+  std::vector<int> levels = MosaicOverviewFactors(ds.GetRasterXSize(), ds.GetRasterYSize());
   if (levels.empty()) return {};
-  const auto going = [](double, const char*, void* data) -> int {
-    return !static_cast<const RunContext*>(data)->AbortCheck();
-  };
   CPLErrorReset();
-  const CPLErr err = ds.BuildOverviews("AVERAGE", static_cast<int>(levels.size()), levels.data(), 0,
-                                       nullptr, going, const_cast<RunContext*>(&ctx));
-  if (err != CE_None && !(ctx.abort && ctx.abort->load()))
-    return "the mosaic's overviews cannot be built";
+  if (ds.BuildOverviews("NONE", static_cast<int>(levels.size()), levels.data(), 0, nullptr,
+                        nullptr, nullptr) != CE_None)
+    return "the mosaic's overviews cannot be created";
   return {};
 }
 
@@ -790,10 +811,10 @@ MosaicWriteResult WriteMosaicTiff(const std::string& path, const cv::Mat& vorono
   {
     GDALDatasetUniquePtr tiles = CreateMosaicTiles(tilesPath, a, grid);
     if (!tiles) return finish("the mosaic cannot be created: " + tilesPath);
+    if (std::string e = CreateBlankOverviews(*tiles); !e.empty()) return finish(e);
     if (std::string e = Assemble(a, reader, options, p, labels.get(), *tiles, side, result);
         !e.empty() || p.Stopped())
       return finish(e);
-    if (std::string e = BuildTileOverviews(*tiles, ctx); !e.empty() || p.Stopped()) return finish(e);
     CPLErrorReset();
     tiles.reset();
     if (CPLGetLastErrorType() == CE_Failure) return finish("the mosaic cannot be written: " + tilesPath);

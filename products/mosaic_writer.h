@@ -4,9 +4,11 @@
 // each by tiles read from the ortho files, so that memory stays within options.memoryMb whatever
 // the number of orthos:
 //   1. exposure statistics on a coarse grid (the orthos' overviews) and the gains (gain_balance.h);
-//   2. seamlines in fixed chunks, stored as a temporary label raster (seamline.h);
-//   3. balanced, feathered tiles (blend.h) into a temporary tiled GeoTIFF with average overviews,
-//      then copied by GDAL's COG driver under "<path>.part", renamed to path when complete.
+//   2. seamlines in fixed chunks on the orthos' half-resolution overviews, stored as a temporary
+//      label raster (seamline.h);
+//   3. balanced, feathered tiles (blend.h) into a temporary tiled GeoTIFF, its overviews made from
+//      each tile while in memory (mosaic_overviews.h), then copied by GDAL's COG driver under
+//      "<path>.part", renamed to path when complete.
 // Stop or a failure removes every temporary file; nothing is left under the final name.
 #include <string>
 #include <vector>

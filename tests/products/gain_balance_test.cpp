@@ -1,5 +1,7 @@
 #include "products/gain_balance.h"
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 namespace ortavia {
@@ -70,6 +72,30 @@ TEST(GainBalance, GainFieldIsBilinearBetweenBlockCentres) {
   } table[] = {{0, 1.0}, {10, 1.0}, {47, 1.2421875}, {63, 1.4921875}, {79, 1.7421875}, {120, 2.0}, {127, 2.0}};
   for (const auto& t : table)
     for (int y = 0; y < 2; ++y) EXPECT_NEAR(g.at<float>(y, t.x), 1.5 * t.factor, 1e-4) << t.x;
+}
+
+TEST(GainBalance, GainsApplyPerBandWhateverTheRectangle) {
+  // As above, three bands with global gains 1, 2 and 0.5, on values of 3: the pixels of a window
+  // starting off the sampling grid get the gains of the analytic field, the same as those of the
+  // whole row.
+  GainField f;
+  f.blockPx = 64;
+  f.nx = 2;
+  f.ny = 1;
+  f.gain[0] = 1.0, f.gain[1] = 2.0, f.gain[2] = 0.5;
+  f.factor = {1.0f, 1.0f, 1.0f, 2.0f, 2.0f, 2.0f};
+  const cv::Rect window(37, 1, 50, 3), whole(0, 0, 128, 4);
+  cv::Mat part(window.size(), CV_32FC3, cv::Scalar::all(3.0)), all(whole.size(), CV_32FC3, cv::Scalar::all(3.0));
+  ApplyGain(f, window, part);
+  ApplyGain(f, whole, all);
+  for (int x : {37, 47, 63, 79, 86}) {
+    const double factor = std::clamp(1.0 + (x - 31.5) / 64.0, 1.0, 2.0);
+    for (int b = 0; b < 3; ++b) {
+      const float v = part.at<cv::Vec3f>(2, x - window.x)[b];
+      EXPECT_NEAR(v, 3.0 * f.gain[b] * factor, 1e-4) << x << " " << b;
+      EXPECT_EQ(v, all.at<cv::Vec3f>(3, x)[b]) << x << " " << b;
+    }
+  }
 }
 
 }  // namespace

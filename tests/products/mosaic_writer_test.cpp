@@ -80,6 +80,20 @@ cv::Mat ReadAll(const fs::path& path, int bands) {
   return m;
 }
 
+// The first overview of the bands, as bytes.
+cv::Mat ReadFirstOverview(const fs::path& path, int bands) {
+  GDALDatasetUniquePtr ds(GDALDataset::Open(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
+  if (!ds || ds->GetRasterBand(1)->GetOverviewCount() < 1) return {};
+  GDALRasterBand* first = ds->GetRasterBand(1)->GetOverview(0);
+  cv::Mat m(first->GetYSize(), first->GetXSize(), CV_8UC(bands));
+  for (int b = 0; b < bands; ++b)
+    if (ds->GetRasterBand(b + 1)->GetOverview(0)->RasterIO(
+            GF_Read, 0, 0, m.cols, m.rows, m.ptr() + b, m.cols, m.rows, GDT_Byte, bands,
+            static_cast<GSpacing>(m.step[0]), nullptr) != CE_None)
+      return {};
+  return m;
+}
+
 TEST(MosaicWriter, CogOnTheGridWithAlphaAndTheOrthosBands) {
   const fs::path dir = test::MakeTempDir("mosaic");
   for (GDALDataType type : {GDT_Byte, GDT_UInt16}) {
@@ -141,6 +155,17 @@ TEST(MosaicWriter, WrittenByTilesEqualsWrittenWhole) {
   const cv::Mat ma = ReadAll(a, 4), mb = ReadAll(b, 4);
   ASSERT_FALSE(ma.empty());
   EXPECT_EQ(cv::norm(ma, mb, cv::NORM_INF), 0.0);
+  // The overviews too: made from the tiles in memory, not from the file.
+  const cv::Mat oa = ReadFirstOverview(a, 4), ob = ReadFirstOverview(b, 4);
+  ASSERT_EQ(oa.size(), cv::Size(550, 350));
+  EXPECT_EQ(cv::norm(oa, ob, cv::NORM_INF), 0.0);
+  // Each overview pixel is the mean of the four it covers (all opaque inside the block).
+  for (const cv::Point p : {cv::Point(10, 10), cv::Point(300, 200), cv::Point(549, 349)}) {
+    double sum = 0.0;
+    for (int k = 0; k < 4; ++k) sum += ma.at<cv::Vec4d>(2 * p.y + k / 2, 2 * p.x + k % 2)[1];
+    EXPECT_EQ(oa.at<cv::Vec4b>(p)[1], std::floor(sum / 4.0 + 0.5)) << p;
+    EXPECT_EQ(oa.at<cv::Vec4b>(p)[3], 255) << p;
+  }
 
   // The second ortho's 30 % are balanced away: across each seam the ground-relative brightness
   // steps by far less than the 30 % (or 27 %) of the orthos themselves.

@@ -1,0 +1,139 @@
+#include "products/mosaic_overviews.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <type_traits>
+
+#include "external/geo/gdal_extract_roi.h"
+
+namespace ortavia {
+namespace {
+
+// sum / count rounded half up (integer samples), or as it is.
+template <typename T, typename Acc>
+T Mean(Acc sum, Acc count) {
+  if constexpr (std::is_integral_v<Acc>) {
+    if (count < 0) sum = -sum, count = -count;
+    Acc q = (2 * sum + count) / (2 * count);
+    if ((2 * sum + count) % (2 * count) < 0) --q;  // floor, not towards zero
+    return static_cast<T>(q);
+  } else {
+    return static_cast<T>(sum / count);
+  }
+}
+
+// Accumulates in Acc: exact integers for integer samples, so that the mean rounds exactly.
+template <typename T, typename Acc>
+void Halve(const cv::Mat& image, const cv::Mat& alpha, cv::Mat& half, cv::Mat& halfAlpha) {
+  const int nb = image.channels();
+  for (int r = 0; r < half.rows; ++r) {
+    const int r0 = 2 * r, r1 = std::min(2 * r + 1, image.rows - 1);
+    const T* rows[2] = {image.ptr<T>(r0), image.ptr<T>(r1)};
+    const T* alphas[2] = {alpha.ptr<T>(r0), alpha.ptr<T>(r1)};
+    const int nr = 1 + (r1 != r0);
+    T* out = half.ptr<T>(r);
+    T* outA = halfAlpha.ptr<T>(r);
+    for (int c = 0; c < half.cols; ++c) {
+      // Pixels past the edge are left out, not counted twice.
+      const int nc = 2 * c + 1 < image.cols ? 2 : 1;
+      Acc weight = 0, sum[4] = {0, 0, 0, 0};
+      for (int i = 0; i < nr; ++i)
+        for (int j = 0; j < nc; ++j) {
+          const Acc w = static_cast<Acc>(alphas[i][2 * c + j]);
+          const T* px = rows[i] + (2 * c + j) * nb;
+          weight += w;
+          for (int b = 0; b < nb; ++b) sum[b] += w * static_cast<Acc>(px[b]);
+        }
+      outA[c] = Mean<T>(weight, static_cast<Acc>(nr * nc));
+      for (int b = 0; b < nb; ++b) out[c * nb + b] = weight != 0 ? Mean<T>(sum[b], weight) : T(0);
+    }
+  }
+}
+
+}  // namespace
+
+void HalveWithAlpha(const cv::Mat& image, const cv::Mat& alpha, cv::Mat& halfImage,
+                    cv::Mat& halfAlpha) {
+  const cv::Size size((image.cols + 1) / 2, (image.rows + 1) / 2);
+  halfImage.create(size, image.type());
+  halfAlpha.create(size, alpha.type());
+  switch (image.depth()) {
+    case CV_8U: Halve<uchar, int>(image, alpha, halfImage, halfAlpha); break;
+    case CV_16U: Halve<ushort, long long>(image, alpha, halfImage, halfAlpha); break;
+    case CV_16S: Halve<short, long long>(image, alpha, halfImage, halfAlpha); break;
+    case CV_32S: Halve<int, double>(image, alpha, halfImage, halfAlpha); break;
+    case CV_32F: Halve<float, double>(image, alpha, halfImage, halfAlpha); break;
+    default: Halve<double, double>(image, alpha, halfImage, halfAlpha); break;
+  }
+}
+
+std::vector<int> MosaicOverviewFactors(int width, int height) {
+  std::vector<int> factors;
+  for (int f = 2; std::max(width, height) / (f / 2) > 512; f *= 2) factors.push_back(f);
+  return factors;
+}
+
+MosaicOverviews::MosaicOverviews(GDALDataset& ds, int bands, int depth)
+    : ds_(ds), bands_(bands), depth_(depth) {
+  levels_ = static_cast<int>(MosaicOverviewFactors(ds.GetRasterXSize(), ds.GetRasterYSize()).size());
+  if (levels_ > kTileLevels) {
+    const int f = 1 << kTileLevels;
+    const cv::Size kept((ds.GetRasterXSize() + f - 1) / f, (ds.GetRasterYSize() + f - 1) / f);
+    keptImage_ = cv::Mat::zeros(kept, CV_MAKETYPE(depth, bands));
+    keptAlpha_ = cv::Mat::zeros(kept, CV_MAKETYPE(depth, 1));
+  }
+}
+
+std::string MosaicOverviews::WriteLevel(int level, const cv::Rect& rect, const cv::Mat& image,
+                                        const cv::Mat& alpha) {
+  const GDALDataType type = geo::GdalTypeOfDepth(depth_);
+  for (int b = 0; b <= bands_; ++b) {
+    GDALRasterBand* band = ds_.GetRasterBand(b + 1)->GetOverview(level - 1);
+    if (!band) return "the mosaic's overviews cannot be written";
+    const cv::Mat& m = b < bands_ ? image : alpha;
+    uchar* data = const_cast<uchar*>(m.ptr()) + (b < bands_ ? b * m.elemSize1() : 0);
+    if (band->RasterIO(GF_Write, rect.x, rect.y, rect.width, rect.height, data, rect.width,
+                       rect.height, type, static_cast<GSpacing>(m.elemSize()),
+                       static_cast<GSpacing>(m.step[0]), nullptr) != CE_None)
+      return "the mosaic's overviews cannot be written";
+  }
+  return {};
+}
+
+std::string MosaicOverviews::AddTile(const cv::Rect& rect, const cv::Mat& image,
+                                     const cv::Mat& alpha) {
+  cv::Mat im = image, al = alpha;
+  const int inTile = std::min(levels_, kTileLevels);
+  for (int level = 1; level <= inTile; ++level) {
+    cv::Mat halfIm, halfAl;
+    HalveWithAlpha(im, al, halfIm, halfAl);
+    const int f = 1 << level;
+    const cv::Rect at(rect.x / f, rect.y / f, halfIm.cols, halfIm.rows);
+    if (std::string e = WriteLevel(level, at, halfIm, halfAl); !e.empty()) return e;
+    im = halfIm;
+    al = halfAl;
+  }
+  if (!keptImage_.empty()) {
+    const int f = 1 << kTileLevels;
+    const cv::Rect at(rect.x / f, rect.y / f, im.cols, im.rows);
+    im.copyTo(keptImage_(at));
+    al.copyTo(keptAlpha_(at));
+  }
+  return {};
+}
+
+std::string MosaicOverviews::Finish() {
+  cv::Mat im = keptImage_, al = keptAlpha_;
+  for (int level = kTileLevels + 1; level <= levels_; ++level) {
+    cv::Mat halfIm, halfAl;
+    HalveWithAlpha(im, al, halfIm, halfAl);
+    if (std::string e = WriteLevel(level, cv::Rect({}, halfIm.size()), halfIm, halfAl); !e.empty())
+      return e;
+    im = halfIm;
+    al = halfAl;
+  }
+  return {};
+}
+
+}  // namespace ortavia
