@@ -20,9 +20,20 @@ constexpr double kNudge = 1e-7;
 
 // Level 0: each sample's height over its pixel's square; nothing over a hole.
 cv::Mat CellHeights(const cv::Mat& h) {
-  cv::Mat out = h.clone();
-  out.setTo(kNothing, h == kNoHeight);
+  cv::Mat out(h.size(), CV_32F);
+  for (int r = 0; r < h.rows; ++r) {
+    const float* in = h.ptr<float>(r);
+    float* o = out.ptr<float>(r);
+    for (int c = 0; c < h.cols; ++c) o[c] = in[c] == kNoHeight ? kNothing : in[c];
+  }
   return out;
+}
+
+// Where the line p + t d leaves the pixel or block [i side, (i + 1) side) along one axis.
+inline double AxisExit(double p, double d, double inv, int i, double side) {
+  if (d > 0.0) return ((i + 1) * side - p) * inv;
+  if (d < 0.0) return (i * side - p) * inv;
+  return HUGE_VAL;
 }
 
 cv::Mat HalfMaxima(const cv::Mat& m) {
@@ -68,39 +79,39 @@ double SurfaceVisibility::HeightAt(double col, double row) const {
 
 bool SurfaceVisibility::Sees(double x, double y, const cv::Point3d& centre) const {
   const cv::Point2d sample = transform_.GroundToSample(x, y);
-  double z0 = HeightAt(sample.x, sample.y);
+  const double z0 = HeightAt(sample.x, sample.y);
   if (z0 == kNoHeightD) return true;
-  // Pixel coordinates: cell (i, j) of level 0 covers [i, i + 1) x [j, j + 1). The point stands on
-  // its own cell at least, so a roof's edge never hides its own roof.
-  const cv::Point2d p0 = sample + cv::Point2d(0.5, 0.5);
-  const cv::Mat& cells = levels_.front();
-  const int ci = static_cast<int>(p0.x), cj = static_cast<int>(p0.y);
-  if (ci < cells.cols && cj < cells.rows) z0 = std::max(z0, static_cast<double>(cells.at<float>(cj, ci)));
   if (!(centre.z > z0)) return false;
+  // Pixel coordinates: cell (i, j) of level 0 covers [i, i + 1) x [j, j + 1). The line is
+  // p + t d, from the point (t = 0) to the centre (t = 1), rising by `rise` over that.
+  const double px = sample.x + 0.5, py = sample.y + 0.5;
   const cv::Point2d d = transform_.GroundToSample(centre.x, centre.y) - sample;
-  const double length = std::hypot(d.x, d.y);
-  if (!(length > 1e-9)) return true;
-  const cv::Point2d u = d / length;
-  const double slope = (centre.z - z0) / length;
-  const double end = std::min(length, (top_ + tolerance_ - z0) / slope);
+  const double span = std::max(std::abs(d.x), std::abs(d.y));
+  if (!(span > 1e-9)) return true;
+  const double ix = d.x != 0.0 ? 1.0 / d.x : 0.0, iy = d.y != 0.0 ? 1.0 / d.y : 0.0;
+  const double rise = centre.z - z0;
+  const double early = 0.5 / span;  // half a pixel along the line's main axis
+  const double nudge = kNudge / span;
+  const double end = std::min(1.0, (top_ + tolerance_ - z0) / rise + early);
   const int topLevel = static_cast<int>(levels_.size()) - 1;
+  const double cols = levels_.front().cols, rows = levels_.front().rows;
+  // The point's own pixel never hides it: a roof does not hide itself.
+  const int ci = static_cast<int>(px), cj = static_cast<int>(py);
+  double t = std::min(AxisExit(px, d.x, ix, ci, 1.0), AxisExit(py, d.y, iy, cj, 1.0));
   int k = 0;
-  double s = 0.0;
-  while (s < end) {
+  while (t < end) {
     const cv::Mat& level = levels_[k];
+    const double qx = px + (t + nudge) * d.x, qy = py + (t + nudge) * d.y;
+    // Once out of the window the line never comes back.
+    if (!(qx >= 0.0 && qy >= 0.0 && qx < cols && qy < rows)) return true;
+    const int i = static_cast<int>(qx) >> k, j = static_cast<int>(qy) >> k;
     const double side = static_cast<double>(1 << k);
-    const double px = p0.x + (s + kNudge) * u.x, py = p0.y + (s + kNudge) * u.y;
-    if (!(px >= 0.0) || !(py >= 0.0)) return true;
-    const int i = static_cast<int>(px / side), j = static_cast<int>(py / side);
-    if (i >= level.cols || j >= level.rows) return true;
-    const double tx = u.x > 0.0 ? ((i + 1) * side - p0.x) / u.x
-                      : u.x < 0.0 ? (i * side - p0.x) / u.x : HUGE_VAL;
-    const double ty = u.y > 0.0 ? ((j + 1) * side - p0.y) / u.y
-                      : u.y < 0.0 ? (j * side - p0.y) / u.y : HUGE_VAL;
-    const double exit = std::max(std::min(tx, ty), s + kNudge);
-    // The line rises, so its lowest point in the cell is where it enters.
-    if (level.at<float>(j, i) <= z0 + slope * s + tolerance_) {
-      s = exit;
+    const double exit =
+        std::max(std::min(AxisExit(px, d.x, ix, i, side), AxisExit(py, d.y, iy, j, side)), t + nudge);
+    // The line rises, so its lowest point over the block is where it enters, taken half a pixel
+    // early.
+    if (level.ptr<float>(j)[i] <= z0 + rise * std::max(0.0, t - early) + tolerance_) {
+      t = exit;
       k = std::min(k + 1, topLevel);
       continue;
     }

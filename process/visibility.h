@@ -2,15 +2,17 @@
 // Which ground points a projection centre sees over the surface model (true orthos).
 //
 // Each DEM sample stands for its pixel's square, flat at the sample's height (a hole hides
-// nothing): a box building posted on the grid has its walls on the pixels' edges, half-way between
-// its last roof sample and the first ground sample, where the true wall lies on average. A ground
-// point stands at the bilinear height of the samples, raised to its own pixel's height; it is seen
-// when the straight line from there to the projection centre passes over every pixel it crosses,
-// with a tolerance of half the posting (so that a terrain slope up to 100 % does not hide itself
-// in steps). The line is marched through a pyramid of maxima (level k holds the highest sample of
-// each 2^k x 2^k block of pixels), so it skips every block lying wholly below it and stops once it
-// rises above the window's highest sample; it follows the model's own posting, whatever the
-// ortho's pixel size.
+// nothing). A ground point stands at the bilinear height of the samples; it is seen when the
+// straight line from there to the projection centre passes over every pixel it crosses after its
+// own, with a tolerance of half the posting (so that a terrain slope up to 100 % does not hide
+// itself in steps). Where the model steps from a roof to the ground, the true wall stands anywhere
+// between the two samples, so the test is conservative on both sides of it: each pixel the line
+// crosses counts from half a pixel before the line enters it (never before the point itself), and
+// a point in the outer half of a roof's edge pixel stands at its bilinear height, below the roof.
+// The line is marched in the model's index space through a pyramid of maxima (level k holds the
+// highest sample of each 2^k x 2^k block of pixels), so it skips every block lying wholly below it
+// and stops once it rises above the window's highest sample; it follows the model's own posting,
+// whatever the ortho's pixel size.
 #include <vector>
 
 #include <opencv2/core/mat.hpp>
@@ -40,7 +42,8 @@ class SurfaceVisibility {
  private:
   const cv::Mat& heights_;
   DemGeoTransform transform_;
-  std::vector<cv::Mat> levels_;  // CV_32F maxima; level 0: the samples, nothing over holes
+  // CV_32F maxima; level 0: the samples, nothing over holes.
+  std::vector<cv::Mat> levels_;
   double tolerance_ = 0.0;
   double top_ = 0.0;             // highest sample of the window
 };
