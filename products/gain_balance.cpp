@@ -145,44 +145,66 @@ cv::Mat GainSamples(const GainField& f, const cv::Rect& rect, int bands, cv::Poi
   return coarse;
 }
 
-template <int N>
-void MultiplyRows(const cv::Mat& coarse, cv::Point origin, const cv::Rect& rect, cv::Mat& values) {
+// out = samples times the field, row by row: the samples between two rows of the field's samples
+// and then between two of its columns are interpolated linearly.
+template <typename T, int N>
+void MultiplyRows(const cv::Mat& coarse, cv::Point origin, const cv::Rect& rect,
+                  const cv::Mat& samples, cv::Mat& out) {
   constexpr float kStepShare = 1.0f / kGainStep;
   std::vector<float> line(static_cast<size_t>(coarse.cols) * N);
-  for (int r = 0; r < values.rows; ++r) {
+  for (int r = 0; r < samples.rows; ++r) {
     const int dy = rect.y + r - origin.y;
     const float* top = coarse.ptr<float>(dy / kGainStep);
     const float* bottom = coarse.ptr<float>(dy / kGainStep + 1);
     const float tv = static_cast<float>(dy % kGainStep) * kStepShare;
     for (size_t i = 0; i < line.size(); ++i) line[i] = top[i] + (bottom[i] - top[i]) * tv;
-    float* v = values.ptr<float>(r);
-    for (int c = 0; c < values.cols; ++c, v += N) {
-      const int dx = rect.x + c - origin.x;
+    const T* s = samples.ptr<T>(r);
+    float* v = out.ptr<float>(r);
+    const int dx0 = rect.x - origin.x;
+    for (int c = 0; c < samples.cols; ++c, v += N, s += N) {
+      const int dx = dx0 + c;
       const float* g = line.data() + (dx / kGainStep) * N;
       const float tu = static_cast<float>(dx % kGainStep) * kStepShare;
-      for (int b = 0; b < N; ++b) v[b] *= g[b] + (g[b + N] - g[b]) * tu;
+      for (int b = 0; b < N; ++b) v[b] = static_cast<float>(s[b]) * (g[b] + (g[b + N] - g[b]) * tu);
     }
+  }
+}
+
+template <typename T>
+void MultiplyBands(const cv::Mat& coarse, cv::Point origin, const cv::Rect& rect,
+                   const cv::Mat& samples, cv::Mat& out) {
+  switch (samples.channels()) {
+    case 1: MultiplyRows<T, 1>(coarse, origin, rect, samples, out); break;
+    case 2: MultiplyRows<T, 2>(coarse, origin, rect, samples, out); break;
+    case 3: MultiplyRows<T, 3>(coarse, origin, rect, samples, out); break;
+    default: MultiplyRows<T, 4>(coarse, origin, rect, samples, out); break;
   }
 }
 
 }  // namespace
 
-void ApplyGain(const GainField& f, const cv::Rect& rect, cv::Mat& values) {
-  const int bands = values.channels();
+void ApplyGain(const GainField& f, const cv::Rect& rect, const cv::Mat& samples, cv::Mat& values) {
+  const int bands = samples.channels();
   if (f.factor.empty()) {
     cv::Scalar global;
     for (int b = 0; b < bands; ++b) global[b] = f.gain[b];
+    samples.convertTo(values, CV_32F);
     cv::multiply(values, global, values);
     return;
   }
   cv::Point origin;
   const cv::Mat coarse = GainSamples(f, rect, bands, &origin);
-  switch (bands) {
-    case 1: MultiplyRows<1>(coarse, origin, rect, values); break;
-    case 2: MultiplyRows<2>(coarse, origin, rect, values); break;
-    case 3: MultiplyRows<3>(coarse, origin, rect, values); break;
-    default: MultiplyRows<4>(coarse, origin, rect, values); break;
+  values.create(samples.size(), CV_32FC(bands));
+  switch (samples.depth()) {
+    case CV_8U: MultiplyBands<uchar>(coarse, origin, rect, samples, values); break;
+    case CV_16U: MultiplyBands<ushort>(coarse, origin, rect, samples, values); break;
+    case CV_16S: MultiplyBands<short>(coarse, origin, rect, samples, values); break;
+    default: MultiplyBands<float>(coarse, origin, rect, samples, values); break;
   }
+}
+
+void ApplyGain(const GainField& f, const cv::Rect& rect, cv::Mat& values) {
+  ApplyGain(f, rect, values, values);
 }
 
 cv::Mat GainImage(const GainField& f, const cv::Rect& rect, int bands) {

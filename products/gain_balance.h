@@ -65,6 +65,9 @@ cv::Mat GainImage(const GainField& field, const cv::Rect& rect, int bands);
 
 // values (CV_32FC(bands) over mosaic pixels rect, bands up to kMaxMosaicBands) times the gains.
 void ApplyGain(const GainField& field, const cv::Rect& rect, cv::Mat& values);
+// The same from samples of any of CV_8U, CV_16U, CV_16S, CV_32F into floats.
+void ApplyGain(const GainField& field, const cv::Rect& rect, const cv::Mat& samples,
+               cv::Mat& values);
 
 // Collects the overlaps of the orthos, tile by tile on a coarse grid, and solves the fields.
 class BalanceAccumulator {

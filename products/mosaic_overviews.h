@@ -13,7 +13,7 @@
 
 namespace ortavia {
 
-// Halves image (any depth, bands channels) and alpha (same depth, 1 channel); odd sizes round up,
+// Halves image (any depth, up to four channels) and alpha (same depth, 1 channel); odd sizes round up,
 // the last row or column then averaging the pixels there are. Integer types round to nearest.
 void HalveWithAlpha(const cv::Mat& image, const cv::Mat& alpha, cv::Mat& halfImage,
                     cv::Mat& halfAlpha);

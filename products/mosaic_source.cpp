@@ -24,14 +24,14 @@ std::string OpenMosaicSource(const MosaicVrtOrtho& o, const MosaicVrtGrid& grid,
 
 namespace {
 
-template <int N>
+template <typename T, int N>
 void NonZeroRows(const cv::Mat& values, cv::Mat& mask) {
   for (int r = 0; r < values.rows; ++r) {
-    const float* v = values.ptr<float>(r);
+    const T* v = values.ptr<T>(r);
     uchar* m = mask.ptr<uchar>(r);
     for (int c = 0; c < values.cols; ++c, v += N) {
       bool any = false;
-      for (int b = 0; b < N; ++b) any |= v[b] != 0.0f;
+      for (int b = 0; b < N; ++b) any |= v[b] != T(0);
       m[c] = any ? 255 : 0;
     }
   }
@@ -50,13 +50,27 @@ int NativeDepth(GDALDataType t) {
 
 }  // namespace
 
+namespace {
+
+template <typename T>
+void NonZeroOf(const cv::Mat& values, cv::Mat& mask) {
+  switch (values.channels()) {
+    case 1: NonZeroRows<T, 1>(values, mask); break;
+    case 2: NonZeroRows<T, 2>(values, mask); break;
+    case 3: NonZeroRows<T, 3>(values, mask); break;
+    default: NonZeroRows<T, 4>(values, mask); break;
+  }
+}
+
+}  // namespace
+
 cv::Mat NonZeroMask(const cv::Mat& values) {
   cv::Mat mask(values.size(), CV_8U);
-  switch (values.channels()) {
-    case 1: NonZeroRows<1>(values, mask); break;
-    case 2: NonZeroRows<2>(values, mask); break;
-    case 3: NonZeroRows<3>(values, mask); break;
-    default: NonZeroRows<4>(values, mask); break;
+  switch (values.depth()) {
+    case CV_8U: NonZeroOf<uchar>(values, mask); break;
+    case CV_16U: NonZeroOf<ushort>(values, mask); break;
+    case CV_16S: NonZeroOf<short>(values, mask); break;
+    default: NonZeroOf<float>(values, mask); break;
   }
   return mask;
 }
@@ -76,7 +90,7 @@ GDALDataset* MosaicReader::Open(int i) {
 }
 
 bool MosaicReader::ReadWindow(int i, int xoff, int yoff, int w, int h, int bw, int bh,
-                              cv::Mat& out) {
+                              cv::Mat& out, bool asFloats) {
   GDALDataset* ds = Open(i);
   if (!ds) return false;
   const int nb = sources_[i].bands;
@@ -84,14 +98,14 @@ bool MosaicReader::ReadWindow(int i, int xoff, int yoff, int w, int h, int bw, i
   for (int b = 0; b < nb; ++b) bandMap[b] = b + 1;
   // Samples in their own type, then to floats by OpenCV: GDAL's own conversion is slower.
   const int depth = NativeDepth(sources_[i].type);
-  cv::Mat& raw = depth >= 0 ? raw_ : out;
+  cv::Mat& raw = depth >= 0 && asFloats ? raw_ : out;
   raw.create(bh, bw, CV_MAKETYPE(depth >= 0 ? depth : CV_32F, nb));
   const GSpacing sample = static_cast<GSpacing>(raw.elemSize1());
   if (ds->RasterIO(GF_Read, xoff, yoff, w, h, raw.ptr(), bw, bh,
                    depth >= 0 ? sources_[i].type : GDT_Float32, nb, bandMap.data(), nb * sample,
                    static_cast<GSpacing>(raw.step[0]), sample, nullptr) != CE_None)
     return false;
-  if (depth >= 0) raw.convertTo(out, CV_32F);
+  if (depth >= 0 && asFloats) raw.convertTo(out, CV_32F);
   return true;
 }
 
@@ -100,19 +114,20 @@ bool MosaicReader::Read(int i, const cv::Rect& rect, cv::Mat& values, cv::Mat& v
   const cv::Rect part = rect & s.Rect();
   if (part == rect) {
     if (!ReadWindow(i, rect.x - s.place.ox0, rect.y - s.place.oy0, rect.width, rect.height,
-                    rect.width, rect.height, values))
+                    rect.width, rect.height, values, false))
       return false;
     valid = NonZeroMask(values);
     return true;
   }
-  values = cv::Mat::zeros(rect.size(), CV_32FC(s.bands));
+  const int depth = NativeDepth(s.type);
+  values = cv::Mat::zeros(rect.size(), CV_MAKETYPE(depth >= 0 ? depth : CV_32F, s.bands));
   if (part.empty()) {
     valid = cv::Mat::zeros(rect.size(), CV_8U);
     return true;
   }
   cv::Mat window;
   if (!ReadWindow(i, part.x - s.place.ox0, part.y - s.place.oy0, part.width, part.height,
-                  part.width, part.height, window))
+                  part.width, part.height, window, false))
     return false;
   window.copyTo(values(part - rect.tl()));
   valid = NonZeroMask(values);
@@ -131,7 +146,7 @@ bool MosaicReader::ReadCoarse(int i, cv::Point origin, cv::Size size, int step, 
   if (u1 > u0 && v1 > v0) {
     cv::Mat window;
     if (!ReadWindow(i, origin.x + u0 * step - s.place.ox0, origin.y + v0 * step - s.place.oy0,
-                    (u1 - u0) * step, (v1 - v0) * step, u1 - u0, v1 - v0, window))
+                    (u1 - u0) * step, (v1 - v0) * step, u1 - u0, v1 - v0, window, true))
       return false;
     window.copyTo(values(cv::Rect(u0, v0, u1 - u0, v1 - v0)));
   }

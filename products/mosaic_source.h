@@ -1,7 +1,7 @@
 #pragma once
 // The orthos a mosaic is assembled from, read window by window: their placement on the mosaic
-// grid and their image bands as float samples with the mask of pixels the warp reached (those
-// not 0 in every band, the orthos' no-data).
+// grid and their image bands with the mask of pixels the warp reached (those not 0 in every band,
+// the orthos' no-data).
 #include <list>
 #include <string>
 #include <utility>
@@ -33,9 +33,10 @@ class MosaicReader {
   explicit MosaicReader(const std::vector<MosaicSource>& sources, size_t keepOpen = 16)
       : sources_(sources), keep_(keepOpen) {}
 
-  // Mosaic pixels rect of ortho i at full resolution: values CV_32FC(bands) and valid CV_8U, 0
-  // outside the ortho. False when the file cannot be read.
-  bool Read(int i, const cv::Rect& rect, cv::Mat& values, cv::Mat& valid);
+  // Mosaic pixels rect of ortho i at full resolution: samples (bands channels) in their own type
+  // for 8- and 16-bit orthos, else as floats, and valid CV_8U, 0 outside the ortho. False when
+  // the file cannot be read.
+  bool Read(int i, const cv::Rect& rect, cv::Mat& samples, cv::Mat& valid);
 
   // Every step-th pixel: sample (u, v) is mosaic pixel (origin.x + u * step + step / 2, ...), for
   // size.width x size.height samples; the overviews serve when they fit.
@@ -44,14 +45,15 @@ class MosaicReader {
 
  private:
   GDALDataset* Open(int i);
-  bool ReadWindow(int i, int xoff, int yoff, int w, int h, int bw, int bh, cv::Mat& out);
+  bool ReadWindow(int i, int xoff, int yoff, int w, int h, int bw, int bh, cv::Mat& out,
+                  bool asFloats);
   const std::vector<MosaicSource>& sources_;
   size_t keep_;
   std::list<std::pair<int, GDALDatasetUniquePtr>> open_;
   cv::Mat raw_;  // samples as read, before their conversion to floats
 };
 
-// CV_8U: 255 where any band is not 0.
+// CV_8U: 255 where any band is not 0 (samples CV_8U, CV_16U, CV_16S or CV_32F).
 cv::Mat NonZeroMask(const cv::Mat& values);
 
 }  // namespace ortavia

@@ -135,9 +135,13 @@ std::string ReadBalanced(MosaicReader& reader, const Assembly& a, const std::vec
   values.assign(ids.size(), cv::Mat());
   valid.assign(ids.size(), cv::Mat());
   for (size_t i = 0; i < ids.size(); ++i) {
-    if (!reader.Read(ids[i], rect, values[i], valid[i])) return SourceError(a, ids[i]);
+    cv::Mat samples;
+    if (!reader.Read(ids[i], rect, samples, valid[i])) return SourceError(a, ids[i]);
     const GainField& gain = a.gains[ids[i]];
-    if (!IsUnitGain(gain, a.bands)) ApplyGain(gain, rect, values[i]);
+    if (IsUnitGain(gain, a.bands))
+      samples.convertTo(values[i], CV_32F);
+    else
+      ApplyGain(gain, rect, samples, values[i]);
   }
   return {};
 }
