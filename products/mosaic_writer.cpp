@@ -31,7 +31,7 @@ namespace fs = std::filesystem;
 // Seam chunks are fixed, so that the seams do not depend on the memory setting.
 constexpr int kChunk = 512;
 constexpr int kCoarseTile = 512;
-constexpr double kMaxCoarseSamples = 4e6;
+constexpr double kMaxCoarseSamples = 2e6;
 // Stored labels are label + 3: an unwritten (sparse) tile reads 0, "take the base label".
 constexpr int kBaseLabel = -3;
 
