@@ -145,62 +145,71 @@ cv::Mat GainSamples(const GainField& f, const cv::Rect& rect, int bands, cv::Poi
   return coarse;
 }
 
-// out = samples times the field, row by row: the samples between two rows of the field's samples
-// and then between two of its columns are interpolated linearly.
+// Samples times the gains of line, from pixel dx of it on: linear between the field's samples.
 template <typename T, int N>
-void MultiplyRows(const cv::Mat& coarse, cv::Point origin, const cv::Rect& rect,
-                  const cv::Mat& samples, cv::Mat& out) {
+void MultiplyRun(const float* line, int dx, int n, const T* s, float* v) {
   constexpr float kStepShare = 1.0f / kGainStep;
-  std::vector<float> line(static_cast<size_t>(coarse.cols) * N);
-  for (int r = 0; r < samples.rows; ++r) {
-    const int dy = rect.y + r - origin.y;
-    const float* top = coarse.ptr<float>(dy / kGainStep);
-    const float* bottom = coarse.ptr<float>(dy / kGainStep + 1);
-    const float tv = static_cast<float>(dy % kGainStep) * kStepShare;
-    for (size_t i = 0; i < line.size(); ++i) line[i] = top[i] + (bottom[i] - top[i]) * tv;
-    const T* s = samples.ptr<T>(r);
-    float* v = out.ptr<float>(r);
-    const int dx0 = rect.x - origin.x;
-    for (int c = 0; c < samples.cols; ++c, v += N, s += N) {
-      const int dx = dx0 + c;
-      const float* g = line.data() + (dx / kGainStep) * N;
-      const float tu = static_cast<float>(dx % kGainStep) * kStepShare;
-      for (int b = 0; b < N; ++b) v[b] = static_cast<float>(s[b]) * (g[b] + (g[b + N] - g[b]) * tu);
-    }
+  for (int c = 0; c < n; ++c, ++dx, v += N, s += N) {
+    const float* g = line + (dx / kGainStep) * N;
+    const float tu = static_cast<float>(dx % kGainStep) * kStepShare;
+    for (int b = 0; b < N; ++b) v[b] = static_cast<float>(s[b]) * (g[b] + (g[b + N] - g[b]) * tu);
   }
 }
 
 template <typename T>
-void MultiplyBands(const cv::Mat& coarse, cv::Point origin, const cv::Rect& rect,
-                   const cv::Mat& samples, cv::Mat& out) {
-  switch (samples.channels()) {
-    case 1: MultiplyRows<T, 1>(coarse, origin, rect, samples, out); break;
-    case 2: MultiplyRows<T, 2>(coarse, origin, rect, samples, out); break;
-    case 3: MultiplyRows<T, 3>(coarse, origin, rect, samples, out); break;
-    default: MultiplyRows<T, 4>(coarse, origin, rect, samples, out); break;
+void MultiplyBands(int bands, const float* line, int dx, int n, const uchar* s, float* v) {
+  const T* t = reinterpret_cast<const T*>(s);
+  switch (bands) {
+    case 1: MultiplyRun<T, 1>(line, dx, n, t, v); break;
+    case 2: MultiplyRun<T, 2>(line, dx, n, t, v); break;
+    case 3: MultiplyRun<T, 3>(line, dx, n, t, v); break;
+    default: MultiplyRun<T, 4>(line, dx, n, t, v); break;
   }
 }
 
 }  // namespace
 
-void ApplyGain(const GainField& f, const cv::Rect& rect, const cv::Mat& samples, cv::Mat& values) {
-  const int bands = samples.channels();
-  if (f.factor.empty()) {
-    cv::Scalar global;
-    for (int b = 0; b < bands; ++b) global[b] = f.gain[b];
-    samples.convertTo(values, CV_32F);
-    cv::multiply(values, global, values);
+GainRows::GainRows(const GainField& f, const cv::Rect& rect, int bands) : bands_(bands) {
+  if (!f.factor.empty()) {
+    coarse_ = GainSamples(f, rect, bands, &origin_);
     return;
   }
-  cv::Point origin;
-  const cv::Mat coarse = GainSamples(f, rect, bands, &origin);
-  values.create(samples.size(), CV_32FC(bands));
-  switch (samples.depth()) {
-    case CV_8U: MultiplyBands<uchar>(coarse, origin, rect, samples, values); break;
-    case CV_16U: MultiplyBands<ushort>(coarse, origin, rect, samples, values); break;
-    case CV_16S: MultiplyBands<short>(coarse, origin, rect, samples, values); break;
-    default: MultiplyBands<float>(coarse, origin, rect, samples, values); break;
+  // One gain per band: the same samples everywhere.
+  origin_ = {rect.x - ((rect.x % kGainStep) + kGainStep) % kGainStep,
+             rect.y - ((rect.y % kGainStep) + kGainStep) % kGainStep};
+  coarse_.create((rect.br().y - origin_.y) / kGainStep + 2, (rect.br().x - origin_.x) / kGainStep + 2,
+                 CV_32FC(bands));
+  cv::Scalar global;
+  for (int b = 0; b < bands; ++b) global[b] = static_cast<float>(f.gain[b]);
+  coarse_.setTo(global);
+}
+
+void GainRows::Apply(int y, int x0, int n, const uchar* samples, int depth, float* out) {
+  if (n <= 0) return;
+  // Row y of the field at the sample columns the run reaches.
+  constexpr float kStepShare = 1.0f / kGainStep;
+  const int dy = y - origin_.y, dx = x0 - origin_.x;
+  const int first = dx / kGainStep, last = (dx + n - 1) / kGainStep + 1;
+  const float* top = coarse_.ptr<float>(dy / kGainStep) + first * bands_;
+  const float* bottom = coarse_.ptr<float>(dy / kGainStep + 1) + first * bands_;
+  const float tv = static_cast<float>(dy % kGainStep) * kStepShare;
+  line_.resize(static_cast<size_t>(last - first + 1) * bands_);
+  for (size_t i = 0; i < line_.size(); ++i) line_[i] = top[i] + (bottom[i] - top[i]) * tv;
+  const int from = dx - first * kGainStep;
+  switch (depth) {
+    case CV_8U: MultiplyBands<uchar>(bands_, line_.data(), from, n, samples, out); break;
+    case CV_16U: MultiplyBands<ushort>(bands_, line_.data(), from, n, samples, out); break;
+    case CV_16S: MultiplyBands<short>(bands_, line_.data(), from, n, samples, out); break;
+    default: MultiplyBands<float>(bands_, line_.data(), from, n, samples, out); break;
   }
+}
+
+void ApplyGain(const GainField& f, const cv::Rect& rect, const cv::Mat& samples, cv::Mat& values) {
+  GainRows rows(f, rect, samples.channels());
+  cv::Mat out(samples.size(), CV_32FC(samples.channels()));
+  for (int r = 0; r < samples.rows; ++r)
+    rows.Apply(rect.y + r, rect.x, samples.cols, samples.ptr(r), samples.depth(), out.ptr<float>(r));
+  values = out;
 }
 
 void ApplyGain(const GainField& f, const cv::Rect& rect, cv::Mat& values) {

@@ -63,6 +63,22 @@ bool IsUnitGain(const GainField& field, int bands);
 // Gains of mosaic pixels rect, CV_32FC(bands).
 cv::Mat GainImage(const GainField& field, const cv::Rect& rect, int bands);
 
+// The gains of one field over a rectangle of the mosaic, applied row by row; a pixel's balanced
+// value does not depend on the rectangle or the run it is asked in.
+class GainRows {
+ public:
+  GainRows(const GainField& field, const cv::Rect& rect, int bands);
+  // Mosaic pixels x0 .. x0 + n - 1 of row y (inside rect): samples of depth CV_8U, CV_16U,
+  // CV_16S or CV_32F, bands interleaved, times the gains, into out.
+  void Apply(int y, int x0, int n, const uchar* samples, int depth, float* out);
+
+ private:
+  cv::Mat coarse_;  // the field's samples every few pixels, from origin_
+  cv::Point origin_;
+  int bands_;
+  std::vector<float> line_;  // the row asked for at the sample columns
+};
+
 // values (CV_32FC(bands) over mosaic pixels rect, bands up to kMaxMosaicBands) times the gains.
 void ApplyGain(const GainField& field, const cv::Rect& rect, cv::Mat& values);
 // The same from samples of any of CV_8U, CV_16U, CV_16S, CV_32F into floats.

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <limits>
 #include <map>
+#include <memory>
 #include <set>
 
 #include <cpl_conv.h>
@@ -126,24 +127,6 @@ std::vector<int> Distinct(const cv::Mat& labels, std::set<int> into = {}) {
 
 std::string SourceError(const Assembly& a, int i) {
   return a.sources[i].path + " cannot be read";
-}
-
-// Balanced full-resolution windows of the orthos ids over rect; empty, or which cannot be read.
-std::string ReadBalanced(MosaicReader& reader, const Assembly& a, const std::vector<int>& ids,
-                         const cv::Rect& rect, std::vector<cv::Mat>& values,
-                         std::vector<cv::Mat>& valid) {
-  values.assign(ids.size(), cv::Mat());
-  valid.assign(ids.size(), cv::Mat());
-  for (size_t i = 0; i < ids.size(); ++i) {
-    cv::Mat samples;
-    if (!reader.Read(ids[i], rect, samples, valid[i])) return SourceError(a, ids[i]);
-    const GainField& gain = a.gains[ids[i]];
-    if (IsUnitGain(gain, a.bands))
-      samples.convertTo(values[i], CV_32F);
-    else
-      ApplyGain(gain, rect, samples, values[i]);
-  }
-  return {};
 }
 
 struct Progress {
@@ -301,25 +284,35 @@ struct TileOut {
   cv::Mat alpha;  // same depth, 1 channel
 };
 
-// One ortho's part of a tile: its balanced values and mask over rect (in tile coordinates).
+// One ortho's part of a tile: its samples as read and mask over rect (in tile coordinates), and
+// its gains; balanced values are made where they are needed.
 struct Layer {
   int id = -1;
   cv::Rect rect;
-  cv::Mat values, valid;
+  cv::Point origin;  // of the tile's window on the mosaic
+  cv::Mat samples, valid;
+  std::shared_ptr<GainRows> gains;
   bool Has(cv::Point p) const { return rect.contains(p) && valid.at<uchar>(p - rect.tl()) != 0; }
+  // Balanced values of pixels (x .. x + n - 1, y), tile coordinates inside rect.
+  void Balance(int y, int x, int n, float* out) const {
+    const uchar* s = samples.ptr(y - rect.y) + (x - rect.x) * samples.elemSize();
+    gains->Apply(y + origin.y, x + origin.x, n, s, samples.depth(), out);
+  }
+  // Balanced values over rect, CV_32FC(bands).
+  cv::Mat Values() const {
+    cv::Mat v(rect.size(), CV_32FC(samples.channels()));
+    for (int r = 0; r < rect.height; ++r) Balance(rect.y + r, rect.x, rect.width, v.ptr<float>(r));
+    return v;
+  }
 };
 
 std::string ReadLayer(MosaicReader& reader, const Assembly& a, const cv::Rect& grown, Layer& l) {
-  if (l.rect.empty()) {
-    l.values.release();
-    l.valid.release();
-    return {};
-  }
-  std::vector<cv::Mat> values, valid;
-  if (std::string e = ReadBalanced(reader, a, {l.id}, l.rect + grown.tl(), values, valid); !e.empty())
-    return e;
-  l.values = values[0];
-  l.valid = valid[0];
+  l.samples.release();
+  l.valid.release();
+  if (l.rect.empty()) return {};
+  l.origin = grown.tl();
+  if (!reader.Read(l.id, l.rect + grown.tl(), l.samples, l.valid)) return SourceError(a, l.id);
+  l.gains = std::make_shared<GainRows>(a.gains[l.id], l.rect + grown.tl(), a.bands);
   return {};
 }
 
@@ -425,35 +418,109 @@ cv::Mat UniformPixels(const cv::Mat& labels, const cv::Rect& inner, const std::v
   return lo(inner) == hi(inner);
 }
 
-// The pixels of one label: its ortho's value, taken as it is.
-void CopyUniform(const cv::Mat& labels, const cv::Rect& inner, const cv::Mat& uniform,
-                 const std::vector<Layer>& layers, int bands, cv::Mat& mixed, cv::Mat& covered) {
+// The output of a tile: samples of the mosaic's type, the pixels covered, and the count of
+// samples balanced beyond the type's range.
+struct TileSink {
+  TypeInfo info;
+  cv::Mat image;    // depth info.depth, bands channels
+  cv::Mat covered;  // CV_8U
+  long long clipped = 0;
+
+  // Values of n pixels from column c of row r, those where valid is not 0.
+  void Store(int r, int c, int n, const float* v, const uchar* valid) {
+    switch (info.depth) {
+      case CV_8U: StoreAs<uchar>(r, c, n, v, valid); break;
+      case CV_16U: StoreAs<ushort>(r, c, n, v, valid); break;
+      case CV_16S: StoreAs<short>(r, c, n, v, valid); break;
+      case CV_32F: StoreAs<float>(r, c, n, v, valid); break;
+      default: StoreAs<double>(r, c, n, v, valid); break;
+    }
+  }
+
+ private:
+  template <typename T>
+  void StoreAs(int r, int c, int n, const float* v, const uchar* valid) {
+    const int bands = image.channels();
+    T* out = image.ptr<T>(r) + c * bands;
+    uchar* cov = covered.ptr<uchar>(r) + c;
+    const bool bounded = std::isfinite(info.hi);
+    const float hi = static_cast<float>(info.hi + 0.5), lo = static_cast<float>(info.lo - 0.5);
+    for (int i = 0; i < n; ++i, out += bands, v += bands) {
+      if (!valid[i]) continue;
+      cov[i] = 255;
+      for (int b = 0; b < bands; ++b) {
+        if (bounded) clipped += (v[b] > hi) + (v[b] < lo);
+        out[b] = cv::saturate_cast<T>(v[b]);
+      }
+    }
+  }
+};
+
+const Layer* LayerOf(const std::vector<Layer>& layers, int id) {
+  for (const Layer& k : layers)
+    if (k.id == id) return &k;
+  return nullptr;
+}
+
+// Calls run(layer, r, c, n) for each run of pixels of one label in a row of inner (tile
+// coordinates), where uniform is not 0.
+template <typename Run>
+void ForUniformRuns(const cv::Mat& labels, const cv::Rect& inner, const cv::Mat& uniform,
+                    const std::vector<Layer>& layers, Run run) {
   for (int r = 0; r < inner.height; ++r) {
     const int* l = labels.ptr<int>(inner.y + r) + inner.x;
     const uchar* u = uniform.ptr<uchar>(r);
-    float* out = mixed.ptr<float>(r);
-    uchar* cov = covered.ptr<uchar>(r);
     const Layer* layer = nullptr;
-    for (int c = 0; c < inner.width; ++c) {
-      if (!u[c] || l[c] < 0) continue;
-      if (!layer || layer->id != l[c])
-        for (const Layer& k : layers)
-          if (k.id == l[c]) layer = &k;
-      const cv::Point p(inner.x + c, inner.y + r);
-      if (!layer->Has(p)) continue;
-      const float* v = layer->values.ptr<float>(p.y - layer->rect.y) + (p.x - layer->rect.x) * bands;
-      std::copy(v, v + bands, out + c * bands);
-      cov[c] = 255;
+    for (int c = 0; c < inner.width;) {
+      if (!u[c] || l[c] < 0) {
+        ++c;
+        continue;
+      }
+      int end = c + 1;
+      while (end < inner.width && u[end] && l[end] == l[c]) ++end;
+      if (!layer || layer->id != l[c]) layer = LayerOf(layers, l[c]);
+      if (layer) run(*layer, inner.y + r, inner.x + c, end - c);
+      c = end;
     }
   }
+}
+
+// The pixels of one label: its ortho's balanced value.
+void CopyUniform(const cv::Mat& labels, const cv::Rect& inner, const cv::Mat& uniform,
+                 const std::vector<Layer>& layers, TileSink& sink) {
+  std::vector<float> values;
+  ForUniformRuns(labels, inner, uniform, layers, [&](const Layer& layer, int y, int x, int n) {
+    values.resize(static_cast<size_t>(n) * sink.image.channels());
+    layer.Balance(y, x, n, values.data());
+    const uchar* valid = layer.valid.ptr<uchar>(y - layer.rect.y) + (x - layer.rect.x);
+    sink.Store(y - inner.y, x - inner.x, n, values.data(), valid);
+  });
+}
+
+// The same as floats over the window (multi-band's base image).
+void CopyUniformValues(const cv::Mat& labels, const std::vector<Layer>& layers, int bands,
+                       cv::Mat& base, cv::Mat& reached) {
+  const cv::Rect all({}, labels.size());
+  const cv::Mat everywhere(labels.size(), CV_8U, cv::Scalar(255));
+  ForUniformRuns(labels, all, everywhere, layers, [&](const Layer& layer, int y, int x, int n) {
+    float* out = base.ptr<float>(y) + x * bands;
+    layer.Balance(y, x, n, out);
+    const uchar* valid = layer.valid.ptr<uchar>(y - layer.rect.y) + (x - layer.rect.x);
+    uchar* cov = reached.ptr<uchar>(y) + x;
+    for (int i = 0; i < n; ++i)
+      if (valid[i])
+        cov[i] = 255;
+      else
+        std::fill(out + i * bands, out + (i + 1) * bands, 0.0f);
+  });
 }
 
 // The pixels within reach of a seam, feathered in blocks of kFeatherBlock pixels.
 constexpr int kFeatherBlock = 64;
 
 void FeatherNearSeams(const cv::Mat& labels, const cv::Rect& inner, const cv::Mat& uniform,
-                      const std::vector<Layer>& layers, int bands, int radius, cv::Mat& mixed,
-                      cv::Mat& covered) {
+                      const std::vector<Layer>& layers, int radius, TileSink& sink) {
+  const int bands = sink.image.channels();
   const cv::Rect all(0, 0, labels.cols, labels.rows);
   for (int by = 0; by < inner.height; by += kFeatherBlock)
     for (int bx = 0; bx < inner.width; bx += kFeatherBlock) {
@@ -466,22 +533,23 @@ void FeatherNearSeams(const cv::Mat& labels, const cv::Rect& inner, const cv::Ma
       const std::vector<int> ids = Distinct(near);
       std::vector<cv::Mat> valid, values;
       for (int id : ids) {
-        const Layer* layer = nullptr;
-        for (const Layer& k : layers)
-          if (k.id == id) layer = &k;
+        const Layer* layer = LayerOf(layers, id);
         cv::Mat ok = cv::Mat::zeros(at.size(), CV_8U), v = cv::Mat::zeros(at.size(), CV_32FC(bands));
         const cv::Rect part = layer ? at & layer->rect : cv::Rect();
         if (!part.empty()) {
           layer->valid(part - layer->rect.tl()).copyTo(ok(part - at.tl()));
-          layer->values(part - layer->rect.tl()).copyTo(v(part - at.tl()));
+          for (int r = 0; r < part.height; ++r)
+            layer->Balance(part.y + r, part.x, part.width,
+                           v.ptr<float>(part.y + r - at.y) + (part.x - at.x) * bands);
         }
         valid.push_back(ok);
         values.push_back(v);
       }
       cv::Mat blended, reached;
       Composite(FeatherWeights(near, at - window.tl(), ids, valid, radius), values, blended, reached);
-      blended.copyTo(mixed(block), apart);
-      reached.copyTo(covered(block), apart);
+      reached &= apart;
+      for (int r = 0; r < block.height; ++r)
+        sink.Store(block.y + r, block.x, block.width, blended.ptr<float>(r), reached.ptr<uchar>(r));
     }
 }
 
@@ -519,20 +587,20 @@ std::string ReadTileLabels(const Assembly& a, MosaicReader& reader, GDALDataset*
   return ResolveBase(reader, a, window, t.owner, t.labels, t.layers);
 }
 
-// Feathered or not: the window is the tile grown by the feather radius.
+// Feathered or not: the window is the tile grown by the feather radius. sink.image stays empty
+// where no ortho reaches the tile.
 std::string FeatherTile(const Assembly& a, MosaicReader& reader, int radius, GDALDataset* labelsDs,
-                        const cv::Rect& tile, cv::Mat& mixed, cv::Mat& covered) {
+                        const cv::Rect& tile, TileSink& sink) {
   const cv::Rect grown = Grow(tile, radius, a.all);
   const cv::Rect inner = tile - grown.tl();
   TileLabels t;
   if (std::string e = ReadTileLabels(a, reader, labelsDs, grown, radius, t); !e.empty()) return e;
   if (t.ids.empty()) return {};
-  mixed = cv::Mat::zeros(inner.size(), CV_32FC(a.bands));
-  covered = cv::Mat::zeros(inner.size(), CV_8U);
+  sink.image = cv::Mat::zeros(inner.size(), CV_MAKETYPE(sink.info.depth, a.bands));
+  sink.covered = cv::Mat::zeros(inner.size(), CV_8U);
   const cv::Mat uniform = UniformPixels(t.labels, inner, t.ids, radius);
-  CopyUniform(t.labels, inner, uniform, t.layers, a.bands, mixed, covered);
-  if (radius > 0)
-    FeatherNearSeams(t.labels, inner, uniform, t.layers, a.bands, radius, mixed, covered);
+  CopyUniform(t.labels, inner, uniform, t.layers, sink);
+  if (radius > 0) FeatherNearSeams(t.labels, inner, uniform, t.layers, radius, sink);
   return {};
 }
 
@@ -553,15 +621,14 @@ std::string MultibandTile(const Assembly& a, MosaicReader& reader, GDALDataset* 
   const cv::Rect all({}, window.size());
   cv::Mat base = cv::Mat::zeros(window.size(), CV_32FC(a.bands));
   cv::Mat reached = cv::Mat::zeros(window.size(), CV_8U);
-  CopyUniform(t.labels, all, cv::Mat(window.size(), CV_8U, cv::Scalar(255)), t.layers, a.bands,
-              base, reached);
+  CopyUniformValues(t.labels, t.layers, a.bands, base, reached);
   std::vector<cv::Mat> differences, masks;
   for (const Layer& l : t.layers) {
     cv::Mat mask = t.labels == l.id;
     if (cv::countNonZero(mask) == 0 || l.rect.empty()) continue;
     cv::Mat e = cv::Mat::zeros(window.size(), base.type());
     cv::Mat own = e(l.rect);
-    cv::subtract(l.values, base(l.rect), own, l.valid);
+    cv::subtract(l.Values(), base(l.rect), own, l.valid);
     differences.push_back(e);
     masks.push_back(mask);
   }
@@ -576,22 +643,27 @@ std::string AssembleTile(const Assembly& a, MosaicReader& reader, const MosaicOp
                          GDALDataset* labelsDs, const cv::Rect& tile, TileOut& out,
                          MosaicWriteResult& result) {
   out.image.release();
-  cv::Mat mixed, covered;
-  const std::string e =
-      o.blend == MosaicBlend::Multiband
-          ? MultibandTile(a, reader, labelsDs, tile, mixed, covered)
-          : FeatherTile(a, reader, o.blend == MosaicBlend::None ? 0 : o.featherPx, labelsDs, tile,
-                        mixed, covered);
-  if (!e.empty() || mixed.empty()) return e;
-  const TypeInfo info = InfoOf(a.type);
-  const long long coveredPixels = cv::countNonZero(covered);
-  result.samples += coveredPixels * a.bands;
-  if (std::isfinite(info.hi)) {
-    const cv::Mat flat = mixed.reshape(1);
-    result.clipped += cv::countNonZero(flat > info.hi + 0.5) + cv::countNonZero(flat < info.lo - 0.5);
+  TileSink sink;
+  sink.info = InfoOf(a.type);
+  if (o.blend == MosaicBlend::Multiband) {
+    cv::Mat mixed, covered;
+    if (std::string e = MultibandTile(a, reader, labelsDs, tile, mixed, covered); !e.empty())
+      return e;
+    if (mixed.empty()) return {};
+    sink.image = cv::Mat::zeros(mixed.size(), CV_MAKETYPE(sink.info.depth, a.bands));
+    sink.covered = cv::Mat::zeros(mixed.size(), CV_8U);
+    for (int r = 0; r < mixed.rows; ++r)
+      sink.Store(r, 0, mixed.cols, mixed.ptr<float>(r), covered.ptr<uchar>(r));
+  } else if (std::string e = FeatherTile(a, reader, o.blend == MosaicBlend::None ? 0 : o.featherPx,
+                                         labelsDs, tile, sink);
+             !e.empty()) {
+    return e;
   }
-  mixed.convertTo(out.image, info.depth);
-  covered.convertTo(out.alpha, info.depth, info.opaque / 255.0);
+  if (sink.image.empty()) return {};
+  result.samples += static_cast<long long>(cv::countNonZero(sink.covered)) * a.bands;
+  result.clipped += sink.clipped;
+  out.image = sink.image;
+  sink.covered.convertTo(out.alpha, sink.info.depth, sink.info.opaque / 255.0);
   return {};
 }
 
