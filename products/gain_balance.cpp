@@ -145,14 +145,31 @@ cv::Mat GainSamples(const GainField& f, const cv::Rect& rect, int bands, cv::Poi
   return coarse;
 }
 
-// Samples times the gains of line, from pixel dx of it on: linear between the field's samples.
+// Samples times the gains of line, from pixel dx of it on: linear between the field's samples,
+// kGainStep pixels apart.
 template <typename T, int N>
 void MultiplyRun(const float* line, int dx, int n, const T* s, float* v) {
-  constexpr float kStepShare = 1.0f / kGainStep;
-  for (int c = 0; c < n; ++c, ++dx, v += N, s += N) {
-    const float* g = line + (dx / kGainStep) * N;
-    const float tu = static_cast<float>(dx % kGainStep) * kStepShare;
-    for (int b = 0; b < N; ++b) v[b] = static_cast<float>(s[b]) * (g[b] + (g[b + N] - g[b]) * tu);
+  static_assert(kGainStep == 4);
+  constexpr float kShare[kGainStep] = {0.0f, 0.25f, 0.5f, 0.75f};
+  int c = 0;
+  // Up to the next sample column one by one, then whole steps.
+  for (; c < n && (dx + c) % kGainStep != 0; ++c) {
+    const float* g = line + ((dx + c) / kGainStep) * N;
+    const float tu = kShare[(dx + c) % kGainStep];
+    for (int b = 0; b < N; ++b) v[c * N + b] = static_cast<float>(s[c * N + b]) * (g[b] + (g[b + N] - g[b]) * tu);
+  }
+  for (; c + kGainStep <= n; c += kGainStep) {
+    const float* g = line + ((dx + c) / kGainStep) * N;
+    float d[N];
+    for (int b = 0; b < N; ++b) d[b] = g[b + N] - g[b];
+    for (int k = 0; k < kGainStep; ++k)
+      for (int b = 0; b < N; ++b)
+        v[(c + k) * N + b] = static_cast<float>(s[(c + k) * N + b]) * (g[b] + d[b] * kShare[k]);
+  }
+  for (; c < n; ++c) {
+    const float* g = line + ((dx + c) / kGainStep) * N;
+    const float tu = kShare[(dx + c) % kGainStep];
+    for (int b = 0; b < N; ++b) v[c * N + b] = static_cast<float>(s[c * N + b]) * (g[b] + (g[b + N] - g[b]) * tu);
   }
 }
 

@@ -440,19 +440,28 @@ struct TileSink {
  private:
   template <typename T>
   void StoreAs(int r, int c, int n, const float* v, const uchar* valid) {
+    if (std::isfinite(info.hi))
+      StoreRun<T, true>(r, c, n, v, valid);
+    else
+      StoreRun<T, false>(r, c, n, v, valid);
+  }
+
+  template <typename T, bool kBounded>
+  void StoreRun(int r, int c, int n, const float* v, const uchar* valid) {
     const int bands = image.channels();
     T* out = image.ptr<T>(r) + c * bands;
     uchar* cov = covered.ptr<uchar>(r) + c;
-    const bool bounded = std::isfinite(info.hi);
     const float hi = static_cast<float>(info.hi + 0.5), lo = static_cast<float>(info.lo - 0.5);
+    long long beyond = 0;
     for (int i = 0; i < n; ++i, out += bands, v += bands) {
       if (!valid[i]) continue;
       cov[i] = 255;
       for (int b = 0; b < bands; ++b) {
-        if (bounded) clipped += (v[b] > hi) + (v[b] < lo);
+        if constexpr (kBounded) beyond += (v[b] > hi) + (v[b] < lo);
         out[b] = cv::saturate_cast<T>(v[b]);
       }
     }
+    clipped += beyond;
   }
 };
 
