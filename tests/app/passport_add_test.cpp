@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <functional>
 
+#include "external/tools/profile.h"
+#include "passport/passport_database.h"
 #include "passport/ui/CSelectPassportDlg.h"
 #include "support/passport_files.h"
 #include "window_fixture.h"
@@ -37,6 +39,8 @@ class PassportAddTest : public WindowTest {
     fs::remove_all(Database());
     fs::create_directories(Database());
     ortavia::test::WriteText(Database() / "Cam01.BCC", ortavia::test::SimpleBcc("RC30", "5001"));
+    // The dialog opens on the passport selected last; each case starts with none remembered.
+    GT_WriteUserProfileString(passport::kProfileSection, passport::kProfileIndexKey, "");
     LoadDem();
   }
 };
