@@ -7,7 +7,6 @@
 #include <limits>
 #include <map>
 #include <memory>
-#include <set>
 
 #include <cpl_conv.h>
 #include <cpl_string.h>
@@ -115,14 +114,19 @@ cv::Mat PixelOwners(const Assembly& a, const cv::Rect& rect, int step = 1) {
   return out;
 }
 
-std::vector<int> Distinct(const cv::Mat& labels, std::set<int> into = {}) {
+// The labels (>= 0) of a window, sorted, with those of into; a window holds a few.
+std::vector<int> Distinct(const cv::Mat& labels, std::vector<int> into = {}) {
   int last = std::numeric_limits<int>::min();
   for (int r = 0; r < labels.rows; ++r) {
     const int* p = labels.ptr<int>(r);
     for (int c = 0; c < labels.cols; ++c)
-      if (p[c] >= 0 && p[c] != last) into.insert(last = p[c]);
+      if (p[c] >= 0 && p[c] != last) {
+        last = p[c];
+        if (std::find(into.begin(), into.end(), last) == into.end()) into.push_back(last);
+      }
   }
-  return {into.begin(), into.end()};
+  std::sort(into.begin(), into.end());
+  return into;
 }
 
 std::string SourceError(const Assembly& a, int i) {
@@ -324,16 +328,17 @@ std::vector<cv::Rect> NeededRects(const cv::Mat& labels, const cv::Mat& owner,
   for (int r = 0; r < labels.rows; ++r) {
     const int* l = labels.ptr<int>(r);
     const int* o = owner.ptr<int>(r);
-    int last = INT_MIN, k = -1;
-    for (int c = 0; c < labels.cols; ++c) {
-      const int id = l[c] == kBaseLabel ? o[c] : l[c];
-      if (id < 0) continue;
-      if (id != last) {
-        last = id;
-        k = static_cast<int>(std::lower_bound(ids.begin(), ids.end(), id) - ids.begin());
+    const auto idAt = [&](int c) { return l[c] == kBaseLabel ? o[c] : l[c]; };
+    for (int c = 0; c < labels.cols;) {
+      const int id = idAt(c);
+      int end = c + 1;
+      while (end < labels.cols && idAt(end) == id) ++end;
+      if (id >= 0) {
+        const size_t k = std::lower_bound(ids.begin(), ids.end(), id) - ids.begin();
+        lo[k].x = std::min(lo[k].x, c), lo[k].y = std::min(lo[k].y, r);
+        hi[k].x = std::max(hi[k].x, end - 1), hi[k].y = std::max(hi[k].y, r);
       }
-      lo[k].x = std::min(lo[k].x, c), lo[k].y = std::min(lo[k].y, r);
-      hi[k].x = std::max(hi[k].x, c), hi[k].y = std::max(hi[k].y, r);
+      c = end;
     }
   }
   std::vector<cv::Rect> out(ids.size());
@@ -352,18 +357,25 @@ std::string ResolveBase(MosaicReader& reader, const Assembly& a, const cv::Rect&
       if (l.id == id) return &l;
     return static_cast<Layer*>(nullptr);
   };
+  // The layer of the last id asked for: labels come in long runs.
+  int lastId = INT_MIN;
+  const Layer* last = nullptr;
+  const auto cachedLayerOf = [&](int id) {
+    if (id != lastId) lastId = id, last = layerOf(id);
+    return last;
+  };
   cv::Rect lacking;
   for (int r = 0; r < labels.rows; ++r) {
     int* l = labels.ptr<int>(r);
     const int* o = owner.ptr<int>(r);
     for (int c = 0; c < labels.cols; ++c) {
       if (l[c] >= 0) {
-        const Layer* chosen = layerOf(l[c]);
+        const Layer* chosen = cachedLayerOf(l[c]);
         if (chosen && chosen->Has({c, r})) continue;
         l[c] = kBaseLabel;
       }
       if (l[c] != kBaseLabel) continue;
-      const Layer* own = o[c] >= 0 ? layerOf(o[c]) : nullptr;
+      const Layer* own = o[c] >= 0 ? cachedLayerOf(o[c]) : nullptr;
       if (own && own->Has({c, r})) {
         l[c] = o[c];
         continue;
@@ -584,7 +596,7 @@ std::string ReadTileLabels(const Assembly& a, MosaicReader& reader, GDALDataset*
     cv::subtract(t.labels, cv::Scalar(3), t.labels);
   }
   const std::vector<int> ownerIds = Distinct(t.owner);
-  t.ids = Distinct(t.labels, {ownerIds.begin(), ownerIds.end()});
+  t.ids = Distinct(t.labels, ownerIds);
   if (t.ids.empty()) return {};
   const std::vector<cv::Rect> needed = NeededRects(t.labels, t.owner, t.ids, reach);
   t.layers.resize(t.ids.size());
