@@ -368,19 +368,33 @@ std::string ResolveBase(MosaicReader& reader, const Assembly& a, const cv::Rect&
   for (int r = 0; r < labels.rows; ++r) {
     int* l = labels.ptr<int>(r);
     const int* o = owner.ptr<int>(r);
-    for (int c = 0; c < labels.cols; ++c) {
-      if (l[c] >= 0) {
-        const Layer* chosen = cachedLayerOf(l[c]);
-        if (chosen && chosen->Has({c, r})) continue;
-        l[c] = kBaseLabel;
+    for (int c = 0; c < labels.cols;) {
+      // A run of one label, or of base labels of one owner.
+      const bool base = l[c] == kBaseLabel;
+      const int id = base ? o[c] : l[c];
+      int end = c + 1;
+      while (end < labels.cols && (l[end] == kBaseLabel) == base && (base ? o[end] : l[end]) == id)
+        ++end;
+      const Layer* layer = id >= 0 ? cachedLayerOf(id) : nullptr;
+      const bool inside = layer && layer->rect.contains({c, r}) && layer->rect.contains({end - 1, r});
+      const uchar* valid = inside ? layer->valid.ptr<uchar>(r - layer->rect.y) + (c - layer->rect.x) : nullptr;
+      for (int i = c; i < end; ++i) {
+        if (inside ? valid[i - c] != 0 : layer && layer->Has({i, r})) {
+          l[i] = id;
+          continue;
+        }
+        if (!base) {
+          // The chosen ortho lacks the pixel: the owner's, where it has it.
+          const Layer* own = o[i] >= 0 ? layerOf(o[i]) : nullptr;
+          if (own && own->Has({i, r})) {
+            l[i] = o[i];
+            continue;
+          }
+        }
+        l[i] = kBaseLabel;
+        lacking |= cv::Rect(i, r, 1, 1);
       }
-      if (l[c] != kBaseLabel) continue;
-      const Layer* own = o[c] >= 0 ? cachedLayerOf(o[c]) : nullptr;
-      if (own && own->Has({c, r})) {
-        l[c] = o[c];
-        continue;
-      }
-      lacking |= cv::Rect(c, r, 1, 1);
+      c = end;
     }
   }
   if (lacking.empty()) return {};
