@@ -122,6 +122,11 @@ cv::Mat GainSamples(const GainField& f, const cv::Rect& rect, int bands, cv::Poi
     *i1 = std::min(*i0 + 1, n - 1);
     *t = u - *i0;
   };
+  // The block columns and weights of each sample column, the same on every row.
+  std::vector<int> ci0(sw), ci1(sw);
+  std::vector<double> ctu(sw);
+  for (int c = 0; c < sw; ++c)
+    axis((x0 + c * kGainStep + 0.5 - f.ox0) / f.blockPx - 0.5, f.nx, &ci0[c], &ci1[c], &ctu[c]);
   cv::Mat coarse(sh, sw, CV_32FC(bands));
   for (int r = 0; r < sh; ++r) {
     int j0, j1;
@@ -129,9 +134,8 @@ cv::Mat GainSamples(const GainField& f, const cv::Rect& rect, int bands, cv::Poi
     axis((y0 + r * kGainStep + 0.5 - f.oy0) / f.blockPx - 0.5, f.ny, &j0, &j1, &tv);
     float* out = coarse.ptr<float>(r);
     for (int c = 0; c < sw; ++c) {
-      int i0, i1;
-      double tu;
-      axis((x0 + c * kGainStep + 0.5 - f.ox0) / f.blockPx - 0.5, f.nx, &i0, &i1, &tu);
+      const int i0 = ci0[c], i1 = ci1[c];
+      const double tu = ctu[c];
       const auto at = [&](int j, int i, int b) {
         return static_cast<double>(f.factor[(static_cast<size_t>(j) * f.nx + i) * bands + b]);
       };
