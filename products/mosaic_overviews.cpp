@@ -23,79 +23,73 @@ T Mean(Acc sum, Acc count) {
   }
 }
 
-// One pixel of the halved image from the nr x nc pixels at column 2c of rows; accumulates in
-// Acc: exact integers for integer samples, so that the mean rounds exactly.
+// One pixel of the halved image from the nr x nc pixels at column 2c of rows (N channels, the
+// last alpha); accumulates in Acc: exact integers for integer samples, so that the mean rounds
+// exactly.
 template <typename T, typename Acc, int N>
-void HalvePixel(const T* const rows[2], const T* const alphas[2], int nr, int nc, int c, T* out,
-                T* outA) {
-  Acc weight = 0, sum[N] = {};
+void HalvePixel(const T* const rows[2], int nr, int nc, int c, T* out) {
+  Acc weight = 0, sum[N - 1] = {};
   for (int i = 0; i < nr; ++i)
     for (int j = 0; j < nc; ++j) {
-      const Acc w = static_cast<Acc>(alphas[i][2 * c + j]);
       const T* px = rows[i] + (2 * c + j) * N;
+      const Acc w = static_cast<Acc>(px[N - 1]);
       weight += w;
-      for (int b = 0; b < N; ++b) sum[b] += w * static_cast<Acc>(px[b]);
+      for (int b = 0; b < N - 1; ++b) sum[b] += w * static_cast<Acc>(px[b]);
     }
-  *outA = Mean<T>(weight, static_cast<Acc>(nr * nc));
-  for (int b = 0; b < N; ++b) out[b] = weight != 0 ? Mean<T>(sum[b], weight) : T(0);
+  out[N - 1] = Mean<T>(weight, static_cast<Acc>(nr * nc));
+  for (int b = 0; b < N - 1; ++b) out[b] = weight != 0 ? Mean<T>(sum[b], weight) : T(0);
 }
 
 template <typename T, typename Acc, int N>
-void Halve(const cv::Mat& image, const cv::Mat& alpha, cv::Mat& half, cv::Mat& halfAlpha) {
+void Halve(const cv::Mat& image, cv::Mat& half) {
   for (int r = 0; r < half.rows; ++r) {
     const int r0 = 2 * r, r1 = std::min(2 * r + 1, image.rows - 1);
     const T* const rows[2] = {image.ptr<T>(r0), image.ptr<T>(r1)};
-    const T* const alphas[2] = {alpha.ptr<T>(r0), alpha.ptr<T>(r1)};
     // Pixels past the edge are left out, not counted twice.
     const int nr = 1 + (r1 != r0);
     T* out = half.ptr<T>(r);
-    T* outA = halfAlpha.ptr<T>(r);
-    for (int c = 0; c < half.cols; ++c) {
+    for (int c = 0; c < half.cols; ++c, out += N) {
       const int nc = 2 * c + 1 < image.cols ? 2 : 1;
-      const T a = alphas[0][2 * c];
       if constexpr (std::is_integral_v<T>) {
+        const T* p0 = rows[0] + 2 * c * N;
+        const T* p1 = rows[1] + 2 * c * N;
+        const T a = p0[N - 1];
         // Four alike alphas, the common case: the plain mean, as the weighted one gives.
-        if (nr == 2 && nc == 2 && alphas[0][2 * c + 1] == a && alphas[1][2 * c] == a &&
-            alphas[1][2 * c + 1] == a) {
-          outA[c] = a;
-          const T* p0 = rows[0] + 2 * c * N;
-          const T* p1 = rows[1] + 2 * c * N;
-          for (int b = 0; b < N; ++b) {
+        if (nr == 2 && nc == 2 && p0[2 * N - 1] == a && p1[N - 1] == a && p1[2 * N - 1] == a) {
+          for (int b = 0; b < N - 1; ++b) {
             const Acc sum = static_cast<Acc>(p0[b]) + p0[b + N] + p1[b] + p1[b + N];
-            out[c * N + b] = a != 0 ? Mean<T>(sum, Acc(4)) : T(0);
+            out[b] = a != 0 ? Mean<T>(sum, Acc(4)) : T(0);
           }
+          out[N - 1] = a;
           continue;
         }
       }
-      HalvePixel<T, Acc, N>(rows, alphas, nr, nc, c, out + c * N, outA + c);
+      HalvePixel<T, Acc, N>(rows, nr, nc, c, out);
     }
   }
 }
 
 template <typename T, typename Acc>
-void HalveBands(const cv::Mat& image, const cv::Mat& alpha, cv::Mat& half, cv::Mat& halfAlpha) {
+void HalveBands(const cv::Mat& image, cv::Mat& half) {
   switch (image.channels()) {
-    case 1: Halve<T, Acc, 1>(image, alpha, half, halfAlpha); break;
-    case 2: Halve<T, Acc, 2>(image, alpha, half, halfAlpha); break;
-    case 3: Halve<T, Acc, 3>(image, alpha, half, halfAlpha); break;
-    default: Halve<T, Acc, 4>(image, alpha, half, halfAlpha); break;
+    case 2: Halve<T, Acc, 2>(image, half); break;
+    case 3: Halve<T, Acc, 3>(image, half); break;
+    case 4: Halve<T, Acc, 4>(image, half); break;
+    default: Halve<T, Acc, 5>(image, half); break;
   }
 }
 
 }  // namespace
 
-void HalveWithAlpha(const cv::Mat& image, const cv::Mat& alpha, cv::Mat& halfImage,
-                    cv::Mat& halfAlpha) {
-  const cv::Size size((image.cols + 1) / 2, (image.rows + 1) / 2);
-  halfImage.create(size, image.type());
-  halfAlpha.create(size, alpha.type());
+void HalveWithAlpha(const cv::Mat& image, cv::Mat& half) {
+  half.create((image.rows + 1) / 2, (image.cols + 1) / 2, image.type());
   switch (image.depth()) {
-    case CV_8U: HalveBands<uchar, int>(image, alpha, halfImage, halfAlpha); break;
-    case CV_16U: HalveBands<ushort, long long>(image, alpha, halfImage, halfAlpha); break;
-    case CV_16S: HalveBands<short, long long>(image, alpha, halfImage, halfAlpha); break;
-    case CV_32S: HalveBands<int, double>(image, alpha, halfImage, halfAlpha); break;
-    case CV_32F: HalveBands<float, double>(image, alpha, halfImage, halfAlpha); break;
-    default: HalveBands<double, double>(image, alpha, halfImage, halfAlpha); break;
+    case CV_8U: HalveBands<uchar, int>(image, half); break;
+    case CV_16U: HalveBands<ushort, long long>(image, half); break;
+    case CV_16S: HalveBands<short, long long>(image, half); break;
+    case CV_32S: HalveBands<int, double>(image, half); break;
+    case CV_32F: HalveBands<float, double>(image, half); break;
+    default: HalveBands<double, double>(image, half); break;
   }
 }
 
@@ -111,58 +105,50 @@ MosaicOverviews::MosaicOverviews(GDALDataset& ds, int bands, int depth)
   if (levels_ > kTileLevels) {
     const int f = 1 << kTileLevels;
     const cv::Size kept((ds.GetRasterXSize() + f - 1) / f, (ds.GetRasterYSize() + f - 1) / f);
-    keptImage_ = cv::Mat::zeros(kept, CV_MAKETYPE(depth, bands));
-    keptAlpha_ = cv::Mat::zeros(kept, CV_MAKETYPE(depth, 1));
+    kept_ = cv::Mat::zeros(kept, CV_MAKETYPE(depth, bands + 1));
   }
 }
 
-std::string MosaicOverviews::WriteLevel(int level, const cv::Rect& rect, const cv::Mat& image,
-                                        const cv::Mat& alpha) {
+std::string MosaicOverviews::WriteLevel(int level, const cv::Rect& rect, const cv::Mat& image) {
   const GDALDataType type = geo::GdalTypeOfDepth(depth_);
   for (int b = 0; b <= bands_; ++b) {
     GDALRasterBand* band = ds_.GetRasterBand(b + 1)->GetOverview(level - 1);
     if (!band) return "the mosaic's overviews cannot be written";
-    const cv::Mat& m = b < bands_ ? image : alpha;
-    uchar* data = const_cast<uchar*>(m.ptr()) + (b < bands_ ? b * m.elemSize1() : 0);
+    uchar* data = const_cast<uchar*>(image.ptr()) + b * image.elemSize1();
     if (band->RasterIO(GF_Write, rect.x, rect.y, rect.width, rect.height, data, rect.width,
-                       rect.height, type, static_cast<GSpacing>(m.elemSize()),
-                       static_cast<GSpacing>(m.step[0]), nullptr) != CE_None)
+                       rect.height, type, static_cast<GSpacing>(image.elemSize()),
+                       static_cast<GSpacing>(image.step[0]), nullptr) != CE_None)
       return "the mosaic's overviews cannot be written";
   }
   return {};
 }
 
-std::string MosaicOverviews::AddTile(const cv::Rect& rect, const cv::Mat& image,
-                                     const cv::Mat& alpha) {
-  cv::Mat im = image, al = alpha;
+std::string MosaicOverviews::AddTile(const cv::Rect& rect, const cv::Mat& image) {
+  cv::Mat im = image;
   const int inTile = std::min(levels_, kTileLevels);
   for (int level = 1; level <= inTile; ++level) {
-    cv::Mat halfIm, halfAl;
-    HalveWithAlpha(im, al, halfIm, halfAl);
+    cv::Mat half;
+    HalveWithAlpha(im, half);
     const int f = 1 << level;
-    const cv::Rect at(rect.x / f, rect.y / f, halfIm.cols, halfIm.rows);
-    if (std::string e = WriteLevel(level, at, halfIm, halfAl); !e.empty()) return e;
-    im = halfIm;
-    al = halfAl;
+    if (std::string e = WriteLevel(level, cv::Rect(rect.x / f, rect.y / f, half.cols, half.rows), half);
+        !e.empty())
+      return e;
+    im = half;
   }
-  if (!keptImage_.empty()) {
+  if (!kept_.empty()) {
     const int f = 1 << kTileLevels;
-    const cv::Rect at(rect.x / f, rect.y / f, im.cols, im.rows);
-    im.copyTo(keptImage_(at));
-    al.copyTo(keptAlpha_(at));
+    im.copyTo(kept_(cv::Rect(rect.x / f, rect.y / f, im.cols, im.rows)));
   }
   return {};
 }
 
 std::string MosaicOverviews::Finish() {
-  cv::Mat im = keptImage_, al = keptAlpha_;
+  cv::Mat im = kept_;
   for (int level = kTileLevels + 1; level <= levels_; ++level) {
-    cv::Mat halfIm, halfAl;
-    HalveWithAlpha(im, al, halfIm, halfAl);
-    if (std::string e = WriteLevel(level, cv::Rect({}, halfIm.size()), halfIm, halfAl); !e.empty())
-      return e;
-    im = halfIm;
-    al = halfAl;
+    cv::Mat half;
+    HalveWithAlpha(im, half);
+    if (std::string e = WriteLevel(level, cv::Rect({}, half.size()), half); !e.empty()) return e;
+    im = half;
   }
   return {};
 }

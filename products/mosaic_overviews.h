@@ -13,10 +13,9 @@
 
 namespace ortavia {
 
-// Halves image (any depth, up to four channels) and alpha (same depth, 1 channel); odd sizes round up,
-// the last row or column then averaging the pixels there are. Integer types round to nearest.
-void HalveWithAlpha(const cv::Mat& image, const cv::Mat& alpha, cv::Mat& halfImage,
-                    cv::Mat& halfAlpha);
+// Halves image (any depth, 2 to 5 channels, the last alpha); odd sizes round up, the last row or
+// column then averaging the pixels there are. Integer types round half up.
+void HalveWithAlpha(const cv::Mat& image, cv::Mat& half);
 
 // Overview factors 2, 4, ... down to one 512-pixel block for a width x height raster.
 std::vector<int> MosaicOverviewFactors(int width, int height);
@@ -29,17 +28,17 @@ class MosaicOverviews {
   // MosaicOverviewFactors) and blank.
   MosaicOverviews(GDALDataset& ds, int bands, int depth);
 
-  // One assembled tile at full resolution; rect starts on multiples of 2^kTileLevels.
-  std::string AddTile(const cv::Rect& rect, const cv::Mat& image, const cv::Mat& alpha);
+  // One assembled tile at full resolution, bands and alpha; rect starts on multiples of
+  // 2^kTileLevels.
+  std::string AddTile(const cv::Rect& rect, const cv::Mat& image);
   // The levels beyond kTileLevels.
   std::string Finish();
 
  private:
-  std::string WriteLevel(int level, const cv::Rect& rect, const cv::Mat& image,
-                         const cv::Mat& alpha);
+  std::string WriteLevel(int level, const cv::Rect& rect, const cv::Mat& image);
   GDALDataset& ds_;
   int bands_, depth_, levels_;
-  cv::Mat keptImage_, keptAlpha_;  // level min(levels_, kTileLevels), whole
+  cv::Mat kept_;  // level kTileLevels, whole, when there are more
 };
 
 }  // namespace ortavia

@@ -284,8 +284,7 @@ std::string Seams(const Assembly& a, MosaicReader& reader, const MosaicOptions& 
 
 // One assembled tile, converted to the sample type, with its alpha.
 struct TileOut {
-  cv::Mat image;  // depth of the type, bands channels
-  cv::Mat alpha;  // same depth, 1 channel
+  cv::Mat image;  // depth of the type, bands channels and alpha
 };
 
 // One ortho's part of a tile: its samples as read and mask over rect (in tile coordinates), and
@@ -448,9 +447,11 @@ cv::Mat UniformPixels(const cv::Mat& labels, const cv::Rect& inner, const std::v
 // samples balanced beyond the type's range.
 struct TileSink {
   TypeInfo info;
-  cv::Mat image;    // depth info.depth, bands channels
-  cv::Mat covered;  // CV_8U
+  cv::Mat image;  // depth info.depth, bands channels and alpha
+  long long covered = 0;  // pixels
   long long clipped = 0;
+
+  int Bands() const { return image.channels() - 1; }
 
   // Values of n pixels from column c of row r, those where valid is not 0.
   void Store(int r, int c, int n, const float* v, const uchar* valid) {
@@ -474,20 +475,22 @@ struct TileSink {
 
   template <typename T, bool kBounded>
   void StoreRun(int r, int c, int n, const float* v, const uchar* valid) {
-    const int bands = image.channels();
-    T* out = image.ptr<T>(r) + c * bands;
-    uchar* cov = covered.ptr<uchar>(r) + c;
+    const int bands = image.channels() - 1;
+    T* out = image.ptr<T>(r) + c * (bands + 1);
     const float hi = static_cast<float>(info.hi + 0.5), lo = static_cast<float>(info.lo - 0.5);
-    long long beyond = 0;
-    for (int i = 0; i < n; ++i, out += bands, v += bands) {
+    const T opaque = static_cast<T>(info.opaque);
+    long long beyond = 0, reached = 0;
+    for (int i = 0; i < n; ++i, out += bands + 1, v += bands) {
       if (!valid[i]) continue;
-      cov[i] = 255;
+      ++reached;
       for (int b = 0; b < bands; ++b) {
         if constexpr (kBounded) beyond += (v[b] > hi) + (v[b] < lo);
         out[b] = cv::saturate_cast<T>(v[b]);
       }
+      out[bands] = opaque;
     }
     clipped += beyond;
+    covered += reached;
   }
 };
 
@@ -525,7 +528,7 @@ void CopyUniform(const cv::Mat& labels, const cv::Rect& inner, const cv::Mat& un
                  const std::vector<Layer>& layers, TileSink& sink) {
   std::vector<float> values;
   ForUniformRuns(labels, inner, uniform, layers, [&](const Layer& layer, int y, int x, int n) {
-    values.resize(static_cast<size_t>(n) * sink.image.channels());
+    values.resize(static_cast<size_t>(n) * sink.Bands());
     layer.Balance(y, x, n, values.data());
     const uchar* valid = layer.valid.ptr<uchar>(y - layer.rect.y) + (x - layer.rect.x);
     sink.Store(y - inner.y, x - inner.x, n, values.data(), valid);
@@ -555,7 +558,7 @@ constexpr int kFeatherBlock = 64;
 
 void FeatherNearSeams(const cv::Mat& labels, const cv::Rect& inner, const cv::Mat& uniform,
                       const std::vector<Layer>& layers, int radius, TileSink& sink) {
-  const int bands = sink.image.channels();
+  const int bands = sink.Bands();
   const cv::Rect all(0, 0, labels.cols, labels.rows);
   for (int by = 0; by < inner.height; by += kFeatherBlock)
     for (int bx = 0; bx < inner.width; bx += kFeatherBlock) {
@@ -631,8 +634,7 @@ std::string FeatherTile(const Assembly& a, MosaicReader& reader, int radius, GDA
   TileLabels t;
   if (std::string e = ReadTileLabels(a, reader, labelsDs, grown, radius, t); !e.empty()) return e;
   if (t.ids.empty()) return {};
-  sink.image = cv::Mat::zeros(inner.size(), CV_MAKETYPE(sink.info.depth, a.bands));
-  sink.covered = cv::Mat::zeros(inner.size(), CV_8U);
+  sink.image = cv::Mat::zeros(inner.size(), CV_MAKETYPE(sink.info.depth, a.bands + 1));
   const cv::Mat uniform = UniformPixels(t.labels, inner, t.ids, radius);
   CopyUniform(t.labels, inner, uniform, t.layers, sink);
   if (radius > 0) FeatherNearSeams(t.labels, inner, uniform, t.layers, radius, sink);
@@ -685,8 +687,7 @@ std::string AssembleTile(const Assembly& a, MosaicReader& reader, const MosaicOp
     if (std::string e = MultibandTile(a, reader, labelsDs, tile, mixed, covered); !e.empty())
       return e;
     if (mixed.empty()) return {};
-    sink.image = cv::Mat::zeros(mixed.size(), CV_MAKETYPE(sink.info.depth, a.bands));
-    sink.covered = cv::Mat::zeros(mixed.size(), CV_8U);
+    sink.image = cv::Mat::zeros(mixed.size(), CV_MAKETYPE(sink.info.depth, a.bands + 1));
     for (int r = 0; r < mixed.rows; ++r)
       sink.Store(r, 0, mixed.cols, mixed.ptr<float>(r), covered.ptr<uchar>(r));
   } else if (std::string e = FeatherTile(a, reader, o.blend == MosaicBlend::None ? 0 : o.featherPx,
@@ -695,26 +696,21 @@ std::string AssembleTile(const Assembly& a, MosaicReader& reader, const MosaicOp
     return e;
   }
   if (sink.image.empty()) return {};
-  result.samples += static_cast<long long>(cv::countNonZero(sink.covered)) * a.bands;
+  result.samples += sink.covered * a.bands;
   result.clipped += sink.clipped;
   out.image = sink.image;
-  sink.covered.convertTo(out.alpha, sink.info.depth, sink.info.opaque / 255.0);
   return {};
 }
 
-std::string WriteTile(GDALDataset& ds, const cv::Rect& tile, const TileOut& t, int bands) {
+// Bands and alpha at once, interleaved as in the file.
+std::string WriteTile(GDALDataset& ds, const cv::Rect& tile, const TileOut& t) {
   const GDALDataType bufType = geo::GdalTypeOfDepth(t.image.depth());
-  std::vector<int> map(bands);
-  for (int b = 0; b < bands; ++b) map[b] = b + 1;
-  CPLErr err = ds.RasterIO(GF_Write, tile.x, tile.y, tile.width, tile.height,
-                           const_cast<uchar*>(t.image.ptr()), tile.width, tile.height, bufType,
-                           bands, map.data(), static_cast<GSpacing>(t.image.elemSize()),
-                           static_cast<GSpacing>(t.image.step[0]),
-                           static_cast<GSpacing>(t.image.elemSize1()), nullptr);
-  if (err == CE_None)
-    err = ds.GetRasterBand(bands + 1)->RasterIO(
-        GF_Write, tile.x, tile.y, tile.width, tile.height, const_cast<uchar*>(t.alpha.ptr()),
-        tile.width, tile.height, bufType, 0, static_cast<GSpacing>(t.alpha.step[0]), nullptr);
+  const CPLErr err = ds.RasterIO(GF_Write, tile.x, tile.y, tile.width, tile.height,
+                                 const_cast<uchar*>(t.image.ptr()), tile.width, tile.height,
+                                 bufType, t.image.channels(), nullptr,
+                                 static_cast<GSpacing>(t.image.elemSize()),
+                                 static_cast<GSpacing>(t.image.step[0]),
+                                 static_cast<GSpacing>(t.image.elemSize1()), nullptr);
   return err == CE_None ? "" : "the mosaic cannot be written";
 }
 
@@ -728,8 +724,8 @@ std::string Assemble(const Assembly& a, MosaicReader& reader, const MosaicOption
       if (std::string e = AssembleTile(a, reader, o, labelsDs, tile, t, result); !e.empty())
         return e;
       if (!t.image.empty()) {
-        if (std::string e = WriteTile(out, tile, t, a.bands); !e.empty()) return e;
-        if (std::string e = overviews.AddTile(tile, t.image, t.alpha); !e.empty()) return e;
+        if (std::string e = WriteTile(out, tile, t); !e.empty()) return e;
+        if (std::string e = overviews.AddTile(tile, t.image); !e.empty()) return e;
       }
       if (!p.Step()) return {};
     }

@@ -25,34 +25,29 @@ TEST(MosaicOverviews, HalvesByAlphaWeightedMeans) {
       {"floats exactly", CV_32F, 2, {1, 2, 3, 5}, {255, 255, 255, 255}, 2.75, 255},
   };
   for (const Case& c : cases) {
-    cv::Mat v(static_cast<int>(c.values.size()) / c.cols, c.cols, CV_64F);
-    cv::Mat a(v.size(), CV_64F);
-    for (size_t i = 0; i < c.values.size(); ++i) {
-      v.at<double>(static_cast<int>(i)) = c.values[i];
-      a.at<double>(static_cast<int>(i)) = c.alpha[i];
-    }
+    cv::Mat v(static_cast<int>(c.values.size()) / c.cols, c.cols, CV_64FC2);
+    for (size_t i = 0; i < c.values.size(); ++i)
+      v.at<cv::Vec2d>(static_cast<int>(i)) = cv::Vec2d(c.values[i], c.alpha[i]);
     v.convertTo(v, c.depth);
-    a.convertTo(a, c.depth);
-    cv::Mat hv, ha;
-    HalveWithAlpha(v, a, hv, ha);
-    ASSERT_EQ(hv.size(), cv::Size(1, 1)) << c.what;
-    hv.convertTo(hv, CV_64F);
-    ha.convertTo(ha, CV_64F);
-    EXPECT_EQ(hv.at<double>(0, 0), c.value) << c.what;
-    EXPECT_EQ(ha.at<double>(0, 0), c.alphaOut) << c.what;
+    cv::Mat half;
+    HalveWithAlpha(v, half);
+    ASSERT_EQ(half.size(), cv::Size(1, 1)) << c.what;
+    half.convertTo(half, CV_64F);
+    EXPECT_EQ(half.at<cv::Vec2d>(0, 0)[0], c.value) << c.what;
+    EXPECT_EQ(half.at<cv::Vec2d>(0, 0)[1], c.alphaOut) << c.what;
   }
 }
 
 TEST(MosaicOverviews, BandsKeepTheirPlaceAndOddSizesRoundUp) {
-  cv::Mat v(3, 5, CV_8UC3), a(3, 5, CV_8U, cv::Scalar(255));
+  cv::Mat v(3, 5, CV_8UC4);
   for (int r = 0; r < 3; ++r)
-    for (int c = 0; c < 5; ++c) v.at<cv::Vec3b>(r, c) = cv::Vec3b(10 * c, 100, 4 * r);
-  cv::Mat hv, ha;
-  HalveWithAlpha(v, a, hv, ha);
+    for (int c = 0; c < 5; ++c) v.at<cv::Vec4b>(r, c) = cv::Vec4b(10 * c, 100, 4 * r, 255);
+  cv::Mat hv;
+  HalveWithAlpha(v, hv);
   ASSERT_EQ(hv.size(), cv::Size(3, 2));
-  EXPECT_EQ(hv.at<cv::Vec3b>(0, 0), cv::Vec3b(5, 100, 2));    // (0 + 10) / 2 rounds up; (0 + 4) / 2
-  EXPECT_EQ(hv.at<cv::Vec3b>(0, 2), cv::Vec3b(40, 100, 2));   // the fifth column alone
-  EXPECT_EQ(hv.at<cv::Vec3b>(1, 1), cv::Vec3b(25, 100, 8));   // the third row alone
+  EXPECT_EQ(hv.at<cv::Vec4b>(0, 0), cv::Vec4b(5, 100, 2, 255));    // (0 + 10) / 2 rounds up
+  EXPECT_EQ(hv.at<cv::Vec4b>(0, 2), cv::Vec4b(40, 100, 2, 255));   // the fifth column alone
+  EXPECT_EQ(hv.at<cv::Vec4b>(1, 1), cv::Vec4b(25, 100, 8, 255));   // the third row alone
 }
 
 }  // namespace
