@@ -417,30 +417,49 @@ std::string ResolveBase(MosaicReader& reader, const Assembly& a, const cv::Rect&
   return {};
 }
 
-// Pixels whose (2 radius + 1)-square holds one label only: CV_8U over inner.
-cv::Mat UniformPixels(const cv::Mat& labels, const cv::Rect& inner, const std::vector<int>& ids,
-                      int radius) {
-  if (radius <= 0) return cv::Mat(inner.size(), CV_8U, cv::Scalar(255));
-  cv::Mat index(labels.size(), CV_16U);
+// The pixels within reach of a seam are found, and feathered, in blocks of kFeatherBlock pixels.
+constexpr int kFeatherBlock = 64;
+
+// Whether all labels of a window are one.
+bool OneLabel(const cv::Mat& labels) {
+  const int first = labels.at<int>(0, 0);
   for (int r = 0; r < labels.rows; ++r) {
     const int* l = labels.ptr<int>(r);
-    ushort* x = index.ptr<ushort>(r);
-    int last = INT_MIN;
-    ushort k = 0;
-    for (int c = 0; c < labels.cols; ++c) {
-      if (l[c] != last) {
-        last = l[c];
-        k = last < 0 ? 65535
-                     : static_cast<ushort>(std::lower_bound(ids.begin(), ids.end(), last) - ids.begin());
-      }
-      x[c] = k;
-    }
+    for (int c = 0; c < labels.cols; ++c)
+      if (l[c] != first) return false;
   }
+  return true;
+}
+
+// Pixels whose (2 radius + 1)-square (within labels) holds one label only: CV_8U over inner.
+// Most blocks lie away from every seam and are settled by a look at their window alone.
+cv::Mat UniformPixels(const cv::Mat& labels, const cv::Rect& inner, const std::vector<int>& ids,
+                      int radius) {
+  cv::Mat uniform(inner.size(), CV_8U, cv::Scalar(255));
+  if (radius <= 0) return uniform;
+  const cv::Rect all({}, labels.size());
   const cv::Mat square = cv::getStructuringElement(cv::MORPH_RECT, {2 * radius + 1, 2 * radius + 1});
-  cv::Mat lo, hi;
-  cv::erode(index, lo, square);
-  cv::dilate(index, hi, square);
-  return lo(inner) == hi(inner);
+  for (int by = 0; by < inner.height; by += kFeatherBlock)
+    for (int bx = 0; bx < inner.width; bx += kFeatherBlock) {
+      const cv::Rect block = cv::Rect(bx, by, kFeatherBlock, kFeatherBlock) & cv::Rect({}, inner.size());
+      const cv::Rect window = Grow(block + inner.tl(), radius, all);
+      if (OneLabel(labels(window))) continue;
+      cv::Mat index(window.size(), CV_16U);
+      for (int r = 0; r < window.height; ++r) {
+        const int* l = labels.ptr<int>(window.y + r) + window.x;
+        ushort* x = index.ptr<ushort>(r);
+        for (int c = 0; c < window.width; ++c)
+          x[c] = l[c] < 0 ? 65535
+                          : static_cast<ushort>(std::lower_bound(ids.begin(), ids.end(), l[c]) - ids.begin());
+      }
+      cv::Mat lo, hi;
+      cv::erode(index, lo, square);
+      cv::dilate(index, hi, square);
+      const cv::Rect at = block + inner.tl() - window.tl();
+      cv::Mat same = lo(at) == hi(at);
+      same.copyTo(uniform(block));
+    }
+  return uniform;
 }
 
 // The output of a tile: samples of the mosaic's type, the pixels covered, and the count of
@@ -552,9 +571,6 @@ void CopyUniformValues(const cv::Mat& labels, const std::vector<Layer>& layers, 
         std::fill(out + i * bands, out + (i + 1) * bands, 0.0f);
   });
 }
-
-// The pixels within reach of a seam, feathered in blocks of kFeatherBlock pixels.
-constexpr int kFeatherBlock = 64;
 
 void FeatherNearSeams(const cv::Mat& labels, const cv::Rect& inner, const cv::Mat& uniform,
                       const std::vector<Layer>& layers, int radius, TileSink& sink) {
