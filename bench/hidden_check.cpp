@@ -6,7 +6,8 @@
 // plain run painted (the ground in the image's frame): of the ground the scene hides from the
 // image, the share painted (ghosts); of the ground it shows, the share left empty; of the painted
 // pixels, the share whose colour is off the scene's by more than 60 in a band. With a mosaic
-// (TRUE_DIR/mosaic.tif): the share of the ground some image sees that the mosaic leaves empty.
+// (TRUE_DIR/mosaic.tif): the share of the ground some image sees that the mosaic leaves empty, and
+// of its painted pixels the share off the scene's colour.
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -142,7 +143,7 @@ int main(int argc, char** argv) {
               Share(off, painted), off, painted);
   Raster mosaic;
   if (!Read(trueDir / "mosaic.tif", vgt, gsd, &mosaic)) return 0;
-  long long seenAny = 0, left = 0;
+  long long seenAny = 0, left = 0, shown = 0, offMosaic = 0;
   for (int y = 0; y < mosaic.px.rows; ++y)
     for (int x = 0; x < mosaic.px.cols; ++x) {
       const double gx = vgt[0] + x * gsd, gy = vgt[3] - y * gsd;
@@ -153,11 +154,22 @@ int main(int argc, char** argv) {
         if (i < 0 || j < 0 || i >= p.px.cols || j >= p.px.rows) continue;
         any = Painted(p, p.px.ptr<uchar>(j) + p.bands * i) && Sees(scene, scene.Shots()[k], gx, gy);
       }
+      const uchar* m = mosaic.px.ptr<uchar>(y) + mosaic.bands * x;
+      if (Painted(mosaic, m)) {
+        ++shown;
+        const cv::Vec4f c = scene.SurfaceColor({gx, gy, scene.SurfaceHeight(gx, gy)});
+        for (int k = 0; k < 3; ++k)
+          if (std::abs(m[k] - c[k]) > 60) {
+            ++offMosaic;
+            break;
+          }
+      }
       if (!any) continue;
       ++seenAny;
-      left += !Painted(mosaic, mosaic.px.ptr<uchar>(y) + mosaic.bands * x);
+      left += !Painted(mosaic, m);
     }
-  std::printf("mosaic: ground some image sees left empty %.2f %% (%lld of %lld)\n",
-              Share(left, seenAny), left, seenAny);
+  std::printf("mosaic: ground some image sees left empty %.2f %% (%lld of %lld); painted off "
+              "colour %.2f %% (%lld of %lld)\n",
+              Share(left, seenAny), left, seenAny, Share(offMosaic, shown), offMosaic, shown);
   return 0;
 }

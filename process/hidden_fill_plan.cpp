@@ -128,6 +128,29 @@ class OwnerPlan {
   int frameW_ = 0, frameH_ = 0;
 };
 
+struct SightBox {
+  double left = HUGE_VAL, right = -HUGE_VAL, top = -HUGE_VAL, bottom = HUGE_VAL;
+  void Add(double x, double y) {
+    left = std::min(left, x), right = std::max(right, x);
+    bottom = std::min(bottom, y), top = std::max(top, y);
+  }
+};
+
+// The ground the plan of one owner's cells looks over: its cells, and the nadir points of its own
+// centre and of every image that may fill for it (a line from the ground to a centre runs between
+// the two).
+SightBox SightBoxOf(const HiddenFillRequest& req, const std::vector<Camera>& cams,
+                    const Camera& owner) {
+  const WarpProject& p = *req.project;
+  const double cell = p.mosaicScale * req.gsd;
+  SightBox box;
+  box.Add(p.mosaicMinX + owner.own.x * cell, p.mosaicMaxY - owner.own.y * cell);
+  box.Add(p.mosaicMinX + owner.own.br().x * cell, p.mosaicMaxY - owner.own.br().y * cell);
+  for (const Camera& c : cams)
+    if (c.row == owner.row || !(c.reach & owner.own).empty()) box.Add(c.centre.x, c.centre.y);
+  return box;
+}
+
 }  // namespace
 
 double ViewAngle(const cv::Point3d& p, const cv::Point3d& a, const cv::Point3d& b) {
@@ -149,12 +172,11 @@ std::optional<HiddenFill> PlanHiddenFill(const HiddenFillRequest& req, const Run
   for (const Camera& owner : cams) {
     if (ctx.AbortCheck()) return std::nullopt;
     const auto fp = p->footprints.find(p->images[owner.row].name);
-    if (fp == p->footprints.end()) continue;
-    const auto box = p->cad.EntityBox(fp->second);
-    if (!box) continue;
+    if (fp == p->footprints.end() || !p->cad.EntityBox(fp->second)) continue;
+    const SightBox box = SightBoxOf(req, cams, owner);
     DemWindow dem;
-    if (BuildDemWindow(p->dem.dataset.get(), box->left, box->right, box->top, box->bottom, dem) !=
-        DemWindowStatus::Ok)
+    if (BuildDemWindow(p->dem.dataset.get(), box.left, box.right, box.top, box.bottom, dem,
+                       false) != DemWindowStatus::Ok)
       continue;
     const auto transform = DemGeoTransform::From(dem.gt);
     if (!transform) continue;

@@ -397,6 +397,7 @@ RunResult RunProcess(WarpProject& project, const RunOptions& options, const RunC
   request.output.compress = options.compress;
   request.output.alpha = options.alpha;
   request.output.occlusion = options.occlusion;
+  request.testShareOnly = options.mosaicPath.empty();
   request.orthoWritten = options.orthoWritten;
   if (options.occlusion) {
     HiddenFillRequest plan{&project, result.rows, &mosaic.grid.voronoiMap, options.gsd,

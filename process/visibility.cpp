@@ -1,7 +1,6 @@
 #include "process/visibility.h"
 
 #include <algorithm>
-#include <cfloat>
 #include <atomic>
 #include <cmath>
 #include <cstring>
@@ -14,20 +13,8 @@ namespace ortavia {
 namespace {
 
 constexpr double kNoHeightD = kNoHeight;
-constexpr float kNothing = -FLT_MAX;  // a patch that hides nothing
 // Moves a position just past the cell boundary it lies on, in sample units.
 constexpr double kNudge = 1e-7;
-
-// Level 0: each sample's height over its pixel's square; nothing over a hole.
-cv::Mat CellHeights(const cv::Mat& h) {
-  cv::Mat out(h.size(), CV_32F);
-  for (int r = 0; r < h.rows; ++r) {
-    const float* in = h.ptr<float>(r);
-    float* o = out.ptr<float>(r);
-    for (int c = 0; c < h.cols; ++c) o[c] = in[c] == kNoHeight ? kNothing : in[c];
-  }
-  return out;
-}
 
 // Where the line p + t d leaves the pixel or block [i side, (i + 1) side) along one axis.
 inline double AxisExit(double p, double d, double inv, int i, double side) {
@@ -54,10 +41,13 @@ cv::Mat HalfMaxima(const cv::Mat& m) {
 
 SurfaceVisibility::SurfaceVisibility(const cv::Mat& heights, const DemGeoTransform& transform)
     : heights_(heights), transform_(transform) {
+  // Never 0, and never that of another surface, even one built where an old one stood.
+  static std::atomic<unsigned long long> surfaces{0};
+  id_ = ++surfaces;
   const GeoTransform& g = transform.Coefficients();
   tolerance_ = 0.5 * std::sqrt(std::abs(g[1] * g[5] - g[2] * g[4]));
   if (heights.type() != CV_32F || heights.rows < 2 || heights.cols < 2) return;
-  levels_.push_back(CellHeights(heights));
+  levels_.push_back(heights);
   while (levels_.back().rows > 1 || levels_.back().cols > 1)
     levels_.push_back(HalfMaxima(levels_.back()));
   top_ = levels_.back().at<float>(0, 0);
@@ -85,13 +75,22 @@ bool SurfaceVisibility::Sees(double x, double y, const cv::Point3d& centre) cons
   // Pixel coordinates: cell (i, j) of level 0 covers [i, i + 1) x [j, j + 1). The line is
   // p + t d, from the point (t = 0) to the centre (t = 1), rising by `rise` over that.
   const double px = sample.x + 0.5, py = sample.y + 0.5;
-  const cv::Point2d d = transform_.GroundToSample(centre.x, centre.y) - sample;
+  // A thread asks of one centre many times in a row: its place in the grid is kept.
+  thread_local unsigned long long lastSurface = 0;
+  thread_local cv::Point3d lastCentre;
+  thread_local cv::Point2d lastSample;
+  if (lastSurface != id_ || lastCentre != centre) {
+    lastSurface = id_;
+    lastCentre = centre;
+    lastSample = transform_.GroundToSample(centre.x, centre.y);
+  }
+  const cv::Point2d d = lastSample - sample;
   const double span = std::max(std::abs(d.x), std::abs(d.y));
   if (!(span > 1e-9)) return true;
   const double ix = d.x != 0.0 ? 1.0 / d.x : 0.0, iy = d.y != 0.0 ? 1.0 / d.y : 0.0;
   const double rise = centre.z - z0;
   const double early = 0.5 / span;  // half a pixel along the line's main axis
-  const double nudge = kNudge / span;
+  const double nudge = kNudge * (early + early);
   const double end = std::min(1.0, (top_ + tolerance_ - z0) / rise + early);
   const int topLevel = static_cast<int>(levels_.size()) - 1;
   const double cols = levels_.front().cols, rows = levels_.front().rows;
@@ -121,6 +120,25 @@ bool SurfaceVisibility::Sees(double x, double y, const cv::Point3d& centre) cons
   return true;
 }
 
+cv::Rect SightWindow(const DemGeoTransform& transform, cv::Size size,
+                     const std::vector<cv::Point2d>& from, const std::vector<cv::Point2d>& nadirs) {
+  double minC = HUGE_VAL, minR = HUGE_VAL, maxC = -HUGE_VAL, maxR = -HUGE_VAL;
+  for (const auto* points : {&from, &nadirs})
+    for (const cv::Point2d& g : *points) {
+      const cv::Point2d p = transform.GroundToSample(g.x, g.y);
+      if (!(std::abs(p.x) < 1e9) || !(std::abs(p.y) < 1e9)) continue;
+      minC = std::min(minC, p.x), maxC = std::max(maxC, p.x);
+      minR = std::min(minR, p.y), maxR = std::max(maxR, p.y);
+    }
+  if (!(minC <= maxC && minR <= maxR)) return {};
+  // Clamped first, so that far points do not overflow the pixel numbers.
+  minC = std::clamp(minC, -8.0, size.width + 8.0), maxC = std::clamp(maxC, -8.0, size.width + 8.0);
+  minR = std::clamp(minR, -8.0, size.height + 8.0), maxR = std::clamp(maxR, -8.0, size.height + 8.0);
+  const int c0 = static_cast<int>(std::floor(minC)) - 2, r0 = static_cast<int>(std::floor(minR)) - 2;
+  const int c1 = static_cast<int>(std::ceil(maxC)) + 3, r1 = static_cast<int>(std::ceil(maxR)) + 3;
+  return cv::Rect(c0, r0, c1 - c0, r1 - r0) & cv::Rect(cv::Point(), size);
+}
+
 cv::Mat VisibleMask(const SurfaceVisibility& surface, const cv::Point3d& centre, double originX,
                     double originY, double gsd, int x0, int y0, int cols, int rows) {
   cv::Mat mask(rows, cols, CV_8UC1);
@@ -143,27 +161,38 @@ long long HideUnseenPixels(const SurfaceVisibility& surface, const cv::Point3d& 
                        plan.mosaicScale > 0.0;
   const cv::Vec3b own(static_cast<uchar>(plan.row & 255), static_cast<uchar>((plan.row >> 8) & 255),
                       static_cast<uchar>((plan.row >> 16) & 255));
-  const auto ownCell = [&](int mx, int my) {
-    const int cx = static_cast<int>(std::floor(mx / plan.mosaicScale));
-    const int cy = static_cast<int>(std::floor(my / plan.mosaicScale));
-    return cx >= 0 && cy >= 0 && cx < plan.voronoiMap->cols && cy < plan.voronoiMap->rows &&
-           plan.voronoiMap->at<cv::Vec3b>(cy, cx) == own;
+  // The Voronoi cell of each column and row of the block, -1 outside the map.
+  const auto cellOf = [&](int mosaicPixel, int limit) {
+    const int cell = static_cast<int>(std::floor(mosaicPixel / plan.mosaicScale));
+    return cell >= 0 && cell < limit ? cell : -1;
   };
+  std::vector<int> cellCol(planned ? written.cols : 0);
+  for (int c = 0; c < static_cast<int>(cellCol.size()); ++c)
+    cellCol[c] = cellOf(grid.ox0 + gx0 + c, plan.voronoiMap->cols);
   std::atomic<long long> hidden{0};
   cv::parallel_for_(cv::Range(0, written.rows), [&](const cv::Range& range) {
     long long n = 0;
     for (int r = range.start; r < range.end; ++r) {
       uchar* wrote = written.ptr<uchar>(r);
+      const int my = grid.oy0 + gy0 + r;
+      const int cellRow = planned ? cellOf(my, plan.voronoiMap->rows) : -1;
+      const cv::Vec3b* codes = cellRow >= 0 ? plan.voronoiMap->ptr<cv::Vec3b>(cellRow) : nullptr;
+      static const std::vector<FillRun> kNoRuns;
+      const std::vector<FillRun>& runs = planned ? plan.fill->Row(my) : kNoRuns;
+      std::size_t next = 0;  // the first run not wholly left of the pixel
       for (int c = 0; c < written.cols; ++c) {
         if (!wrote[c]) continue;
-        const int mx = grid.ox0 + gx0 + c, my = grid.oy0 + gy0 + r;
-        if (planned && ownCell(mx, my)) {
-          if (!plan.fill->At(mx, my)) continue;
+        const int mx = grid.ox0 + gx0 + c;
+        while (next < runs.size() && runs[next].x1 <= mx) ++next;
+        const bool given = next < runs.size() && runs[next].x0 <= mx;
+        if (given && runs[next].row == plan.row) continue;  // it fills that pixel
+        if (codes && cellCol[c] >= 0 && codes[cellCol[c]] == own) {
+          if (!given) continue;  // the plan found its own camera sees it
         } else {
+          if (planned && plan.shareOnly) continue;
           const cv::Point2d g = grid.At(gx0 + c, gy0 + r);
           if (surface.Sees(g.x, g.y, centre)) continue;
         }
-        if (planned && plan.fill->At(mx, my) == plan.row) continue;
         wrote[c] = 0;
         std::memset(block.ptr(r) + c * block.elemSize(), 0, block.elemSize());
         if (!alphaBlock.empty())

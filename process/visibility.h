@@ -25,8 +25,8 @@ namespace ortavia {
 
 class SurfaceVisibility {
  public:
-  // heights: CV_32F, kNoHeight (-9999) where there is none; transform: of its samples. The
-  // tolerance is half the posting.
+  // heights: CV_32F, kNoHeight (-9999) where there is none, held (not copied) while this lives;
+  // transform: of its samples. The tolerance is half the posting.
   SurfaceVisibility(const cv::Mat& heights, const DemGeoTransform& transform);
 
   // Whether the centre (ground units) sees the surface at ground point (x, y). A point with no
@@ -40,13 +40,20 @@ class SurfaceVisibility {
   double Tolerance() const { return tolerance_; }
 
  private:
-  const cv::Mat& heights_;
+  cv::Mat heights_;
   DemGeoTransform transform_;
-  // CV_32F maxima; level 0: the samples, nothing over holes.
+  // CV_32F maxima; level 0: the samples (a hole's -9999 hides nothing).
   std::vector<cv::Mat> levels_;
   double tolerance_ = 0.0;
   double top_ = 0.0;             // highest sample of the window
+  unsigned long long id_ = 0;    // tells surfaces apart for what a thread keeps of a centre
 };
+
+// The pixels of a DEM window of `size` that the lines from the ground points `from` to centres
+// above `nadirs` cross (straight down to the ground, they run inside the points' bounding box),
+// with the 2 pixels around that the heights of the box's edge are interpolated from.
+cv::Rect SightWindow(const DemGeoTransform& transform, cv::Size size,
+                     const std::vector<cv::Point2d>& from, const std::vector<cv::Point2d>& nadirs);
 
 // 255 where the centre sees the ground of output pixel (x0 + c, y0 + r) of an ortho whose pixel
 // (gx, gy) stands for (originX + gx * gsd, originY - gy * gsd), 0 where hidden: rows x cols.
@@ -61,6 +68,9 @@ struct PlannedVisibility {
   const cv::Mat* voronoiMap = nullptr;  // CV_8UC3 cell codes
   double mosaicScale = 40.0;
   int row = -1;
+  // Outside its own cells only the pixels the plan gives the image are kept, and no other is
+  // tested: nothing reads them (transparent orthos, no mosaic).
+  bool shareOnly = false;
 };
 
 // The warp's hook: every written pixel of a block whose ground the centre does not see becomes 0 in

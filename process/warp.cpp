@@ -513,8 +513,17 @@ ImageWarper::Step ImageWarper::ProcessImage(int i, int r) {
   cv::Mat written;  // where the warp wrote, for the transparency of the ortho
   if (req_.output.alpha || req_.output.occlusion) written.create(w.geo.bh, w.geo.bw, CV_8UC1);
   std::optional<SurfaceVisibility> surface;
-  if (req_.output.occlusion) surface.emplace(dem.heights, w.demTransform);
   const cv::Point3d centre(orientation.N.x(), orientation.N.y(), orientation.N.z());
+  if (req_.output.occlusion) {
+    // The lines from the ortho to the centre cross only the DEM between them.
+    const cv::Rect sight = SightWindow(
+        w.demTransform, dem.heights.size(),
+        {w.grid.At(0, 0), w.grid.At(w.geo.outW - 1, w.geo.outH - 1)}, {{centre.x, centre.y}});
+    if (sight.width >= 2 && sight.height >= 2)
+      surface.emplace(dem.heights(sight), w.demTransform.Window(sight.x, sight.y));
+    else
+      surface.emplace(dem.heights, w.demTransform);
+  }
   const int square = SquareSide(req_.tileStep, req_.maxError);
   for (int by = 0; by < w.geo.nBy; ++by) {
     for (int bx = 0; bx < w.geo.nBx; ++bx) {
@@ -552,7 +561,8 @@ ImageWarper::Step ImageWarper::ProcessImage(int i, int r) {
       if (surface)
         HideUnseenPixels(*surface, centre, w.grid, bx * w.geo.bw, by * w.geo.bh, block,
                          alphaBlock, written,
-                         {req_.hiddenFill.get(), req_.voronoiMap, project.mosaicScale, r});
+                         {req_.hiddenFill.get(), req_.voronoiMap, project.mosaicScale, r,
+                          req_.output.alpha && req_.testShareOnly});
       const OrthoStatus s =
           writer.WriteBlock(bx, by, w.geo.bw, w.geo.bh, block, alphaBlock, written, ctx_);
       if (s == OrthoStatus::Aborted) {

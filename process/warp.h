@@ -57,6 +57,10 @@ struct WarpRequest {
   // an image keeps the pixels it fills for a neighbour and, with output.alpha, is opaque exactly
   // where the plan and its own cells make it the one shown. May be null.
   std::shared_ptr<const HiddenFill> hiddenFill;
+  // With output.occlusion and output.alpha, and no mosaic made from the orthos: ground outside an
+  // image's own cells that the plan does not give it is transparent whatever the image sees, and
+  // is left as warped, untested (the mosaic would take its pixels where the owner has none).
+  bool testShareOnly = false;
   // Called after each ortho is finished, with its path and whether it is the run's first; the
   // window refreshes its preview from it. May be empty.
   std::function<void(const std::string& orthoPath, bool first)> orthoWritten;
@@ -159,10 +163,11 @@ struct DemWindow {
 enum class DemWindowStatus { Ok, TooSmall, ReadFailed };
 
 // Cuts the DEM window for a footprint bounding box (ground units): the pixel range of the box's
-// four corners (any signs and rotation of the geotransform) widened by its own size on every side,
-// clamped to the DEM, width rounded up to a multiple of 4 (columns past the DEM's edge hold -9999).
+// four corners (any signs and rotation of the geotransform) widened by its own size on every side
+// (unless `widen` is false: by 2 pixels), clamped to the DEM, width rounded up to a multiple of 4
+// (columns past the DEM's edge hold -9999).
 DemWindowStatus BuildDemWindow(GDALDataset* dem, double left, double right, double top,
-                               double bottom, DemWindow& out);
+                               double bottom, DemWindow& out, bool widen = true);
 
 // Terrain height at ground point (x, y), or -9999. The sample coordinates are those of the inverse
 // geotransform at sample centres (north-up: col = (x - wgt0) / wgt1 - 0.5,

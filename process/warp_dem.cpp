@@ -19,7 +19,7 @@ double CubicAt(double a0, double a1, double a2, double a3, double f) {
 }  // namespace
 
 DemWindowStatus BuildDemWindow(GDALDataset* dem, double left, double right, double top,
-                               double bottom, DemWindow& out) {
+                               double bottom, DemWindow& out, bool widen) {
   if (!dem || dem->GetRasterCount() < 1) return DemWindowStatus::ReadFailed;
   const auto transform = DemGeoTransform::Of(dem);
   if (!transform) return DemWindowStatus::ReadFailed;
@@ -39,7 +39,7 @@ DemWindowStatus BuildDemWindow(GDALDataset* dem, double left, double right, doub
   long long r0 = static_cast<long long>(std::trunc(minR));
   long long c1 = static_cast<long long>(std::trunc(maxC)) + 1;
   long long r1 = static_cast<long long>(std::trunc(maxR)) + 1;
-  const long long w = c1 - c0, h = r1 - r0;
+  const long long w = widen ? c1 - c0 : 2, h = widen ? r1 - r0 : 2;
   c0 -= w;
   c1 += w;
   r0 -= h;

@@ -97,7 +97,7 @@ void EachStartField(Io& io, Start& s) {
   io.Get(s.mosaicMaxX).Get(s.mosaicMinY).Get(s.mosaicMaxY).Get(s.imageCount);
   io.Get(s.voronoiWidth).Get(s.voronoiHeight).Get(s.voronoiHash).Get(s.projectHash);
   io.Get(s.output.crsWkt).Get(s.output.compress).Get(s.output.cog).Get(s.output.alpha);
-  io.Get(s.output.occlusion);
+  io.Get(s.output.occlusion).Get(s.testShareOnly);
 }
 
 // Every choice of the ortho files must reach the other ranks, or their orthos would differ.
@@ -152,6 +152,7 @@ ClusterStart MakeClusterStart(const WarpRequest& request) {
   }
   s.projectHash = ProjectFingerprint(project);
   s.output = request.output;
+  s.testShareOnly = request.testShareOnly;
   return s;
 }
 
@@ -302,6 +303,7 @@ std::string PrepareClusterWarp(WarpProject& project, const ClusterStart& start,
   request.mosaicWidth = start.mosaicWidth;
   request.mosaicHeight = start.mosaicHeight;
   request.output = start.output;
+  request.testShareOnly = start.testShareOnly;
   if (request.output.occlusion) {
     const HiddenFillRequest plan{&project, request.rows, &voronoi, request.gsd, request.mosaicWidth,
                                  request.mosaicHeight};

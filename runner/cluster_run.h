@@ -33,6 +33,7 @@ struct ClusterStart {
   std::uint64_t voronoiHash = 0;  // HashRaster of the Voronoi map
   std::uint64_t projectHash = 0;  // ProjectFingerprint of rank 0's project
   OrthoOutput output;             // CRS and file options of the orthos
+  bool testShareOnly = false;     // WarpRequest::testShareOnly
 };
 
 // The start message of a warp request of rank 0 (project, rows, grid and answers set).

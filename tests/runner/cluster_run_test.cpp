@@ -63,6 +63,7 @@ TEST(ClusterMessages, StartAndReportSurviveEncodingExactly) {
   s.output.cog = true;
   s.output.alpha = true;
   s.output.occlusion = true;
+  s.testShareOnly = true;
   const std::string bytes = EncodeClusterStart(s);
   const auto back = DecodeClusterStart(bytes);
   ASSERT_TRUE(back);
@@ -90,6 +91,7 @@ TEST(ClusterMessages, StartAndReportSurviveEncodingExactly) {
   EXPECT_TRUE(back->output.cog);
   EXPECT_TRUE(back->output.alpha);
   EXPECT_TRUE(back->output.occlusion);
+  EXPECT_TRUE(back->testShareOnly);
   // A cut or padded message is refused, not half read.
   EXPECT_FALSE(DecodeClusterStart(bytes.substr(0, bytes.size() - 1)));
   EXPECT_FALSE(DecodeClusterStart(bytes + "x"));

@@ -18,6 +18,7 @@
 #include "runner/sample_project.h"
 #include "support/test_env.h"
 #include "support/test_geotiff.h"
+#include "tests/runner/small_sample.h"
 
 namespace ortavia {
 namespace {
@@ -179,6 +180,61 @@ TEST(HiddenFill, PixelsTheOwnerCannotSeeComeFromTheImageThatSees) {
   long long far = 0;
   for (const auto& [p, owner] : seenByOwner) far += !nearHidden(p, owner);
   EXPECT_LE(far, filled / 100) << seenByOwner.size();
+}
+
+// Without a mosaic nothing reads an ortho's transparent pixels: outside what an image is shown
+// for, hidden ground is left as warped. Every opaque pixel, and the transparency itself, are those
+// of the run with a mosaic, which tests everything.
+TEST(HiddenFill, WithoutAMosaicGroundAnImageIsNotShownForIsLeftAsWarped) {
+  const fs::path dir = test::MakeTempDir("share");
+  const SampleFiles files = test::WriteSmallSample(dir, 240, 180, 48, 12);
+  const auto run = [&](const std::string& out, bool mosaic) {
+    WarpProject project;
+    BatchProjectOptions po;
+    po.dem = files.dem;
+    po.passport = files.passport;
+    po.eo = files.orientations;
+    po.images = files.images;
+    EXPECT_EQ(FillBatchProject(project, po, {}), kBatchDone);
+    RunOptions options;
+    options.gsd = 0.5;
+    options.destinationFolder = (dir / out).string();
+    options.occlusion = true;
+    options.alpha = true;
+    if (mosaic) options.mosaicPath = (dir / out / "mosaic.tif").string();
+    const RunResult r = RunProcess(project, options, {});
+    EXPECT_EQ(r.status, RunStatus::Done) << r.message;
+    return project.images;
+  };
+  const auto images = run("with", true);
+  run("without", false);
+  long long opaque = 0, opaqueDiffers = 0, alphaDiffers = 0, leftAsWarped = 0;
+  for (const ImageItem& image : images) {
+    const auto read = [&](const char* out) {
+      GDALDatasetUniquePtr ds(
+          GDALDataset::Open((dir / out / (image.name + ".tif")).c_str(), GDAL_OF_RASTER));
+      return ds ? test::ReadBandsAsBytes(ds.get()) : cv::Mat();
+    };
+    const cv::Mat a = read("with"), b = read("without");
+    ASSERT_EQ(a.size(), b.size()) << image.name;
+    ASSERT_EQ(a.type(), CV_8UC4);
+    for (int y = 0; y < a.rows; ++y)
+      for (int x = 0; x < a.cols; ++x) {
+        const cv::Vec4b p = a.at<cv::Vec4b>(y, x), q = b.at<cv::Vec4b>(y, x);
+        alphaDiffers += p[3] != q[3];
+        if (p[3]) {
+          ++opaque;
+          opaqueDiffers += p != q;
+        } else {
+          // Tested and hidden with a mosaic, untested without.
+          leftAsWarped += p == cv::Vec4b(0, 0, 0, 0) && (q[0] || q[1] || q[2]);
+        }
+      }
+  }
+  EXPECT_GT(opaque, 10000);
+  EXPECT_EQ(alphaDiffers, 0);
+  EXPECT_EQ(opaqueDiffers, 0);
+  EXPECT_GT(leftAsWarped, 0);
 }
 
 }  // namespace
