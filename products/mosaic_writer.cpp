@@ -215,20 +215,20 @@ std::string ReadHalfBalanced(MosaicReader& reader, const Assembly& a, const std:
 
 // The seams of one chunk, searched at half resolution on the orthos' overviews: a quarter of the
 // pixels to read and half the path lengths, while the feathering hides the pixel the seam may be
-// off. chunk and the returned labels are on the half grid; full receives the labels of the
-// mosaic pixels, kBaseLabel where no ortho was seen. Where the ortho chosen lacks a mosaic pixel,
-// the assembly takes the base label there: a seam never leaves the overlap.
+// off. chunk and the labels are on the half grid; stored receives them as kept in the label
+// raster (label + 3, 0 for the base label where no ortho was seen), or nothing where no seam is
+// within reach. Where the ortho chosen lacks a mosaic pixel, the assembly takes the base label
+// there: a seam never leaves the overlap.
 std::string HalfSeamChunk(const Assembly& a, MosaicReader& reader, const cv::Rect& half,
-                          SeamChunk& in, cv::Mat& labels, cv::Mat& full) {
+                          SeamChunk& in, cv::Mat& labels, cv::Mat& stored) {
   in.ownerRect = Grow(in.chunk, in.band + 1, half);
   in.workRect = Grow(in.chunk, 1, half);
   in.owner = PixelOwners(a, in.ownerRect, 2);
   in.ids = Distinct(in.owner);
-  const cv::Rect fullChunk = cv::Rect(in.chunk.tl() * 2, in.chunk.size() * 2) & a.all;
   if (in.ids.size() < 2) {
     // No seam within reach: the owners stand for the labels next door.
     labels = PixelOwners(a, in.chunk, 2);
-    full.release();
+    stored.release();
     return {};
   }
   if (std::string e = ReadHalfBalanced(reader, a, in.ids, in.workRect, in.values, in.valid);
@@ -236,14 +236,11 @@ std::string HalfSeamChunk(const Assembly& a, MosaicReader& reader, const cv::Rec
     return e;
   in.level = a.level;
   labels = SeamLabels(in);
-  full.create(fullChunk.size(), CV_32S);
-  for (int r = 0; r < full.rows; ++r) {
-    const int* l = labels.ptr<int>((fullChunk.y + r) / 2 - in.chunk.y);
-    int* out = full.ptr<int>(r);
-    for (int c = 0; c < full.cols; ++c) {
-      const int label = l[(fullChunk.x + c) / 2 - in.chunk.x];
-      out[c] = label >= 0 ? label : kBaseLabel;
-    }
+  stored.create(labels.size(), CV_32S);
+  for (int r = 0; r < labels.rows; ++r) {
+    const int* l = labels.ptr<int>(r);
+    int* out = stored.ptr<int>(r);
+    for (int c = 0; c < labels.cols; ++c) out[c] = (l[c] >= 0 ? l[c] : kBaseLabel) - kBaseLabel;
   }
   return {};
 }
@@ -262,17 +259,14 @@ std::string Seams(const Assembly& a, MosaicReader& reader, const MosaicOptions& 
       in.band = std::max(1, o.seamBandPx / 2);
       in.above.assign(above.begin() + x, above.begin() + x + in.chunk.width);
       in.left.assign(left.begin(), left.begin() + in.chunk.height);
-      cv::Mat labels, full;
-      if (std::string e = HalfSeamChunk(a, reader, half, in, labels, full); !e.empty()) return e;
-      if (!full.empty()) {
-        cv::Mat stored;
-        cv::add(full, cv::Scalar(3), stored);
-        if (labelsDs.GetRasterBand(1)->RasterIO(GF_Write, 2 * x, 2 * y, full.cols, full.rows,
-                                                stored.ptr(), full.cols, full.rows, GDT_Int32, 0,
-                                                static_cast<GSpacing>(stored.step[0]),
-                                                nullptr) != CE_None)
-          return "the seams cannot be stored";
-      }
+      cv::Mat labels, stored;
+      if (std::string e = HalfSeamChunk(a, reader, half, in, labels, stored); !e.empty()) return e;
+      if (!stored.empty() &&
+          labelsDs.GetRasterBand(1)->RasterIO(GF_Write, x, y, stored.cols, stored.rows,
+                                              stored.ptr(), stored.cols, stored.rows, GDT_Int32, 0,
+                                              static_cast<GSpacing>(stored.step[0]),
+                                              nullptr) != CE_None)
+        return "the seams cannot be stored";
       for (int c = 0; c < in.chunk.width; ++c)
         above[x + c] = labels.at<int>(in.chunk.height - 1, c);
       for (int r = 0; r < in.chunk.height; ++r) left[r] = labels.at<int>(r, in.chunk.width - 1);
@@ -620,13 +614,20 @@ std::string ReadTileLabels(const Assembly& a, MosaicReader& reader, GDALDataset*
   t.labels.create(window.size(), CV_32S);
   t.labels.setTo(kBaseLabel);
   if (labelsDs) {
-    if (labelsDs->GetRasterBand(1)->RasterIO(GF_Read, window.x, window.y, window.width,
-                                             window.height, t.labels.ptr(), window.width,
-                                             window.height, GDT_Int32, 0,
-                                             static_cast<GSpacing>(t.labels.step[0]),
+    // The labels are kept on the half grid: mosaic pixel (x, y) has label (x / 2, y / 2).
+    const cv::Rect half(window.x / 2, window.y / 2, (window.br().x - 1) / 2 - window.x / 2 + 1,
+                        (window.br().y - 1) / 2 - window.y / 2 + 1);
+    cv::Mat stored(half.size(), CV_32S);
+    if (labelsDs->GetRasterBand(1)->RasterIO(GF_Read, half.x, half.y, half.width, half.height,
+                                             stored.ptr(), half.width, half.height, GDT_Int32, 0,
+                                             static_cast<GSpacing>(stored.step[0]),
                                              nullptr) != CE_None)
       return "the seams cannot be read back";
-    cv::subtract(t.labels, cv::Scalar(3), t.labels);
+    for (int r = 0; r < window.height; ++r) {
+      const int* h = stored.ptr<int>((window.y + r) / 2 - half.y);
+      int* l = t.labels.ptr<int>(r);
+      for (int c = 0; c < window.width; ++c) l[c] = h[(window.x + c) / 2 - half.x] + kBaseLabel;
+    }
   }
   const std::vector<int> ownerIds = Distinct(t.owner);
   t.ids = Distinct(t.labels, ownerIds);
@@ -921,7 +922,8 @@ MosaicWriteResult WriteMosaicTiff(const std::string& path, const cv::Mat& vorono
   GDALDatasetUniquePtr labels;
   if (seams) {
     ctx.Log("Mosaic: seamlines");
-    labels = CreateTiff(labelsPath, a.all, 1, GDT_Int32,
+    const cv::Rect halfGrid(0, 0, (a.all.width + 1) / 2, (a.all.height + 1) / 2);
+    labels = CreateTiff(labelsPath, halfGrid, 1, GDT_Int32,
                         {{"BLOCKXSIZE", "512"}, {"BLOCKYSIZE", "512"}, {"COMPRESS", "DEFLATE"},
                          {"ZLEVEL", "1"}});
     if (!labels) return finish("the seams cannot be stored in " + labelsPath);
