@@ -163,12 +163,14 @@ void MultiplyRun(const float* line, int dx, int n, const T* s, float* v) {
     for (int b = 0; b < N; ++b) v[c * N + b] = static_cast<float>(s[c * N + b]) * (g[b] + (g[b + N] - g[b]) * tu);
   }
   for (; c + kGainStep <= n; c += kGainStep) {
+    // The gains of the step's samples in their order, then one product per sample.
     const float* g = line + ((dx + c) / kGainStep) * N;
-    float d[N];
-    for (int b = 0; b < N; ++b) d[b] = g[b + N] - g[b];
+    float gains[kGainStep * N];
     for (int k = 0; k < kGainStep; ++k)
-      for (int b = 0; b < N; ++b)
-        v[(c + k) * N + b] = static_cast<float>(s[(c + k) * N + b]) * (g[b] + d[b] * kShare[k]);
+      for (int b = 0; b < N; ++b) gains[k * N + b] = g[b] + (g[b + N] - g[b]) * kShare[k];
+    const T* sk = s + c * N;
+    float* vk = v + c * N;
+    for (int j = 0; j < kGainStep * N; ++j) vk[j] = static_cast<float>(sk[j]) * gains[j];
   }
   for (; c < n; ++c) {
     const float* g = line + ((dx + c) / kGainStep) * N;
