@@ -313,32 +313,43 @@ std::string ReadLayer(MosaicReader& reader, const Assembly& a, const cv::Rect& g
   return {};
 }
 
-// Where each ortho of the tile is needed: the pixels labelled with it (or owned by it, where the
-// label is left to the base) grown by the blend radius.
-std::vector<cv::Rect> NeededRects(const cv::Mat& labels, const cv::Mat& owner,
-                                  const std::vector<int>& ids, int radius) {
-  std::vector<cv::Point> lo(ids.size(), {INT_MAX, INT_MAX}), hi(ids.size(), {-1, -1});
+// The orthos of a window: every label and owner, sorted, each with where it is needed (the pixels
+// labelled with it, or owned by it where the label is left to the base, grown by radius; empty
+// where it only owns pixels labelled otherwise). One pass over runs of alike pixels.
+struct NeededOrtho {
+  int id;
+  cv::Point lo{INT_MAX, INT_MAX}, hi{-1, -1};
+};
+
+std::vector<NeededOrtho> NeededOrthos(const cv::Mat& labels, const cv::Mat& owner) {
+  std::vector<NeededOrtho> found;
+  size_t last = 0;
+  const auto entry = [&](int id) -> NeededOrtho& {
+    if (last < found.size() && found[last].id == id) return found[last];
+    for (last = 0; last < found.size() && found[last].id != id; ++last) {
+    }
+    if (last == found.size()) found.push_back({id});
+    return found[last];
+  };
   for (int r = 0; r < labels.rows; ++r) {
     const int* l = labels.ptr<int>(r);
     const int* o = owner.ptr<int>(r);
-    const auto idAt = [&](int c) { return l[c] == kBaseLabel ? o[c] : l[c]; };
     for (int c = 0; c < labels.cols;) {
-      const int id = idAt(c);
       int end = c + 1;
-      while (end < labels.cols && idAt(end) == id) ++end;
+      while (end < labels.cols && l[end] == l[c] && o[end] == o[c]) ++end;
+      if (o[c] >= 0) entry(o[c]);
+      const int id = l[c] == kBaseLabel ? o[c] : l[c];
       if (id >= 0) {
-        const size_t k = std::lower_bound(ids.begin(), ids.end(), id) - ids.begin();
-        lo[k].x = std::min(lo[k].x, c), lo[k].y = std::min(lo[k].y, r);
-        hi[k].x = std::max(hi[k].x, end - 1), hi[k].y = std::max(hi[k].y, r);
+        NeededOrtho& n = entry(id);
+        n.lo.x = std::min(n.lo.x, c), n.lo.y = std::min(n.lo.y, r);
+        n.hi.x = std::max(n.hi.x, end - 1), n.hi.y = std::max(n.hi.y, r);
       }
       c = end;
     }
   }
-  std::vector<cv::Rect> out(ids.size());
-  const cv::Rect all(0, 0, labels.cols, labels.rows);
-  for (size_t k = 0; k < ids.size(); ++k)
-    if (hi[k].x >= 0) out[k] = Grow(cv::Rect(lo[k], hi[k] + cv::Point(1, 1)), radius, all);
-  return out;
+  std::sort(found.begin(), found.end(),
+            [](const NeededOrtho& x, const NeededOrtho& y) { return x.id < y.id; });
+  return found;
 }
 
 // Labels left to the base, or naming an ortho that lacks the pixel: the owner where it has the
@@ -629,14 +640,15 @@ std::string ReadTileLabels(const Assembly& a, MosaicReader& reader, GDALDataset*
       for (int c = 0; c < window.width; ++c) l[c] = h[(window.x + c) / 2 - half.x] + kBaseLabel;
     }
   }
-  const std::vector<int> ownerIds = Distinct(t.owner);
-  t.ids = Distinct(t.labels, ownerIds);
-  if (t.ids.empty()) return {};
-  const std::vector<cv::Rect> needed = NeededRects(t.labels, t.owner, t.ids, reach);
-  t.layers.resize(t.ids.size());
-  for (size_t k = 0; k < t.ids.size(); ++k) {
-    t.layers[k].id = t.ids[k];
-    t.layers[k].rect = needed[k];
+  const std::vector<NeededOrtho> needed = NeededOrthos(t.labels, t.owner);
+  if (needed.empty()) return {};
+  const cv::Rect all({}, window.size());
+  t.layers.resize(needed.size());
+  for (size_t k = 0; k < needed.size(); ++k) {
+    const NeededOrtho& n = needed[k];
+    t.ids.push_back(n.id);
+    t.layers[k].id = n.id;
+    if (n.hi.x >= 0) t.layers[k].rect = Grow(cv::Rect(n.lo, n.hi + cv::Point(1, 1)), reach, all);
     if (std::string e = ReadLayer(reader, a, window, t.layers[k]); !e.empty()) return e;
   }
   return ResolveBase(reader, a, window, t.owner, t.labels, t.layers);
