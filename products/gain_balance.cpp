@@ -288,8 +288,15 @@ void BalanceAccumulator::Add(const std::vector<int>& sources, const std::vector<
           if (sources[s] > sources[t]) std::swap(s, t);
           const float* ps = values[s].ptr<float>(v) + u * bands_;
           const float* pt = values[t].ptr<float>(v) + u * bands_;
-          OverlapSums& g = images_[{sources[s], sources[t]}];
-          OverlapSums& l = blocks_[PairKey(node[s], node[t])];
+          // Neighbouring samples mostly share their pair of blocks: the sums found last serve.
+          const std::uint64_t key = PairKey(node[s], node[t]);
+          if (key != lastKey_) {
+            lastKey_ = key;
+            lastImages_ = &images_[{sources[s], sources[t]}];
+            lastBlocks_ = &blocks_[key];
+          }
+          OverlapSums& g = *lastImages_;
+          OverlapSums& l = *lastBlocks_;
           g.n += 1.0;
           l.n += 1.0;
           for (int b = 0; b < bands_; ++b) {

@@ -110,6 +110,9 @@ class BalanceAccumulator {
   int bands_;
   std::map<std::pair<int, int>, OverlapSums> images_;
   std::unordered_map<std::uint64_t, OverlapSums> blocks_;
+  std::uint64_t lastKey_ = ~std::uint64_t{0};  // the block pair of the sums below
+  OverlapSums* lastImages_ = nullptr;
+  OverlapSums* lastBlocks_ = nullptr;
   double sum_ = 0.0, count_ = 0.0;
   int maxDepth_ = 0;
 };
