@@ -1,7 +1,8 @@
 // The mosaic of a generated block with strong exposure differences: throughput of the assembly
 // and the brightness steps across the seams, relative to the known ground.
 //   bench_mosaic [--cols 4] [--rows 3] [--ortho 2000] [--spacing 1400] [--memory 512] [--keep DIR]
-//                [--only K]  (K: run only the K-th configuration, from 0)
+//                [--only K] [--compress C]  (K: run only the K-th configuration, from 0; C: the
+//                mosaic's compression, NONE by default as in the runner)
 // Each ortho shows the ground texture times its exposure (the second strip a third brighter,
 // every image +-8 %) times a fall-off towards its corners (35 % darker there), plus noise. Prints
 // for each configuration: seconds, megapixels per second, peak memory of the assembly, and the
@@ -164,7 +165,7 @@ std::vector<double> SeamSteps(const std::string& path, const Block& b, const cv:
 
 int main(int argc, char** argv) {
   Block b;
-  std::string keep;
+  std::string keep, compress;
   int only = -1;
   for (int a = 1; a + 1 < argc; a += 2) {
     const std::string k = argv[a];
@@ -176,6 +177,7 @@ int main(int argc, char** argv) {
     else if (k == "--memory") b.memory = v;
     else if (k == "--keep") keep = argv[a + 1];
     else if (k == "--only") only = v;
+    else if (k == "--compress") compress = argv[a + 1];
   }
   KeepFreedMemoryForReuse();
   GDALAllRegister();
@@ -208,7 +210,10 @@ int main(int argc, char** argv) {
   std::vector<Config> configs = {{"voronoi only", plain}, {"gain", gain}, {"blocks", blocks},
                                  {"blocks+seams+feather (default)", all},
                                  {"blocks+seams+multiband", multiband}};
-  for (Config& c : configs) c.o.memoryMb = b.memory;
+  for (Config& c : configs) {
+    c.o.memoryMb = b.memory;
+    c.o.compress = compress;
+  }
   if (only >= 0 && only < static_cast<int>(configs.size())) configs = {configs[only]};
   std::printf("mosaic %d x %d (%.1f MP), %d orthos of %d px, memory setting %d MB\n", b.width(),
               b.height(), b.width() * 1e-6 * b.height(), b.cols * b.rows, b.ortho, b.memory);
