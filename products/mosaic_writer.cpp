@@ -35,6 +35,26 @@ constexpr double kMaxCoarseSamples = 2e6;
 // Stored labels are label + 3: an unwritten (sparse) tile reads 0, "take the base label".
 constexpr int kBaseLabel = -3;
 
+// Windows of uncompressed rasters read straight into the caller's buffer, past GDAL's block
+// cache: the orthos and the temporary raster are read window by window, each block about once.
+// Rasters being written (the label raster) are compressed, so that a read never misses a block
+// still in the cache. A setting of the user's is left as it is.
+class DirectReads {
+ public:
+  DirectReads() : set_(CPLGetConfigOption(kKey, nullptr) == nullptr) {
+    if (set_) CPLSetThreadLocalConfigOption(kKey, "YES");
+  }
+  ~DirectReads() {
+    if (set_) CPLSetThreadLocalConfigOption(kKey, nullptr);
+  }
+  DirectReads(const DirectReads&) = delete;
+  DirectReads& operator=(const DirectReads&) = delete;
+
+ private:
+  static constexpr const char* kKey = "GTIFF_DIRECT_IO";
+  bool set_;
+};
+
 void RemoveQuietly(const std::string& path) {
   std::error_code ec;
   fs::remove(path, ec);
@@ -884,6 +904,7 @@ MosaicWriteResult WriteMosaicTiff(const std::string& path, const cv::Mat& vorono
                                   const std::vector<MosaicVrtOrtho>& orthos,
                                   const MosaicOptions& options, const RunContext& ctx) {
   MosaicWriteResult result;
+  const DirectReads direct;
   Assembly a;
   if (std::string e = OpenAssembly(voronoiMap, grid, orthos, a, result.notes); !e.empty()) {
     result.error = e;
