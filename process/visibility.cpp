@@ -97,7 +97,9 @@ bool SurfaceVisibility::Sees(double x, double y, const cv::Point3d& centre) cons
   // The point's own pixel never hides it: a roof does not hide itself.
   const int ci = static_cast<int>(px), cj = static_cast<int>(py);
   double t = std::min(AxisExit(px, d.x, ix, ci, 1.0), AxisExit(py, d.y, iy, cj, 1.0));
-  int k = 0;
+  // Open ground clears the 8 x 8 block after the point's own pixel at once; elsewhere the march
+  // descends into it.
+  int k = std::min(3, topLevel);
   while (t < end) {
     const cv::Mat& level = levels_[k];
     const double qx = px + (t + nudge) * d.x, qy = py + (t + nudge) * d.y;
