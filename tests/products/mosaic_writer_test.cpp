@@ -213,6 +213,42 @@ TEST(MosaicWriter, MultibandByTilesEqualsWholeWithinTheMargin) {
   }
 }
 
+TEST(MosaicWriter, SeamsSearchedAtHalfResolutionNeverTakeAPixelTheOrthoLacks) {
+  // The second ortho lacks every even column from 400 to 440 in rows 200 to 499: on the half grid
+  // (sampled on odd columns) it looks whole there, so labels may name it; each such pixel must
+  // still come from the first ortho, unchanged (no balancing, no blending), and be opaque.
+  const fs::path dir = test::MakeTempDir("mosaic");
+  Block block(dir, GDT_Byte);
+  const Ortho& second = block.orthos[1];
+  const auto hole = [](int x, int y) { return x >= 400 && x <= 440 && x % 2 == 0 && y >= 200 && y < 500; };
+  test::TestRaster raster;
+  raster.width = second.place.width;
+  raster.height = second.place.height;
+  raster.bands = 3;
+  raster.type = GDT_Byte;
+  raster.geoTransform = {second.place.x - 0.5, 1.0, 0.0, -second.place.y + 0.5, 0.0, -1.0};
+  ASSERT_TRUE(test::WriteGeoTiff(block.files[1].path, raster, [&](int b, int c, int r) {
+    const int x = second.place.x + c, y = second.place.y + r;
+    return hole(x, y) ? 0.0 : std::round(Ground(b - 1, x, y) * second.exposure);
+  }));
+  MosaicOptions o;
+  o.balance = MosaicBalance::None;
+  o.blend = MosaicBlend::None;
+  const fs::path out = dir / "mosaic.tif";
+  ASSERT_EQ(WriteMosaicTiff(out.string(), block.cells, block.grid, block.files, o, {}).error, "");
+  const cv::Mat m = ReadAll(out, 4);
+  ASSERT_FALSE(m.empty());
+  int holes = 0;
+  for (int y = 200; y < 500; ++y)
+    for (int x = 400; x <= 440; x += 2) {
+      const cv::Vec4d p = m.at<cv::Vec4d>(y, x);
+      ASSERT_EQ(p[3], 255.0) << x << "," << y;
+      for (int b = 0; b < 3; ++b) ASSERT_EQ(p[b], std::round(Ground(b, x, y))) << x << "," << y;
+      ++holes;
+    }
+  EXPECT_EQ(holes, 21 * 300);
+}
+
 TEST(MosaicWriter, StopLeavesNothingUnderTheFinalName) {
   const fs::path dir = test::MakeTempDir("mosaic");
   const Block block(dir, GDT_Byte);
