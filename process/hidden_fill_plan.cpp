@@ -180,7 +180,8 @@ std::optional<HiddenFill> PlanHiddenFill(const HiddenFillRequest& req, const Run
       continue;
     const auto transform = DemGeoTransform::From(dem.gt);
     if (!transform) continue;
-    const SurfaceVisibility surface(dem.heights, *transform);
+    SurfaceVisibility surface(dem.heights, *transform);
+    surface.Aim(owner.centre);
     const OwnerPlan plan(req, owners, cams, owner, surface, *transform);
     const int y0 = std::max(0, static_cast<int>(std::floor(owner.own.y * p->mosaicScale)));
     const int y1 = std::min(req.mosaicHeight,

@@ -100,7 +100,13 @@ bool SurfaceVisibility::Sees(double x, double y, const cv::Point3d& centre) cons
   // Open ground clears the 8 x 8 block after the point's own pixel at once; elsewhere the march
   // descends into it.
   int k = std::min(3, topLevel);
-  while (t < end) {
+  double stop = end;
+  if (!ahead_.empty() && centre == aimed_ && px >= 0 && py >= 0 && px < cols && py < rows) {
+    // Past the highest sample between the point's block and the nadir point nothing hides it.
+    const int bi = static_cast<int>(px) >> kAheadLevel, bj = static_cast<int>(py) >> kAheadLevel;
+    stop = std::min(end, (ahead_.ptr<float>(bj)[bi] + tolerance_ - z0) / rise + early);
+  }
+  while (t < stop) {
     const cv::Mat& level = levels_[k];
     const double qx = px + (t + nudge) * d.x, qy = py + (t + nudge) * d.y;
     // Once out of the window the line never comes back.
@@ -111,7 +117,8 @@ bool SurfaceVisibility::Sees(double x, double y, const cv::Point3d& centre) cons
         std::max(std::min(AxisExit(px, d.x, ix, i, side), AxisExit(py, d.y, iy, j, side)), t + nudge);
     // The line rises, so its lowest point over the block is where it enters, taken half a pixel
     // early.
-    if (level.ptr<float>(j)[i] <= z0 + rise * std::max(0.0, t - early) + tolerance_) {
+    const double line = z0 + rise * std::max(0.0, t - early) + tolerance_;
+    if (level.ptr<float>(j)[i] <= line) {
       t = exit;
       k = std::min(k + 1, topLevel);
       continue;
@@ -120,6 +127,34 @@ bool SurfaceVisibility::Sees(double x, double y, const cv::Point3d& centre) cons
     --k;
   }
   return true;
+}
+
+void SurfaceVisibility::Aim(const cv::Point3d& centre) {
+  aimed_ = centre;
+  ahead_.release();
+  if (static_cast<int>(levels_.size()) <= kAheadLevel) return;
+  const cv::Mat& m = levels_[kAheadLevel];
+  const cv::Point2d n = transform_.GroundToSample(centre.x, centre.y);
+  const double side = 1 << kAheadLevel;
+  // The nadir's block, or the nearest one when it lies outside the window (the lines leave the
+  // window on its side).
+  const auto block = [&](double v, int count) {
+    const double b = std::floor((v + 0.5) / side);
+    return static_cast<int>(std::clamp(std::isfinite(b) ? b : 0.0, 0.0, count - 1.0));
+  };
+  const int nx = block(n.x, m.cols), ny = block(n.y, m.rows);
+  ahead_.create(m.size(), CV_32F);
+  // Outward from the nadir's block, each block takes the highest of itself and of its neighbours
+  // toward the nadir: the highest of the rectangle between them.
+  for (const int sy : {1, -1})
+    for (const int sx : {1, -1})
+      for (int y = ny; y >= 0 && y < m.rows; y += sy)
+        for (int x = nx; x >= 0 && x < m.cols; x += sx) {
+          float v = m.ptr<float>(y)[x];
+          if (x != nx) v = std::max(v, ahead_.ptr<float>(y)[x - sx]);
+          if (y != ny) v = std::max(v, ahead_.ptr<float>(y - sy)[x]);
+          ahead_.ptr<float>(y)[x] = v;
+        }
 }
 
 cv::Rect SightWindow(const DemGeoTransform& transform, cv::Size size,

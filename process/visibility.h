@@ -34,6 +34,12 @@ class SurfaceVisibility {
   // (nothing known hides it).
   bool Sees(double x, double y, const cv::Point3d& centre) const;
 
+  // Makes Sees quicker for this centre, with the same answers: it keeps, per block of 16 x 16
+  // pixels, the highest sample between the block and the centre's nadir point (a line from the
+  // block runs inside that rectangle), and stops a line once it rises above that rather than
+  // above the window's highest. Not to be called while Sees runs on other threads.
+  void Aim(const cv::Point3d& centre);
+
   // The surface height at sample coordinates (col, row), or kNoHeight.
   double HeightAt(double col, double row) const;
 
@@ -46,6 +52,9 @@ class SurfaceVisibility {
   std::vector<cv::Mat> levels_;
   double tolerance_ = 0.0;
   double top_ = 0.0;             // highest sample of the window
+  static constexpr int kAheadLevel = 4;
+  cv::Point3d aimed_;
+  cv::Mat ahead_;  // CV_32F over level kAheadLevel: see Aim
   unsigned long long id_ = 0;    // tells surfaces apart for what a thread keeps of a centre
 };
 

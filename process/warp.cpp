@@ -523,6 +523,7 @@ ImageWarper::Step ImageWarper::ProcessImage(int i, int r) {
       surface.emplace(dem.heights(sight), w.demTransform.Window(sight.x, sight.y));
     else
       surface.emplace(dem.heights, w.demTransform);
+    surface->Aim(centre);
   }
   const int square = SquareSide(req_.tileStep, req_.maxError);
   for (int by = 0; by < w.geo.nBy; ++by) {

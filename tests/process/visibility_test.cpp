@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -82,10 +84,16 @@ const BoxCase kBoxes[] = {
 // least the exact strip is hidden and at most the strip behind a wall half a posting further out;
 // before it, the roof pixels in the outer half of the edge pixel.
 TEST(SurfaceVisibility, HiddenStripBehindABoxIsHdOverHMinusH) {
-  for (const BoxCase& c : kBoxes) {
-    SCOPED_TRACE(c.what);
+  for (const auto& [c, aimed] : [] {
+         std::vector<std::pair<BoxCase, bool>> all;  // each box, its centre aimed at or not
+         for (const BoxCase& c : kBoxes)
+           for (const bool aimed : {false, true}) all.push_back({c, aimed});
+         return all;
+       }()) {
+    SCOPED_TRACE(c.what + (aimed ? ", aimed" : ""));
     const BoxScene scene(c);
-    const SurfaceVisibility surface(scene.Heights(), scene.Transform());
+    SurfaceVisibility surface(scene.Heights(), scene.Transform());
+    if (aimed) surface.Aim(scene.Centre());
     const double first = scene.FarEdgeX() + kGsd / 2 - 400 * kGsd;
     const int count = 400 + 2 * c.hiddenPixels + 8;
     const cv::Mat seen = VisibleMask(surface, scene.Centre(), first, scene.RowY(), kGsd, 0, 0,
