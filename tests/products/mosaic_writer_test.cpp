@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cmath>
 #include <filesystem>
+#include <functional>
 
 #include <gdal_priv.h>
 #include <gtest/gtest.h>
@@ -26,6 +27,21 @@ struct Ortho {
   cv::Rect place;
   double exposure;
 };
+
+// One ortho's 3-band raster on the block's grid (GSD 1, origin (0, 0)); value(b, x, y) in grid
+// pixels, band from 0.
+bool WriteOrtho(const fs::path& path, const Ortho& o, GDALDataType type,
+                const std::function<double(int, int, int)>& value) {
+  test::TestRaster raster;
+  raster.width = o.place.width;
+  raster.height = o.place.height;
+  raster.bands = 3;
+  raster.type = type;
+  raster.geoTransform = {o.place.x - 0.5, 1.0, 0.0, -o.place.y + 0.5, 0.0, -1.0};
+  return test::WriteGeoTiff(path, raster, [&](int b, int c, int r) {
+    return value(b - 1, o.place.x + c, o.place.y + r);
+  });
+}
 
 // Three orthos on a 1100 x 700 grid (GSD 1, origin (0, 0)); cells of 20 pixels owned by the
 // ortho whose centre is nearest. The second is 30 % brighter.
@@ -54,15 +70,9 @@ struct Block {
       }
     for (int k = 0; k < 3; ++k) {
       const Ortho& o = orthos[k];
-      test::TestRaster raster;
-      raster.width = o.place.width;
-      raster.height = o.place.height;
-      raster.bands = 3;
-      raster.type = type;
-      raster.geoTransform = {o.place.x - 0.5, 1.0, 0.0, -o.place.y + 0.5, 0.0, -1.0};
       const fs::path path = dir / ("o" + std::to_string(k) + ".tif");
-      EXPECT_TRUE(test::WriteGeoTiff(path, raster, [&](int b, int c, int r) {
-        return std::round(Ground(b - 1, o.place.x + c, o.place.y + r) * o.exposure);
+      EXPECT_TRUE(WriteOrtho(path, o, type, [&](int b, int x, int y) {
+        return std::round(Ground(b, x, y) * o.exposure);
       }));
       files.push_back({k, path.string()});
     }
@@ -221,15 +231,8 @@ TEST(MosaicWriter, SeamsSearchedAtHalfResolutionNeverTakeAPixelTheOrthoLacks) {
   Block block(dir, GDT_Byte);
   const Ortho& second = block.orthos[1];
   const auto hole = [](int x, int y) { return x >= 400 && x <= 440 && x % 2 == 0 && y >= 200 && y < 500; };
-  test::TestRaster raster;
-  raster.width = second.place.width;
-  raster.height = second.place.height;
-  raster.bands = 3;
-  raster.type = GDT_Byte;
-  raster.geoTransform = {second.place.x - 0.5, 1.0, 0.0, -second.place.y + 0.5, 0.0, -1.0};
-  ASSERT_TRUE(test::WriteGeoTiff(block.files[1].path, raster, [&](int b, int c, int r) {
-    const int x = second.place.x + c, y = second.place.y + r;
-    return hole(x, y) ? 0.0 : std::round(Ground(b - 1, x, y) * second.exposure);
+  ASSERT_TRUE(WriteOrtho(block.files[1].path, second, GDT_Byte, [&](int b, int x, int y) {
+    return hole(x, y) ? 0.0 : std::round(Ground(b, x, y) * second.exposure);
   }));
   MosaicOptions o;
   o.balance = MosaicBalance::None;

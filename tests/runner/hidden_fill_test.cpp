@@ -42,6 +42,16 @@ bool SceneSees(const SampleScene& scene, const SampleShot& shot, double x, doubl
   return !scene.Buildings().Hit(o, p - o, 1.0 - 1e-6, &t);
 }
 
+// A project filled from the sample's files as the batch runner fills it.
+void FillFrom(const SampleFiles& files, WarpProject& project) {
+  BatchProjectOptions po;
+  po.dem = files.dem;
+  po.passport = files.passport;
+  po.eo = files.orientations;
+  po.images = files.images;
+  EXPECT_EQ(FillBatchProject(project, po, {}), kBatchDone);
+}
+
 TEST(HiddenFill, ViewAngleBetweenLinesOfSight) {
   const cv::Point3d p(0, 0, 0);
   EXPECT_NEAR(ViewAngle(p, {0, 0, 100}, {100, 0, 100}), CV_PI / 4, 1e-12);
@@ -62,13 +72,8 @@ TEST(HiddenFill, PixelsTheOwnerCannotSeeComeFromTheImageThatSees) {
   const SampleScene scene(so);
   ASSERT_GT(scene.Buildings().All().size(), 5u);
   WarpProject project;
-  BatchIo io;
-  BatchProjectOptions po;
-  po.dem = files.dem;
-  po.passport = files.passport;
-  po.eo = files.orientations;
-  po.images = files.images;
-  ASSERT_EQ(FillBatchProject(project, po, io), kBatchDone);
+  FillFrom(files, project);
+  ASSERT_FALSE(project.images.empty());
 
   RunOptions options;
   options.gsd = 0.5;
@@ -190,12 +195,7 @@ TEST(HiddenFill, WithoutAMosaicGroundAnImageIsNotShownForIsLeftAsWarped) {
   const SampleFiles files = test::WriteSmallSample(dir, 240, 180, 48, 12);
   const auto run = [&](const std::string& out, bool mosaic) {
     WarpProject project;
-    BatchProjectOptions po;
-    po.dem = files.dem;
-    po.passport = files.passport;
-    po.eo = files.orientations;
-    po.images = files.images;
-    EXPECT_EQ(FillBatchProject(project, po, {}), kBatchDone);
+    FillFrom(files, project);
     RunOptions options;
     options.gsd = 0.5;
     options.destinationFolder = (dir / out).string();
