@@ -8,6 +8,7 @@
 
 #include "process/visibility.h"
 #include "process/warp.h"
+#include "products/mosaic.h"
 
 namespace ortavia {
 namespace {
@@ -31,7 +32,7 @@ cv::Mat CellOwners(const cv::Mat& voronoi) {
     const cv::Vec3b* v = voronoi.ptr<cv::Vec3b>(r);
     int* o = out.ptr<int>(r);
     for (int c = 0; c < voronoi.cols; ++c) {
-      const int code = v[c][0] + 256 * v[c][1] + 65536 * v[c][2];
+      const int code = RowFromColorCode(v[c]);
       o[c] = code == 0xFFFFFF ? -1 : code;
     }
   }

@@ -13,6 +13,7 @@
 #include "external/geo/gdal_extract_roi.h"
 #include "model/dem_crs.h"
 #include "process/tiff_tags_in_place.h"
+#include "products/mosaic.h"
 
 namespace ortavia {
 namespace {
@@ -256,8 +257,7 @@ cv::Mat OrthoWriter::OpaqueMask(int x, int y, int w, int h, const cv::Mat& writt
   };
   std::vector<int> col(w);
   for (int c = 0; c < w; ++c) col[c] = cellOf(layout_.ox0 + x + c, cells->cols);
-  const cv::Vec3b own(static_cast<uchar>(layout_.row & 255), static_cast<uchar>((layout_.row >> 8) & 255),
-                      static_cast<uchar>((layout_.row >> 16) & 255));
+  const cv::Vec3b own = RowColorCode(layout_.row);
   for (int r = 0; r < h; ++r) {
     const int cellRow = cellOf(layout_.oy0 + y + r, cells->rows);
     if (cellRow < 0) continue;

@@ -8,6 +8,7 @@
 #include <opencv2/core/utility.hpp>
 
 #include "model/project.h"
+#include "products/mosaic.h"
 
 namespace ortavia {
 namespace {
@@ -196,8 +197,7 @@ long long HideUnseenPixels(const SurfaceVisibility& surface, const cv::Point3d& 
                            const PlannedVisibility& plan) {
   const bool planned = plan.fill && plan.voronoiMap && plan.voronoiMap->type() == CV_8UC3 &&
                        plan.mosaicScale > 0.0;
-  const cv::Vec3b own(static_cast<uchar>(plan.row & 255), static_cast<uchar>((plan.row >> 8) & 255),
-                      static_cast<uchar>((plan.row >> 16) & 255));
+  const cv::Vec3b own = RowColorCode(plan.row);
   // The Voronoi cell of each column and row of the block, -1 outside the map.
   const auto cellOf = [&](int mosaicPixel, int limit) {
     const int cell = static_cast<int>(std::floor(mosaicPixel / plan.mosaicScale));

@@ -6,6 +6,8 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include "products/mosaic.h"
+
 namespace ortavia {
 namespace {
 
@@ -44,8 +46,7 @@ std::optional<ProjectionBounds> ComputeProjectionBounds(const WarpProject& proje
     return std::nullopt;
   if (cellMask.size() != voronoiMap.size() || cellMask.type() != CV_8UC1)
     cellMask.create(voronoiMap.size(), CV_8UC1);
-  const cv::Vec3b code(static_cast<uchar>(row & 255), static_cast<uchar>((row >> 8) & 255),
-                       static_cast<uchar>((row >> 16) & 255));
+  const cv::Vec3b code = RowColorCode(row);
   cv::inRange(voronoiMap, code, code, cellMask);
   cv::dilate(cellMask, cellMask, cv::Mat(), cv::Point(-1, -1), 16);
 
