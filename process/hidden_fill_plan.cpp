@@ -85,12 +85,23 @@ class OwnerPlan {
     const int x0 = std::max(0, static_cast<int>(std::floor(owner_.own.x * scale)));
     const int x1 = std::min(req_.mosaicWidth, static_cast<int>(std::ceil(owner_.own.br().x * scale)) + 1);
     const double gy = p.mosaicMaxY - y * req_.gsd;
+    // The row's pixels in the owner's cells, tested together.
+    std::vector<int> xs;
+    std::vector<double> gxs;
     for (int x = x0; x < x1; ++x) {
       const int cellCol = static_cast<int>(std::floor(x / scale));
       if (cellCol < 0 || cellCol >= owners_.cols || o[cellCol] != owner_.row) continue;
-      const double gx = p.mosaicMinX + x * req_.gsd;
-      if (surface_.Sees(gx, gy, owner_.centre)) continue;
-      const int filler = Filler(gx, gy, cellCol, cellRow);
+      xs.push_back(x);
+      gxs.push_back(p.mosaicMinX + x * req_.gsd);
+    }
+    const std::vector<double> gys(xs.size(), gy);
+    std::vector<unsigned char> seen(xs.size());
+    surface_.SeesEach(gxs.data(), gys.data(), static_cast<int>(xs.size()), owner_.centre,
+                      seen.data());
+    for (std::size_t n = 0; n < xs.size(); ++n) {
+      if (seen[n]) continue;
+      const int x = xs[n];
+      const int filler = Filler(gxs[n], gy, static_cast<int>(std::floor(x / scale)), cellRow);
       if (!runs.empty() && runs.back().x1 == x && runs.back().row == filler) ++runs.back().x1;
       else runs.push_back({x, x + 1, filler});
     }

@@ -52,6 +52,18 @@ SurfaceVisibility::SurfaceVisibility(const cv::Mat& heights, const DemGeoTransfo
   while (levels_.back().rows > 1 || levels_.back().cols > 1)
     levels_.push_back(HalfMaxima(levels_.back()));
   top_ = levels_.back().at<float>(0, 0);
+  if (static_cast<int>(levels_.size()) > SightSurface::kMaxLevels) return;
+  lanes_.levels = static_cast<int>(levels_.size());
+  for (int k = 0; k < lanes_.levels; ++k) {
+    lanes_.level[k] = reinterpret_cast<std::int64_t>(levels_[k].data);
+    lanes_.step[k] = static_cast<int>(levels_[k].step1());
+  }
+  lanes_.cols = heights.cols, lanes_.rows = heights.rows;
+  std::copy(g.begin(), g.end(), lanes_.gt);
+  lanes_.det = g[1] * g[5] - g[2] * g[4];
+  lanes_.northUp = transform.NorthUp();
+  lanes_.tolerance = tolerance_;
+  lanes_.top = top_;
 }
 
 double SurfaceVisibility::HeightAt(double col, double row) const {
@@ -94,40 +106,64 @@ bool SurfaceVisibility::Sees(double x, double y, const cv::Point3d& centre) cons
   const double nudge = kNudge * (early + early);
   const double end = std::min(1.0, (top_ + tolerance_ - z0) / rise + early);
   const int topLevel = static_cast<int>(levels_.size()) - 1;
-  const double cols = levels_.front().cols, rows = levels_.front().rows;
+  const int cols = levels_.front().cols, rows = levels_.front().rows;
   // The point's own pixel never hides it: a roof does not hide itself.
   const int ci = static_cast<int>(px), cj = static_cast<int>(py);
   double t = std::min(AxisExit(px, d.x, ix, ci, 1.0), AxisExit(py, d.y, iy, cj, 1.0));
-  // Open ground clears the 8 x 8 block after the point's own pixel at once; elsewhere the march
-  // descends into it.
-  int k = std::min(3, topLevel);
   double stop = end;
   if (!ahead_.empty() && centre == aimed_ && px >= 0 && py >= 0 && px < cols && py < rows) {
     // Past the highest sample between the point's block and the nadir point nothing hides it.
     const int bi = static_cast<int>(px) >> kAheadLevel, bj = static_cast<int>(py) >> kAheadLevel;
     stop = std::min(end, (ahead_.ptr<float>(bj)[bi] + tolerance_ - z0) / rise + early);
   }
-  while (t < stop) {
-    const cv::Mat& level = levels_[k];
+  // Block (i, j) of level k holds the line just past t. Once out of the window the line never
+  // comes back.
+  int k = 0, i = 0, j = 0;
+  const auto locate = [&](int level) {
     const double qx = px + (t + nudge) * d.x, qy = py + (t + nudge) * d.y;
-    // Once out of the window the line never comes back.
-    if (!(qx >= 0.0 && qy >= 0.0 && qx < cols && qy < rows)) return true;
-    const int i = static_cast<int>(qx) >> k, j = static_cast<int>(qy) >> k;
-    const double side = static_cast<double>(1 << k);
-    const double exit =
-        std::max(std::min(AxisExit(px, d.x, ix, i, side), AxisExit(py, d.y, iy, j, side)), t + nudge);
+    if (!(qx >= 0.0 && qy >= 0.0 && qx < cols && qy < rows)) return false;
+    k = level, i = static_cast<int>(qx) >> k, j = static_cast<int>(qy) >> k;
+    return true;
+  };
+  // Open ground clears the 8 x 8 block after the point's own pixel at once; elsewhere the march
+  // descends into it.
+  if (t < stop && !locate(std::min(3, topLevel))) return true;
+  const int si = d.x > 0.0 ? 1 : -1, sj = d.y > 0.0 ? 1 : -1;
+  while (t < stop) {
     // The line rises, so its lowest point over the block is where it enters, taken half a pixel
     // early.
     const double line = z0 + rise * std::max(0.0, t - early) + tolerance_;
-    if (level.ptr<float>(j)[i] <= line) {
-      t = exit;
-      k = std::min(k + 1, topLevel);
+    if (levels_[k].ptr<float>(j)[i] > line) {
+      if (k == 0) return false;
+      if (!locate(k - 1)) return true;
       continue;
     }
-    if (k == 0) return false;
-    --k;
+    // On to the block the line enters next, then up a level.
+    const double side = static_cast<double>(1 << k);
+    const double ex = AxisExit(px, d.x, ix, i, side), ey = AxisExit(py, d.y, iy, j, side);
+    i += ex <= ey ? si : 0;
+    j += ey <= ex ? sj : 0;
+    t = std::max(std::min(ex, ey), t + nudge);
+    if (i < 0 || j < 0 || (i << k) >= cols || (j << k) >= rows) return true;
+    if (k < topLevel) ++k, i >>= 1, j >>= 1;
   }
   return true;
+}
+
+void SurfaceVisibility::SeesEach(const double* x, const double* y, int count,
+                                 const cv::Point3d& centre, unsigned char* seen) const {
+  if (lanes_.levels > 0 && SightLanesAvailable()) {
+    SightSurface surface = lanes_;
+    if (!ahead_.empty() && centre == aimed_) {
+      surface.ahead = ahead_.ptr<float>();
+      surface.aheadStep = static_cast<int>(ahead_.step1());
+      surface.aheadLevel = kAheadLevel;
+    }
+    const cv::Point2d c = transform_.GroundToSample(centre.x, centre.y);
+    SeesLanes(surface, x, y, count, c.x, c.y, centre.z, seen);
+    return;
+  }
+  for (int n = 0; n < count; ++n) seen[n] = Sees(x[n], y[n], centre) ? 1 : 0;
 }
 
 void SurfaceVisibility::Aim(const cv::Point3d& centre) {
@@ -181,11 +217,12 @@ cv::Mat VisibleMask(const SurfaceVisibility& surface, const cv::Point3d& centre,
                     double originY, double gsd, int x0, int y0, int cols, int rows) {
   cv::Mat mask(rows, cols, CV_8UC1);
   cv::parallel_for_(cv::Range(0, rows), [&](const cv::Range& range) {
+    std::vector<double> xs(cols), ys(cols);
     for (int r = range.start; r < range.end; ++r) {
+      for (int c = 0; c < cols; ++c) xs[c] = originX + (x0 + c) * gsd, ys[c] = originY - (y0 + r) * gsd;
       uchar* out = mask.ptr<uchar>(r);
-      const double y = originY - (y0 + r) * gsd;
-      for (int c = 0; c < cols; ++c)
-        out[c] = surface.Sees(originX + (x0 + c) * gsd, y, centre) ? 255 : 0;
+      surface.SeesEach(xs.data(), ys.data(), cols, centre, out);
+      for (int c = 0; c < cols; ++c) out[c] = out[c] ? 255 : 0;
     }
   });
   return mask;
@@ -209,14 +246,25 @@ long long HideUnseenPixels(const SurfaceVisibility& surface, const cv::Point3d& 
   std::atomic<long long> hidden{0};
   cv::parallel_for_(cv::Range(0, written.rows), [&](const cv::Range& range) {
     long long n = 0;
+    std::vector<int> tested;
+    std::vector<double> xs, ys;
+    std::vector<unsigned char> seen;
     for (int r = range.start; r < range.end; ++r) {
       uchar* wrote = written.ptr<uchar>(r);
+      const auto hide = [&](int c) {
+        wrote[c] = 0;
+        std::memset(block.ptr(r) + c * block.elemSize(), 0, block.elemSize());
+        if (!alphaBlock.empty())
+          std::memset(alphaBlock.ptr(r) + c * alphaBlock.elemSize(), 0, alphaBlock.elemSize());
+        ++n;
+      };
       const int my = grid.oy0 + gy0 + r;
       const int cellRow = planned ? cellOf(my, plan.voronoiMap->rows) : -1;
       const cv::Vec3b* codes = cellRow >= 0 ? plan.voronoiMap->ptr<cv::Vec3b>(cellRow) : nullptr;
       static const std::vector<FillRun> kNoRuns;
       const std::vector<FillRun>& runs = planned ? plan.fill->Row(my) : kNoRuns;
       std::size_t next = 0;  // the first run not wholly left of the pixel
+      tested.clear(), xs.clear(), ys.clear();
       for (int c = 0; c < written.cols; ++c) {
         if (!wrote[c]) continue;
         const int mx = grid.ox0 + gx0 + c;
@@ -224,18 +272,16 @@ long long HideUnseenPixels(const SurfaceVisibility& surface, const cv::Point3d& 
         const bool given = next < runs.size() && runs[next].x0 <= mx;
         if (given && runs[next].row == plan.row) continue;  // it fills that pixel
         if (codes && cellCol[c] >= 0 && codes[cellCol[c]] == own) {
-          if (!given) continue;  // the plan found its own camera sees it
-        } else {
-          if (planned && plan.shareOnly) continue;
+          if (given) hide(c);  // else the plan found its own camera sees it
+        } else if (!planned || !plan.shareOnly) {
           const cv::Point2d g = grid.At(gx0 + c, gy0 + r);
-          if (surface.Sees(g.x, g.y, centre)) continue;
+          tested.push_back(c), xs.push_back(g.x), ys.push_back(g.y);
         }
-        wrote[c] = 0;
-        std::memset(block.ptr(r) + c * block.elemSize(), 0, block.elemSize());
-        if (!alphaBlock.empty())
-          std::memset(alphaBlock.ptr(r) + c * alphaBlock.elemSize(), 0, alphaBlock.elemSize());
-        ++n;
       }
+      seen.resize(tested.size());
+      surface.SeesEach(xs.data(), ys.data(), static_cast<int>(tested.size()), centre, seen.data());
+      for (std::size_t k = 0; k < tested.size(); ++k)
+        if (!seen[k]) hide(tested[k]);
     }
     hidden += n;
   });

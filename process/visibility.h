@@ -19,6 +19,7 @@
 
 #include "model/dem_geotransform.h"
 #include "process/image_warp.h"
+#include "process/sight_lanes.h"
 #include "products/hidden_fill.h"
 
 namespace ortavia {
@@ -33,6 +34,11 @@ class SurfaceVisibility {
   // surface, or whose line leaves the window before clearing its highest sample, counts as seen
   // (nothing known hides it).
   bool Sees(double x, double y, const cv::Point3d& centre) const;
+
+  // Sees for the ground points (x[n], y[n]), n < count: seen[n] is 1 or 0. Eight lines at a time
+  // where the processor allows it, with the same answers.
+  void SeesEach(const double* x, const double* y, int count, const cv::Point3d& centre,
+                unsigned char* seen) const;
 
   // Makes Sees quicker for this centre, with the same answers: it keeps, per block of 16 x 16
   // pixels, the highest sample between the block and the centre's nadir point (a line from the
@@ -56,6 +62,7 @@ class SurfaceVisibility {
   cv::Point3d aimed_;
   cv::Mat ahead_;  // CV_32F over level kAheadLevel: see Aim
   unsigned long long id_ = 0;    // tells surfaces apart for what a thread keeps of a centre
+  SightSurface lanes_;           // the same, as the lanes read it
 };
 
 // The pixels of a DEM window of `size` that the lines from the ground points `from` to centres
