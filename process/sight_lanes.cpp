@@ -29,10 +29,10 @@ constexpr double kNudge = 1e-7;
 #define ORTAVIA_LANES __attribute__((target("avx2,avx512f,avx512vl"), optimize("fp-contract=off")))
 #define ORTAVIA_LANES_INLINE ORTAVIA_LANES inline __attribute__((always_inline))
 
-// Where the lines p + t d leave the cells [i side, (i + 1) side) along one axis.
-ORTAVIA_LANES_INLINE __m512d AxisExit(__m512d p, __m512d d, __m512d inv, __m256i i, __m512d side) {
-  const __mmask8 ahead = _mm512_cmp_pd_mask(d, _mm512_setzero_pd(), _CMP_GT_OQ);
-  const __mmask8 back = _mm512_cmp_pd_mask(d, _mm512_setzero_pd(), _CMP_LT_OQ);
+// Where the lines p + t d leave the cells [i side, (i + 1) side) along one axis; `ahead` and
+// `back`: the lanes whose d is above and below 0.
+ORTAVIA_LANES_INLINE __m512d AxisExit(__m512d p, __mmask8 ahead, __mmask8 back, __m512d inv,
+                                      __m256i i, __m512d side) {
   const __m256i edge = _mm256_mask_add_epi32(i, ahead, i, _mm256_set1_epi32(1));
   const __m512d exit =
       _mm512_mul_pd(_mm512_sub_pd(_mm512_mul_pd(_mm512_cvtepi32_pd(edge), side), p), inv);
@@ -56,6 +56,8 @@ ORTAVIA_LANES_INLINE __m512d LevelSamples(const SightSurface& s, __mmask8 live, 
 struct Lanes {
   __m512d px, py, dx, dy, ix, iy, z0, rise, early, nudge, t, stop;
   __m256i k, i, j;
+  __m256i si, sj;  // the step from block to block: 1 or -1
+  __mmask8 rightward = 0, leftward = 0, downward = 0, upward = 0;  // the signs of dx and dy
   __mmask8 live = 0, seen = 0;
 };
 
@@ -93,11 +95,14 @@ ORTAVIA_LANES_INLINE __m512d HeightAt(const SightSurface& s, __m512d col, __m512
   const float* h = reinterpret_cast<const float*>(s.level[0]);
   const __m256i at = _mm256_add_epi32(_mm256_mullo_epi32(j, _mm256_set1_epi32(s.step[0])), i);
   const __m256i below = _mm256_add_epi32(at, _mm256_set1_epi32(s.step[0]));
-  const __m256 none = _mm256_setzero_ps();
-  const __m256 a0 = _mm256_mmask_i32gather_ps(none, known, at, h, 4);
-  const __m256 a1 = _mm256_mmask_i32gather_ps(none, known, _mm256_add_epi32(at, _mm256_set1_epi32(1)), h, 4);
-  const __m256 b0 = _mm256_mmask_i32gather_ps(none, known, below, h, 4);
-  const __m256 b1 = _mm256_mmask_i32gather_ps(none, known, _mm256_add_epi32(below, _mm256_set1_epi32(1)), h, 4);
+  // Each pair of neighbouring samples in one 8-byte load.
+  const __m512i zero64 = _mm512_setzero_si512();
+  const __m512i upper = _mm512_mask_i32gather_epi64(zero64, known, at, h, 4);
+  const __m512i lower = _mm512_mask_i32gather_epi64(zero64, known, below, h, 4);
+  const __m256 a0 = _mm256_castsi256_ps(_mm512_cvtepi64_epi32(upper));
+  const __m256 a1 = _mm256_castsi256_ps(_mm512_cvtepi64_epi32(_mm512_srli_epi64(upper, 32)));
+  const __m256 b0 = _mm256_castsi256_ps(_mm512_cvtepi64_epi32(lower));
+  const __m256 b1 = _mm256_castsi256_ps(_mm512_cvtepi64_epi32(_mm512_srli_epi64(lower, 32)));
   const __m256 hole = _mm256_set1_ps(kHole);
   known &= ~(_mm256_cmp_ps_mask(a0, hole, _CMP_EQ_OQ) | _mm256_cmp_ps_mask(a1, hole, _CMP_EQ_OQ) |
              _mm256_cmp_ps_mask(b0, hole, _CMP_EQ_OQ) | _mm256_cmp_ps_mask(b1, hole, _CMP_EQ_OQ));
@@ -163,8 +168,16 @@ ORTAVIA_LANES_INLINE Lanes Start(const SightSurface& s, const double* x, const d
   const __m512d end = _mm512_min_pd(
       one, _mm512_add_pd(_mm512_div_pd(_mm512_sub_pd(_mm512_set1_pd(s.top + s.tolerance), l.z0), l.rise),
                          l.early));
+  l.rightward = _mm512_cmp_pd_mask(l.dx, zero, _CMP_GT_OQ);
+  l.leftward = _mm512_cmp_pd_mask(l.dx, zero, _CMP_LT_OQ);
+  l.downward = _mm512_cmp_pd_mask(l.dy, zero, _CMP_GT_OQ);
+  l.upward = _mm512_cmp_pd_mask(l.dy, zero, _CMP_LT_OQ);
+  const __m256i minus = _mm256_set1_epi32(-1), plus = _mm256_set1_epi32(1);
+  l.si = _mm256_mask_mov_epi32(minus, l.rightward, plus);
+  l.sj = _mm256_mask_mov_epi32(minus, l.downward, plus);
   const __m256i ci = _mm512_cvttpd_epi32(l.px), cj = _mm512_cvttpd_epi32(l.py);
-  l.t = _mm512_min_pd(AxisExit(l.px, l.dx, l.ix, ci, one), AxisExit(l.py, l.dy, l.iy, cj, one));
+  l.t = _mm512_min_pd(AxisExit(l.px, l.rightward, l.leftward, l.ix, ci, one),
+                      AxisExit(l.py, l.downward, l.upward, l.iy, cj, one));
   l.stop = end;
   if (s.ahead) {
     const __mmask8 inside =
@@ -205,15 +218,10 @@ ORTAVIA_LANES_INLINE void Step(const SightSurface& s, Lanes& l) {
   Locate(s, l, down, _mm256_sub_epi32(l.k, one));
 
   const __m512d side = _mm512_cvtepi32_pd(_mm256_sllv_epi32(one, l.k));
-  const __m512d ex = AxisExit(l.px, l.dx, l.ix, l.i, side);
-  const __m512d ey = AxisExit(l.py, l.dy, l.iy, l.j, side);
-  const __m512d zero = _mm512_setzero_pd();
-  const __m256i si = _mm256_mask_mov_epi32(_mm256_set1_epi32(-1),
-                                           _mm512_cmp_pd_mask(l.dx, zero, _CMP_GT_OQ), one);
-  const __m256i sj = _mm256_mask_mov_epi32(_mm256_set1_epi32(-1),
-                                           _mm512_cmp_pd_mask(l.dy, zero, _CMP_GT_OQ), one);
-  const __m256i i = _mm256_mask_add_epi32(l.i, on & _mm512_cmp_pd_mask(ex, ey, _CMP_LE_OQ), l.i, si);
-  const __m256i j = _mm256_mask_add_epi32(l.j, on & _mm512_cmp_pd_mask(ey, ex, _CMP_LE_OQ), l.j, sj);
+  const __m512d ex = AxisExit(l.px, l.rightward, l.leftward, l.ix, l.i, side);
+  const __m512d ey = AxisExit(l.py, l.downward, l.upward, l.iy, l.j, side);
+  const __m256i i = _mm256_mask_add_epi32(l.i, on & _mm512_cmp_pd_mask(ex, ey, _CMP_LE_OQ), l.i, l.si);
+  const __m256i j = _mm256_mask_add_epi32(l.j, on & _mm512_cmp_pd_mask(ey, ex, _CMP_LE_OQ), l.j, l.sj);
   l.t = _mm512_mask_mov_pd(l.t, on, _mm512_max_pd(_mm512_min_pd(ex, ey), _mm512_add_pd(l.t, l.nudge)));
   const __m256i zeroi = _mm256_setzero_si256();
   const __mmask8 left =

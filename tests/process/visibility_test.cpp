@@ -6,6 +6,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <opencv2/core.hpp>
 
 #include "model/project.h"
 
@@ -157,6 +158,47 @@ TEST(SurfaceVisibility, HolesAndCentresBelow) {
   EXPECT_TRUE(surface.Sees(scene.FarEdgeX() - 1.0, scene.RowY(), scene.Centre()));
   EXPECT_EQ(surface.HeightAt(scene.FarCol(), 20), kNoHeight);
   EXPECT_FALSE(surface.Sees(behind + 40, scene.RowY(), {behind, scene.RowY(), -1.0}));
+}
+
+// Lines tested together (eight at a time where the processor has the lanes) get the answers of
+// lines tested one by one: over hills, boxes and holes, north-up and rotated, with centres inside,
+// outside and below the window, points beyond every edge, and counts that fill no set of eight.
+TEST(SurfaceVisibility, LinesTestedTogetherGetTheAnswersOfOneByOne) {
+  cv::RNG rng(7);
+  cv::Mat heights(90, 130, CV_32F);
+  for (int r = 0; r < heights.rows; ++r)
+    for (int c = 0; c < heights.cols; ++c)
+      heights.at<float>(r, c) = static_cast<float>(20 + 8 * std::sin(c * 0.07) * std::cos(r * 0.05));
+  for (int b = 0; b < 25; ++b) {
+    const int c = rng.uniform(0, 120), r = rng.uniform(0, 80);
+    heights(cv::Rect(c, r, rng.uniform(2, 10), rng.uniform(2, 10))).setTo(rng.uniform(25.0, 60.0));
+  }
+  heights(cv::Rect(60, 40, 6, 5)).setTo(kNoHeight);
+  const GeoTransform northUp{1000.0, 0.5, 0.0, 2000.0, 0.0, -0.5};
+  const GeoTransform rotated{1000.0, 0.45, 0.2, 2000.0, 0.2, -0.45};
+  const cv::Point3d centres[] = {{1030.0, 1980.0, 300.0}, {1090.0, 1950.0, 45.0},
+                                 {900.0, 2100.0, 500.0}, {1030.0, 1980.0, 10.0}};
+  for (const GeoTransform& gt : {northUp, rotated})
+    for (const cv::Point3d& centre : centres)
+      for (const bool aimed : {false, true}) {
+        SurfaceVisibility surface(heights, *DemGeoTransform::From(gt));
+        if (aimed) surface.Aim(centre);
+        for (const int count : {1, 7, 8, 33, 203}) {
+          std::vector<double> x(count), y(count);
+          for (int n = 0; n < count; ++n)
+            x[n] = rng.uniform(990.0, 1080.0), y[n] = rng.uniform(1940.0, 2010.0);
+          std::vector<unsigned char> seen(count, 9);
+          surface.SeesEach(x.data(), y.data(), count, centre, seen.data());
+          int hidden = 0;
+          for (int n = 0; n < count; ++n) {
+            ASSERT_EQ(seen[n], surface.Sees(x[n], y[n], centre) ? 1 : 0)
+                << "point " << x[n] << " " << y[n] << ", centre " << centre.x << " " << centre.y << " " << centre.z << ", aimed " << aimed
+                << ", rotated " << (gt[2] != 0.0);
+            hidden += !seen[n];
+          }
+          if (count == 203 && centre.z > 100.0) EXPECT_GT(hidden, 0);
+        }
+      }
 }
 
 }  // namespace
