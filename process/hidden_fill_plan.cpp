@@ -86,16 +86,19 @@ class OwnerPlan {
     const int x1 = std::min(req_.mosaicWidth, static_cast<int>(std::ceil(owner_.own.br().x * scale)) + 1);
     const double gy = p.mosaicMaxY - y * req_.gsd;
     // The row's pixels in the owner's cells, tested together.
-    std::vector<int> xs;
-    std::vector<double> gxs;
-    for (int x = x0; x < x1; ++x) {
-      const int cellCol = static_cast<int>(std::floor(x / scale));
-      if (cellCol < 0 || cellCol >= owners_.cols || o[cellCol] != owner_.row) continue;
-      xs.push_back(x);
-      gxs.push_back(p.mosaicMinX + x * req_.gsd);
+    thread_local std::vector<int> xs;
+    thread_local std::vector<double> gxs, gys;
+    thread_local std::vector<unsigned char> seen;
+    xs.clear(), gxs.clear();
+    for (int cell = static_cast<int>(std::floor(x0 / scale)); cell < owners_.cols; ++cell) {
+      const int a = std::max(x0, MosaicCellStart(cell, scale));
+      if (a >= x1) break;
+      if (cell < 0 || o[cell] != owner_.row) continue;
+      for (int x = a, b = std::min(x1, MosaicCellStart(cell + 1, scale)); x < b; ++x)
+        xs.push_back(x), gxs.push_back(p.mosaicMinX + x * req_.gsd);
     }
-    const std::vector<double> gys(xs.size(), gy);
-    std::vector<unsigned char> seen(xs.size());
+    gys.assign(xs.size(), gy);
+    seen.resize(xs.size());
     surface_.SeesEach(gxs.data(), gys.data(), static_cast<int>(xs.size()), owner_.centre,
                       seen.data());
     for (std::size_t n = 0; n < xs.size(); ++n) {

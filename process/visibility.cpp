@@ -240,9 +240,10 @@ long long HideUnseenPixels(const SurfaceVisibility& surface, const cv::Point3d& 
     const int cell = static_cast<int>(std::floor(mosaicPixel / plan.mosaicScale));
     return cell >= 0 && cell < limit ? cell : -1;
   };
-  std::vector<int> cellCol(planned ? written.cols : 0);
-  for (int c = 0; c < static_cast<int>(cellCol.size()); ++c)
-    cellCol[c] = cellOf(grid.ox0 + gx0 + c, plan.voronoiMap->cols);
+  std::vector<int> cellCol(written.cols, -1);
+  if (planned)
+    for (int c = 0; c < written.cols; ++c)
+      cellCol[c] = cellOf(grid.ox0 + gx0 + c, plan.voronoiMap->cols);
   std::atomic<long long> hidden{0};
   cv::parallel_for_(cv::Range(0, written.rows), [&](const cv::Range& range) {
     long long n = 0;
@@ -263,17 +264,33 @@ long long HideUnseenPixels(const SurfaceVisibility& surface, const cv::Point3d& 
       const cv::Vec3b* codes = cellRow >= 0 ? plan.voronoiMap->ptr<cv::Vec3b>(cellRow) : nullptr;
       static const std::vector<FillRun> kNoRuns;
       const std::vector<FillRun>& runs = planned ? plan.fill->Row(my) : kNoRuns;
-      std::size_t next = 0;  // the first run not wholly left of the pixel
+      const int mx0 = grid.ox0 + gx0;
+      std::size_t next = 0;  // the first run not wholly left of the pixels still to come
       tested.clear(), xs.clear(), ys.clear();
-      for (int c = 0; c < written.cols; ++c) {
-        if (!wrote[c]) continue;
-        const int mx = grid.ox0 + gx0 + c;
-        while (next < runs.size() && runs[next].x1 <= mx) ++next;
-        const bool given = next < runs.size() && runs[next].x0 <= mx;
-        if (given && runs[next].row == plan.row) continue;  // it fills that pixel
-        if (codes && cellCol[c] >= 0 && codes[cellCol[c]] == own) {
-          if (given) hide(c);  // else the plan found its own camera sees it
-        } else if (!planned || !plan.shareOnly) {
+      // Column by column of Voronoi cells (cellCol rises with c).
+      for (int c0 = 0, c1 = 0; c0 < written.cols; c0 = c1) {
+        const int cell = cellCol[c0];
+        while (c1 < written.cols && cellCol[c1] == cell) ++c1;
+        if (codes && cell >= 0 && codes[cell] == own) {
+          // The plan found its own camera sees its cells but where it gives a pixel away.
+          for (; next < runs.size() && runs[next].x0 < mx0 + c1; ++next) {
+            if (runs[next].row != plan.row) {
+              const int a = std::max(runs[next].x0 - mx0, c0);
+              const int b = std::min(runs[next].x1 - mx0, c1);
+              for (int c = a; c < b; ++c)
+                if (wrote[c]) hide(c);
+            }
+            if (runs[next].x1 > mx0 + c1) break;  // it goes on into the next cell
+          }
+          continue;
+        }
+        for (int c = c0; c < c1; ++c) {
+          if (!wrote[c]) continue;
+          const int mx = mx0 + c;
+          while (next < runs.size() && runs[next].x1 <= mx) ++next;
+          const bool given = next < runs.size() && runs[next].x0 <= mx;
+          if (given && runs[next].row == plan.row) continue;  // it fills that pixel
+          if (planned && plan.shareOnly) continue;
           const cv::Point2d g = grid.At(gx0 + c, gy0 + r);
           tested.push_back(c), xs.push_back(g.x), ys.push_back(g.y);
         }

@@ -115,6 +115,13 @@ struct Extent {
 
 }  // namespace
 
+int MosaicCellStart(int cell, double scale) {
+  int p = static_cast<int>(std::ceil(cell * scale));
+  while (p > 0 && std::floor((p - 1) / scale) >= cell) --p;
+  while (std::floor(p / scale) < cell) ++p;
+  return p;
+}
+
 cv::Vec3b RowColorCode(int row) {
   return {static_cast<uchar>(row & 255), static_cast<uchar>((row >> 8) & 255),
           static_cast<uchar>((row >> 16) & 255)};

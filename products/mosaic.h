@@ -84,4 +84,8 @@ CoverageCells ComputeCoverageCells(double extentX, double extentY, double gsd);
 cv::Vec3b RowColorCode(int row);
 int RowFromColorCode(const cv::Vec3b& code);  // 16777215 for white (no image)
 
+// Mosaic pixel p lies in Voronoi cell floor(p / scale) of its row or column; the first pixel of
+// cell `cell` is the smallest p with floor(p / scale) >= cell.
+int MosaicCellStart(int cell, double scale);
+
 }  // namespace ortavia

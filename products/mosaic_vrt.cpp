@@ -15,15 +15,6 @@ namespace ortavia {
 namespace {
 namespace fs = std::filesystem;
 
-// First mosaic pixel of a cell: the smallest p with floor(p / scale) >= cell, the rule the
-// orthos' transparency follows too.
-int CellStart(int cell, double scale) {
-  int p = static_cast<int>(std::ceil(cell * scale));
-  while (p > 0 && std::floor((p - 1) / scale) >= cell) --p;
-  while (std::floor(p / scale) < cell) ++p;
-  return p;
-}
-
 std::string Number(double v) {
   char buf[64];
   const auto res = std::to_chars(buf, buf + sizeof buf, v);
@@ -147,16 +138,16 @@ std::vector<VrtWindow> MosaicVrtWindows(const cv::Mat& voronoiMap, double mosaic
   // right below grows that one instead of starting another.
   std::map<std::tuple<int, int, int>, size_t> above;
   for (int k = 0; k < voronoiMap.rows; ++k) {
-    const int y0 = std::max(CellStart(k, mosaicScale), 0);
-    const int y1 = std::min(CellStart(k + 1, mosaicScale), mosaicHeight);
+    const int y0 = std::max(MosaicCellStart(k, mosaicScale), 0);
+    const int y1 = std::min(MosaicCellStart(k + 1, mosaicScale), mosaicHeight);
     std::map<std::tuple<int, int, int>, size_t> here;
     const cv::Vec3b* codes = voronoiMap.ptr<cv::Vec3b>(k);
     for (int j = 0; j < voronoiMap.cols;) {
       int j1 = j;
       while (j1 + 1 < voronoiMap.cols && codes[j1 + 1] == codes[j]) ++j1;
       const auto it = orthoOfRow.find(RowFromColorCode(codes[j]));
-      const int x0 = std::max(CellStart(j, mosaicScale), 0);
-      const int x1 = std::min(CellStart(j1 + 1, mosaicScale), mosaicWidth);
+      const int x0 = std::max(MosaicCellStart(j, mosaicScale), 0);
+      const int x1 = std::min(MosaicCellStart(j1 + 1, mosaicScale), mosaicWidth);
       j = j1 + 1;
       if (it == orthoOfRow.end() || y0 >= y1) continue;
       const OrthoPlacement& p = placements[it->second];
