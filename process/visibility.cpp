@@ -52,12 +52,15 @@ SurfaceVisibility::SurfaceVisibility(const cv::Mat& heights, const DemGeoTransfo
   while (levels_.back().rows > 1 || levels_.back().cols > 1)
     levels_.push_back(HalfMaxima(levels_.back()));
   top_ = levels_.back().at<float>(0, 0);
-  if (static_cast<int>(levels_.size()) > SightSurface::kMaxLevels) return;
-  lanes_.levels = static_cast<int>(levels_.size());
-  for (int k = 0; k < lanes_.levels; ++k) {
+  // The lanes index samples with 32-bit offsets.
+  if (static_cast<int>(levels_.size()) > SightSurface::kMaxLevels ||
+      static_cast<double>(heights.step1()) * (heights.rows + 1) >= 2147483647.0)
+    return;
+  for (int k = 0; k < static_cast<int>(levels_.size()); ++k) {
     lanes_.level[k] = reinterpret_cast<std::int64_t>(levels_[k].data);
     lanes_.step[k] = static_cast<int>(levels_[k].step1());
   }
+  lanes_.levels = static_cast<int>(levels_.size());
   lanes_.cols = heights.cols, lanes_.rows = heights.rows;
   std::copy(g.begin(), g.end(), lanes_.gt);
   lanes_.det = g[1] * g[5] - g[2] * g[4];
