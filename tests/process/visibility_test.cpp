@@ -1,5 +1,6 @@
 #include "process/visibility.h"
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <utility>
@@ -158,6 +159,75 @@ TEST(SurfaceVisibility, HolesAndCentresBelow) {
   EXPECT_TRUE(surface.Sees(scene.FarEdgeX() - 1.0, scene.RowY(), scene.Centre()));
   EXPECT_EQ(surface.HeightAt(scene.FarCol(), 20), kNoHeight);
   EXPECT_FALSE(surface.Sees(behind + 40, scene.RowY(), {behind, scene.RowY(), -1.0}));
+}
+
+// The rule marched cell by cell over the samples themselves, from the point to the centre: no
+// maxima, no early stop. The pixel the point lies in never hides it; every other pixel the line
+// crosses hides it when its sample stands above the line where the line enters it (half a pixel
+// early) by more than the tolerance.
+bool SeesCellByCell(const SurfaceVisibility& surface, const cv::Mat& heights,
+                    const DemGeoTransform& transform, double x, double y, const cv::Point3d& centre) {
+  const cv::Point2d s = transform.GroundToSample(x, y);
+  const double z0 = surface.HeightAt(s.x, s.y);
+  if (z0 == kNoHeight) return true;
+  if (!(centre.z > z0)) return false;
+  const cv::Point2d d = transform.GroundToSample(centre.x, centre.y) - s;
+  const double span = std::max(std::abs(d.x), std::abs(d.y));
+  const double early = 0.5 / span, rise = centre.z - z0;
+  int i = static_cast<int>(std::floor(s.x + 0.5)), j = static_cast<int>(std::floor(s.y + 0.5));
+  const auto exitAt = [](double p, double dp, int cell) {
+    return dp > 0 ? (cell + 1 - p) / dp : dp < 0 ? (cell - p) / dp : HUGE_VAL;
+  };
+  for (;;) {
+    const double tx = exitAt(s.x + 0.5, d.x, i), ty = exitAt(s.y + 0.5, d.y, j);
+    const double t = std::min(tx, ty);
+    if (t >= 1.0) return true;
+    if (tx <= ty) i += d.x > 0 ? 1 : -1;
+    if (ty <= tx) j += d.y > 0 ? 1 : -1;
+    if (i < 0 || j < 0 || i >= heights.cols || j >= heights.rows) return true;
+    if (heights.at<float>(j, i) > z0 + rise * std::max(0.0, t - early) + surface.Tolerance())
+      return false;
+  }
+}
+
+// The march over the pyramid of maxima, one by one and a row at a time, gets the answers of the
+// rule marched cell by cell: hills, boxes and a hole on a grid of odd size, north-up and rotated,
+// centres high, low and off the grid.
+TEST(SurfaceVisibility, PyramidMarchGivesTheAnswersOfTheCellByCellRule) {
+  cv::RNG rng(11);
+  cv::Mat heights(77, 101, CV_32F);
+  for (int r = 0; r < heights.rows; ++r)
+    for (int c = 0; c < heights.cols; ++c)
+      heights.at<float>(r, c) = static_cast<float>(10 + 6 * std::sin(c * 0.11) + 4 * std::cos(r * 0.07));
+  for (int b = 0; b < 30; ++b)
+    heights(cv::Rect(rng.uniform(0, 95), rng.uniform(0, 70), rng.uniform(1, 7), rng.uniform(1, 7)))
+        .setTo(rng.uniform(15.0, 50.0));
+  heights(cv::Rect(40, 30, 5, 4)).setTo(kNoHeight);
+  const GeoTransform northUp{500.0, 0.5, 0.0, 800.0, 0.0, -0.5};
+  const GeoTransform rotated{500.0, 0.4, 0.3, 800.0, 0.3, -0.4};
+  int hidden = 0, points = 0;
+  for (const GeoTransform& gt : {northUp, rotated}) {
+    const DemGeoTransform transform = *DemGeoTransform::From(gt);
+    for (const cv::Point3d& centre : {cv::Point3d{525.0, 780.0, 250.0}, cv::Point3d{560.0, 760.0, 60.0},
+                                      cv::Point3d{420.0, 900.0, 400.0}}) {
+      SurfaceVisibility surface(heights, transform);
+      surface.Aim(centre);
+      std::vector<double> xs(301), ys(301);
+      for (std::size_t n = 0; n < xs.size(); ++n)
+        xs[n] = rng.uniform(495.0, 560.0), ys[n] = rng.uniform(750.0, 805.0);
+      std::vector<unsigned char> seen(xs.size());
+      surface.SeesEach(xs.data(), ys.data(), static_cast<int>(xs.size()), centre, seen.data());
+      for (std::size_t n = 0; n < xs.size(); ++n) {
+        const bool expected = SeesCellByCell(surface, heights, transform, xs[n], ys[n], centre);
+        ASSERT_EQ(surface.Sees(xs[n], ys[n], centre), expected) << xs[n] << " " << ys[n];
+        ASSERT_EQ(seen[n] != 0, expected) << xs[n] << " " << ys[n];
+        hidden += !expected, ++points;
+      }
+    }
+  }
+  // The scene hides a fair share, not none and not all.
+  EXPECT_GT(hidden, points / 50);
+  EXPECT_LT(hidden, points / 2);
 }
 
 // Lines tested together (eight at a time where the processor has the lanes) get the answers of
