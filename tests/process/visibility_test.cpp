@@ -266,7 +266,9 @@ TEST(SurfaceVisibility, LinesTestedTogetherGetTheAnswersOfOneByOne) {
                 << ", rotated " << (gt[2] != 0.0);
             hidden += !seen[n];
           }
-          if (count == 203 && centre.z > 100.0) EXPECT_GT(hidden, 0);
+          if (count == 203 && centre.z > 100.0) {
+            EXPECT_GT(hidden, 0);
+          }
         }
       }
 }
