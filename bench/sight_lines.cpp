@@ -1,17 +1,17 @@
-// Lines of sight over a real surface model: every ground point of a 700 x 500 m grid at 0.5 m around
-// each camera's nadir point, over the DEM window under it, tested one by one (Sees) and a row at a
-// time (SeesEach, in lanes where the processor has them). Prints the time per line of each and
-// fails when their answers differ anywhere.
+// Lines of sight over a real surface model: every ground point of a 700 x 500 m grid at 0.5 m
+// around each camera's nadir point, over the DEM window under it, tested one by one (Sees) and a
+// row at a time (SeesEach, in lanes where the processor has them). Prints the time per line of each
+// and fails when their answers differ anywhere.
 //   bench_sight_lines DEM.tif ORIENTATIONS.txt   (lines "name X Y Z omega phi kappa")
+#include <gdal_priv.h>
+
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <opencv2/core.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include <gdal_priv.h>
-#include <opencv2/core.hpp>
 
 #include "process/visibility.h"
 
@@ -67,8 +67,7 @@ int main(int argc, char** argv) {
     SurfaceVisibility surface(part, transform->Window(window.x, window.y));
     surface.Aim(c);
     for (int r = 0; r < kRows; ++r) {
-      for (int k = 0; k < kCols; ++k)
-        xs[k] = c.x - 350 + k * kStep, ys[k] = c.y + 250 - r * kStep;
+      for (int k = 0; k < kCols; ++k) xs[k] = c.x - 350 + k * kStep, ys[k] = c.y + 250 - r * kStep;
       auto t0 = Clock::now();
       surface.SeesEach(xs.data(), ys.data(), kCols, c, seen.data());
       auto t1 = Clock::now();

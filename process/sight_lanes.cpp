@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "model/project.h"
+
 #if defined(__x86_64__)
 // GCC 12 takes the deliberately undefined vectors inside the AVX-512 intrinsics for uninitialised.
 #pragma GCC diagnostic ignored "-Wuninitialized"
@@ -10,7 +12,6 @@
 #include <immintrin.h>
 #endif
 
-long long g_batches, g_steps, g_lanesteps, g_start;
 namespace ortavia {
 
 #if defined(__x86_64__)
@@ -22,9 +23,6 @@ bool SightLanesAvailable() {
 }
 
 namespace {
-
-constexpr float kHole = -9999.0f;
-constexpr double kNudge = 1e-7;
 
 #define ORTAVIA_LANES __attribute__((target("avx2,avx512f,avx512vl"), optimize("fp-contract=off")))
 #define ORTAVIA_LANES_INLINE ORTAVIA_LANES inline __attribute__((always_inline))
@@ -40,11 +38,11 @@ ORTAVIA_LANES_INLINE __m512d AxisExit(__m512d p, __mmask8 ahead, __mmask8 back, 
 }
 
 // The samples at (i, j) of the levels k, as doubles; lanes outside `live` read nothing.
-ORTAVIA_LANES_INLINE __m512d LevelSamples(const SightSurface& s, __mmask8 live, __m256i k, __m256i i,
-                                          __m256i j) {
+ORTAVIA_LANES_INLINE __m512d LevelSamples(const SightSurface& s, __mmask8 live, __m256i k,
+                                          __m256i i, __m256i j) {
   const __m512i levels = _mm512_castsi256_si512(k);
-  const __m512i base = _mm512_permutex2var_epi64(_mm512_loadu_si512(s.level), _mm512_cvtepi32_epi64(k),
-                                                 _mm512_loadu_si512(s.level + 8));
+  const __m512i base = _mm512_permutex2var_epi64(
+      _mm512_loadu_si512(s.level), _mm512_cvtepi32_epi64(k), _mm512_loadu_si512(s.level + 8));
   const __m256i step =
       _mm512_castsi512_si256(_mm512_permutexvar_epi32(levels, _mm512_loadu_si512(s.step)));
   const __m256i at = _mm256_add_epi32(_mm256_mullo_epi32(j, step), i);
@@ -90,8 +88,10 @@ ORTAVIA_LANES_INLINE __m512d HeightAt(const SightSurface& s, __m512d col, __m512
   known = _mm512_cmp_pd_mask(col, zero, _CMP_GE_OQ) & _mm512_cmp_pd_mask(row, zero, _CMP_GE_OQ) &
           _mm512_cmp_pd_mask(col, _mm512_set1_pd(s.cols - 1), _CMP_LE_OQ) &
           _mm512_cmp_pd_mask(row, _mm512_set1_pd(s.rows - 1), _CMP_LE_OQ);
-  const __m256i i = _mm256_maskz_min_epi32(known, _mm512_cvttpd_epi32(col), _mm256_set1_epi32(s.cols - 2));
-  const __m256i j = _mm256_maskz_min_epi32(known, _mm512_cvttpd_epi32(row), _mm256_set1_epi32(s.rows - 2));
+  const __m256i i =
+      _mm256_maskz_min_epi32(known, _mm512_cvttpd_epi32(col), _mm256_set1_epi32(s.cols - 2));
+  const __m256i j =
+      _mm256_maskz_min_epi32(known, _mm512_cvttpd_epi32(row), _mm256_set1_epi32(s.rows - 2));
   const float* h = reinterpret_cast<const float*>(s.level[0]);
   const __m256i at = _mm256_add_epi32(_mm256_mullo_epi32(j, _mm256_set1_epi32(s.step[0])), i);
   const __m256i below = _mm256_add_epi32(at, _mm256_set1_epi32(s.step[0]));
@@ -103,17 +103,17 @@ ORTAVIA_LANES_INLINE __m512d HeightAt(const SightSurface& s, __m512d col, __m512
   const __m256 a1 = _mm256_castsi256_ps(_mm512_cvtepi64_epi32(_mm512_srli_epi64(upper, 32)));
   const __m256 b0 = _mm256_castsi256_ps(_mm512_cvtepi64_epi32(lower));
   const __m256 b1 = _mm256_castsi256_ps(_mm512_cvtepi64_epi32(_mm512_srli_epi64(lower, 32)));
-  const __m256 hole = _mm256_set1_ps(kHole);
+  const __m256 hole = _mm256_set1_ps(kNoHeight);
   known &= ~(_mm256_cmp_ps_mask(a0, hole, _CMP_EQ_OQ) | _mm256_cmp_ps_mask(a1, hole, _CMP_EQ_OQ) |
              _mm256_cmp_ps_mask(b0, hole, _CMP_EQ_OQ) | _mm256_cmp_ps_mask(b1, hole, _CMP_EQ_OQ));
   const __m512d one = _mm512_set1_pd(1.0);
   const __m512d fx = _mm512_sub_pd(col, _mm512_cvtepi32_pd(i));
   const __m512d fy = _mm512_sub_pd(row, _mm512_cvtepi32_pd(j));
   const __m512d gx = _mm512_sub_pd(one, fx), gy = _mm512_sub_pd(one, fy);
-  const __m512d top = _mm512_add_pd(_mm512_mul_pd(_mm512_cvtps_pd(a0), gx),
-                                    _mm512_mul_pd(_mm512_cvtps_pd(a1), fx));
-  const __m512d bottom = _mm512_add_pd(_mm512_mul_pd(_mm512_cvtps_pd(b0), gx),
-                                       _mm512_mul_pd(_mm512_cvtps_pd(b1), fx));
+  const __m512d top =
+      _mm512_add_pd(_mm512_mul_pd(_mm512_cvtps_pd(a0), gx), _mm512_mul_pd(_mm512_cvtps_pd(a1), fx));
+  const __m512d bottom =
+      _mm512_add_pd(_mm512_mul_pd(_mm512_cvtps_pd(b0), gx), _mm512_mul_pd(_mm512_cvtps_pd(b1), fx));
   return _mm512_add_pd(_mm512_mul_pd(top, gy), _mm512_mul_pd(bottom, fy));
 }
 
@@ -124,10 +124,10 @@ ORTAVIA_LANES_INLINE void Locate(const SightSurface& s, Lanes& l, __mmask8 which
   const __m512d qx = _mm512_add_pd(l.px, _mm512_mul_pd(at, l.dx));
   const __m512d qy = _mm512_add_pd(l.py, _mm512_mul_pd(at, l.dy));
   const __m512d zero = _mm512_setzero_pd();
-  const __mmask8 inside =
-      _mm512_cmp_pd_mask(qx, zero, _CMP_GE_OQ) & _mm512_cmp_pd_mask(qy, zero, _CMP_GE_OQ) &
-      _mm512_cmp_pd_mask(qx, _mm512_set1_pd(s.cols), _CMP_LT_OQ) &
-      _mm512_cmp_pd_mask(qy, _mm512_set1_pd(s.rows), _CMP_LT_OQ);
+  const __mmask8 inside = _mm512_cmp_pd_mask(qx, zero, _CMP_GE_OQ) &
+                          _mm512_cmp_pd_mask(qy, zero, _CMP_GE_OQ) &
+                          _mm512_cmp_pd_mask(qx, _mm512_set1_pd(s.cols), _CMP_LT_OQ) &
+                          _mm512_cmp_pd_mask(qy, _mm512_set1_pd(s.rows), _CMP_LT_OQ);
   const __mmask8 left = which & ~inside;
   l.seen |= left;
   l.live &= ~left;
@@ -138,8 +138,8 @@ ORTAVIA_LANES_INLINE void Locate(const SightSurface& s, Lanes& l, __mmask8 which
 }
 
 // Everything Sees does before its march; lanes decided already leave `live`.
-ORTAVIA_LANES_INLINE Lanes Start(const SightSurface& s, const double* x, const double* y, double csx,
-                          double csy, double cz) {
+ORTAVIA_LANES_INLINE Lanes Start(const SightSurface& s, const double* x, const double* y,
+                                 double csx, double csy, double cz) {
   Lanes l;
   __m512d sx, sy;
   GroundToSample(s, _mm512_loadu_pd(x), _mm512_loadu_pd(y), sx, sy);
@@ -163,11 +163,12 @@ ORTAVIA_LANES_INLINE Lanes Start(const SightSurface& s, const double* x, const d
   l.iy = _mm512_maskz_div_pd(_mm512_cmp_pd_mask(l.dy, zero, _CMP_NEQ_UQ), one, l.dy);
   l.rise = _mm512_sub_pd(centreZ, l.z0);
   l.early = _mm512_div_pd(half, span);
-  l.nudge = _mm512_mul_pd(_mm512_set1_pd(kNudge), _mm512_add_pd(l.early, l.early));
+  l.nudge = _mm512_mul_pd(_mm512_set1_pd(kSightNudge), _mm512_add_pd(l.early, l.early));
   const __m512d tol = _mm512_set1_pd(s.tolerance);
   const __m512d end = _mm512_min_pd(
-      one, _mm512_add_pd(_mm512_div_pd(_mm512_sub_pd(_mm512_set1_pd(s.top + s.tolerance), l.z0), l.rise),
-                         l.early));
+      one,
+      _mm512_add_pd(_mm512_div_pd(_mm512_sub_pd(_mm512_set1_pd(s.top + s.tolerance), l.z0), l.rise),
+                    l.early));
   l.rightward = _mm512_cmp_pd_mask(l.dx, zero, _CMP_GT_OQ);
   l.leftward = _mm512_cmp_pd_mask(l.dx, zero, _CMP_LT_OQ);
   l.downward = _mm512_cmp_pd_mask(l.dy, zero, _CMP_GT_OQ);
@@ -180,17 +181,18 @@ ORTAVIA_LANES_INLINE Lanes Start(const SightSurface& s, const double* x, const d
                       AxisExit(l.py, l.downward, l.upward, l.iy, cj, one));
   l.stop = end;
   if (s.ahead) {
-    const __mmask8 inside =
-        live & _mm512_cmp_pd_mask(l.px, zero, _CMP_GE_OQ) & _mm512_cmp_pd_mask(l.py, zero, _CMP_GE_OQ) &
-        _mm512_cmp_pd_mask(l.px, _mm512_set1_pd(s.cols), _CMP_LT_OQ) &
-        _mm512_cmp_pd_mask(l.py, _mm512_set1_pd(s.rows), _CMP_LT_OQ);
+    const __mmask8 inside = live & _mm512_cmp_pd_mask(l.px, zero, _CMP_GE_OQ) &
+                            _mm512_cmp_pd_mask(l.py, zero, _CMP_GE_OQ) &
+                            _mm512_cmp_pd_mask(l.px, _mm512_set1_pd(s.cols), _CMP_LT_OQ) &
+                            _mm512_cmp_pd_mask(l.py, _mm512_set1_pd(s.rows), _CMP_LT_OQ);
     const __m128i shift = _mm_cvtsi32_si128(s.aheadLevel);
     const __m256i at = _mm256_add_epi32(
         _mm256_mullo_epi32(_mm256_sra_epi32(cj, shift), _mm256_set1_epi32(s.aheadStep)),
         _mm256_sra_epi32(ci, shift));
     const __m256 a = _mm256_mmask_i32gather_ps(_mm256_setzero_ps(), inside, at, s.ahead, 4);
     const __m512d aheadStop = _mm512_add_pd(
-        _mm512_div_pd(_mm512_sub_pd(_mm512_add_pd(_mm512_cvtps_pd(a), tol), l.z0), l.rise), l.early);
+        _mm512_div_pd(_mm512_sub_pd(_mm512_add_pd(_mm512_cvtps_pd(a), tol), l.z0), l.rise),
+        l.early);
     l.stop = _mm512_mask_mov_pd(end, inside, _mm512_min_pd(end, aheadStop));
   }
   l.k = l.i = l.j = _mm256_setzero_si256();
@@ -220,9 +222,12 @@ ORTAVIA_LANES_INLINE void Step(const SightSurface& s, Lanes& l) {
   const __m512d side = _mm512_cvtepi32_pd(_mm256_sllv_epi32(one, l.k));
   const __m512d ex = AxisExit(l.px, l.rightward, l.leftward, l.ix, l.i, side);
   const __m512d ey = AxisExit(l.py, l.downward, l.upward, l.iy, l.j, side);
-  const __m256i i = _mm256_mask_add_epi32(l.i, on & _mm512_cmp_pd_mask(ex, ey, _CMP_LE_OQ), l.i, l.si);
-  const __m256i j = _mm256_mask_add_epi32(l.j, on & _mm512_cmp_pd_mask(ey, ex, _CMP_LE_OQ), l.j, l.sj);
-  l.t = _mm512_mask_mov_pd(l.t, on, _mm512_max_pd(_mm512_min_pd(ex, ey), _mm512_add_pd(l.t, l.nudge)));
+  const __m256i i =
+      _mm256_mask_add_epi32(l.i, on & _mm512_cmp_pd_mask(ex, ey, _CMP_LE_OQ), l.i, l.si);
+  const __m256i j =
+      _mm256_mask_add_epi32(l.j, on & _mm512_cmp_pd_mask(ey, ex, _CMP_LE_OQ), l.j, l.sj);
+  l.t = _mm512_mask_mov_pd(l.t, on,
+                           _mm512_max_pd(_mm512_min_pd(ex, ey), _mm512_add_pd(l.t, l.nudge)));
   const __m256i zeroi = _mm256_setzero_si256();
   const __mmask8 left =
       on & (_mm256_cmplt_epi32_mask(i, zeroi) | _mm256_cmplt_epi32_mask(j, zeroi) |
@@ -243,8 +248,9 @@ ORTAVIA_LANES_INLINE void Step(const SightSurface& s, Lanes& l) {
 }  // namespace
 
 template <int kGroups>
-ORTAVIA_LANES_INLINE void SeesGroupsOf(const SightSurface& surface, const double* x, const double* y,
-                              double csx, double csy, double cz, std::uint8_t* seen) {
+ORTAVIA_LANES_INLINE void SeesGroupsOf(const SightSurface& surface, const double* x,
+                                       const double* y, double csx, double csy, double cz,
+                                       std::uint8_t* seen) {
   Lanes l[kGroups];
   for (int g = 0; g < kGroups; ++g) l[g] = Start(surface, x + 8 * g, y + 8 * g, csx, csy, cz);
   for (bool any = true; any;) {
@@ -266,7 +272,8 @@ ORTAVIA_LANES void SeesLanes(const SightSurface& surface, const double* x, const
   // The last few fill eight lanes by repeating the last point.
   double xs[8], ys[8];
   std::uint8_t out[8];
-  for (int k = 0; k < 8; ++k) xs[k] = x[std::min(n + k, count - 1)], ys[k] = y[std::min(n + k, count - 1)];
+  for (int k = 0; k < 8; ++k)
+    xs[k] = x[std::min(n + k, count - 1)], ys[k] = y[std::min(n + k, count - 1)];
   SeesGroupsOf<1>(surface, xs, ys, csx, csy, cz, out);
   for (int k = 0; n + k < count; ++k) seen[n + k] = out[k];
 }
@@ -274,8 +281,8 @@ ORTAVIA_LANES void SeesLanes(const SightSurface& surface, const double* x, const
 #else
 
 bool SightLanesAvailable() { return false; }
-void SeesLanes(const SightSurface&, const double*, const double*, int count, double, double,
-               double, std::uint8_t* seen) {
+void SeesLanes(const SightSurface&, const double*, const double*, int count, double, double, double,
+               std::uint8_t* seen) {
   for (int n = 0; n < count; ++n) seen[n] = 0;
 }
 

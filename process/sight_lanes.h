@@ -13,8 +13,8 @@ struct SightSurface {
   std::int64_t level[kMaxLevels] = {};  // address of each level's first sample
   int step[kMaxLevels] = {};            // samples from one row of a level to the next
   int levels = 0;
-  int cols = 0, rows = 0;               // of level 0
-  double gt[6] = {};                    // the samples' geotransform
+  int cols = 0, rows = 0;  // of level 0
+  double gt[6] = {};       // the samples' geotransform
   double det = 1.0;
   bool northUp = true;
   double tolerance = 0.0;
@@ -25,12 +25,16 @@ struct SightSurface {
   int aheadLevel = 0;
 };
 
+// How far past a cell boundary a line's position is taken, in pixels along the line's main axis
+// (the one-line march and the lanes must agree on it to the bit).
+inline constexpr double kSightNudge = 1e-7;
+
 // Whether this processor has the lanes (AVX-512 F and VL).
 bool SightLanesAvailable();
 
 // seen[n] = 1 where the centre (at height cz; its sample coordinates csx, csy) sees the surface at
 // ground point (x[n], y[n]), else 0, for n < count. Only where SightLanesAvailable.
-void SeesLanes(const SightSurface& surface, const double* x, const double* y, int count,
-               double csx, double csy, double cz, std::uint8_t* seen);
+void SeesLanes(const SightSurface& surface, const double* x, const double* y, int count, double csx,
+               double csy, double cz, std::uint8_t* seen);
 
 }  // namespace ortavia

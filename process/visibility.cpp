@@ -17,8 +17,6 @@ namespace ortavia {
 namespace {
 
 constexpr double kNoHeightD = kNoHeight;
-// Moves a position just past the cell boundary it lies on, in sample units.
-constexpr double kNudge = 1e-7;
 
 // Where the line p + t d leaves the pixel or block [i side, (i + 1) side) along one axis.
 inline double AxisExit(double p, double d, double inv, int i, double side) {
@@ -119,7 +117,7 @@ bool SurfaceVisibility::Sees(double x, double y, const cv::Point3d& centre) cons
   const double ix = d.x != 0.0 ? 1.0 / d.x : 0.0, iy = d.y != 0.0 ? 1.0 / d.y : 0.0;
   const double rise = centre.z - z0;
   const double early = 0.5 / span;  // half a pixel along the line's main axis
-  const double nudge = kNudge * (early + early);
+  const double nudge = kSightNudge * (early + early);
   const double end = std::min(1.0, (top_ + tolerance_ - z0) / rise + early);
   const int topLevel = static_cast<int>(levels_.size()) - 1;
   const int cols = levels_.front().cols, rows = levels_.front().rows;
@@ -235,7 +233,8 @@ cv::Mat VisibleMask(const SurfaceVisibility& surface, const cv::Point3d& centre,
   cv::parallel_for_(cv::Range(0, rows), [&](const cv::Range& range) {
     std::vector<double> xs(cols), ys(cols);
     for (int r = range.start; r < range.end; ++r) {
-      for (int c = 0; c < cols; ++c) xs[c] = originX + (x0 + c) * gsd, ys[c] = originY - (y0 + r) * gsd;
+      for (int c = 0; c < cols; ++c)
+        xs[c] = originX + (x0 + c) * gsd, ys[c] = originY - (y0 + r) * gsd;
       uchar* out = mask.ptr<uchar>(r);
       surface.SeesEach(xs.data(), ys.data(), cols, centre, out);
       for (int c = 0; c < cols; ++c) out[c] = out[c] ? 255 : 0;

@@ -166,7 +166,8 @@ TEST(SurfaceVisibility, HolesAndCentresBelow) {
 // crosses hides it when its sample stands above the line where the line enters it (half a pixel
 // early) by more than the tolerance.
 bool SeesCellByCell(const SurfaceVisibility& surface, const cv::Mat& heights,
-                    const DemGeoTransform& transform, double x, double y, const cv::Point3d& centre) {
+                    const DemGeoTransform& transform, double x, double y,
+                    const cv::Point3d& centre) {
   const cv::Point2d s = transform.GroundToSample(x, y);
   const double z0 = surface.HeightAt(s.x, s.y);
   if (z0 == kNoHeight) return true;
@@ -198,7 +199,8 @@ TEST(SurfaceVisibility, PyramidMarchGivesTheAnswersOfTheCellByCellRule) {
   cv::Mat heights(77, 101, CV_32F);
   for (int r = 0; r < heights.rows; ++r)
     for (int c = 0; c < heights.cols; ++c)
-      heights.at<float>(r, c) = static_cast<float>(10 + 6 * std::sin(c * 0.11) + 4 * std::cos(r * 0.07));
+      heights.at<float>(r, c) =
+          static_cast<float>(10 + 6 * std::sin(c * 0.11) + 4 * std::cos(r * 0.07));
   for (int b = 0; b < 30; ++b)
     heights(cv::Rect(rng.uniform(0, 95), rng.uniform(0, 70), rng.uniform(1, 7), rng.uniform(1, 7)))
         .setTo(rng.uniform(15.0, 50.0));
@@ -208,7 +210,8 @@ TEST(SurfaceVisibility, PyramidMarchGivesTheAnswersOfTheCellByCellRule) {
   int hidden = 0, points = 0;
   for (const GeoTransform& gt : {northUp, rotated}) {
     const DemGeoTransform transform = *DemGeoTransform::From(gt);
-    for (const cv::Point3d& centre : {cv::Point3d{525.0, 780.0, 250.0}, cv::Point3d{560.0, 760.0, 60.0},
+    for (const cv::Point3d& centre : {cv::Point3d{525.0, 780.0, 250.0},
+                                      cv::Point3d{560.0, 760.0, 60.0},
                                       cv::Point3d{420.0, 900.0, 400.0}}) {
       SurfaceVisibility surface(heights, transform);
       surface.Aim(centre);
@@ -238,7 +241,8 @@ TEST(SurfaceVisibility, LinesTestedTogetherGetTheAnswersOfOneByOne) {
   cv::Mat heights(90, 130, CV_32F);
   for (int r = 0; r < heights.rows; ++r)
     for (int c = 0; c < heights.cols; ++c)
-      heights.at<float>(r, c) = static_cast<float>(20 + 8 * std::sin(c * 0.07) * std::cos(r * 0.05));
+      heights.at<float>(r, c) =
+          static_cast<float>(20 + 8 * std::sin(c * 0.07) * std::cos(r * 0.05));
   for (int b = 0; b < 25; ++b) {
     const int c = rng.uniform(0, 120), r = rng.uniform(0, 80);
     heights(cv::Rect(c, r, rng.uniform(2, 10), rng.uniform(2, 10))).setTo(rng.uniform(25.0, 60.0));
@@ -262,8 +266,8 @@ TEST(SurfaceVisibility, LinesTestedTogetherGetTheAnswersOfOneByOne) {
           int hidden = 0;
           for (int n = 0; n < count; ++n) {
             ASSERT_EQ(seen[n], surface.Sees(x[n], y[n], centre) ? 1 : 0)
-                << "point " << x[n] << " " << y[n] << ", centre " << centre.x << " " << centre.y << " " << centre.z << ", aimed " << aimed
-                << ", rotated " << (gt[2] != 0.0);
+                << "point " << x[n] << " " << y[n] << ", centre " << centre.x << " " << centre.y
+                << " " << centre.z << ", aimed " << aimed << ", rotated " << (gt[2] != 0.0);
             hidden += !seen[n];
           }
           if (count == 203 && centre.z > 100.0) {
