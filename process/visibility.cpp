@@ -265,6 +265,7 @@ long long HideUnseenPixels(const SurfaceVisibility& surface, const cv::Point3d& 
     std::vector<int> tested;
     std::vector<double> xs, ys;
     std::vector<unsigned char> seen;
+    tested.reserve(written.cols), xs.reserve(written.cols), ys.reserve(written.cols);
     for (int r = range.start; r < range.end; ++r) {
       uchar* wrote = written.ptr<uchar>(r);
       const auto hide = [&](int c) {
@@ -299,15 +300,19 @@ long long HideUnseenPixels(const SurfaceVisibility& surface, const cv::Point3d& 
           }
           continue;
         }
-        for (int c = c0; c < c1; ++c) {
-          if (!wrote[c]) continue;
-          const int mx = mx0 + c;
-          while (next < runs.size() && runs[next].x1 <= mx) ++next;
-          const bool given = next < runs.size() && runs[next].x0 <= mx;
-          if (given && runs[next].row == plan.row) continue;  // it fills that pixel
-          if (planned && plan.shareOnly) continue;
-          const cv::Point2d g = grid.At(gx0 + c, gy0 + r);
-          tested.push_back(c), xs.push_back(g.x), ys.push_back(g.y);
+        if (planned && plan.shareOnly) continue;
+        // Every written pixel is tested but those of the runs the plan gives this image.
+        for (int c = c0; c < c1;) {
+          while (next < runs.size() && runs[next].x1 <= mx0 + c) ++next;
+          std::size_t k = next;
+          while (k < runs.size() && runs[k].x0 < mx0 + c1 && runs[k].row != plan.row) ++k;
+          const bool fills = k < runs.size() && runs[k].x0 < mx0 + c1;
+          for (const int e = fills ? std::max(c, runs[k].x0 - mx0) : c1; c < e; ++c) {
+            if (!wrote[c]) continue;
+            const cv::Point2d g = grid.At(gx0 + c, gy0 + r);
+            tested.push_back(c), xs.push_back(g.x), ys.push_back(g.y);
+          }
+          if (fills) c = std::min(c1, runs[k].x1 - mx0);
         }
       }
       seen.resize(tested.size());
