@@ -191,20 +191,28 @@ bool SeesCellByCell(const SurfaceVisibility& surface, const cv::Mat& heights,
   }
 }
 
+// Gentle hills with boxes 15 to 50 high standing on them, and a hole.
+cv::Mat HillsWithBoxes(cv::RNG& rng, cv::Size size, int boxes, const cv::Rect& hole) {
+  cv::Mat heights(size, CV_32F);
+  for (int r = 0; r < heights.rows; ++r)
+    for (int c = 0; c < heights.cols; ++c)
+      heights.at<float>(r, c) =
+          static_cast<float>(10 + 6 * std::sin(c * 0.11) + 4 * std::cos(r * 0.07));
+  for (int b = 0; b < boxes; ++b) {
+    const cv::Rect box(rng.uniform(0, size.width - 6), rng.uniform(0, size.height - 6),
+                       rng.uniform(1, 10), rng.uniform(1, 10));
+    heights(box & cv::Rect({}, size)).setTo(rng.uniform(15.0, 50.0));
+  }
+  heights(hole).setTo(kNoHeight);
+  return heights;
+}
+
 // The march over the pyramid of maxima, one by one and a row at a time, gets the answers of the
 // rule marched cell by cell: hills, boxes and a hole on a grid of odd size, north-up and rotated,
 // centres high, low and off the grid.
 TEST(SurfaceVisibility, PyramidMarchGivesTheAnswersOfTheCellByCellRule) {
   cv::RNG rng(11);
-  cv::Mat heights(77, 101, CV_32F);
-  for (int r = 0; r < heights.rows; ++r)
-    for (int c = 0; c < heights.cols; ++c)
-      heights.at<float>(r, c) =
-          static_cast<float>(10 + 6 * std::sin(c * 0.11) + 4 * std::cos(r * 0.07));
-  for (int b = 0; b < 30; ++b)
-    heights(cv::Rect(rng.uniform(0, 95), rng.uniform(0, 70), rng.uniform(1, 7), rng.uniform(1, 7)))
-        .setTo(rng.uniform(15.0, 50.0));
-  heights(cv::Rect(40, 30, 5, 4)).setTo(kNoHeight);
+  const cv::Mat heights = HillsWithBoxes(rng, {101, 77}, 30, {40, 30, 5, 4});
   const GeoTransform northUp{500.0, 0.5, 0.0, 800.0, 0.0, -0.5};
   const GeoTransform rotated{500.0, 0.4, 0.3, 800.0, 0.3, -0.4};
   int hidden = 0, points = 0;
@@ -238,16 +246,7 @@ TEST(SurfaceVisibility, PyramidMarchGivesTheAnswersOfTheCellByCellRule) {
 // outside and below the window, points beyond every edge, and counts that fill no set of eight.
 TEST(SurfaceVisibility, LinesTestedTogetherGetTheAnswersOfOneByOne) {
   cv::RNG rng(7);
-  cv::Mat heights(90, 130, CV_32F);
-  for (int r = 0; r < heights.rows; ++r)
-    for (int c = 0; c < heights.cols; ++c)
-      heights.at<float>(r, c) =
-          static_cast<float>(20 + 8 * std::sin(c * 0.07) * std::cos(r * 0.05));
-  for (int b = 0; b < 25; ++b) {
-    const int c = rng.uniform(0, 120), r = rng.uniform(0, 80);
-    heights(cv::Rect(c, r, rng.uniform(2, 10), rng.uniform(2, 10))).setTo(rng.uniform(25.0, 60.0));
-  }
-  heights(cv::Rect(60, 40, 6, 5)).setTo(kNoHeight);
+  const cv::Mat heights = HillsWithBoxes(rng, {130, 90}, 25, {60, 40, 6, 5});
   const GeoTransform northUp{1000.0, 0.5, 0.0, 2000.0, 0.0, -0.5};
   const GeoTransform rotated{1000.0, 0.45, 0.2, 2000.0, 0.2, -0.45};
   const cv::Point3d centres[] = {{1030.0, 1980.0, 300.0}, {1090.0, 1950.0, 45.0},
