@@ -29,20 +29,8 @@ cv::Point2d DemGeoTransform::PixelToGround(double px, double py) const {
   return {gt_[0] + px * gt_[1] + py * gt_[2], gt_[3] + px * gt_[4] + py * gt_[5]};
 }
 
-cv::Point2d DemGeoTransform::GroundToPixel(double x, double y) const {
-  const double dx = x - gt_[0], dy = y - gt_[3];
-  // Axis-aligned rasters divide directly, so their results do not depend on the other axis.
-  if (NorthUp()) return {dx / gt_[1], dy / gt_[5]};
-  return {(gt_[5] * dx - gt_[2] * dy) / det_, (gt_[1] * dy - gt_[4] * dx) / det_};
-}
-
 cv::Point2d DemGeoTransform::SampleToGround(double col, double row) const {
   return PixelToGround(col + 0.5, row + 0.5);
-}
-
-cv::Point2d DemGeoTransform::GroundToSample(double x, double y) const {
-  const cv::Point2d p = GroundToPixel(x, y);
-  return {p.x - 0.5, p.y - 0.5};
 }
 
 DemGeoTransform DemGeoTransform::Window(double c0, double r0) const {

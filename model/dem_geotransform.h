@@ -30,9 +30,18 @@ class DemGeoTransform {
   bool NorthUp() const { return gt_[2] == 0.0 && gt_[4] == 0.0; }
 
   cv::Point2d SampleToGround(double col, double row) const;
-  cv::Point2d GroundToSample(double x, double y) const;
+  // Inline: the march of true orthos asks this for every line of sight.
+  cv::Point2d GroundToSample(double x, double y) const {
+    const cv::Point2d p = GroundToPixel(x, y);
+    return {p.x - 0.5, p.y - 0.5};
+  }
   cv::Point2d PixelToGround(double px, double py) const;
-  cv::Point2d GroundToPixel(double x, double y) const;
+  cv::Point2d GroundToPixel(double x, double y) const {
+    const double dx = x - gt_[0], dy = y - gt_[3];
+    // Axis-aligned rasters divide directly, so their results do not depend on the other axis.
+    if (NorthUp()) return {dx / gt_[1], dy / gt_[5]};
+    return {(gt_[5] * dx - gt_[2] * dy) / det_, (gt_[1] * dy - gt_[4] * dx) / det_};
+  }
 
   // The transform of a window whose pixel (0, 0) is pixel (c0, r0) of this raster.
   DemGeoTransform Window(double c0, double r0) const;
