@@ -1,7 +1,7 @@
 // Lines of sight over a real surface model: every ground point of a 700 x 500 m grid at 0.5 m
 // around each camera's nadir point, over the DEM window under it, tested one by one (Sees) and a
-// row at a time (SeesEach, in lanes where the processor has them). Prints the time per line of each
-// and fails when their answers differ anywhere.
+// row at a time (SeesEach, in the widest lanes the processor has, and in AVX2 lanes). Prints the
+// time per line of each and fails when their answers differ anywhere.
 //   bench_sight_lines DEM.tif ORIENTATIONS.txt   (lines "name X Y Z omega phi kappa")
 #include <gdal_priv.h>
 
@@ -53,10 +53,10 @@ int main(int argc, char** argv) {
   }
   constexpr int kCols = 1400, kRows = 1000;
   constexpr double kStep = 0.5;
-  Tally single, together;
+  Tally single, together, avx2;
   long long differ = 0;
   std::vector<double> xs(kCols), ys(kCols);
-  std::vector<unsigned char> seen(kCols);
+  std::vector<unsigned char> seen(kCols), seen2(kCols);
   for (const cv::Point3d& c : centres) {
     const cv::Point2d a = transform->GroundToSample(c.x - 360, c.y + 260);
     const cv::Point2d b = transform->GroundToSample(c.x + 360, c.y - 260);
@@ -71,19 +71,25 @@ int main(int argc, char** argv) {
       auto t0 = Clock::now();
       surface.SeesEach(xs.data(), ys.data(), kCols, c, seen.data());
       auto t1 = Clock::now();
+      surface.SeesEach(xs.data(), ys.data(), kCols, c, seen2.data(),
+                       SurfaceVisibility::Lanes::Avx2);
+      auto t2 = Clock::now();
       together.seconds += std::chrono::duration<double>(t1 - t0).count();
+      avx2.seconds += std::chrono::duration<double>(t2 - t1).count();
       for (int k = 0; k < kCols; ++k) {
         const bool one = surface.Sees(xs[k], ys[k], c);
-        differ += one != (seen[k] != 0);
+        differ += one != (seen[k] != 0) || one != (seen2[k] != 0);
         single.hidden += !one;
         together.hidden += !seen[k];
+        avx2.hidden += !seen2[k];
       }
-      single.seconds += std::chrono::duration<double>(Clock::now() - t1).count();
-      single.lines += kCols, together.lines += kCols;
+      single.seconds += std::chrono::duration<double>(Clock::now() - t2).count();
+      single.lines += kCols, together.lines += kCols, avx2.lines += kCols;
     }
   }
-  for (const auto& [what, t] : {std::pair{"one by one", single}, std::pair{"together", together}})
-    std::printf("%-11s %lld lines, %lld hidden, %.1f ns per line\n", what, t.lines, t.hidden,
+  for (const auto& [what, t] : {std::pair{"one by one", single}, std::pair{"widest lanes", together},
+                                std::pair{"AVX2 lanes", avx2}})
+    std::printf("%-12s %lld lines, %lld hidden, %.1f ns per line\n", what, t.lines, t.hidden,
                 t.seconds / t.lines * 1e9);
   if (differ) std::printf("answers differ for %lld points\n", differ);
   return differ ? 1 : 0;

@@ -171,8 +171,10 @@ bool SurfaceVisibility::Sees(double x, double y, const cv::Point3d& centre) cons
 }
 
 void SurfaceVisibility::SeesEach(const double* x, const double* y, int count,
-                                 const cv::Point3d& centre, unsigned char* seen) const {
-  if (lanes_.levels > 0 && SightLanesAvailable()) {
+                                 const cv::Point3d& centre, unsigned char* seen, Lanes lanes) const {
+  const bool wide = lanes == Lanes::Widest && SightLanesAvailable();
+  const bool avx2 = lanes != Lanes::None && !wide && SightLanesAvx2Available();
+  if (lanes_.levels > 0 && (wide || avx2)) {
     SightSurface surface = lanes_;
     if (!ahead_.empty() && centre == aimed_) {
       surface.ahead = ahead_.ptr<float>();
@@ -180,7 +182,8 @@ void SurfaceVisibility::SeesEach(const double* x, const double* y, int count,
       surface.aheadLevel = kAheadLevel;
     }
     const cv::Point2d c = transform_.GroundToSample(centre.x, centre.y);
-    SeesLanes(surface, x, y, count, c.x, c.y, centre.z, seen);
+    if (wide) SeesLanes(surface, x, y, count, c.x, c.y, centre.z, seen);
+    else SeesLanesAvx2(surface, x, y, count, c.x, c.y, centre.z, seen);
     return;
   }
   for (int n = 0; n < count; ++n) seen[n] = Sees(x[n], y[n], centre) ? 1 : 0;

@@ -35,10 +35,12 @@ class SurfaceVisibility {
   // (nothing known hides it).
   bool Sees(double x, double y, const cv::Point3d& centre) const;
 
-  // Sees for the ground points (x[n], y[n]), n < count: seen[n] is 1 or 0. Eight lines at a time
-  // where the processor allows it, with the same answers.
+  // Sees for the ground points (x[n], y[n]), n < count: seen[n] is 1 or 0, with the same answers:
+  // in the widest lanes the processor has (AVX-512, else AVX2), or in those asked for where it
+  // has them.
+  enum class Lanes { Widest, Avx2, None };
   void SeesEach(const double* x, const double* y, int count, const cv::Point3d& centre,
-                unsigned char* seen) const;
+                unsigned char* seen, Lanes lanes = Lanes::Widest) const;
 
   // Makes Sees quicker for this centre, with the same answers: it keeps, per block of 16 x 16
   // pixels, the highest sample between the block and the centre's nadir point (a line from the

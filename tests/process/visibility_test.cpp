@@ -226,12 +226,16 @@ TEST(SurfaceVisibility, PyramidMarchGivesTheAnswersOfTheCellByCellRule) {
       std::vector<double> xs(301), ys(301);
       for (std::size_t n = 0; n < xs.size(); ++n)
         xs[n] = rng.uniform(495.0, 560.0), ys[n] = rng.uniform(750.0, 805.0);
-      std::vector<unsigned char> seen(xs.size());
-      surface.SeesEach(xs.data(), ys.data(), static_cast<int>(xs.size()), centre, seen.data());
+      using Lanes = SurfaceVisibility::Lanes;
+      const int count = static_cast<int>(xs.size());
+      std::vector<unsigned char> widest(xs.size()), avx2(xs.size());
+      surface.SeesEach(xs.data(), ys.data(), count, centre, widest.data(), Lanes::Widest);
+      surface.SeesEach(xs.data(), ys.data(), count, centre, avx2.data(), Lanes::Avx2);
       for (std::size_t n = 0; n < xs.size(); ++n) {
         const bool expected = SeesCellByCell(surface, heights, transform, xs[n], ys[n], centre);
         ASSERT_EQ(surface.Sees(xs[n], ys[n], centre), expected) << xs[n] << " " << ys[n];
-        ASSERT_EQ(seen[n] != 0, expected) << xs[n] << " " << ys[n];
+        ASSERT_EQ(widest[n] != 0, expected) << xs[n] << " " << ys[n];
+        ASSERT_EQ(avx2[n] != 0, expected) << "AVX2 lanes, " << xs[n] << " " << ys[n];
         hidden += !expected, ++points;
       }
     }
@@ -260,17 +264,21 @@ TEST(SurfaceVisibility, LinesTestedTogetherGetTheAnswersOfOneByOne) {
           std::vector<double> x(count), y(count);
           for (int n = 0; n < count; ++n)
             x[n] = rng.uniform(990.0, 1080.0), y[n] = rng.uniform(1940.0, 2010.0);
-          std::vector<unsigned char> seen(count, 9);
-          surface.SeesEach(x.data(), y.data(), count, centre, seen.data());
-          int hidden = 0;
-          for (int n = 0; n < count; ++n) {
-            ASSERT_EQ(seen[n], surface.Sees(x[n], y[n], centre) ? 1 : 0)
-                << "point " << x[n] << " " << y[n] << ", centre " << centre.x << " " << centre.y
-                << " " << centre.z << ", aimed " << aimed << ", rotated " << (gt[2] != 0.0);
-            hidden += !seen[n];
-          }
-          if (count == 203 && centre.z > 100.0) {
-            EXPECT_GT(hidden, 0);
+          using Lanes = SurfaceVisibility::Lanes;
+          for (const Lanes lanes : {Lanes::Widest, Lanes::Avx2}) {
+            std::vector<unsigned char> seen(count, 9);
+            surface.SeesEach(x.data(), y.data(), count, centre, seen.data(), lanes);
+            int hidden = 0;
+            for (int n = 0; n < count; ++n) {
+              ASSERT_EQ(seen[n], surface.Sees(x[n], y[n], centre) ? 1 : 0)
+                  << "point " << x[n] << " " << y[n] << ", centre " << centre.x << " "
+                  << centre.y << " " << centre.z << ", aimed " << aimed << ", rotated "
+                  << (gt[2] != 0.0) << ", AVX2 lanes " << (lanes == Lanes::Avx2);
+              hidden += !seen[n];
+            }
+            if (count == 203 && centre.z > 100.0) {
+              EXPECT_GT(hidden, 0);
+            }
           }
         }
       }
