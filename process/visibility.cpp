@@ -173,7 +173,7 @@ bool SurfaceVisibility::Sees(double x, double y, const cv::Point3d& centre) cons
 void SurfaceVisibility::SeesEach(const double* x, const double* y, int count,
                                  const cv::Point3d& centre, unsigned char* seen, Lanes lanes) const {
   const bool wide = lanes == Lanes::Widest && SightLanesAvailable();
-  const bool avx2 = lanes != Lanes::None && !wide && SightLanesAvx2Available();
+  const bool avx2 = !wide && SightLanesAvx2Available();
   if (lanes_.levels > 0 && (wide || avx2)) {
     SightSurface surface = lanes_;
     if (!ahead_.empty() && centre == aimed_) {

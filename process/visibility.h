@@ -38,7 +38,7 @@ class SurfaceVisibility {
   // Sees for the ground points (x[n], y[n]), n < count: seen[n] is 1 or 0, with the same answers:
   // in the widest lanes the processor has (AVX-512, else AVX2), or in those asked for where it
   // has them.
-  enum class Lanes { Widest, Avx2, None };
+  enum class Lanes { Widest, Avx2 };
   void SeesEach(const double* x, const double* y, int count, const cv::Point3d& centre,
                 unsigned char* seen, Lanes lanes = Lanes::Widest) const;
 
